@@ -1,0 +1,152 @@
+/*
+ * kx305 - driver library for the KX-305 measurement converter.
+ *
+ * Threads: every exported function may be called from any thread, but one
+ * handle serves one caller thread at a time (start a request, then poll
+ * KX305DoneWait until it returns something other than BUSY and PROGRESS).
+ * KX305UserBreak is the exception: it may be called from another thread while
+ * KX305DoneWait waits.  Different handles are independent.
+ *
+ * Ownership: every record passed in belongs to the caller.  Output records are
+ * written by the library's reader thread while a request runs and must stay
+ * valid until KX305DoneWait has returned a final status.  The LogRecord array
+ * behind a LogBuffer belongs to the handle: it stays valid until KX305FreeLog,
+ * the next KX305GetLog/KX305PeekLog on the handle, or KX305Close.
+ *
+ * All records use natural alignment; the sizes are fixed (see the asserts).
+ */
+#ifndef KX305_H
+#define KX305_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define KX305_API __stdcall
+#else
+#define KX305_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opaque handle: the caller keeps it in a variable and passes its address. */
+typedef void* KX305Handle;
+
+/* Result of every exported function. */
+typedef int32_t KX305Status;
+
+#define KX305_STATUS_OK           0 /* done, or request started */
+#define KX305_STATUS_BUSY         1 /* DoneWait: still running (a try was repeated) */
+#define KX305_STATUS_PROGRESS     2 /* DoneWait: log transfer running, percent tells how far */
+#define KX305_STATUS_BROKEN_OFF   3 /* DoneWait: broken off by KX305UserBreak */
+#define KX305_STATUS_TIMEOUT      4 /* DoneWait: no valid reply on any try */
+#define KX305_STATUS_PORT_ERROR   6 /* port could not be opened, configured or written */
+#define KX305_STATUS_NO_MEMORY    7 /* allocation failed */
+#define KX305_STATUS_NO_RESOURCE  8 /* event or thread could not be created; log data lost */
+#define KX305_STATUS_BAD_HANDLE   9 /* null pointer, null handle or unknown handle */
+
+/* Converter identity, filled by KX305GetInfo. */
+typedef struct ConverterInfo {
+    uint8_t versionMajor;
+    uint8_t versionMinor;
+    uint8_t day;           /* firmware date */
+    uint8_t month;
+    uint16_t year;
+    uint16_t serialNumber;
+} ConverterInfo;
+
+/* Converter clock in UTC, binary values, no year. */
+typedef struct ClockRecord {
+    uint8_t month;  /* 1-12 */
+    uint8_t day;    /* 1-31 */
+    uint8_t hour;   /* 0-23 */
+    uint8_t minute;
+    uint8_t second;
+} ClockRecord;
+
+/* One converter input: instrument type 0-11 and 22 data words whose meaning
+ * depends on the type.  Words a type does not name are left untouched. */
+typedef struct InputReading {
+    uint32_t type;
+    int32_t data[22];
+} InputReading;
+
+#define KX305_INPUTS 5
+
+/* A result set: inputs 0 to 4. */
+typedef struct ResultSet {
+    InputReading inputs[KX305_INPUTS];
+} ResultSet;
+
+/* One decoded record of the converter's logging memory (time in UTC; the
+ * year is inferred from the computer's date when the transfer ends). */
+typedef struct LogRecord {
+    uint16_t year;
+    uint8_t month;
+    uint8_t day;
+    uint8_t hour;
+    uint8_t minute;
+    uint8_t second;
+    uint8_t subSecond;
+    InputReading results[KX305_INPUTS];
+} LogRecord;
+
+/* Descriptor of a downloaded logging memory; records belong to the handle. */
+typedef struct LogBuffer {
+    uint16_t count;
+    LogRecord* records;
+} LogBuffer;
+
+#ifdef __cplusplus
+static_assert(sizeof(ConverterInfo) == 8, "ConverterInfo is 8 bytes");
+static_assert(sizeof(ClockRecord) == 5, "ClockRecord is 5 bytes");
+static_assert(sizeof(InputReading) == 92, "InputReading is 92 bytes");
+static_assert(sizeof(ResultSet) == 460, "a result set is 460 bytes");
+static_assert(sizeof(LogRecord) == 468, "LogRecord is 468 bytes");
+#else
+typedef char kx305_size_check_info[sizeof(ConverterInfo) == 8 ? 1 : -1];
+typedef char kx305_size_check_clock[sizeof(ClockRecord) == 5 ? 1 : -1];
+typedef char kx305_size_check_input[sizeof(InputReading) == 92 ? 1 : -1];
+typedef char kx305_size_check_results[sizeof(ResultSet) == 460 ? 1 : -1];
+#endif
+
+/* Opens the port (for example "\\.\COM3" or "/dev/ttyUSB0") at 9600 baud.
+ * 0 with the handle in *ph; else 6, 7 or 8 with *ph null. */
+KX305Status KX305_API KX305Open(KX305Handle* ph, const char* portPath);
+/* Stops the handle's threads, closes the port, frees the handle, nulls *ph. 0 or 9. */
+KX305Status KX305_API KX305Close(KX305Handle* ph);
+/* Waits up to 2500 ms for the pending request; status 0-8 and percent 0-100, or 9. */
+KX305Status KX305_API KX305DoneWait(KX305Handle* ph, uint32_t* percent);
+/* Ends the pending request with status 3 for the next KX305DoneWait. 0 or 9. */
+KX305Status KX305_API KX305UserBreak(KX305Handle* ph);
+/* Starts reading the converter identity; also selects the firmware's command set. 0 or 9. */
+KX305Status KX305_API KX305GetInfo(KX305Handle* ph, ConverterInfo* info);
+/* Starts writing the converter serial number. 0 or 9. */
+KX305Status KX305_API KX305SetSerialNumber(KX305Handle* ph, const uint16_t* serialNumber);
+/* Starts reading the converter clock (UTC). 0 or 9. */
+KX305Status KX305_API KX305GetTime(KX305Handle* ph, ClockRecord* clock);
+/* Starts setting the converter clock (UTC). 0 or 9. */
+KX305Status KX305_API KX305SetTime(KX305Handle* ph, const ClockRecord* clock);
+/* Starts reading the log period (minutes up to firmware 1.01, else seconds). 0 or 9. */
+KX305Status KX305_API KX305GetLogPeriod(KX305Handle* ph, uint16_t* period);
+/* Starts writing the log period (minutes up to firmware 1.01, else seconds). 0 or 9. */
+KX305Status KX305_API KX305SetLogPeriod(KX305Handle* ph, const uint16_t* period);
+/* Starts reading the current readings into five InputReadings (inputs 0-4). 0 or 9. */
+KX305Status KX305_API KX305GetResults(KX305Handle* ph, InputReading* results);
+/* Starts downloading the logging memory; the converter empties it afterwards. 0 or 9. */
+KX305Status KX305_API KX305GetLog(KX305Handle* ph, LogBuffer* log);
+/* Starts downloading the logging memory without emptying it. 0 or 9. */
+KX305Status KX305_API KX305PeekLog(KX305Handle* ph, LogBuffer* log);
+/* Releases the handle's log buffers and clears *log. 0 or 9. */
+KX305Status KX305_API KX305FreeLog(KX305Handle* ph, LogBuffer* log);
+/* Starts resetting the rain counter (completes at once on firmware before 1.05). 0 or 9. */
+KX305Status KX305_API KX305ResetRainCounter(KX305Handle* ph);
+/* Starts emptying the logging memory (completes at once before firmware 1.13). 0 or 9. */
+KX305Status KX305_API KX305ClearLog(KX305Handle* ph);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KX305_H */

@@ -1,0 +1,47 @@
+// The small file interface under the registration file and the export
+// writers.  One backend per platform (a Win32 HANDLE, a POSIX descriptor)
+// implements it, so the same writer and reader code runs on both builds and
+// produces byte-identical files; tests substitute failing or in-memory files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kx305mon {
+
+class FileStream {
+public:
+    virtual ~FileStream() = default;
+    // True when every byte was written.
+    virtual bool Write(const void* data, size_t size) = 0;
+    // Bytes read (0 at the end of the file), or -1 on failure.
+    virtual long Read(void* data, size_t size) = 0;
+    virtual bool SeekToStart() = 0;
+    virtual bool SeekToEnd() = 0;
+    // Cuts the file at the current position.
+    virtual bool Truncate() = 0;
+    // Pushes written data to the device; false when that failed.
+    virtual bool Flush() = 0;
+    // Size in bytes, or -1.
+    virtual int64_t Size() = 0;
+};
+
+enum class FileMode {
+    // Read and write, created when missing, shared with readers only,
+    // sequential-scan hint (the registration file in use).
+    Recording,
+    // Read only, existing files only, shared with readers only.
+    Reading,
+    // Created or overwritten, read and write, shared with readers (exports).
+    Export,
+    // A new temporary file that disappears when closed (prefix "KX305").
+    Temporary,
+};
+
+// Opens a platform file; nullptr on failure.  `existed` (optional) tells
+// whether the file was there before (Recording mode).
+std::unique_ptr<FileStream> OpenFile(const std::string& path, FileMode mode, bool* existed = nullptr);
+
+}  // namespace kx305mon
