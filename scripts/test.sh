@@ -23,10 +23,10 @@ for preset in "${presets[@]}"; do
     echo "=== $preset: configure and build"
     extra=(-DKX305_WERROR=ON)
     [ "$preset" = fuzz ] && extra+=(-DKX305_FUZZ_SECONDS="$fuzz_seconds")
-    if ! cmake --preset "$preset" "${extra[@]}" >"build-$preset.log" 2>&1; then
-        cat "build-$preset.log"; summary+=("$preset: configure FAILED"); status=1; continue
+    mkdir -p build
+    if ! cmake --preset "$preset" "${extra[@]}" >"build/configure-$preset.log" 2>&1; then
+        cat "build/configure-$preset.log"; summary+=("$preset: configure FAILED"); status=1; continue
     fi
-    rm -f "build-$preset.log"
     if ! cmake --build --preset "$preset"; then
         summary+=("$preset: build FAILED"); status=1; continue
     fi
