@@ -102,9 +102,11 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
         quantity = {25, w[4], IsSet(w[0]) ? 100 : 10, "°C"};
         return true;
     case kTypeKX125:
+        // q 0 is the average, q 1 to 8 the channels (presence word 5 + q,
+        // value word 13 + q).
+        if (q < 0 || q > 8) return false;
         if (q == 0) quantity = {25, KX125Average(reading), KX125Divisor(reading), "°C"};
-        else if (q >= 1 && q <= 8) quantity = {29 + q, IsSet(w[5 + q]) ? w[13 + q] : INVALID_VALUE, KX125Divisor(reading), "°C"};
-        else return false;
+        else quantity = {29 + q, IsSet(w[5 + q]) ? w[13 + q] : INVALID_VALUE, KX125Divisor(reading), "°C"};
         return true;
     case kTypeKX129:
         if (q == 0) quantity = {25, w[7], 10, "°C"};

@@ -150,9 +150,11 @@ TEST_F(CatalogueTest, UnknownUnitCodeKeepsTheQuantityWithoutUnit) {
     EXPECT_STREQ(buffer, "40 ");
     EXPECT_EQ(QuantityCount(kx262), 2);
     // Damaged one-bit codes of the KX-261 and KX-538S behave alike.
-    EXPECT_EQ(QuantityValue(kTypeKX261, Reading(kTypeKX261, {{3, 2}, {5, 9}}), 0, buffer, sizeof buffer, true, false), 44);
+    const InputReading kx261 = Reading(kTypeKX261, {{3, 2}, {5, 9}});
+    EXPECT_EQ(QuantityValue(kTypeKX261, kx261, 0, buffer, sizeof buffer, true, false), 44);
     EXPECT_STREQ(buffer, "9 ");
-    EXPECT_EQ(QuantityValue(kTypeKX538S, Reading(kTypeKX538S, {{3, -1}, {5, 9}}), 0, buffer, sizeof buffer, true, false), 64);
+    const InputReading kx538 = Reading(kTypeKX538S, {{3, -1}, {5, 9}});
+    EXPECT_EQ(QuantityValue(kTypeKX538S, kx538, 0, buffer, sizeof buffer, true, false), 64);
     EXPECT_STREQ(buffer, "9 ");
 }
 

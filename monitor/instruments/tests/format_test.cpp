@@ -164,14 +164,16 @@ TEST_F(FormatTest, DescriptionsOfTheOtherInstruments) {
     EXPECT_EQ(Describe(Reading(kTypeKX132, {{0, 0}, {2, 0}, {5, 101320}})), "Ci\x9cnienie: 101320 Pa");
     EXPECT_EQ(Describe(Reading(kTypeKX153, {{4, 270}, {5, 34}})),
               "Pr\xea" "dko\x9c\xe6 wiatru: 3,4 m/s, Kierunek wiatru: 270 \xb0");
-    EXPECT_EQ(Describe(Reading(kTypeKX261, {{0, 1}, {3, 1}, {5, 125}})), "Nat\xea\xbf" "enie \x9cwiat\xb3" "a: 12,5 kLx");
+    EXPECT_EQ(Describe(Reading(kTypeKX261, {{0, 1}, {3, 1}, {5, 125}})),
+              "Nat\xea\xbf" "enie \x9cwiat\xb3" "a: 12,5 kLx");
     EXPECT_EQ(Describe(Reading(kTypeKX273, {{4, 1500}})), "Rezystancja: 1500 Ohm");
     EXPECT_EQ(Describe(Reading(kTypeNone, {{4, 1500}})), "");
     EXPECT_EQ(Describe(Reading(12, {{4, 1500}})), "");
 }
 
 TEST_F(FormatTest, KX262DescriptionNamesChannelsOnlyWhenTwoAreFitted) {
-    EXPECT_EQ(Describe(Reading(kTypeKX262, {{9, 850}, {10, 40}})), "Nat\xea\xbf" "enie \x9cwiat\xb3" "a: 850 W/m2");
+    EXPECT_EQ(Describe(Reading(kTypeKX262, {{9, 850}, {10, 40}})),
+              "Nat\xea\xbf" "enie \x9cwiat\xb3" "a: 850 W/m2");
     EXPECT_EQ(Describe(Reading(kTypeKX262, {{0, 1}, {3, 1}, {5, 1}, {6, 2}, {9, 125}, {10, 1800}})),
               "Nat\xea\xbf" "enie \x9cwiat\xb3" "a 1: 12,5 kLx, Nat\xea\xbf" "enie \x9cwiat\xb3" "a 2: 1800 \xb5mol/sm2");
     EXPECT_EQ(Describe(Reading(kTypeKX262, {{0, 1}, {5, 6}, {6, 7}, {9, 1}, {10, 2}})),
