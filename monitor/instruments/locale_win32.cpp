@@ -4,6 +4,7 @@
 // systems).
 #include <windows.h>
 
+#include "instruments/system_time_win32.h"
 #include "locale_backend.h"
 
 namespace kx305mon {
@@ -14,19 +15,6 @@ char FirstChar(LCTYPE type, char fallback) {
     char text[16];
     if (GetLocaleInfoA(LOCALE_USER_DEFAULT, type, text, sizeof text) <= 0 || text[0] == '\0') return fallback;
     return text[0];
-}
-
-SYSTEMTIME ToSystemTime(const CalendarTime& time) {
-    SYSTEMTIME st;
-    st.wYear = time.year;
-    st.wMonth = time.month;
-    st.wDayOfWeek = time.dayOfWeek;
-    st.wDay = time.day;
-    st.wHour = time.hour;
-    st.wMinute = time.minute;
-    st.wSecond = time.second;
-    st.wMilliseconds = time.milliseconds;
-    return st;
 }
 
 class Win32Locale final : public NumberLocale {
