@@ -53,7 +53,8 @@ void SetLocaleOverride(const NumberLocale* locale);
 // "dddd, MMMM d, yyyy", time "h:mm:ss tt".
 std::unique_ptr<NumberLocale> MakePolishLocale();
 std::unique_ptr<NumberLocale> MakeEnglishLocale();
-// A copy of `base` with the decimal and/or list separator replaced (0 = keep).
+// `base` with the decimal and/or list separator replaced (0 = keep); all
+// else, dates included, still comes from base, which must outlive it.
 std::unique_ptr<NumberLocale> MakeOverrideLocale(const NumberLocale& base, char decimal, char list);
 
 }  // namespace kx305mon
