@@ -1,0 +1,70 @@
+// The registration file (*.kxg): the program's archive of every record
+// downloaded from the converter's logging memory, and its in-memory form.
+//
+// Format: records follow each other with no header or padding.  A record is
+// an ASCII text, a time-stamp line of 14 digits (local time) and "$", then
+// one line "type,serial,quantity,value,status$" per measured quantity, then
+// the trailer "@", T1, T2 with T1 = S % 253 + 1 and T2 = S % 251 + 1, S being
+// the sum of the text's bytes as signed 8-bit numbers.  Every stored byte is
+// the negation (256 - b) % 256 of the plain byte.
+//
+// Threads: the writer runs on the polling worker, the reader on the UI
+// thread; both move the one position of the recording handle, so callers
+// hold the live-state lock around a download burst and around a read.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "instruments/locale.h"
+#include "kx305.h"
+#include "recording/file.h"
+
+namespace kx305mon {
+
+// At most this many quantity lines per record (a rain gauge and four KX-125
+// need 37).
+constexpr int kMaxRecordLines = 40;
+// A stored value text keeps at most 14 characters (16-byte field).
+constexpr size_t kEntryValueLength = 14;
+constexpr size_t kEntryValueSize = 16;
+
+// One quantity line of a record.
+struct MemoryEntry {
+    int32_t type;      // instrument type code
+    int32_t status;    // status text id of the input
+    int32_t serial;    // instrument serial number (0 when the catalogue had none)
+    int32_t quantity;  // quantity name id
+    char value[kEntryValueSize];  // plain value text, at most 14 characters
+};
+
+struct MemoryRecord {
+    // Local time of the time-stamp line; dayOfWeek and milliseconds are 0.
+    CalendarTime time;
+    // 1 to kMaxRecordLines entries, in line order.
+    std::vector<MemoryEntry> entries;
+};
+
+// The records of one registration file, in file order.  Owned by the open
+// memory viewer or rain report; whoever closes it calls FreeRecordList.
+using RecordList = std::vector<MemoryRecord>;
+
+// Appends one record at the file's current position (the writer neither
+// seeks nor flushes).  The UTC time of the record is converted to local
+// time; a record whose time cannot be converted is not written at all and
+// gives false.  A failed write does not stop the record: every line and the
+// trailer are still attempted.  True when every write succeeded.
+bool WriteRegistrationRecord(FileStream& file, const LogRecord& record);
+
+// Rewinds the file, reads it whole in 2000-byte blocks and fills `records`
+// with every valid record (anything there before is dropped).  Damaged,
+// foreign or cut-off records are skipped silently; reading resumes after the
+// next "@" trailer.  Leaves the position at the end of the file so that
+// recording can go on appending.  A null file gives 0 records.
+// Returns the number of records.
+int ReadRegistrationFile(FileStream* file, RecordList& records);
+
+// Releases every record and entry.
+void FreeRecordList(RecordList& records);
+
+}  // namespace kx305mon

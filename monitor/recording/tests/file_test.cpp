@@ -1,0 +1,120 @@
+#include "recording/file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "test_environment.h"
+
+namespace kx305mon {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A private directory per test, removed afterwards.
+class PlatformFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("kx305_file_") + info->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string PathOf(const char* name) const { return (dir_ / name).string(); }
+
+    static std::string ReadAll(FileStream& file) {
+        EXPECT_TRUE(file.SeekToStart());
+        std::string text;
+        char block[7];  // small, to read in several steps
+        long got;
+        while ((got = file.Read(block, sizeof block)) > 0) {
+            text.append(block, static_cast<size_t>(got));
+        }
+        EXPECT_EQ(got, 0);
+        return text;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(PlatformFileTest, RecordingCreatesOrReopensAndTellsWhichHappened) {
+    const std::string path = PathOf("log.kxg");
+    bool existed = true;
+    {
+        auto file = OpenFile(path, FileMode::Recording, &existed);
+        ASSERT_NE(file, nullptr);
+        EXPECT_FALSE(existed);
+        ASSERT_TRUE(file->Write("abcdef", 6));
+        EXPECT_TRUE(file->Flush());
+    }
+    auto file = OpenFile(path, FileMode::Recording, &existed);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(file->Size(), 6);
+    // Appending after a move to the end, then cutting at the start.
+    ASSERT_TRUE(file->SeekToEnd());
+    ASSERT_TRUE(file->Write("gh", 2));
+    EXPECT_EQ(ReadAll(*file), "abcdefgh");
+    ASSERT_TRUE(file->SeekToStart());
+    ASSERT_TRUE(file->Truncate());
+    EXPECT_EQ(file->Size(), 0);
+}
+
+TEST_F(PlatformFileTest, FileInUseForRecordingAdmitsNoSecondOpen) {
+    const std::string path = PathOf("log.kxg");
+    auto recording = OpenFile(path, FileMode::Recording);
+    ASSERT_NE(recording, nullptr);
+    EXPECT_EQ(OpenFile(path, FileMode::Reading), nullptr);
+    EXPECT_EQ(OpenFile(path, FileMode::Recording), nullptr);
+    EXPECT_EQ(OpenFile(path, FileMode::Export), nullptr);
+    recording.reset();
+
+    auto reader = OpenFile(path, FileMode::Reading);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_NE(OpenFile(path, FileMode::Reading), nullptr);  // readers share
+    EXPECT_EQ(OpenFile(path, FileMode::Recording), nullptr);
+    EXPECT_FALSE(reader->Write("x", 1));
+}
+
+TEST_F(PlatformFileTest, ReadingNeedsAnExistingFile) {
+    EXPECT_EQ(OpenFile(PathOf("missing.kxg"), FileMode::Reading), nullptr);
+    EXPECT_FALSE(fs::exists(PathOf("missing.kxg")));
+    EXPECT_EQ(OpenFile(PathOf("no/such/dir.csv"), FileMode::Export), nullptr);
+}
+
+TEST_F(PlatformFileTest, ExportOverwritesAnExistingFile) {
+    const std::string path = PathOf("Memory.csv");
+    std::ofstream(path) << "old content that must go";
+    auto file = OpenFile(path, FileMode::Export);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Size(), 0);
+    ASSERT_TRUE(file->Write("new", 3));
+    EXPECT_EQ(ReadAll(*file), "new");
+}
+
+TEST_F(PlatformFileTest, TemporaryFileVanishesWhenClosed) {
+    // The other tests keep the usual directory of temporary files.
+    struct Restore {
+        std::string directory = fs::temp_directory_path().string();
+        ~Restore() { testing::UseTemporaryDirectory(directory); }
+    } restore;
+    ASSERT_TRUE(testing::UseTemporaryDirectory(dir_.string()));
+    {
+        auto file = OpenFile("", FileMode::Temporary);
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(file->Write("clipboard text", 14));
+        EXPECT_EQ(file->Size(), 14);
+        EXPECT_EQ(ReadAll(*file), "clipboard text");
+    }
+    EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+}  // namespace
+}  // namespace kx305mon

@@ -1,0 +1,406 @@
+#include "recording/registration_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "instruments/catalogue.h"
+#include "memory_file.h"
+#include "test_environment.h"
+
+namespace kx305mon {
+namespace {
+
+using testing::MemoryFile;
+using testing::UseTimeZone;
+
+constexpr char kPlainUtcPlusOne[] = "UTC-1";
+constexpr char kCentralEurope[] = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+// The example record: rain 0.2 mm on input 0 (gauge serial 1234), a KX-124
+// with 21.5 °C and 45.3 % on input 1, nothing on inputs 2 to 4.
+LogRecord ExampleRecord() {
+    LogRecord record{};
+    record.year = 2007;
+    record.month = 2;
+    record.day = 19;
+    record.hour = 14;
+    record.minute = 16;
+    record.second = 55;
+    record.results[0].type = kTypeRainGauge;
+    record.results[0].data[0] = 1;  // one impulse of 0.2 mm
+    record.results[1].type = kTypeKX124;
+    record.results[1].data[3] = 5678;
+    record.results[1].data[4] = 453;
+    record.results[1].data[5] = 215;
+    return record;
+}
+
+// The example record at another UTC time.
+LogRecord ExampleAt(int year, int month, int day, int hour, int minute, int second) {
+    LogRecord record = ExampleRecord();
+    record.year = static_cast<uint16_t>(year);
+    record.month = static_cast<uint8_t>(month);
+    record.day = static_cast<uint8_t>(day);
+    record.hour = static_cast<uint8_t>(hour);
+    record.minute = static_cast<uint8_t>(minute);
+    record.second = static_cast<uint8_t>(second);
+    return record;
+}
+
+std::vector<uint8_t> Negated(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (char c : text) {
+        bytes.push_back(static_cast<uint8_t>(0u - static_cast<uint8_t>(c)));
+    }
+    return bytes;
+}
+
+// The stored form of a record text: negated bytes and the check trailer.
+// Written independently of the writer so that it can build damaged and
+// unusual records the writer never makes.
+std::vector<uint8_t> Stored(const std::string& plain) {
+    int32_t sum = 0;
+    for (char c : plain) {
+        sum += static_cast<int8_t>(c);
+    }
+    std::string text = plain + '@';
+    text += static_cast<char>(sum % 253 + 1);
+    text += static_cast<char>(sum % 251 + 1);
+    return Negated(text);
+}
+
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string PlainText(const std::vector<uint8_t>& stored) {
+    std::string text;
+    for (uint8_t b : stored) {
+        text += static_cast<char>(0u - b);
+    }
+    return text;
+}
+
+class RegistrationFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetRainGaugeSettings();
+        rainGaugeSettings().serial = 1234;
+        rainGaugeSettings().calibration = 200;
+    }
+    void TearDown() override { ResetRainGaugeSettings(); }
+
+    void RequireZone(const char* zone) {
+        if (!UseTimeZone(zone)) {
+            GTEST_SKIP() << "the time zone of this platform cannot be set by the test";
+        }
+    }
+
+    std::string StampOf(const LogRecord& record) {
+        MemoryFile file;
+        EXPECT_TRUE(WriteRegistrationRecord(file, record));
+        return PlainText(file.bytes).substr(0, 14);
+    }
+};
+
+// --- Writing ---------------------------------------------------------------
+
+TEST_F(RegistrationFileTest, ExampleRecordIsStoredByteForByte) {
+    RequireZone(kPlainUtcPlusOne);
+    MemoryFile file;
+    ASSERT_TRUE(WriteRegistrationRecord(file, ExampleRecord()));
+
+    const std::string plain = "20070219151655$1,1234,40,0.2,1$3,5678,25,21.5,1$3,5678,26,45.3,1$";
+    std::vector<uint8_t> expected;
+    for (char c : plain) {
+        expected.push_back(static_cast<uint8_t>(0x100 - static_cast<uint8_t>(c)));
+    }
+    expected.insert(expected.end(), {0xC0, 0x74, 0x5C});  // "@", 140, 164 negated
+    ASSERT_EQ(file.bytes.size(), 68u);
+    EXPECT_EQ(file.bytes, expected);
+    const std::vector<uint8_t> head = {0xCE, 0xD0, 0xD0, 0xC9, 0xD0, 0xCE, 0xCF, 0xC7, 0xCF,
+                                       0xCB, 0xCF, 0xCA, 0xCB, 0xCB, 0xDC, 0xCF, 0xD4};
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), file.bytes.begin()));
+}
+
+TEST_F(RegistrationFileTest, SummerTimeStampIsTwoHoursAfterUtc) {
+    RequireZone(kCentralEurope);
+    EXPECT_EQ(StampOf(ExampleAt(2007, 7, 10, 12, 0, 0)), "20070710140000");
+    EXPECT_EQ(StampOf(ExampleAt(2007, 1, 10, 12, 0, 0)), "20070110130000");  // winter: one hour
+}
+
+TEST_F(RegistrationFileTest, LastHalfHourOfTheYearMovesIntoTheNextYear) {
+    RequireZone(kPlainUtcPlusOne);
+    EXPECT_EQ(StampOf(ExampleAt(2006, 12, 31, 23, 30, 0)), "20070101003000");
+}
+
+TEST_F(RegistrationFileTest, UnconvertibleTimeWritesNothingAndFails) {
+    const struct {
+        int year, month, day, hour;
+    } bad[] = {{2039, 1, 1, 0}, {1969, 12, 31, 23}, {2007, 13, 1, 0}, {2007, 4, 31, 0},
+               {2007, 2, 30, 0}, {2007, 2, 19, 24}, {2038, 1, 20, 0}, {2007, 0, 1, 0}};
+    for (const auto& t : bad) {
+        MemoryFile file;
+        EXPECT_FALSE(WriteRegistrationRecord(file, ExampleAt(t.year, t.month, t.day, t.hour, 0, 0)))
+            << t.year << "-" << t.month << "-" << t.day;
+        EXPECT_EQ(file.writeCalls, 0);
+        EXPECT_TRUE(file.bytes.empty());
+    }
+}
+
+TEST_F(RegistrationFileTest, TwentyNinthFebruaryOfACommonYearIsFirstMarch) {
+    RequireZone(kPlainUtcPlusOne);
+    EXPECT_EQ(StampOf(ExampleAt(2007, 2, 29, 10, 16, 55)), "20070301111655");
+}
+
+TEST_F(RegistrationFileTest, FailingWritesStillAttemptTheWholeRecord) {
+    MemoryFile file;
+    file.failWrites = true;
+    EXPECT_FALSE(WriteRegistrationRecord(file, ExampleRecord()));
+    EXPECT_EQ(file.writeCalls, 5);  // stamp, three lines, trailer
+}
+
+TEST_F(RegistrationFileTest, InvalidValueAndMissingSerialAreStoredAsText) {
+    RequireZone(kPlainUtcPlusOne);
+    LogRecord record = ExampleRecord();
+    record.results[1].data[1] = 1;  // temperature error: status 3
+    record.results[1].data[5] = INVALID_VALUE;
+    record.results[2].type = 99;  // unknown instruments give no line
+    MemoryFile file;
+    ASSERT_TRUE(WriteRegistrationRecord(file, record));
+    const std::string plain = PlainText(file.bytes);
+    EXPECT_EQ(plain.substr(0, plain.size() - 3),
+              "20070219151655$1,1234,40,0.2,1$3,5678,25,????? ,3$3,5678,26,45.3,3$");
+
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
+    EXPECT_STREQ(records[0].entries[1].value, "????? ");
+    EXPECT_EQ(records[0].entries[1].status, 3);
+}
+
+// --- Reading ---------------------------------------------------------------
+
+TEST_F(RegistrationFileTest, ExampleBytesReadAsOneRecordWithThreeEntries) {
+    const std::string plain = "20070219151655$1,1234,40,0.2,1$3,5678,25,21.5,1$3,5678,26,45.3,1$";
+    MemoryFile file(Stored(plain));
+    ASSERT_EQ(file.bytes.size(), 68u);
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
+    const MemoryRecord& r = records[0];
+    EXPECT_EQ(r.time.year, 2007);
+    EXPECT_EQ(r.time.month, 2);
+    EXPECT_EQ(r.time.day, 19);
+    EXPECT_EQ(r.time.hour, 15);
+    EXPECT_EQ(r.time.minute, 16);
+    EXPECT_EQ(r.time.second, 55);
+    EXPECT_EQ(r.time.dayOfWeek, 0);
+    EXPECT_EQ(r.time.milliseconds, 0);
+    ASSERT_EQ(r.entries.size(), 3u);
+    const struct {
+        int type, status, serial, quantity;
+        const char* value;
+    } expected[] = {{1, 1, 1234, 40, "0.2"}, {3, 1, 5678, 25, "21.5"}, {3, 1, 5678, 26, "45.3"}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(r.entries[i].type, expected[i].type);
+        EXPECT_EQ(r.entries[i].status, expected[i].status);
+        EXPECT_EQ(r.entries[i].serial, expected[i].serial);
+        EXPECT_EQ(r.entries[i].quantity, expected[i].quantity);
+        EXPECT_STREQ(r.entries[i].value, expected[i].value);
+    }
+}
+
+TEST_F(RegistrationFileTest, WrittenRecordsReadBackInOrder) {
+    MemoryFile file;
+    LogRecord record = ExampleRecord();
+    record.results[2].type = kTypeKX125;  // nine lines, channels absent
+    record.results[2].data[3] = 77;
+    for (int minute = 0; minute < 5; ++minute) {
+        record.minute = static_cast<uint8_t>(minute);
+        ASSERT_TRUE(WriteRegistrationRecord(file, record));
+    }
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 5);
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(records[k].time.minute, k);
+        ASSERT_EQ(records[k].entries.size(), 12u);
+        EXPECT_EQ(records[k].entries[3].type, kTypeKX125);
+        EXPECT_EQ(records[k].entries[3].serial, 77);
+        EXPECT_EQ(records[k].entries[3].quantity, 25);
+        EXPECT_EQ(records[k].entries[11].quantity, 37);
+    }
+}
+
+TEST_F(RegistrationFileTest, EmptyAndShortFilesGiveNoRecords) {
+    RecordList records;
+    MemoryFile empty;
+    EXPECT_EQ(ReadRegistrationFile(&empty, records), 0);
+    EXPECT_EQ(ReadRegistrationFile(nullptr, records), 0);
+
+    // A complete, correctly summed record of 23 bytes: too short to be
+    // looked at when nothing follows it.
+    const std::vector<uint8_t> tiny = Stored("20070219151655$,,,,$");
+    ASSERT_EQ(tiny.size(), 23u);
+    MemoryFile shortFile(tiny);
+    EXPECT_EQ(ReadRegistrationFile(&shortFile, records), 0);
+
+    const std::vector<uint8_t> example = Stored("20070219151655$1,1234,40,0.2,1$");
+    MemoryFile cut(std::vector<uint8_t>(example.begin(), example.begin() + 26));
+    EXPECT_EQ(ReadRegistrationFile(&cut, records), 0);
+    MemoryFile cutTrailer(std::vector<uint8_t>(example.begin(), example.end() - 1));
+    EXPECT_EQ(ReadRegistrationFile(&cutTrailer, records), 0);
+}
+
+TEST_F(RegistrationFileTest, OneDamagedByteLosesOnlyItsRecord) {
+    const std::vector<uint8_t> a = Stored("20070219151655$1,1234,40,0.2,1$");
+    const std::vector<uint8_t> b = Stored("20070219152655$1,1234,40,0.4,1$3,5678,25,21.5,1$");
+    const std::vector<uint8_t> c = Stored("20070219153655$1,1234,40,0.6,1$");
+    const std::vector<uint8_t> whole = a + b + c;
+    // A digit of the stamp and a digit of a value of the middle record.
+    for (size_t offset : {a.size() + 3, a.size() + 27}) {
+        MemoryFile file(whole);
+        const char digit = static_cast<char>(0u - file.bytes[offset]);
+        ASSERT_TRUE(digit >= '0' && digit < '9');
+        file.bytes[offset] = static_cast<uint8_t>(file.bytes[offset] - 1);  // another digit
+        RecordList records;
+        ASSERT_EQ(ReadRegistrationFile(&file, records), 2) << offset;
+        EXPECT_STREQ(records[0].entries[0].value, "0.2");
+        EXPECT_STREQ(records[1].entries[0].value, "0.6");
+    }
+}
+
+TEST_F(RegistrationFileTest, ConcatenatedFilesReadAsAllTheirRecords) {
+    MemoryFile first;
+    MemoryFile second;
+    LogRecord record = ExampleRecord();
+    for (int k = 0; k < 3; ++k) {
+        record.second = static_cast<uint8_t>(k);
+        WriteRegistrationRecord(first, record);
+    }
+    record.hour = 20;
+    WriteRegistrationRecord(second, record);
+    MemoryFile both(first.bytes + second.bytes);
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&both, records), 4);
+    EXPECT_EQ(records[2].time.second, 2);
+    EXPECT_EQ(records[3].time.hour, records[0].time.hour + 6);
+}
+
+TEST_F(RegistrationFileTest, LongValueIsCutToFourteenCharacters) {
+    MemoryFile file(Stored("20070219151655$3,5678,25,12345678901234567890,1$"));
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
+    EXPECT_STREQ(records[0].entries[0].value, "12345678901234");
+    EXPECT_EQ(records[0].entries[0].status, 1);
+}
+
+TEST_F(RegistrationFileTest, NumbersAreTakenAsTheCLibraryDoes) {
+    MemoryFile file(Stored("20070219151655$  7x,-12,+40junk,v,,$"));
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
+    const MemoryEntry& e = records[0].entries[0];
+    EXPECT_EQ(e.type, 7);
+    EXPECT_EQ(e.serial, -12);
+    EXPECT_EQ(e.quantity, 40);
+    EXPECT_STREQ(e.value, "v");
+    EXPECT_EQ(e.status, 0);  // "," is part of the last field, no digits
+}
+
+TEST_F(RegistrationFileTest, AtMostFortyLinesPerRecord) {
+    std::string forty = "20070219151655$";
+    for (int i = 0; i < 40; ++i) {
+        forty += "5,1,30,1.5,1$";
+    }
+    MemoryFile accepted(Stored(forty) + Stored("20070219151755$1,1,40,0.1,1$"));
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&accepted, records), 2);
+    EXPECT_EQ(records[0].entries.size(), 40u);
+
+    MemoryFile rejected(Stored(forty + "5,1,30,1.5,1$") + Stored("20070219151755$1,1,40,0.1,1$"));
+    ASSERT_EQ(ReadRegistrationFile(&rejected, records), 1);
+    EXPECT_EQ(records[0].time.minute, 17);
+}
+
+TEST_F(RegistrationFileTest, RecordWithoutLinesDoesNotSwallowTheNext) {
+    RequireZone(kPlainUtcPlusOne);
+    LogRecord empty = ExampleRecord();
+    for (InputReading& input : empty.results) {
+        input.type = kTypeNone;
+    }
+    MemoryFile file;
+    ASSERT_TRUE(WriteRegistrationRecord(file, empty));
+    EXPECT_EQ(file.bytes.size(), 18u);  // stamp, "$" and trailer
+    ASSERT_TRUE(WriteRegistrationRecord(file, ExampleRecord()));
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
+    EXPECT_EQ(records[0].entries.size(), 3u);
+}
+
+TEST_F(RegistrationFileTest, ForeignDataBetweenRecordsIsSkipped) {
+    const std::vector<uint8_t> good = Stored("20070219151655$1,1234,40,0.2,1$");
+    // A serial field far longer than the reading window, and a trailer
+    // that does not match.
+    const std::string damaged = "20070219151655$1," + std::string(50000, '7') + ",1,x,1$@xx";
+    MemoryFile file(good + Negated(damaged) + good + Negated("some foreign text@xy") + good);
+    RecordList records;
+    EXPECT_EQ(ReadRegistrationFile(&file, records), 3);
+}
+
+TEST_F(RegistrationFileTest, RecordsAcrossManyBlocksAreAllRead) {
+    // Records of varying length put every block boundary at another place
+    // of a record.
+    std::vector<uint8_t> bytes;
+    for (int k = 0; k < 700; ++k) {
+        std::string text = "20070219151655$";
+        for (int line = 0; line <= k % 7; ++line) {
+            text += "3," + std::to_string(k) + ",25," + std::to_string(line) + ".5,1$";
+        }
+        bytes = bytes + Stored(text);
+    }
+    MemoryFile file(bytes);
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 700);
+    for (int k = 0; k < 700; ++k) {
+        ASSERT_EQ(records[k].entries.size(), static_cast<size_t>(k % 7 + 1));
+        ASSERT_EQ(records[k].entries.back().serial, k);
+    }
+    EXPECT_GT(file.readCalls, static_cast<int>(bytes.size() / 2000));
+}
+
+TEST_F(RegistrationFileTest, FailedReadEndsReadingWithTheRecordsBeforeIt) {
+    std::vector<uint8_t> bytes;
+    for (int k = 0; k < 100; ++k) {
+        bytes = bytes + Stored("20070219151655$1,1234,40,0.2,1$");  // 34 bytes
+    }
+    MemoryFile file(bytes);
+    file.failReadNumber = 2;
+    RecordList records;
+    EXPECT_EQ(ReadRegistrationFile(&file, records), 2000 / 34);
+    EXPECT_EQ(file.position, bytes.size());
+}
+
+TEST_F(RegistrationFileTest, NextRecordIsAppendedAfterReading) {
+    MemoryFile file;
+    WriteRegistrationRecord(file, ExampleRecord());
+    WriteRegistrationRecord(file, ExampleRecord());
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 2);
+    EXPECT_EQ(file.position, file.bytes.size());
+    ASSERT_TRUE(WriteRegistrationRecord(file, ExampleRecord()));
+    EXPECT_EQ(ReadRegistrationFile(&file, records), 3);
+}
+
+TEST_F(RegistrationFileTest, FreeRecordListEmptiesTheList) {
+    MemoryFile file;
+    WriteRegistrationRecord(file, ExampleRecord());
+    RecordList records;
+    ReadRegistrationFile(&file, records);
+    FreeRecordList(records);
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(records.capacity(), 0u);
+}
+
+}  // namespace
+}  // namespace kx305mon

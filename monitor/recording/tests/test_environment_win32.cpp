@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "test_environment.h"
+
+namespace kx305mon::testing {
+
+// The Win32 time-zone functions follow the system's setting, not TZ.
+bool UseTimeZone(const char*) {
+    return false;
+}
+
+bool UseTemporaryDirectory(const std::string& directory) {
+    // GetTempPathA looks at TMP first and wants the trailing backslash.
+    return SetEnvironmentVariableA("TMP", (directory + "\\").c_str()) != 0;
+}
+
+}  // namespace kx305mon::testing

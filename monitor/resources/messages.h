@@ -1,0 +1,33 @@
+// The program's user-visible message texts, in one place.  Saved as UTF-8;
+// the compiler turns the narrow literals into code page 1250 (see
+// kx305_options), which is what the message boxes and list views expect.
+// Modules return failures; the window code picks the text from here.
+#pragma once
+
+namespace kx305mon::messages {
+
+// Caption of every message box of the program.
+inline constexpr char kCaption[] = "Konwerter KX-305";
+
+// Registration file (recording and reading).
+inline constexpr char kRegistrationFileUnavailable[] =
+    "Wybrany plik rejestracji wyników pomiaru jest niedostępny.";
+inline constexpr char kRegistrationFileExists[] =
+    "Plik rejestracji pomiarów już istnieje.\r\n"
+    "Wybierz Tak aby dopisywać wyniki do poprzednich,\r\n"
+    "wybierz Nie aby skasować poprzednią zawartość pliku.";
+
+// Memory viewer and rain report.
+inline constexpr char kNoRecords[] = "Brak rekordów do odczytania";
+// Caption line of the viewer: record number, record count, then the date.
+inline constexpr char kRecordCaption[] = "Rekord %i/%i z dnia ";
+inline constexpr char kChooseInterval[] = "Wybierz interwał";
+
+// Exports and the clipboard.
+inline constexpr char kExportFailed[] = "Wystąpił błąd podczas eksportu danych.";
+inline constexpr char kClipboardCopyFailed[] = "Wystąpił błąd podczas kopiowania do schowka.";
+inline constexpr char kNoMemory[] = "Brak pamięci na wykonanie tej operacji.";
+inline constexpr char kClipboardUnavailable[] = "Schowek jest niedostępny.";
+inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną pozycję!";
+
+}  // namespace kx305mon::messages
