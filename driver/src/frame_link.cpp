@@ -1,0 +1,145 @@
+#include "frame_link.h"
+
+#include <chrono>
+#include <system_error>
+
+namespace kx305 {
+
+uint32_t SendFrame(ByteChannel& channel, Frame& frame) {
+    uint8_t wire[kMaxWireFrame];
+    const size_t size = EncodeFrame(frame, wire);
+    for (size_t i = 0; i < size; ++i)
+        if (const uint32_t error = channel.Write(&wire[i], 1)) return error;
+    return 0;
+}
+
+FrameLink::~FrameLink() { CloseLink(); }
+
+KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
+    if (port_.Open(portPath, baudRate) != 0) return KX305_STATUS_PORT_ERROR;
+    portOpen_ = true;
+    try {
+        reader_ = std::thread(&FrameLink::RunReader, this);
+        dispatcher_ = std::thread(&FrameLink::RunDispatcher, this);
+    } catch (const std::system_error&) {
+        return KX305_STATUS_NO_RESOURCE;
+    }
+    return KX305_STATUS_OK;
+}
+
+void FrameLink::CloseLink() {
+    if (dispatcher_.joinable()) {
+        {
+            Lock lock(mutex_);
+            Signal(stopEvent_, lock);
+        }
+        dispatcher_.join();
+    }
+    if (portOpen_) {
+        port_.Close();
+        portOpen_ = false;
+    }
+    if (reader_.joinable()) reader_.join();
+    Lock lock(mutex_);
+    requestEvent_ = doneEvent_ = stopEvent_ = false;
+}
+
+void FrameLink::AbandonLink() {
+    if (dispatcher_.joinable()) dispatcher_.detach();
+    if (reader_.joinable()) reader_.detach();
+    if (portOpen_) port_.Close();
+    portOpen_ = false;
+}
+
+void FrameLink::Signal(bool& event, const Lock&) {
+    event = true;
+    signalled_.notify_all();
+}
+
+void FrameLink::StartRequest(const Lock& lock, const Request& request) {
+    request_ = request;
+    requestStarted_ = true;
+    triesDone_ = 0;
+    doneEvent_ = false;
+    Signal(requestEvent_, lock);
+}
+
+void FrameLink::Post(const Lock& lock, KX305Status status, uint32_t percent) {
+    if (status == KX305_STATUS_PROGRESS && percent == lastProgress_) return;
+    lastProgress_ = status == KX305_STATUS_PROGRESS ? percent : kNoProgress;
+    // Setting "done" again replaces a state the caller has not fetched yet.
+    status_ = status;
+    progress_ = percent;
+    Signal(doneEvent_, lock);
+}
+
+KX305Status FrameLink::DoneWait(uint32_t& percent) {
+    Lock lock(mutex_);
+    if (!requestStarted_ && !doneEvent_) {
+        percent = 100;
+        return KX305_STATUS_TIMEOUT;
+    }
+    if (signalled_.wait_for(lock, std::chrono::milliseconds(request_.timeoutMs), [this] { return doneEvent_; })) {
+        doneEvent_ = false;
+        percent = progress_;
+    } else {
+        percent = 100;
+        status_ = KX305_STATUS_TIMEOUT;
+    }
+    if (status_ != KX305_STATUS_TIMEOUT) return status_;
+
+    // A try without a valid reply.
+    ++triesDone_;
+    if (triesDone_ < request_.tries) {
+        percent = (triesDone_ * 1000 / request_.tries + 5) / 10;
+        status_ = KX305_STATUS_BUSY;
+        Signal(requestEvent_, lock);
+        return KX305_STATUS_BUSY;
+    }
+    if (triesDone_ == request_.tries) {
+        // The last try failed: the next call finds the time-out posted.
+        percent = 100;
+        Post(lock, KX305_STATUS_TIMEOUT, 100);
+        return KX305_STATUS_BUSY;
+    }
+    return KX305_STATUS_TIMEOUT;
+}
+
+void FrameLink::BreakOff() {
+    Lock lock(mutex_);
+    Post(lock, KX305_STATUS_BROKEN_OFF, 100);
+}
+
+void FrameLink::FrameReceived(const Lock&, const Frame&) {}
+
+void FrameLink::PreparingToSend(const Lock&, const Request&) {}
+
+void FrameLink::RunDispatcher() {
+    Lock lock(mutex_);
+    for (;;) {
+        signalled_.wait(lock, [this] { return requestEvent_ || stopEvent_; });
+        if (stopEvent_) {
+            stopEvent_ = false;
+            return;
+        }
+        requestEvent_ = false;
+        lastProgress_ = kNoProgress;
+        PreparingToSend(lock, request_);
+        Frame frame;
+        BuildFrame(frame, request_.address, request_.aux, request_.command, request_.payload, request_.length);
+
+        lock.unlock();
+        const uint32_t error = SendFrame(port_, frame);
+        lock.lock();
+        if (error != 0) Post(lock, KX305_STATUS_PORT_ERROR, 100);
+    }
+}
+
+void FrameLink::RunReader() {
+    ReceiveFrames(port_, [this](const Frame& frame) {
+        Lock lock(mutex_);
+        if (requestStarted_ && frame.address() == request_.address) FrameReceived(lock, frame);
+    });
+}
+
+}  // namespace kx305
