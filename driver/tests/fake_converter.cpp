@@ -66,6 +66,11 @@ bool FakeConverter::ReadRequest(Frame& request, int timeoutMs) {
     }
 }
 
+bool FakeConverter::SlaveClosed() const {
+    pollfd p{master_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
+}
+
 bool FakeConverter::Quiet(int timeoutMs) {
     pollfd p{master_, POLLIN, 0};
     return poll(&p, 1, timeoutMs) == 0;

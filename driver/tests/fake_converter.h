@@ -40,6 +40,9 @@ public:
 
     // Closes the master side: the driver's side sees a hang-up.
     void HangUp();
+    // True once no descriptor of the slave side is open any more.
+    bool SlaveClosed() const;
+    int master() const { return master_; }
 
 private:
     int master_ = -1;

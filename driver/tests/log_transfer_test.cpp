@@ -1,0 +1,232 @@
+// The log transfer's state machine fed frame by frame, without threads.
+#include "log_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fake_converter.h"
+#include "local_clock.h"
+#include "protocol.h"
+
+namespace kx305 {
+namespace {
+
+using testing::Bytes;
+
+struct Posted {
+    KX305Status status;
+    uint32_t percent;
+    bool operator==(const Posted&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Posted& p) { return os << "{" << p.status << ", " << p.percent << "}"; }
+
+struct Recorder final : StatusSink {
+    std::vector<Posted> posts;
+    void Post(KX305Status status, uint32_t percent) override { posts.push_back({status, percent}); }
+};
+
+Frame MakeFrame(const Bytes& payload, uint8_t command = CMD_GET_LOG) {
+    Frame frame;
+    BuildFrame(frame, 0, 0, command, payload.data(), static_cast<uint8_t>(payload.size()));
+    return frame;
+}
+
+Frame CountFrame(uint16_t count, uint16_t capacity = 1000) {
+    return MakeFrame({static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count), static_cast<uint8_t>(capacity >> 8),
+                      static_cast<uint8_t>(capacity)});
+}
+
+// New-layout results block with a rain count on input 0.
+Bytes RainBlock(uint32_t impulses) {
+    return {0, 4, 0, 0, 0, 0, static_cast<uint8_t>(impulses), static_cast<uint8_t>(impulses >> 8),
+            static_cast<uint8_t>(impulses >> 16), static_cast<uint8_t>(impulses >> 24)};
+}
+
+Frame RecordFrame(uint8_t month, uint8_t day, uint32_t impulses) {
+    return MakeFrame(testing::RecordPayload(month, day, 10, 20, 30, RainBlock(impulses)));
+}
+
+LocalDate June2024() { return {2024, 6, 15}; }
+
+class LogTransferTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetLocalDateProvider(&June2024); }
+    void TearDown() override { SetLocalDateProvider(nullptr); }
+
+    void Feed(const Frame& frame) { transfer_.Receive(frame, kVersion, out_, sink_); }
+
+    static constexpr uint16_t kVersion = 0x010D;
+    LogTransfer transfer_;
+    LogBuffer out_{77, nullptr};
+    Recorder sink_;
+};
+
+TEST_F(LogTransferTest, ProgressThenDecodedRecords) {
+    transfer_.Begin(out_);
+    EXPECT_EQ(out_.count, 0);
+    Feed(CountFrame(3));
+    Feed(RecordFrame(5, 1, 100));
+    Feed(RecordFrame(5, 2, 200));
+    Feed(RecordFrame(5, 3, 300));
+    EXPECT_EQ(sink_.posts, (std::vector<Posted>{{2, 0}, {2, 33}, {2, 67}, {2, 100}, {0, 100}}));
+    ASSERT_EQ(out_.count, 3);
+    ASSERT_NE(out_.records, nullptr);
+    for (int k = 0; k < 3; ++k) {
+        const LogRecord& r = out_.records[k];
+        EXPECT_EQ(r.year, 2024);
+        EXPECT_EQ(r.month, 5);
+        EXPECT_EQ(r.day, k + 1);
+        EXPECT_EQ(r.hour, 10);
+        EXPECT_EQ(r.minute, 20);
+        EXPECT_EQ(r.second, 30);
+        EXPECT_EQ(r.subSecond, 42);
+        EXPECT_EQ(r.results[0].type, 1u);
+        EXPECT_EQ(r.results[0].data[0], 100 * (k + 1));
+        EXPECT_EQ(r.results[1].type, 0u);
+    }
+}
+
+TEST_F(LogTransferTest, EmptyMemoryEndsWithTheCountFrame) {
+    transfer_.Begin(out_);
+    Feed(CountFrame(0));
+    EXPECT_EQ(sink_.posts, (std::vector<Posted>{{2, 100}, {0, 100}}));
+    EXPECT_EQ(out_.count, 0);
+    EXPECT_EQ(out_.records, nullptr);
+}
+
+TEST_F(LogTransferTest, FramesBeforeBeginOrAfterTheEndAreDropped) {
+    Feed(CountFrame(1));
+    EXPECT_TRUE(sink_.posts.empty());
+
+    transfer_.Begin(out_);
+    Feed(CountFrame(1));
+    Feed(RecordFrame(7, 4, 1));
+    ASSERT_EQ(out_.count, 1);
+    const LogRecord* records = out_.records;
+    const size_t posts = sink_.posts.size();
+    // A late duplicate, more records than announced, a new count frame.
+    Feed(RecordFrame(7, 4, 1));
+    Feed(RecordFrame(8, 9, 2));
+    Feed(CountFrame(5));
+    EXPECT_EQ(sink_.posts.size(), posts) << "a finished transfer finishes only once";
+    EXPECT_EQ(out_.count, 1);
+    EXPECT_EQ(out_.records, records);
+    EXPECT_EQ(records[0].month, 7);
+}
+
+TEST_F(LogTransferTest, ShortCountFrameIsNotTakenForOne) {
+    transfer_.Begin(out_);
+    Feed(MakeFrame({0, 5}));
+    EXPECT_TRUE(sink_.posts.empty());
+    Feed(CountFrame(1));
+    EXPECT_EQ(sink_.posts, (std::vector<Posted>{{2, 0}}));
+}
+
+TEST_F(LogTransferTest, RecordFramesOfOddSizesStayInTheirSlot) {
+    transfer_.Begin(out_);
+    Feed(CountFrame(4));
+    Feed(MakeFrame({}));      // nothing stored: slot stays empty
+    Feed(MakeFrame({0xAA}));  // as empty
+    // 255 payload bytes: the 253 record bytes are cut to the 252 of a slot.
+    // Input 4's data end exactly at record byte 252 in the first, one byte
+    // later in the second.
+    auto longRecord = [](uint8_t input4Length) {
+        // Input 4 is a KX-273 (it takes any length from 13 on).
+        Bytes block{0, 4, 0, 0, 0, input4Length, 0x10, 0, 0, 0, 1, 0, 11, 0x03, '0', '0', '0', '0', '1', '2', '3', '4', '5'};
+        Bytes record = testing::RecordPayload(3, 3, 3, 3, 3, block);
+        record.resize(255, '0');
+        return MakeFrame(record);
+    };
+    // Record bytes: 6 time bytes, 6 header bytes, 4 rain bytes: input 4's
+    // data start at record byte 16, and 236 bytes reach byte 252.
+    Feed(longRecord(236));
+    Feed(longRecord(237));
+    ASSERT_EQ(out_.count, 4);
+    for (int k : {0, 1}) {
+        EXPECT_EQ(out_.records[k].month, 0) << k;
+        EXPECT_EQ(out_.records[k].results[0].type, 0u) << k;
+    }
+    EXPECT_EQ(out_.records[2].month, 3);
+    EXPECT_EQ(out_.records[2].results[0].type, 1u);
+    EXPECT_EQ(out_.records[2].results[0].data[0], 16);
+    EXPECT_EQ(out_.records[2].results[4].type, 11u);
+    EXPECT_EQ(out_.records[2].results[4].data[4], 12345);
+    EXPECT_EQ(out_.records[3].results[4].type, 0u) << "its 253rd byte was not kept";
+    EXPECT_EQ(out_.records[3].results[0].type, 1u);
+}
+
+TEST_F(LogTransferTest, EveryTryStartsOverAndFreesTheLastRecords) {
+    transfer_.Begin(out_);
+    Feed(CountFrame(2));
+    Feed(RecordFrame(1, 1, 1));
+    transfer_.Begin(out_);  // a retry
+    EXPECT_EQ(out_.count, 0);
+    EXPECT_EQ(out_.records, nullptr);
+    Feed(CountFrame(1));
+    Feed(RecordFrame(2, 2, 2));
+    ASSERT_EQ(out_.count, 1);
+    EXPECT_EQ(out_.records[0].month, 2);
+    transfer_.Begin(out_);  // the next transfer releases the records
+    EXPECT_EQ(out_.records, nullptr);
+}
+
+TEST_F(LogTransferTest, ReleaseDuringATransferEndsItWith8) {
+    transfer_.Begin(out_);
+    Feed(CountFrame(2));
+    Feed(RecordFrame(1, 1, 1));
+    transfer_.Release();
+    Feed(RecordFrame(1, 2, 1));
+    EXPECT_EQ(sink_.posts.back(), (Posted{KX305_STATUS_NO_RESOURCE, 100}));
+    EXPECT_EQ(out_.records, nullptr);
+}
+
+void* FailingAllocate(size_t, size_t) { return nullptr; }
+
+TEST(LogTransferMemory, FailedAllocationReports7ThenCountsOnAndEndsWith8) {
+    LogTransfer transfer(&FailingAllocate);
+    LogBuffer out{};
+    Recorder sink;
+    transfer.Begin(out);
+    transfer.Receive(CountFrame(2), 0x010D, out, sink);
+    transfer.Receive(RecordFrame(1, 1, 1), 0x010D, out, sink);
+    transfer.Receive(RecordFrame(1, 2, 1), 0x010D, out, sink);
+    EXPECT_EQ(sink.posts, (std::vector<Posted>{{7, 100}, {2, 0}, {2, 50}, {2, 100}, {8, 100}}));
+    EXPECT_EQ(out.count, 0);
+    EXPECT_EQ(out.records, nullptr);
+}
+
+TEST(LogRecordYear, DecemberAndJanuaryAcrossTheTurnOfTheYear) {
+    const Bytes block = RainBlock(1);
+    auto yearOf = [&](uint8_t recordMonth, int year, int month) {
+        Bytes stored = testing::RecordPayload(recordMonth, 31, 23, 59, 59, block);
+        stored.erase(stored.begin(), stored.begin() + 2);
+        LogRecord record{};
+        DecodeLogRecord(stored.data(), stored.size(), 0x010D, year, month, record);
+        EXPECT_EQ(record.month, recordMonth);
+        return record.year;
+    };
+    EXPECT_EQ(yearOf(12, 2025, 1), 2024);
+    EXPECT_EQ(yearOf(1, 2025, 1), 2025);
+    EXPECT_EQ(yearOf(11, 2025, 1), 2025);
+    EXPECT_EQ(yearOf(1, 2024, 12), 2025);
+    EXPECT_EQ(yearOf(12, 2024, 12), 2024);
+    EXPECT_EQ(yearOf(2, 2024, 12), 2024);
+    EXPECT_EQ(yearOf(12, 2024, 6), 2024);
+    EXPECT_EQ(yearOf(1, 2024, 6), 2024);
+}
+
+TEST(LogRecordLayout, OldFirmwareRecordsHaveNoInput0) {
+    // Lengths of inputs 1 to 4 only; input 1 is a rain count here.
+    const Bytes block{0, 4, 0, 0, 0, 0x05, 0, 0, 0};
+    Bytes stored = testing::RecordPayload(4, 4, 4, 4, 4, block);
+    stored.erase(stored.begin(), stored.begin() + 2);
+    LogRecord record{};
+    DecodeLogRecord(stored.data(), stored.size(), 0x0104, 2024, 4, record);
+    EXPECT_EQ(record.results[0].type, 0u);
+    EXPECT_EQ(record.results[1].type, 1u);
+    EXPECT_EQ(record.results[1].data[0], 5);
+}
+
+}  // namespace
+}  // namespace kx305
