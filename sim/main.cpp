@@ -329,7 +329,8 @@ std::string Footer() {
 // Turns the options into settings; "" or the first problem.
 std::string BuildSettings(const Options& o, ConverterSettings& s) {
     if (o.link.empty() && o.tty.empty()) return "--link PATH is required (or --tty PATH)";
-    if (!ParseFirmware(o.firmware, s.version)) return "--firmware '" + o.firmware + "': expected MAJOR.MINOR such as 1.13";
+    if (!ParseFirmware(o.firmware, s.version))
+        return "--firmware '" + o.firmware + "': expected MAJOR.MINOR such as 1.13";
     if (!ParseDate(o.firmwareDate, s.dateYear, s.dateMonth, s.dateDay) || s.dateYear > 9999)
         return "--firmware-date '" + o.firmwareDate + "': expected a date YYYY-MM-DD";
     if (o.serial > 65535) return "--serial: expected 0 to 65535";

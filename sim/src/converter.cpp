@@ -155,7 +155,8 @@ bool Converter::Store(int64_t deviceMs, uint32_t rainImpulses, const Instrument 
     record[3] = kx305::ToBcd(static_cast<unsigned>(t.hour));
     record[4] = kx305::ToBcd(static_cast<unsigned>(t.day));
     record[5] = kx305::ToBcd(static_cast<unsigned>(t.month));
-    const size_t length = kTimeStampSize + EncodeResultsBlock(rainImpulses, inputs, version_, record + kTimeStampSize);
+    const size_t length =
+        kTimeStampSize + EncodeResultsBlock(rainImpulses, inputs, version_, record + kTimeStampSize);
     if (!memory_.Store(record, length)) {
         ++recordsLost_;
         return false;
