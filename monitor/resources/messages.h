@@ -30,4 +30,7 @@ inline constexpr char kNoMemory[] = "Brak pamięci na wykonanie tej operacji.";
 inline constexpr char kClipboardUnavailable[] = "Schowek jest niedostępny.";
 inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną pozycję!";
 
+// Acquisition: the port test at start-up and in the port dialog.
+inline constexpr char kPortInUse[] = "Wybrany port szeregowy jest już zajęty.";
+
 }  // namespace kx305mon::messages

@@ -1,0 +1,182 @@
+// The one record of a program run that the user interface, the polling
+// worker, the recording timer and the DDE service share, and its live-state
+// lock.
+//
+// Threads: every field that more than one thread touches is read and written
+// under `lock` (the live-state lock), held only for short copies and stores
+// and for a registration-file write burst or read, never across a window
+// call, a message box or a wait for the driver.  Fields marked "worker only"
+// belong to the polling worker's thread while it runs.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kx305.h"
+#include "recording/file.h"
+#include "recording/registration_file.h"
+
+namespace kx305mon {
+
+class AcquisitionNotifier;
+
+// A window of the program, as an opaque number (an HWND in the Windows
+// program, any token the command line or a test chooses); 0 = none.
+using WindowRef = uintptr_t;
+constexpr WindowRef kNoWindow = 0;
+
+// No serial port; tells the polling worker to stop.
+constexpr int32_t PORT_NONE = 0x7FFFFFFF;
+
+// One-slot mailbox from the requesters to the polling worker: operation in
+// the high 16 bits, parameter in the low 16 bits, 0 = none.
+using DeviceRequest = uint32_t;
+
+enum DeviceOperation : uint32_t {
+    kOpSyncClock = 1,       // converter clock := the computer's UTC time
+    kOpReadLogPeriod = 2,   // fills the requester dialog's interval field
+    kOpWriteLogPeriod = 3,  // parameter: interval in seconds
+    kOpDownloadLog = 4,     // logging memory -> registration file (recording timer)
+    kOpResetRain = 5,       // parameter: input number (the converter resets its one counter)
+    kOpSetClock = 6,        // converter clock := setTimeClock
+};
+
+constexpr DeviceRequest MakeDeviceRequest(uint32_t operation, uint32_t parameter) {
+    return (operation << 16) | (parameter & 0xFFFF);
+}
+constexpr uint32_t RequestOperation(DeviceRequest request) { return request >> 16; }
+constexpr uint32_t RequestParameter(DeviceRequest request) { return request & 0xFFFF; }
+
+// Serial port number -> device path for KX305Open.  The Windows program uses
+// "\\.\COM%li"; natively a port is a tty path, which the command line and the
+// tests map from a number.
+using PortNamer = std::function<std::string(int32_t port)>;
+// The platform's default naming (Windows: "\\.\COMn"; POSIX: /dev/ttyS(n-1)).
+std::string DefaultPortName(int32_t port);
+
+// Manual-reset event: stays signalled until reset; waits return at once while
+// it is signalled.
+class ManualResetEvent {
+public:
+    explicit ManualResetEvent(bool signalled = false) : signalled_(signalled) {}
+    void Set();
+    void Reset();
+    bool IsSet() const;
+    // True when the event was (or became) signalled within `timeout`.
+    bool WaitFor(std::chrono::milliseconds timeout) const;
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool signalled_;
+};
+
+// Pause lengths of the acquisition threads.  The program always runs with
+// the defaults; tests shorten them so that a suite does not spend minutes
+// asleep.  Set before the worker starts.
+struct AcquisitionTiming {
+    std::chrono::milliseconds cyclePause{250};      // after every polling cycle
+    std::chrono::milliseconds reconnectPause{500};  // after a dropped connection
+    std::chrono::milliseconds recordingTick{1000};  // one counted second of the recording timer
+    std::chrono::milliseconds slotRetry{1000};      // recording timer: request slot busy, try again
+    uint32_t minimumRecordingInterval = 20;         // seconds (ticks) between downloads, at least
+};
+
+struct AppContext {
+    AppContext();
+    ~AppContext();
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    // --- the shared record, in its traditional field order ---
+    int32_t port = PORT_NONE;           // COM port number; settings value "Port"
+    bool firstInstance = false;         // no other copy ran at start-up
+    uintptr_t instance = 0;             // the program's module instance
+    WindowRef mainWindow = kNoWindow;   // target of the workers' notices; cleared at stop
+    WindowRef requesterWindow = kNoWindow;  // receives the pending request's notice
+    std::thread pollingThread;          // the PollingWorker, joined by StopPollingWorker
+    DeviceRequest request = 0;
+    uint32_t exportFlags = 0;           // ExportFlags, settings value "Flags"
+    KX305Handle device = nullptr;       // written only by the worker, under the lock
+    InputReading inputs[KX305_INPUTS] = {};
+    RecordList records;                 // of the open viewer or rain report
+    ConverterInfo info = {};
+    ClockRecord clock = {};
+    LogBuffer logBuffer = {};           // worker only: the last download
+    char registrationPath[260] = {};    // settings value "Logfile"
+    char readPath[260] = {};            // empty = read the registration file in use
+    ManualResetEvent recordingEvent{true};  // the recording timer counts while signalled
+    std::unique_ptr<FileStream> registrationFile;  // null = recording off
+    std::unique_ptr<FileStream> readFile;          // null = none
+    uint32_t recordingInterval = 20;    // seconds between downloads, at least 20
+    ClockRecord setTimeClock = {};      // UTC time for operation 6
+    bool averageKX125 = false;          // "KX125AV"
+    bool quickStart = false;            // "QUICK_START"
+    bool showQmv = true;                // "SHOW_QMV"
+    int32_t rainReportInterval = 0;     // "RainMeter Period": 0 hours, 1 days, 2 months
+
+    // --- acquisition plumbing ---
+    // The live-state lock.
+    std::mutex lock;
+    // Where the workers' notices go; null = nowhere.  Set before the worker
+    // starts and kept alive until it has stopped.
+    AcquisitionNotifier* notifier = nullptr;
+    PortNamer portNamer = DefaultPortName;
+    AcquisitionTiming timing;
+
+    // Guarded by the lock: wakes the workers' pauses (stop, port change, a
+    // freed request slot) and carries the thread hand-overs.
+    std::condition_variable wake;
+    bool stopping = false;          // set by StopPollingWorker
+    bool timerResumed = false;      // the recording timer counts from the first good cycle
+    bool timerStop = false;         // set by the worker when it ends
+    DeviceRequest runningRequest = 0;  // the request the worker is executing now
+    WindowRef runningRequester = kNoWindow;
+
+    // Worker only.  Records of the last download that reached the
+    // registration file while the converter's memory was not cleared after
+    // them; the next download delivers them again at its head and they are
+    // not written a second time.  Tied to the converter they came from.
+    std::vector<LogRecord> unclearedRecords;
+    uint16_t unclearedSerial = 0;
+
+    // Worker only.  The driver's input and output records of the current
+    // transaction; they outlive any transaction that a break leaves running.
+    struct Transaction {
+        ConverterInfo info;
+        ClockRecord clock;
+        InputReading results[KX305_INPUTS];
+        ClockRecord clockToSet;
+        uint16_t period;
+    } transaction = {};
+};
+
+// --- requesters (any thread but the worker's) ---
+
+// Places operation `operation` with `parameter` for `requester`, who gets the
+// operation's notice.  A user operation still waiting in the slot is
+// displaced and its requester gets its failure notice at once; a download
+// that is running is cancelled (the worker then reopens the connection).
+void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter);
+
+// Operation 3 with the interval the user typed: values above 65535 are cut to
+// 65535.  False (nothing placed) for 0, which the dialog refuses.
+bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t seconds);
+
+// Withdraws the request that `requester` placed, if it is still pending or
+// running; a later answer finds no requester.  Someone else's request (a
+// download of the recording timer) stays.
+void WithdrawRequest(AppContext& context, WindowRef requester);
+
+// Writes a new port number under the lock; the worker picks it up after its
+// current cycle.
+void SetPort(AppContext& context, int32_t port);
+
+}  // namespace kx305mon

@@ -1,0 +1,266 @@
+#include "acquisition/polling_worker.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "acquisition/device_operations.h"
+#include "acquisition/internal.h"
+#include "acquisition/notifier.h"
+#include "instruments/catalogue.h"
+#include "resources/messages.h"
+
+namespace kx305mon {
+
+namespace {
+
+using Lock = std::unique_lock<std::mutex>;
+
+bool Stopping(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    return context.stopping;
+}
+
+// Sleeps `pause`, or less when the worker is told to stop or the port
+// changes from `port`.
+void PauseCycle(AppContext& context, std::chrono::milliseconds pause, int32_t port) {
+    Lock guard(context.lock);
+    context.wake.wait_for(guard, pause,
+                          [&] { return context.stopping || context.port != port; });
+}
+
+// One cycle's clock and results reads into the worker's transaction records.
+bool ReadClockAndResults(AppContext& context) {
+    AppContext::Transaction& t = context.transaction;
+    KX305GetTime(&context.device, &t.clock);
+    bool clockRead = WaitDone(&context.device) == 1;
+    if (Stopping(context)) return false;
+    KX305GetResults(&context.device, t.results);
+    bool resultsRead = WaitDone(&context.device) == 1;
+    return clockRead && resultsRead;
+}
+
+// Stores the cycle's readings; tells the main window about every input whose
+// instrument came, went or was exchanged.
+void PublishCycle(AppContext& context) {
+    AppContext::Transaction& t = context.transaction;
+    bool changed[KX305_INPUTS] = {};
+    WindowRef window;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        for (int i = 0; i < KX305_INPUTS; ++i) {
+            changed[i] = InstrumentChanged(t.results[i].type, t.results[i], context.inputs[i].type,
+                                           context.inputs[i]);
+        }
+        std::memcpy(context.inputs, t.results, sizeof context.inputs);
+        context.info = t.info;
+        context.clock = t.clock;
+        window = context.mainWindow;
+    }
+    AcquisitionNotifier& notifier = detail::NotifierOf(context);
+    if (window == kNoWindow) return;
+    for (int i = 0; i < KX305_INPUTS; ++i) {
+        if (changed[i]) notifier.Post(window, WMU_INPUT_CHANGED, static_cast<uintptr_t>(i), 0);
+    }
+    notifier.UpdateDisplay(window, &t.info, &t.clock, t.results, context);
+    notifier.SetRainGaugeMenu(window, t.results[0].type);
+    notifier.Post(window, WMU_NEW_DATA, 0, 0);
+}
+
+void ResumeRecordingTimer(AppContext& context) {
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        if (context.timerResumed) return;
+        context.timerResumed = true;
+    }
+    context.wake.notify_all();
+}
+
+// Polls an open connection until a cycle fails, the port changes or the
+// worker is told to stop.
+void RunCycles(AppContext& context, int32_t port) {
+    for (;;) {
+        bool readOk = ReadClockAndResults(context);
+        // The pending operation runs even after a failed read: it fails on
+        // the line the same way and its requester learns so.
+        bool operationOk = !Stopping(context) && RunDeviceRequest(context) == 1;
+        if (!readOk || !operationOk) return;
+        PublishCycle(context);
+        ResumeRecordingTimer(context);
+        PauseCycle(context, context.timing.cyclePause, port);
+        std::lock_guard<std::mutex> guard(context.lock);
+        if (context.stopping || context.port != port) return;
+    }
+}
+
+// Opens the port, reads the converter's identity and polls it.  The handle
+// is published in context.device under the lock, so that a stop can break a
+// running transaction and never meets a closed handle.
+void Connect(AppContext& context, int32_t port) {
+    std::string name = context.portNamer(port);
+    KX305Handle device = nullptr;
+    if (KX305Open(&device, name.c_str()) != 0) return;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.device = device;
+    }
+    AppContext::Transaction& t = context.transaction;
+    KX305GetInfo(&context.device, &t.info);
+    bool infoRead = WaitDone(&context.device) == 1;
+    if (infoRead) {
+        RainGaugeSettings& rain = rainGaugeSettings();
+        if (rain.serial.load() == 0 && t.info.serialNumber > 0) rain.serial.store(t.info.serialNumber);
+        // The operations of the first cycle already depend on the firmware.
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.info = t.info;
+    }
+    if (infoRead && !Stopping(context)) RunCycles(context, port);
+}
+
+void Disconnect(AppContext& context) {
+    KX305Handle device;
+    DeviceRequest pending;
+    WindowRef requester;
+    WindowRef window;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        device = context.device;
+        context.device = nullptr;
+        pending = context.request;
+        requester = context.requesterWindow;
+        context.request = 0;
+        for (InputReading& input : context.inputs) input.type = 0;
+        window = context.mainWindow;
+    }
+    // Without a handle this only reports an invalid handle.
+    KX305Close(&device);
+    detail::NotifyFailure(context, pending, requester);
+    if (window != kNoWindow) {
+        AcquisitionNotifier& notifier = detail::NotifierOf(context);
+        notifier.UpdateDisplay(window, nullptr, nullptr, nullptr, context);
+        notifier.Post(window, WMU_INPUT_CHANGED, kAllInputsChanged, 0);
+    }
+}
+
+}  // namespace
+
+int WaitDone(KX305Handle* device) {
+    uint32_t percent = 0;
+    KX305Status status;
+    do {
+        status = KX305DoneWait(device, &percent);
+    } while (status == KX305_STATUS_BUSY || status == KX305_STATUS_PROGRESS);
+    return status == KX305_STATUS_OK ? 1 : 0;
+}
+
+unsigned PollingWorker(AppContext& context) {
+    context.transaction = {};
+    WindowRef window = detail::MainWindow(context);
+    if (window != kNoWindow) {
+        detail::NotifierOf(context).UpdateDisplay(window, nullptr, nullptr, nullptr, context);
+    }
+    std::thread timer(RecordingTimer, std::ref(context));
+
+    for (;;) {
+        int32_t port;
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            port = context.port;
+        }
+        if (port < PORT_NONE) Connect(context, port);
+        Disconnect(context);
+        {
+            Lock guard(context.lock);
+            context.wake.wait_for(guard, context.timing.reconnectPause,
+                                  [&] { return context.stopping; });
+            if (port >= PORT_NONE || context.stopping) break;
+        }
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.timerStop = true;
+    }
+    context.wake.notify_all();
+    timer.join();
+    return 0;
+}
+
+void RecordingTimer(AppContext& context) {
+    detail::RaiseCurrentThreadPriority();
+    Lock guard(context.lock);
+    context.wake.wait(guard, [&] { return context.timerResumed || context.timerStop; });
+    for (;;) {
+        // Ask for a download.  The slot may hold a user's operation, which
+        // must not be overwritten: try again a second later.
+        for (;;) {
+            if (context.timerStop) return;
+            if (!context.registrationFile) break;
+            if (context.request == 0 || RequestOperation(context.request) == kOpDownloadLog) {
+                context.request = MakeDeviceRequest(kOpDownloadLog, 0);
+                context.requesterWindow = kNoWindow;
+                break;
+            }
+            context.wake.wait_for(guard, context.timing.slotRetry, [&] { return context.timerStop; });
+        }
+        // Count signalled seconds up to the recording interval (at least one).
+        uint32_t ticks = 0;
+        uint32_t interval;
+        do {
+            for (;;) {
+                guard.unlock();
+                bool recordingAllowed = context.recordingEvent.WaitFor(context.timing.recordingTick);
+                guard.lock();
+                if (context.timerStop) return;
+                if (recordingAllowed) break;
+            }
+            if (context.wake.wait_for(guard, context.timing.recordingTick,
+                                      [&] { return context.timerStop; })) {
+                return;
+            }
+            ++ticks;
+            interval = context.recordingInterval;
+        } while (ticks < interval);
+    }
+}
+
+bool StartPollingWorker(AppContext& context) {
+    if (context.pollingThread.joinable()) return false;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.stopping = false;
+        context.timerResumed = false;
+        context.timerStop = false;
+    }
+    context.pollingThread = std::thread(PollingWorker, std::ref(context));
+    return true;
+}
+
+void StopPollingWorker(AppContext& context) {
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.mainWindow = kNoWindow;
+        context.port = PORT_NONE;
+        context.stopping = true;
+        // The worker closes the handle only after taking it out of the
+        // context under this lock, so the break never meets a closed handle.
+        if (context.device != nullptr) KX305UserBreak(&context.device);
+    }
+    context.wake.notify_all();
+    if (context.pollingThread.joinable()) context.pollingThread.join();
+}
+
+int PortTest(AppContext& context, WindowRef owner, int32_t port) {
+    std::string name = context.portNamer(port);
+    KX305Handle device = nullptr;
+    if (KX305Open(&device, name.c_str()) != 0) {
+        if (context.notifier != nullptr) {
+            context.notifier->ShowMessage(owner, messages::kPortInUse, MessageIcon::Exclamation);
+        }
+        return 0;
+    }
+    return KX305Close(&device) == 0 ? 1 : 0;
+}
+
+}  // namespace kx305mon

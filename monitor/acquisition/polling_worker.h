@@ -1,0 +1,43 @@
+// The polling worker: the one thread that talks to the converter.  It opens
+// the port, reads the converter's identity, then cycles through clock read,
+// results read and at most one device operation, publishes what it read in
+// AppContext and tells the windows; any failure drops the connection, which
+// is reopened after a pause for as long as the program runs.  It also runs
+// the recording timer, which asks it for a logging-memory download every
+// recordingInterval seconds while a registration file is open.
+#pragma once
+
+#include <cstdint>
+
+#include "acquisition/app_context.h"
+#include "kx305.h"
+
+namespace kx305mon {
+
+// Thread body of the worker; returns 0 when it ends (after a stop, or at once
+// when it starts without a port).
+unsigned PollingWorker(AppContext& context);
+
+// Thread body of the recording timer; started by the worker, counts from the
+// worker's first good cycle and ends when the worker ends.
+void RecordingTimer(AppContext& context);
+
+// Starts PollingWorker on context.pollingThread.  False when it already runs.
+// The notifier, port namer and timing must be set before.
+bool StartPollingWorker(AppContext& context);
+
+// The stop operation: main window none, port PORT_NONE, a running driver
+// request broken off, then waits for the worker (and its timer) to end.
+// Safe when the worker never ran or has ended.
+void StopPollingWorker(AppContext& context);
+
+// Port test: 1 when the port can be opened and closed again, else 0.  On
+// failure shows "Wybrany port szeregowy jest już zajęty." through the
+// notifier with `owner` when a notifier is set.
+int PortTest(AppContext& context, WindowRef owner, int32_t port);
+
+// Polls KX305DoneWait until the transaction has a final status; 1 when it
+// is 0 (success), else 0.
+int WaitDone(KX305Handle* device);
+
+}  // namespace kx305mon

@@ -1,0 +1,259 @@
+// The request slot, the recording timer and the worker without a converter.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "acquisition/app_context.h"
+#include "acquisition/notifier.h"
+#include "acquisition/polling_worker.h"
+#include "memory_file.h"
+#include "recording_notifier.h"
+#include "resources/messages.h"
+
+namespace kx305mon {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::MemoryFile;
+using testing::MemoryFileState;
+using testing::Notice;
+using testing::RecordingNotifier;
+
+constexpr WindowRef kMain = 102;
+constexpr WindowRef kDialog = 105;
+
+DeviceRequest Slot(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    return context.request;
+}
+
+WindowRef Requester(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    return context.requesterWindow;
+}
+
+TEST(RequestSlot, PlacedRequestCarriesOperationParameterAndRequester) {
+    AppContext context;
+    PlaceRequest(context, kMain, kOpResetRain, 2);
+    EXPECT_EQ(Slot(context), 0x50002u);
+    EXPECT_EQ(Requester(context), kMain);
+}
+
+TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
+    AppContext context;
+    RecordingNotifier notifier;
+    context.notifier = &notifier;
+
+    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    PlaceRequest(context, kDialog, kOpWriteLogPeriod, 60);
+    EXPECT_EQ(notifier.CountPostsWith(WMU_TIME_SET, 0), 1u);
+    EXPECT_EQ(notifier.All().back().window, kMain);
+
+    PlaceRequest(context, kMain, kOpSetClock, 0);
+    EXPECT_EQ(notifier.CountPostsWith(WMU_PERIOD_SET, 0), 1u);
+    EXPECT_EQ(notifier.All().back().window, kDialog);
+    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSetClock, 0));
+}
+
+TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
+    AppContext context;
+    RecordingNotifier notifier;
+    context.notifier = &notifier;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.request = MakeDeviceRequest(kOpDownloadLog, 0);
+    }
+    PlaceRequest(context, kMain, kOpResetRain, 1);
+    PlaceRequest(context, kMain, kOpResetRain, 3);
+    EXPECT_EQ(notifier.Size(), 0u);
+    EXPECT_EQ(Slot(context), 0x50003u);
+}
+
+TEST(RequestSlot, RunningOperationIsNotDeclaredFailedWhenAnotherIsPlaced) {
+    AppContext context;
+    RecordingNotifier notifier;
+    context.notifier = &notifier;
+    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    {
+        // The worker has taken it.
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.runningRequest = context.request;
+        context.runningRequester = context.requesterWindow;
+    }
+    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
+    EXPECT_EQ(notifier.Size(), 0u);
+}
+
+TEST(RequestSlot, LogPeriodAboveSixteenBitsIsCutAndZeroRefused) {
+    AppContext context;
+    EXPECT_TRUE(PlaceLogPeriodRequest(context, kDialog, 70000));
+    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpWriteLogPeriod, 65535));
+    EXPECT_TRUE(PlaceLogPeriodRequest(context, kDialog, 600));
+    EXPECT_EQ(RequestParameter(Slot(context)), 600u);
+    EXPECT_FALSE(PlaceLogPeriodRequest(context, kDialog, 0));
+    EXPECT_EQ(RequestParameter(Slot(context)), 600u);
+}
+
+TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
+    AppContext context;
+    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
+    WithdrawRequest(context, kMain);
+    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpReadLogPeriod, 0));
+    WithdrawRequest(context, kDialog);
+    EXPECT_EQ(Slot(context), 0u);
+    EXPECT_EQ(Requester(context), kNoWindow);
+
+    // A download of the recording timer has no requester; a closing dialog
+    // does not cancel it.
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.request = MakeDeviceRequest(kOpDownloadLog, 0);
+    }
+    WithdrawRequest(context, kDialog);
+    WithdrawRequest(context, kNoWindow);
+    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpDownloadLog, 0));
+}
+
+// The timer alone, with the worker's part played by the test.
+class RecordingTimerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        context.timing.recordingTick = 10ms;
+        context.timing.slotRetry = 10ms;
+        context.recordingInterval = 1;
+        context.registrationFile = std::make_unique<MemoryFile>(std::make_shared<MemoryFileState>());
+    }
+    void TearDown() override { StopTimer(); }
+
+    void StartTimer() {
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            context.timerResumed = true;
+        }
+        context.wake.notify_all();
+        timer = std::thread(RecordingTimer, std::ref(context));
+    }
+    void StopTimer() {
+        if (!timer.joinable()) return;
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            context.timerStop = true;
+        }
+        context.wake.notify_all();
+        timer.join();
+    }
+    // Waits up to 5 s for the slot to hold `request`.
+    bool SlotBecomes(DeviceRequest request) {
+        for (int i = 0; i < 500; ++i) {
+            if (Slot(context) == request) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    AppContext context;
+    std::thread timer;
+};
+
+TEST_F(RecordingTimerTest, WaitsForTheSlotInsteadOfOverwritingAUserOperation) {
+    const DeviceRequest download = MakeDeviceRequest(kOpDownloadLog, 0);
+    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    StartTimer();
+    std::this_thread::sleep_for(100ms);  // ten retries of the timer
+    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSyncClock, 0));
+    EXPECT_EQ(Requester(context), kMain);
+
+    {
+        // The worker finishes the user's operation.
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.request = 0;
+    }
+    ASSERT_TRUE(SlotBecomes(download));
+    EXPECT_EQ(Requester(context), kNoWindow);
+
+    // Once taken, the next download is asked for after the interval.
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.request = 0;
+    }
+    EXPECT_TRUE(SlotBecomes(download));
+}
+
+TEST_F(RecordingTimerTest, AsksForNothingWhileNoRegistrationFileIsOpen) {
+    context.registrationFile.reset();
+    StartTimer();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Slot(context), 0u);
+}
+
+TEST_F(RecordingTimerTest, CountsNothingBeforeTheWorkerResumesIt) {
+    timer = std::thread(RecordingTimer, std::ref(context));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Slot(context), 0u);
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.timerResumed = true;
+    }
+    context.wake.notify_all();
+    EXPECT_TRUE(SlotBecomes(MakeDeviceRequest(kOpDownloadLog, 0)));
+}
+
+TEST_F(RecordingTimerTest, StandsStillWhileRecordingIsHeld) {
+    context.recordingInterval = 3;
+    StartTimer();
+    ASSERT_TRUE(SlotBecomes(MakeDeviceRequest(kOpDownloadLog, 0)));
+    context.recordingEvent.Reset();
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.request = 0;
+    }
+    std::this_thread::sleep_for(200ms);  // twenty ticks if it were counting
+    EXPECT_EQ(Slot(context), 0u);
+    context.recordingEvent.Set();
+    EXPECT_TRUE(SlotBecomes(MakeDeviceRequest(kOpDownloadLog, 0)));
+}
+
+TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
+    AppContext context;
+    RecordingNotifier notifier;
+    context.notifier = &notifier;
+    context.mainWindow = kMain;
+    context.timing.reconnectPause = 20ms;
+    context.inputs[2].type = 3;
+    PlaceRequest(context, kDialog, kOpWriteLogPeriod, 30);
+    ASSERT_TRUE(StartPollingWorker(context));
+    context.pollingThread.join();  // ends by itself
+
+    EXPECT_EQ(notifier.CountPosts(WMU_INPUT_CHANGED), 1u);
+    EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, kAllInputsChanged), 1u);
+    EXPECT_EQ(notifier.CountPosts(WMU_NEW_DATA), 0u);
+    // The pending operation could not run: its requester is told.
+    EXPECT_EQ(notifier.Count([](const Notice& n) {
+        return n.kind == Notice::Post && n.window == kDialog && n.message == WMU_PERIOD_SET && n.wParam == 0;
+    }), 1u);
+    std::vector<Notice> all = notifier.All();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.front().kind, Notice::Display);
+    EXPECT_FALSE(all.front().flag);
+    EXPECT_FALSE(all.front().withInfo);
+    std::lock_guard<std::mutex> guard(context.lock);
+    EXPECT_EQ(context.inputs[2].type, 0u);
+    EXPECT_EQ(context.request, 0u);
+}
+
+TEST(PortTest, PortThatCannotBeOpenedFailsWithTheMessage) {
+    AppContext context;
+    RecordingNotifier notifier;
+    context.notifier = &notifier;
+    context.portNamer = [](int32_t) { return std::string("/nonexistent/kx305-port"); };
+    EXPECT_EQ(PortTest(context, kDialog, 7), 0);
+    ASSERT_EQ(notifier.Size(), 1u);
+    Notice n = notifier.All()[0];
+    EXPECT_EQ(n.kind, Notice::Message);
+    EXPECT_EQ(n.window, kDialog);
+    EXPECT_EQ(n.text, messages::kPortInUse);
+}
+
+}  // namespace
+}  // namespace kx305mon
