@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -90,7 +91,15 @@ std::unique_ptr<SimProcess> SimProcess::Start(const std::vector<std::string>& ar
 
     // Everything the child needs is made before fork: after it only
     // async-signal-safe calls.
-    std::vector<std::string> all = {program, "--link", sim->port_, "--control", sim->control_};
+    // With --tty the simulator serves on the given terminal and puts no link
+    // in front of it; the host side is the test's.
+    const auto tty = std::find(args.begin(), args.end(), "--tty");
+    std::vector<std::string> all = {program, "--control", sim->control_};
+    if (tty == args.end()) {
+        all.insert(all.end(), {"--link", sim->port_});
+    } else if (tty + 1 != args.end()) {
+        sim->port_ = *(tty + 1);
+    }
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -123,13 +132,10 @@ std::unique_ptr<SimProcess> SimProcess::Start(const std::vector<std::string>& ar
             return fail("kx305sim (" + program + ") ended at start with status " +
                         std::to_string(sim->exitStatus_) + ": " + sim->Log());
         }
-        if (Exists(sim->port_)) {
-            const int fd = Connect(sim->control_);
-            if (fd >= 0) {
-                close(fd);
-                return sim;
-            }
-        }
+        // The control channel answers only once the port is up and the
+        // loop runs.
+        if (Exists(sim->port_) && Exists(sim->control_) && sim->Control("state", 1000).rfind("ok", 0) == 0)
+            return sim;
         if (ElapsedMs(start) > timeoutMs) {
             const std::string log = sim->Log();
             sim->Stop();

@@ -21,6 +21,7 @@ public:
     // Starts kx305sim with `args` (plus --link and --control in the new
     // directory) and waits up to `timeoutMs` for the link and the control
     // socket.  Null, with the reason in *error, when it does not come up.
+    // With --tty PATH among `args` no link is made and port() is PATH.
     static std::unique_ptr<SimProcess> Start(const std::vector<std::string>& args = {},
                                              std::string* error = nullptr, int timeoutMs = 10000);
     ~SimProcess();
