@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "acquisition/internal.h"
 #include "acquisition/notifier.h"
@@ -120,14 +121,28 @@ size_t AlreadyWrittenHead(const std::vector<LogRecord>& written, const LogRecord
     return 0;
 }
 
-// A record whose UTC time has no local time stamp cannot be stored in the
-// registration file; it is passed over rather than blocking every later
-// download (the converter would deliver it again each time).
-bool HasTimeStamp(const LogRecord& record) {
-    int64_t seconds;
-    return UtcFieldsToSeconds(record.year, record.month, record.day, record.hour, record.minute,
-                              record.second, seconds);
-}
+// Collects one record's bytes so that it reaches the registration file in
+// one write: a failing file then holds whole records only, and a reader
+// never meets a torn record that would hide the next good one.
+class RecordBuffer final : public FileStream {
+public:
+    bool Write(const void* data, size_t size) override {
+        bytes_.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    long Read(void*, size_t) override { return -1; }
+    bool SeekToStart() override { return false; }
+    bool SeekToEnd() override { return true; }
+    bool Truncate() override { return false; }
+    bool Flush() override { return true; }
+    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
+
+    void Clear() { bytes_.clear(); }
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
 
 enum class StoreResult { Stored, NoFile, WriteFailed, FlushFailed };
 
@@ -147,11 +162,16 @@ StoreOutcome StoreRecords(AppContext& context, size_t skip) {
     // Closed during the transfer: the file has no more of them than before.
     if (!context.registrationFile) return {StoreResult::NoFile, skip};
     FileStream& file = *context.registrationFile;
+    RecordBuffer record;
     size_t handled = skip;
     bool written = true;
     for (; handled < count; ++handled) {
-        if (!HasTimeStamp(records[handled])) continue;
-        if (!WriteRegistrationRecord(file, records[handled])) {
+        record.Clear();
+        // A record whose UTC time has no local time stamp cannot be stored;
+        // it is passed over rather than blocking every later download (the
+        // converter would deliver it again each time).
+        if (!WriteRegistrationRecord(record, records[handled])) continue;
+        if (!file.Write(record.bytes().data(), record.bytes().size())) {
             written = false;
             break;
         }

@@ -77,9 +77,15 @@ void ResumeRecordingTimer(AppContext& context) {
     context.wake.notify_all();
 }
 
+// What one connection achieved.
+struct Session {
+    bool reachedConverter = false;  // the identity was read
+    bool published = false;         // at least one good cycle reached the windows
+};
+
 // Polls an open connection until a cycle fails, the port changes or the
 // worker is told to stop.
-void RunCycles(AppContext& context, int32_t port) {
+void RunCycles(AppContext& context, int32_t port, Session& session) {
     for (;;) {
         bool readOk = ReadClockAndResults(context);
         // The pending operation runs even after a failed read: it fails on
@@ -87,6 +93,7 @@ void RunCycles(AppContext& context, int32_t port) {
         bool operationOk = !Stopping(context) && RunDeviceRequest(context) == 1;
         if (!readOk || !operationOk) return;
         PublishCycle(context);
+        session.published = true;
         ResumeRecordingTimer(context);
         PauseCycle(context, context.timing.cyclePause, port);
         std::lock_guard<std::mutex> guard(context.lock);
@@ -97,50 +104,62 @@ void RunCycles(AppContext& context, int32_t port) {
 // Opens the port, reads the converter's identity and polls it.  The handle
 // is published in context.device under the lock, so that a stop can break a
 // running transaction and never meets a closed handle.
-void Connect(AppContext& context, int32_t port) {
+Session Connect(AppContext& context, int32_t port) {
+    Session session;
     std::string name = context.portNamer(port);
     KX305Handle device = nullptr;
-    if (KX305Open(&device, name.c_str()) != 0) return;
+    if (KX305Open(&device, name.c_str()) != 0) return session;
     {
         std::lock_guard<std::mutex> guard(context.lock);
         context.device = device;
     }
     AppContext::Transaction& t = context.transaction;
     KX305GetInfo(&context.device, &t.info);
-    bool infoRead = WaitDone(&context.device) == 1;
-    if (infoRead) {
-        RainGaugeSettings& rain = rainGaugeSettings();
-        if (rain.serial.load() == 0 && t.info.serialNumber > 0) rain.serial.store(t.info.serialNumber);
+    session.reachedConverter = WaitDone(&context.device) == 1;
+    if (!session.reachedConverter) return session;
+    RainGaugeSettings& rain = rainGaugeSettings();
+    if (rain.serial.load() == 0 && t.info.serialNumber > 0) rain.serial.store(t.info.serialNumber);
+    {
         // The operations of the first cycle already depend on the firmware.
         std::lock_guard<std::mutex> guard(context.lock);
         context.info = t.info;
     }
-    if (infoRead && !Stopping(context)) RunCycles(context, port);
+    if (!Stopping(context)) RunCycles(context, port, session);
+    return session;
 }
 
-void Disconnect(AppContext& context) {
+// Closes the connection and forgets the inputs.  A request that never got
+// its turn (placed over a running download, or during a change of port)
+// waits for the next connection when this one had reached the converter;
+// otherwise there is no connection to run it on and its requester is told.
+// The windows hear of the loss once, not at every failed reopening.
+void Disconnect(AppContext& context, const Session& session, bool& windowsShowLive) {
     KX305Handle device;
-    DeviceRequest pending;
-    WindowRef requester;
+    DeviceRequest dropped = 0;
+    WindowRef requester = kNoWindow;
     WindowRef window;
     {
         std::lock_guard<std::mutex> guard(context.lock);
         device = context.device;
         context.device = nullptr;
-        pending = context.request;
-        requester = context.requesterWindow;
-        context.request = 0;
+        if (!session.reachedConverter || context.stopping) {
+            dropped = context.request;
+            requester = context.requesterWindow;
+            context.request = 0;
+        }
         for (InputReading& input : context.inputs) input.type = 0;
         window = context.mainWindow;
     }
     // Without a handle this only reports an invalid handle.
     KX305Close(&device);
-    detail::NotifyFailure(context, pending, requester);
-    if (window != kNoWindow) {
-        AcquisitionNotifier& notifier = detail::NotifierOf(context);
-        notifier.UpdateDisplay(window, nullptr, nullptr, nullptr, context);
-        notifier.Post(window, WMU_INPUT_CHANGED, kAllInputsChanged, 0);
-    }
+    detail::NotifyFailure(context, dropped, requester);
+    if (session.published) windowsShowLive = true;
+    if (!windowsShowLive) return;
+    windowsShowLive = false;
+    if (window == kNoWindow) return;
+    AcquisitionNotifier& notifier = detail::NotifierOf(context);
+    notifier.UpdateDisplay(window, nullptr, nullptr, nullptr, context);
+    notifier.Post(window, WMU_INPUT_CHANGED, kAllInputsChanged, 0);
 }
 
 }  // namespace
@@ -162,14 +181,18 @@ unsigned PollingWorker(AppContext& context) {
     }
     std::thread timer(RecordingTimer, std::ref(context));
 
+    // The start counts as live: the first loss (or a start without a port)
+    // is announced.
+    bool windowsShowLive = true;
     for (;;) {
         int32_t port;
         {
             std::lock_guard<std::mutex> guard(context.lock);
             port = context.port;
         }
-        if (port < PORT_NONE) Connect(context, port);
-        Disconnect(context);
+        Session session;
+        if (port < PORT_NONE) session = Connect(context, port);
+        Disconnect(context, session, windowsShowLive);
         {
             Lock guard(context.lock);
             context.wake.wait_for(guard, context.timing.reconnectPause,
