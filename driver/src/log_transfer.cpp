@@ -14,6 +14,7 @@ namespace {
 
 constexpr size_t kRecordFrameSkip = 2;  // payload bytes 0 and 1 of a record frame are not used
 constexpr size_t kStoredTimeBytes = 6;
+constexpr size_t kCountFrameSize = 4;  // record count, capacity
 
 void Clear(LogBuffer& out) {
     out.count = 0;
@@ -69,7 +70,10 @@ void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, 
     const size_t length = frame.length();
 
     if (phase_ == Phase::AwaitingCount) {
-        if (length < 4) return;
+        // The count frame has 4 bytes.  A frame of record size here means the
+        // count frame was lost: taking it for one would end the transfer
+        // early with a wrong count, so it is dropped and the try times out.
+        if (length < kCountFrameSize || length >= kRecordFrameSkip + kStoredTimeBytes) return;
         count_ = static_cast<uint16_t>(payload[0] << 8 | payload[1]);
         const unsigned capacity = payload[2] << 8 | payload[3];
         LogMessage("%s(): ilosc zgromadzonych rekordow: %u/%u", name, unsigned{count_}, capacity);

@@ -53,7 +53,8 @@ public:
     // the converter's firmware version word (it selects the results-block
     // layout).  On the last record frame the records are decoded, `out` is
     // filled and 0 is posted.  Frames before Begin or after the end are
-    // dropped; a count frame shorter than 4 bytes is not taken as one.
+    // dropped.  While the count frame is awaited, a frame shorter than 4
+    // bytes or as long as a record (8 bytes or more) is not taken for it.
     void Receive(const Frame& frame, uint16_t version, LogBuffer& out, StatusSink& sink);
 
 private:

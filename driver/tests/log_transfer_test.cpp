@@ -115,9 +115,13 @@ TEST_F(LogTransferTest, FramesBeforeBeginOrAfterTheEndAreDropped) {
     EXPECT_EQ(records[0].month, 7);
 }
 
-TEST_F(LogTransferTest, ShortCountFrameIsNotTakenForOne) {
+TEST_F(LogTransferTest, OnlyACountSizedFrameIsTakenForTheCount) {
     transfer_.Begin(out_);
     Feed(MakeFrame({0, 5}));
+    // The count frame was lost and the records stream in: none of them is
+    // the count (its first bytes would read as 0x00AA... here).
+    Feed(RecordFrame(5, 1, 100));
+    Feed(MakeFrame({0, 1, 0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(sink_.posts.empty());
     Feed(CountFrame(1));
     EXPECT_EQ(sink_.posts, (std::vector<Posted>{{2, 0}}));
