@@ -22,7 +22,7 @@ struct Sink {
     char oldPath[4096 + sizeof kOldSuffix] = {};
     uint64_t sizeLimit = 0;
 };
-constinit Sink g_sink;
+Sink g_sink;
 
 void CloseLocked() {
     if (g_sink.file != nullptr) std::fclose(g_sink.file);

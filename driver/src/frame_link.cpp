@@ -5,6 +5,8 @@
 
 namespace kx305 {
 
+void (*g_handleThreadEnd)() = nullptr;
+
 uint32_t SendFrame(ByteChannel& channel, Frame& frame) {
     uint8_t wire[kMaxWireFrame];
     const size_t size = EncodeFrame(frame, wire);
@@ -19,8 +21,14 @@ KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
     if (port_.Open(portPath, baudRate) != 0) return KX305_STATUS_PORT_ERROR;
     portOpen_ = true;
     try {
-        reader_ = std::thread(&FrameLink::RunReader, this);
-        dispatcher_ = std::thread(&FrameLink::RunDispatcher, this);
+        reader_ = std::thread([this] {
+            RunReader();
+            if (g_handleThreadEnd != nullptr) g_handleThreadEnd();
+        });
+        dispatcher_ = std::thread([this] {
+            RunDispatcher();
+            if (g_handleThreadEnd != nullptr) g_handleThreadEnd();
+        });
     } catch (const std::system_error&) {
         return KX305_STATUS_NO_RESOURCE;
     }

@@ -23,6 +23,12 @@
 
 namespace kx305 {
 
+// When set, every handle thread calls it as its very last act, after it has
+// released everything it held.  Set once at library load, before any handle
+// is opened: the Windows unload hook ends the threads there
+// (library_win32.cpp).
+extern void (*g_handleThreadEnd)();
+
 // Writes 0x7E raw, then the header and payload escaped; every byte (both
 // bytes of an escape pair too) goes out by its own write.  Recomputes the
 // checksum first.  0, or the first write error.

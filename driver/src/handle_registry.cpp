@@ -11,7 +11,7 @@ struct Entry {
     Entry* next;
 };
 
-constinit std::mutex g_mutex;
+std::mutex g_mutex;
 constinit Entry* g_head = nullptr;
 
 }  // namespace

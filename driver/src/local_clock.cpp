@@ -9,7 +9,7 @@ namespace {
 constinit std::atomic<LocalDateProvider> g_dateProvider{nullptr};
 // std::localtime hands out one shared record; the driver's threads take
 // turns with it.
-constinit std::mutex g_localtimeMutex;
+std::mutex g_localtimeMutex;
 
 }  // namespace
 

@@ -45,6 +45,8 @@ struct SerialPort::Impl {
 
 namespace {
 
+std::atomic<bool> g_processExit{false};
+
 // Counts a read or write as inside the port for the duration of its scope.
 class PortCall {
 public:
@@ -94,6 +96,8 @@ void Release(HANDLE& handle, HANDLE invalid) {
 }
 
 }  // namespace
+
+void MarkProcessExit() { g_processExit.store(true); }
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
@@ -145,7 +149,7 @@ uint32_t SerialPort::Close() {
     if (s.port != INVALID_HANDLE_VALUE) {
         // At process exit the other threads are already gone; a call they
         // left inside the port can never leave it, and nobody can be woken.
-        while (s.callsInside.load() != 0 && !ProcessExitInProgress()) {
+        while (s.callsInside.load() != 0 && !g_processExit.load()) {
             CancelIoEx(s.port, nullptr);
             Sleep(1);
         }
