@@ -44,6 +44,25 @@ ConverterInfo ReadInfo(KX305Handle* h) {
     return info;
 }
 
+uint16_t ReadPeriod(KX305Handle* h) {
+    uint16_t period = 0;
+    EXPECT_EQ(KX305GetLogPeriod(h, &period), KX305_STATUS_OK);
+    EXPECT_EQ(Finish(h), KX305_STATUS_OK);
+    return period;
+}
+
+void ReadResults(KX305Handle* h, InputReading (&results)[KX305_INPUTS]) {
+    ASSERT_EQ(KX305GetResults(h, results), KX305_STATUS_OK);
+    ASSERT_EQ(Finish(h), KX305_STATUS_OK);
+}
+
+// A command the firmware lacks is not sent: the simulator would not answer
+// it, and the wait would run into retries.  It completes on the first wait.
+void ExpectCompletesAtOnce(KX305Handle* h, KX305Status started) {
+    ASSERT_EQ(started, KX305_STATUS_OK);
+    EXPECT_EQ(PollToEnd(h), (std::vector<Step>{{0, 100}}));
+}
+
 TEST(ConverterOnComPort, ReadsIdentityClockAndReadings) {
     OpenHandle h(SimPort("KX305_PORT_FW113"));
     ASSERT_EQ(h.status(), KX305_STATUS_OK);
@@ -66,8 +85,7 @@ TEST(ConverterOnComPort, ReadsIdentityClockAndReadings) {
     EXPECT_LT(clock.minute, 10);
 
     InputReading results[KX305_INPUTS]{};
-    ASSERT_EQ(KX305GetResults(h.get(), results), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
+    ReadResults(h.get(), results);
     EXPECT_EQ(results[0].type, 1u);  // rain gauge
     EXPECT_EQ(results[1].type, 3u);  // KX-124
     EXPECT_EQ(results[1].data[3], 1201);
@@ -119,9 +137,7 @@ TEST(ConverterOnComPort, UserBreakEndsAWaitOnAnotherThread) {
 }
 
 // Log period in minutes up to 1.01, in seconds after; rain reset from 1.05;
-// clearing the memory from 1.13.  A command the firmware lacks is not sent
-// (the simulator would not answer it, and the wait would run into
-// retries): it completes with 0 on the first wait.
+// clearing the memory from 1.13.
 TEST(FirmwareGates, Firmware101KeepsThePeriodInMinutesAndLacksRainResetAndClear) {
     OpenHandle h(SimPort("KX305_PORT_FW101"));
     ASSERT_EQ(h.status(), KX305_STATUS_OK);
@@ -129,21 +145,14 @@ TEST(FirmwareGates, Firmware101KeepsThePeriodInMinutesAndLacksRainResetAndClear)
     EXPECT_EQ(info.versionMinor, 1);
     EXPECT_EQ(info.serialNumber, 1011);
 
-    uint16_t period = 0;
-    ASSERT_EQ(KX305GetLogPeriod(h.get(), &period), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(period, 2);
+    EXPECT_EQ(ReadPeriod(h.get()), 2);
     const uint16_t newPeriod = 5;
     ASSERT_EQ(KX305SetLogPeriod(h.get(), &newPeriod), KX305_STATUS_OK);
     ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
-    ASSERT_EQ(KX305GetLogPeriod(h.get(), &period), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(period, 5);
+    EXPECT_EQ(ReadPeriod(h.get()), 5);
 
-    ASSERT_EQ(KX305ResetRainCounter(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(PollToEnd(h.get()), (std::vector<Step>{{0, 100}}));
-    ASSERT_EQ(KX305ClearLog(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(PollToEnd(h.get()), (std::vector<Step>{{0, 100}}));
+    ExpectCompletesAtOnce(h.get(), KX305ResetRainCounter(h.get()));
+    ExpectCompletesAtOnce(h.get(), KX305ClearLog(h.get()));
 }
 
 TEST(FirmwareGates, Firmware104CountsSecondsButHasNoRainInputOrReset) {
@@ -151,20 +160,15 @@ TEST(FirmwareGates, Firmware104CountsSecondsButHasNoRainInputOrReset) {
     ASSERT_EQ(h.status(), KX305_STATUS_OK);
     EXPECT_EQ(ReadInfo(h.get()).serialNumber, 1041);
 
-    uint16_t period = 0;
-    ASSERT_EQ(KX305GetLogPeriod(h.get(), &period), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(period, 120);
+    EXPECT_EQ(ReadPeriod(h.get()), 120);
 
     // The old results block has no input 0.
     InputReading results[KX305_INPUTS]{};
-    ASSERT_EQ(KX305GetResults(h.get(), results), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
+    ReadResults(h.get(), results);
     EXPECT_EQ(results[0].type, 0u);
     EXPECT_EQ(results[1].type, 3u);
 
-    ASSERT_EQ(KX305ResetRainCounter(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(PollToEnd(h.get()), (std::vector<Step>{{0, 100}}));
+    ExpectCompletesAtOnce(h.get(), KX305ResetRainCounter(h.get()));
 }
 
 TEST(FirmwareGates, Firmware112ResetsTheRainCounterButCannotClearTheMemory) {
@@ -173,20 +177,17 @@ TEST(FirmwareGates, Firmware112ResetsTheRainCounterButCannotClearTheMemory) {
     EXPECT_EQ(ReadInfo(h.get()).serialNumber, 1121);
 
     InputReading results[KX305_INPUTS]{};
-    ASSERT_EQ(KX305GetResults(h.get(), results), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
+    ReadResults(h.get(), results);
     ASSERT_EQ(results[0].type, 1u);
     EXPECT_EQ(results[0].data[0], static_cast<int32_t>(SimNumber("KX305_FW112_RAIN")));
     EXPECT_NE(results[0].data[0], 0);
 
     ASSERT_EQ(KX305ResetRainCounter(h.get()), KX305_STATUS_OK);
     ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
-    ASSERT_EQ(KX305GetResults(h.get(), results), KX305_STATUS_OK);
-    ASSERT_EQ(Finish(h.get()), KX305_STATUS_OK);
+    ReadResults(h.get(), results);
     EXPECT_EQ(results[0].data[0], 0);
 
-    ASSERT_EQ(KX305ClearLog(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(PollToEnd(h.get()), (std::vector<Step>{{0, 100}}));
+    ExpectCompletesAtOnce(h.get(), KX305ClearLog(h.get()));
 }
 
 // The simulator on this port sends at the real 9600-baud rate, so the
