@@ -315,9 +315,12 @@ std::string Footer() {
            "converter clock.  A full memory stores nothing more (counted as lost) until it is\n"
            "read out with code 8 or cleared.\n"
            "\n"
-           "Faults (--fault 'NAME ARGS', control: fault NAME ARGS): drop SHARE, corrupt SHARE\n"
-           "[checksum|escape|truncate|any], delay MS, silent on|off, stale SHARE (the previous reply\n"
-           "to the same command first), unsolicited SHARE (another frame first), off.\n"
+           "Faults (--fault 'NAME ARGS' or NAME=ARGS, control: fault NAME ARGS), SHARE 0-1, N% or\n"
+           "on/off: drop SHARE (of the reply frames; a log transfer loses single frames), corrupt\n"
+           "SHARE [checksum|escape|truncate|any] (frames with a wrong sum, a bad escape or cut\n"
+           "short), delay MS (before every reply), silent on|off (no replies), stale SHARE (the\n"
+           "previous reply to the same command first), unsolicited SHARE (a reply to another\n"
+           "command, the reply under another address or an unknown code first), off.\n"
            "\n"
            "Control commands (--control PATH, one per line, reply 'ok ...' or 'error <reason>'):\n" +
            ControlChannel::Help() +

@@ -79,6 +79,8 @@ bool ParseDate(const std::string& text, int& year, int& month, int& day) {
     std::vector<int> f;
     if (!ParsePattern(text, "YYYY-MM-DD", f) || f[1] < 1 || f[1] > 12 || f[2] < 1 || f[2] > DaysInMonth(f[1]))
         return false;
+    const bool leap = (f[0] % 4 == 0 && f[0] % 100 != 0) || f[0] % 400 == 0;
+    if (f[1] == 2 && f[2] == 29 && !leap) return false;
     year = f[0];
     month = f[1];
     day = f[2];
