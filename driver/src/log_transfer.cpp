@@ -16,9 +16,11 @@ constexpr size_t kRecordFrameSkip = 2;  // payload bytes 0 and 1 of a record fra
 constexpr size_t kStoredTimeBytes = 6;
 constexpr size_t kCountFrameSize = 4;  // record count, capacity
 
+// Leaves an already clear record alone: the caller may be looking at it
+// while a try starts on the dispatcher thread.
 void Clear(LogBuffer& out) {
-    out.count = 0;
-    out.records = nullptr;
+    if (out.count != 0) out.count = 0;
+    if (out.records != nullptr) out.records = nullptr;
 }
 
 uint32_t Percent(uint32_t part, uint32_t whole) { return (part * 1000 / whole + 5) / 10; }

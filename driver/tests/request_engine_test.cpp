@@ -181,10 +181,15 @@ TEST_F(RequestEngine, StrayFramesNeitherCompleteNorTouchTheRecord) {
     Bytes unknown = testing::WireFrame(12, {});
     for (const Bytes& b : {stale, wrongAddress, badSum, truncated, unknown}) device_.Write(b);
     EXPECT_EQ(Wait(), (Outcome{KX305_STATUS_BUSY, 25}));
+    // Ended, so that the record may be looked at.
+    ASSERT_EQ(KX305UserBreak(&handle_), KX305_STATUS_OK);
+    EXPECT_EQ(Wait(), (Outcome{KX305_STATUS_BROKEN_OFF, 100}));
     EXPECT_EQ(clock.second, 0);
     EXPECT_EQ(clock.month, 0);
+    Expect(CMD_GET_TIME);  // the retry that the time-out had asked for
 
-    // The retry is answered after line noise, split into single bytes.
+    // The next request is answered after line noise, split into single bytes.
+    ASSERT_EQ(KX305GetTime(&handle_, &clock), KX305_STATUS_OK);
     Expect(CMD_GET_TIME);
     device_.Write({0x00, 0x7F, 0x12, 0xFF, 0x7E, 0x01});
     device_.Write(testing::WireFrame(CMD_GET_TIME, {0x7E, 0x15, 0x28, 0x12, 0x24, 0x06}), true);
