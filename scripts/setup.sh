@@ -8,7 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine64 xvfb xauth
+    wine64 xvfb xauth locales
 )
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
