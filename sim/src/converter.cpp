@@ -101,7 +101,7 @@ void Converter::SetVersion(uint16_t version) {
 
 void Converter::SetInput(int n, const Instrument& instrument) {
     inputs_[n - 1] = instrument;
-    SeedDrift(inputs_[n - 1], random_);
+    if (drift_) SeedDrift(inputs_[n - 1], random_);
 }
 
 bool Converter::ApplyToInput(int n, const std::string& settings, std::string& error) {

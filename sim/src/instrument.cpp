@@ -380,11 +380,12 @@ std::string KeyHelp() {
 void SeedDrift(Instrument& instrument, std::mt19937& random) {
     std::uniform_real_distribution<double> angle(0.0, 6.283185307179586);
     for (Quantity& q : instrument.q) q.phase = angle(random);
+    Drift(instrument, 0, random);
 }
 
 void Drift(Instrument& instrument, double seconds, std::mt19937& random) {
     const TypeDef* def = FindType(instrument.type);
-    if (def == nullptr || seconds <= 0) return;
+    if (def == nullptr || seconds < 0) return;
     constexpr double kTwoPi = 6.283185307179586;
     constexpr double kSwingPeriod = 3600;  // seconds of one slow swing
     constexpr double kWalkMemory = 900;    // seconds for the walk to fade

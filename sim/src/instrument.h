@@ -123,7 +123,8 @@ std::string KeyHelp();
 // Advances the drift of every unpinned quantity by `seconds`.
 void Drift(Instrument& instrument, double seconds, std::mt19937& random);
 
-// Gives the unpinned quantities fresh drift phases.
+// Gives the unpinned quantities fresh drift phases and moves them to where
+// their phase puts them.
 void SeedDrift(Instrument& instrument, std::mt19937& random);
 
 }  // namespace kx305sim
