@@ -77,6 +77,11 @@ function(kx305_add_test name)
     if(T_THREADS)
         list(APPEND labels threads)
     endif()
+    if(WIN32 AND "kx305" IN_LIST T_LIBS)
+        # Windows finds a DLL beside the program that loads it.
+        add_custom_command(TARGET ${name} POST_BUILD
+                           COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:kx305> $<TARGET_FILE_DIR:${name}>)
+    endif()
     if(WIN32 AND T_SIMULATOR)
         add_test(NAME ${name}
                  COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-sim-run
