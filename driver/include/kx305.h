@@ -112,14 +112,18 @@ typedef char kx305_size_check_results[sizeof(ResultSet) == 460 ? 1 : -1];
 #endif
 
 /* Opens the port (for example "\\.\COM3" or "/dev/ttyUSB0") at 9600 baud.
- * 0 with the handle in *ph; else 6, 7 or 8 with *ph null. */
+ * 0 with the handle in *ph; else 6, 7 or 8 with *ph null; 9 if ph is null. */
 KX305Status KX305_API KX305Open(KX305Handle* ph, const char* portPath);
 /* Stops the handle's threads, closes the port, frees the handle, nulls *ph. 0 or 9. */
 KX305Status KX305_API KX305Close(KX305Handle* ph);
-/* Waits up to 2500 ms for the pending request; status 0-8 and percent 0-100, or 9. */
+/* Waits up to 2500 ms for the pending request; status 0-8 and percent 0-100, or 9.
+ * On a handle that has not started a request it returns 4 (100 %) at once. */
 KX305Status KX305_API KX305DoneWait(KX305Handle* ph, uint32_t* percent);
 /* Ends the pending request with status 3 for the next KX305DoneWait. 0 or 9. */
 KX305Status KX305_API KX305UserBreak(KX305Handle* ph);
+/* The request functions below only start a request and return 0, or 9 for a
+ * bad handle or a null record pointer; KX305DoneWait reports the outcome. */
+
 /* Starts reading the converter identity; also selects the firmware's command set. 0 or 9. */
 KX305Status KX305_API KX305GetInfo(KX305Handle* ph, ConverterInfo* info);
 /* Starts writing the converter serial number. 0 or 9. */

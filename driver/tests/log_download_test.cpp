@@ -79,6 +79,15 @@ protected:
         ASSERT_EQ(request.length(), 0);
     }
 
+    void DownloadOneRecord(LogBuffer& log) {
+        ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
+        Expect(CMD_GET_LOG);
+        device_.Reply(CMD_GET_LOG, CountPayload(1));
+        device_.Reply(CMD_GET_LOG, RecordOf(1));
+        ASSERT_EQ(WaitToTheEnd().status, KX305_STATUS_OK);
+        ASSERT_EQ(log.count, 1);
+    }
+
     // The next state other than progress at `percent` (posted just before).
     Outcome WaitPast(uint32_t percent) {
         Outcome o = Wait();
@@ -205,12 +214,7 @@ TEST_F(LogDownload, StalledTransferIsRequestedAgainFromTheStart) {
 
 TEST_F(LogDownload, FreeLogReleasesTheHandlesRecordsAndClearsTheBuffer) {
     LogBuffer log{};
-    ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
-    Expect(CMD_GET_LOG);
-    device_.Reply(CMD_GET_LOG, CountPayload(1));
-    device_.Reply(CMD_GET_LOG, RecordOf(1));
-    ASSERT_EQ(WaitToTheEnd().status, KX305_STATUS_OK);
-    ASSERT_EQ(log.count, 1);
+    DownloadOneRecord(log);
 
     // Any LogBuffer frees the handle's records; that one is cleared.
     LogRecord other{};
@@ -236,12 +240,7 @@ TEST_F(LogDownload, FreeLogReleasesTheHandlesRecordsAndClearsTheBuffer) {
 
 TEST_F(LogDownload, NextTransferClearsTheBufferBeforeSending) {
     LogBuffer log{};
-    ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
-    Expect(CMD_GET_LOG);
-    device_.Reply(CMD_GET_LOG, CountPayload(1));
-    device_.Reply(CMD_GET_LOG, RecordOf(1));
-    ASSERT_EQ(WaitToTheEnd().status, KX305_STATUS_OK);
-    ASSERT_EQ(log.count, 1);
+    DownloadOneRecord(log);
     ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
     EXPECT_EQ(log.count, 0);
     EXPECT_EQ(log.records, nullptr);
