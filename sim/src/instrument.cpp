@@ -335,7 +335,8 @@ std::string DescribeInstrument(const Instrument& instrument) {
     std::string text = std::string(def->name) + ",serial=" + std::to_string(instrument.serial);
     for (const KeyDef& key : def->keys) {
         text += std::string(",") + key.name + "=";
-        const int flag = instrument.flags[key.slot];
+        // Value keys index the quantities, the others the flags.
+        const int flag = key.kind == KeyKind::kValue ? 0 : instrument.flags[key.slot];
         switch (key.kind) {
         case KeyKind::kValue: {
             const ValueField field = FieldOf(instrument, key.slot);
