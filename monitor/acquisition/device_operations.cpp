@@ -185,15 +185,14 @@ StoreOutcome StoreRecords(AppContext& context, size_t skip) {
 // Runs the download transaction, reporting progress; false when it failed
 // or was cancelled by a withdrawn or displaced request.
 bool TransferLog(AppContext& context, bool peek) {
+    WindowRef window = detail::MainWindow(context);
+    if (window != kNoWindow) detail::NotifierOf(context).ShowControl(window, kIdRecordingText, true);
     context.logBuffer = {};
     if (peek) {
         KX305PeekLog(&context.device, &context.logBuffer);
     } else {
         KX305GetLog(&context.device, &context.logBuffer);
     }
-    AcquisitionNotifier& notifier = detail::NotifierOf(context);
-    WindowRef window = detail::MainWindow(context);
-    if (window != kNoWindow) notifier.ShowControl(window, kIdRecordingText, true);
     KX305Status status;
     for (;;) {
         uint32_t progress = 0;

@@ -31,6 +31,11 @@ struct Notice {
 
 class RecordingNotifier final : public AcquisitionNotifier {
 public:
+    // Runs on the notifying thread for every notice, after it was recorded;
+    // lets a test act at an exact point of the worker's work.  Set before
+    // the worker starts.
+    std::function<void(const Notice&)> onNotice;
+
     void Post(WindowRef target, uint32_t message, uintptr_t wParam, intptr_t) override {
         Notice n;
         n.kind = Notice::Post;
@@ -135,6 +140,7 @@ private:
             notices_.push_back(n);
         }
         added_.notify_all();
+        if (onNotice) onNotice(n);
     }
 
     mutable std::mutex mutex_;
