@@ -111,6 +111,32 @@ protected:
         return WaitUntil([&] { return State("records") == 0; });
     }
 
+    // Five records on the converter; the file fails (`breakFile`) after
+    // `written` of them: the error is shown and the converter keeps all
+    // five.  Once the file works again (`mendFile`) it holds each record
+    // exactly once and the converter is emptied.
+    void FailingFileKeepsTheMemory(const std::function<void(MemoryFileState&)>& breakFile, size_t written,
+                                   const std::function<void(MemoryFileState&)>& mendFile) {
+        StartSimulator({"--firmware", "1.13", "--prefill", "5", "--period", "0"});
+        RecordList expected = AsStored(PeekConverter());
+        ASSERT_EQ(expected.size(), 5u);
+        breakFile(*file);
+        StartWorker();
+        ASSERT_TRUE(notifier.WaitFor(IsExportError));
+        ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) >= 3; }));
+        EXPECT_EQ(State("records"), 5);
+        EXPECT_EQ(Received(kCodeClearLog), 0);
+        RecordList meanwhile = FileRecords();
+        EXPECT_EQ(meanwhile.size(), written);
+        EXPECT_TRUE(StartsWith(meanwhile, RecordList(expected.begin(), expected.begin() + written)));
+
+        ChangeFile(mendFile);
+        ASSERT_TRUE(ConverterEmptied());
+        RecordList stored = FileRecords();
+        EXPECT_EQ(stored.size(), 5u);
+        EXPECT_TRUE(StartsWith(stored, expected));
+    }
+
     std::shared_ptr<MemoryFileState> file = std::make_shared<MemoryFileState>();
 };
 
@@ -185,40 +211,14 @@ TEST_F(Downloads, EmptyMemoryWritesNothingAndSendsNoClear) {
 }
 
 TEST_F(Downloads, WriteFailureKeepsTheMemoryAndTheNextDownloadCompletesTheFile) {
-    StartSimulator({"--firmware", "1.13", "--prefill", "5", "--period", "0"});
-    RecordList expected = AsStored(PeekConverter());
-    ASSERT_EQ(expected.size(), 5u);
-    file->writesLeft = 2;  // two records reach the file, the third fails
-    StartWorker();
-    ASSERT_TRUE(notifier.WaitFor(IsExportError));
-    ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) >= 3; }));
-    EXPECT_EQ(State("records"), 5);
-    EXPECT_EQ(Received(kCodeClearLog), 0);
-    EXPECT_TRUE(StartsWith(FileRecords(), RecordList(expected.begin(), expected.begin() + 2)));
-    EXPECT_EQ(FileRecords().size(), 2u);
-
-    ChangeFile([](MemoryFileState& f) { f.writesLeft = -1; });
-    ASSERT_TRUE(ConverterEmptied());
-    RecordList stored = FileRecords();
-    EXPECT_EQ(stored.size(), 5u);
-    EXPECT_TRUE(StartsWith(stored, expected));
+    // Two records reach the file, the third fails.
+    FailingFileKeepsTheMemory([](MemoryFileState& f) { f.writesLeft = 2; }, 2,
+                              [](MemoryFileState& f) { f.writesLeft = -1; });
 }
 
 TEST_F(Downloads, FlushFailureKeepsTheMemoryWithoutWritingTwice) {
-    StartSimulator({"--firmware", "1.13", "--prefill", "4", "--period", "0"});
-    RecordList expected = AsStored(PeekConverter());
-    ASSERT_EQ(expected.size(), 4u);
-    file->failFlush = true;
-    StartWorker();
-    ASSERT_TRUE(notifier.WaitFor(IsExportError, 2));
-    EXPECT_EQ(State("records"), 4);
-    EXPECT_EQ(Received(kCodeClearLog), 0);
-
-    ChangeFile([](MemoryFileState& f) { f.failFlush = false; });
-    ASSERT_TRUE(ConverterEmptied());
-    RecordList stored = FileRecords();
-    EXPECT_EQ(stored.size(), 4u);
-    EXPECT_TRUE(StartsWith(stored, expected));
+    FailingFileKeepsTheMemory([](MemoryFileState& f) { f.failFlush = true; }, 5,
+                              [](MemoryFileState& f) { f.failFlush = false; });
 }
 
 TEST_F(Downloads, ClearLostOnTheLineDoesNotWriteRecordsTwice) {
