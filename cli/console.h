@@ -1,0 +1,45 @@
+// The terminal side of kx305cli.  Every text of the program is code page
+// 1250 (the system's texts and the literals of this program alike); what
+// goes to stdout and stderr is converted to the terminal's character set,
+// unless the user asked for the raw code page 1250 bytes.  Files written
+// with -o never pass through here.
+#pragma once
+
+#include <string>
+
+namespace kx305cli {
+
+// Exit codes of the program.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // a device or file error
+constexpr int kExitUsage = 2;    // bad arguments
+constexpr int kExitInterrupted = 130;
+
+class Console {
+public:
+    // Reads the terminal's character set from the environment's LC_CTYPE.
+    // With `raw` nothing is converted.
+    static void Init(bool raw);
+
+    // Writes a code page 1250 text to stdout; false when stdout is gone
+    // (a closed pipe).
+    static bool Out(const std::string& text);
+    // "kx305cli: subject: reason" on stderr, one line.
+    static void Error(const std::string& subject, const std::string& reason);
+    static void Error(const std::string& reason);
+    // A line of information on stderr (not part of the output proper).
+    static void Note(const std::string& text);
+
+    // True when stderr is a terminal: progress indicators are shown then.
+    static bool ProgressWanted();
+    // Replaces the progress line on stderr; an empty text clears it.
+    static void Progress(const std::string& text);
+
+    // The text in the terminal's character set.
+    static std::string ToTerminal(const std::string& text);
+};
+
+// strerror() of errno, in code page 1250 like every other text.
+std::string SystemReason(int error);
+
+}  // namespace kx305cli

@@ -1,0 +1,616 @@
+#include "device_session.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "acquisition/app_context.h"
+#include "acquisition/notifier.h"
+#include "acquisition/polling_worker.h"
+#include "console.h"
+#include "display_text.h"
+#include "instruments/catalogue.h"
+#include "recording/file.h"
+#include "recording/local_time.h"
+#include "recording/registration_file.h"
+#include "resources/messages.h"
+#include "simulator.h"
+
+namespace kx305cli {
+
+using namespace kx305mon;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Window tokens of the acquisition's notices: the live display and the
+// requester of a log-interval operation, as in the program.
+constexpr WindowRef kMainWindow = 102;
+constexpr WindowRef kIntervalDialog = 105;
+// The one port of a session; its path comes from the port namer.
+constexpr int32_t kSessionPort = 1;
+
+constexpr auto kWaitSlice = std::chrono::milliseconds(100);
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+extern "C" void OnStopSignal(int) { g_stopSignal = 1; }
+
+bool StopRequested() { return g_stopSignal != 0; }
+
+// What the acquisition told the windows, in order.
+struct Event {
+    enum Kind { Post, Display, Show, Number, Message } kind = Post;
+    WindowRef window = kNoWindow;
+    uint32_t message = 0;    // Post
+    uintptr_t wParam = 0;    // Post
+    bool slotEmpty = false;  // Post of WMU_NEW_DATA: no request left in the slot
+    uint64_t placement = 0;  // Post of WMU_NEW_DATA: the placement it saw (see Arm)
+    bool connected = false;  // Display: with the converter's readings
+    std::string text;        // Display: the block; Message: the text
+    int control = 0;         // Show, Number
+    bool visible = false;    // Show
+    unsigned value = 0;      // Number
+};
+
+enum class WaitResult { Event, Timeout, Interrupted };
+
+// Hands the acquisition's notices from the worker's thread to the command
+// running on the main thread.
+class CliNotifier final : public AcquisitionNotifier {
+public:
+    explicit CliNotifier(AppContext& context) : context_(context) {}
+
+    void Post(WindowRef target, uint32_t message, uintptr_t wParam, intptr_t) override {
+        Event event;
+        event.kind = Event::Post;
+        event.window = target;
+        event.message = message;
+        event.wParam = wParam;
+        if (message == WMU_NEW_DATA) {
+            // Read now: the cycle that posts this has finished its operation.
+            std::lock_guard<std::mutex> guard(context_.lock);
+            event.slotEmpty = context_.request == 0;
+            event.placement = placement_;
+        }
+        Add(std::move(event));
+    }
+
+    void UpdateDisplay(WindowRef window, const ConverterInfo* info, const ClockRecord* clock,
+                       const InputReading* results, AppContext& context) override {
+        bool average;
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            average = context.averageKX125;
+        }
+        Event event;
+        event.kind = Event::Display;
+        event.window = window;
+        event.connected = results != nullptr;
+        event.text = LiveBlock(info, clock, results, average);
+        Add(std::move(event));
+    }
+
+    void SetRainGaugeMenu(WindowRef, uint32_t) override {}
+
+    void ShowControl(WindowRef window, int controlId, bool visible) override {
+        Event event;
+        event.kind = Event::Show;
+        event.window = window;
+        event.control = controlId;
+        event.visible = visible;
+        Add(std::move(event));
+    }
+
+    void SetControlNumber(WindowRef window, int controlId, unsigned value) override {
+        Event event;
+        event.kind = Event::Number;
+        event.window = window;
+        event.control = controlId;
+        event.value = value;
+        Add(std::move(event));
+    }
+
+    void EnableControl(WindowRef, int, bool) override {}
+
+    void ShowMessage(WindowRef, const char* text, MessageIcon) override {
+        Event event;
+        event.kind = Event::Message;
+        event.text = text;
+        Add(std::move(event));
+    }
+
+    // Called after a request was placed: the end of a cycle reported from
+    // now on has seen it in the slot.  Returns the placement's number.
+    uint64_t Arm() {
+        std::lock_guard<std::mutex> guard(context_.lock);
+        return ++placement_;
+    }
+
+    // The next notice, waiting at most until `deadline`.
+    WaitResult Next(Event& event, Clock::time_point deadline) {
+        std::unique_lock<std::mutex> guard(mutex_);
+        for (;;) {
+            if (!events_.empty()) {
+                event = std::move(events_.front());
+                events_.pop_front();
+                return WaitResult::Event;
+            }
+            if (StopRequested()) return WaitResult::Interrupted;
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) return WaitResult::Timeout;
+            added_.wait_for(guard, std::min<Clock::duration>(kWaitSlice, deadline - now));
+        }
+    }
+
+private:
+    void Add(Event event) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            events_.push_back(std::move(event));
+        }
+        added_.notify_all();
+    }
+
+    AppContext& context_;
+    uint64_t placement_ = 0;  // guarded by the live-state lock
+    std::mutex mutex_;
+    std::condition_variable added_;
+    std::deque<Event> events_;
+};
+
+bool IsNewData(const Event& event) { return event.kind == Event::Post && event.message == WMU_NEW_DATA; }
+bool IsConnectionLost(const Event& event) { return event.kind == Event::Display && !event.connected; }
+
+// One connection to a converter for the length of a command: the port (or
+// the built-in simulator), the shared record and the polling worker.
+class Session {
+public:
+    explicit Session(const DeviceOptions& options) : options_(options), notifier_(context) {}
+    ~Session() {
+        // The worker uses the notifier and the port to its last instruction.
+        StopPollingWorker(context);
+        simulator_.reset();
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Resolves and tests the port and starts the worker.  Fields of the
+    // context that the worker reads at its start are set before.
+    int Start() {
+        port_ = options_.port;
+        if (port_.empty()) {
+            std::string error;
+            simulator_ = EmbeddedSimulator::Start(options_.simArgs, error);
+            if (simulator_ == nullptr) {
+                Console::Error(error);
+                return kExitFailure;
+            }
+            port_ = simulator_->port();
+        }
+        const std::string path = port_;
+        context.port = kSessionPort;
+        context.portNamer = [path](int32_t) { return path; };
+        if (int result = TestPort(); result != kExitOk) return result;
+        context.mainWindow = kMainWindow;
+        context.averageKX125 = options_.averageKX125;
+        context.notifier = &notifier_;
+        StartPollingWorker(context);
+        return kExitOk;
+    }
+
+    // The converter's first good cycle; the notices before it are dropped.
+    int WaitFirstCycle() {
+        const Clock::time_point deadline = Deadline();
+        Event event;
+        for (;;) {
+            switch (notifier_.Next(event, deadline)) {
+            case WaitResult::Event:
+                if (IsNewData(event)) return kExitOk;
+                break;
+            case WaitResult::Timeout:
+                return NoAnswer();
+            case WaitResult::Interrupted:
+                return kExitInterrupted;
+            }
+        }
+    }
+
+    WaitResult Next(Event& event, Clock::time_point deadline) { return notifier_.Next(event, deadline); }
+    uint64_t Arm() { return notifier_.Arm(); }
+
+    // The end of the time allowed for an answer from now.
+    Clock::time_point Deadline() const {
+        if (options_.timeoutSeconds <= 0) return Clock::time_point::max();
+        return Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(options_.timeoutSeconds));
+    }
+
+    int NoAnswer() const {
+        Console::Error(port_, "no answer from the converter");
+        return kExitFailure;
+    }
+
+    const std::string& port() const { return port_; }
+
+    AppContext context;
+
+private:
+    int TestPort() {
+        struct stat info {};
+        if (stat(port_.c_str(), &info) != 0 || access(port_.c_str(), R_OK | W_OK) != 0) {
+            Console::Error(port_, SystemReason(errno));
+            return kExitFailure;
+        }
+        if (PortTest(context, kNoWindow, kSessionPort) != 1) {
+            Console::Error(port_, messages::kPortInUse);
+            return kExitFailure;
+        }
+        return kExitOk;
+    }
+
+    DeviceOptions options_;
+    CliNotifier notifier_;
+    std::unique_ptr<EmbeddedSimulator> simulator_;
+    std::string port_;
+};
+
+// Starts a session and waits for the converter's first answer.
+int Connect(Session& session) {
+    if (int result = session.Start(); result != kExitOk) return result;
+    return session.WaitFirstCycle();
+}
+
+std::string Format(const char* format, int a, int b, int c) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+// --- device operations ---
+
+enum class Outcome { Done, Failed, Interrupted };
+
+struct OperationResult {
+    Outcome outcome = Outcome::Failed;
+    unsigned value = 0;  // operation 2: the interval read
+};
+
+// Places `operation` and waits for its end: its notice (1, 3, 6), the
+// interval it reads (2), or the end of the cycle that ran it (5).  Each
+// comes before the end of its cycle; a lost connection or the time-out is a
+// failure.
+OperationResult RunOperation(Session& session, uint32_t operation, uint32_t parameter) {
+    const WindowRef requester = operation == kOpReadLogPeriod || operation == kOpWriteLogPeriod
+                                    ? kIntervalDialog
+                                    : kMainWindow;
+    if (operation == kOpWriteLogPeriod) {
+        PlaceLogPeriodRequest(session.context, requester, parameter);
+    } else {
+        PlaceRequest(session.context, requester, operation, parameter);
+    }
+    const uint64_t placement = session.Arm();
+    const Clock::time_point deadline = session.Deadline();
+    OperationResult result;
+    Event event;
+    for (;;) {
+        switch (session.Next(event, deadline)) {
+        case WaitResult::Timeout:
+            return result;
+        case WaitResult::Interrupted:
+            result.outcome = Outcome::Interrupted;
+            return result;
+        case WaitResult::Event:
+            break;
+        }
+        const bool notice = event.message == WMU_TIME_SET || event.message == WMU_PERIOD_SET;
+        if (event.kind == Event::Post && event.window == requester && notice) {
+            result.outcome = event.wParam != 0 ? Outcome::Done : Outcome::Failed;
+            return result;
+        }
+        if (operation == kOpReadLogPeriod && event.kind == Event::Number && event.window == requester &&
+            event.control == kIdIntervalEdit) {
+            result.outcome = Outcome::Done;
+            result.value = event.value;
+            return result;
+        }
+        if (IsNewData(event) && event.slotEmpty && event.placement == placement) {
+            result.outcome = Outcome::Done;
+            return result;
+        }
+        if (IsConnectionLost(event)) return result;
+    }
+}
+
+int OperationExit(const Session& session, Outcome outcome, const char* failure) {
+    switch (outcome) {
+    case Outcome::Done:
+        return kExitOk;
+    case Outcome::Interrupted:
+        return kExitInterrupted;
+    case Outcome::Failed:
+        break;
+    }
+    Console::Error(session.port(), failure);
+    return kExitFailure;
+}
+
+int SetClock(const DeviceOptions& options, uint32_t operation, const ClockRecord* clock) {
+    Session session(options);
+    if (int result = Connect(session); result != kExitOk) return result;
+    if (clock != nullptr) {
+        std::lock_guard<std::mutex> guard(session.context.lock);
+        session.context.setTimeClock = *clock;
+    }
+    const OperationResult result = RunOperation(session, operation, 0);
+    const int exitCode = OperationExit(session, result.outcome, "the converter clock could not be set");
+    if (exitCode == kExitOk) Console::Out("Converter clock set.\n");
+    return exitCode;
+}
+
+// --- recording ---
+
+struct RecordingState {
+    int downloads = 0;
+    int reconnections = 0;
+    int errors = 0;
+    bool connected = false;
+    bool lost = false;
+    bool downloading = false;
+};
+
+void ShowRecordingProgress(const RecordingState& state, const std::string& file, int percent) {
+    if (state.downloading) {
+        Console::Progress("Downloading the logging memory: " + std::to_string(percent) + "%");
+    } else {
+        Console::Progress("Recording into " + file + " (downloads: " + std::to_string(state.downloads) + ")");
+    }
+}
+
+// Keeps the counts of a recording up to date with one notice.  True when
+// the notice ended a download.
+bool TrackRecording(RecordingState& state, const Event& event, const std::string& file, const std::string& port) {
+    switch (event.kind) {
+    case Event::Post:
+        // The last notice of a download is a progress of 0.
+        if (event.message == WMU_PROGRESS && event.wParam > 0 && state.downloading) {
+            ShowRecordingProgress(state, file, static_cast<int>(event.wParam));
+        }
+        return false;
+    case Event::Show:
+        if (event.control != kIdRecordingText) return false;
+        state.downloading = event.visible;
+        if (!event.visible) ++state.downloads;
+        ShowRecordingProgress(state, file, 0);
+        return !event.visible;
+    case Event::Message:
+        ++state.errors;
+        Console::Error(file, event.text);
+        return false;
+    case Event::Display:
+        if (event.connected) {
+            if (state.lost) {
+                ++state.reconnections;
+                Console::Note("kx305cli: " + port + ": connection restored");
+            }
+            state.connected = true;
+            state.lost = false;
+        } else if (state.connected && !state.lost) {
+            state.lost = true;
+            state.downloading = false;
+            Console::Note("kx305cli: " + port + ": connection lost, reconnecting");
+        }
+        return false;
+    case Event::Number:
+        return false;
+    }
+    return false;
+}
+
+std::string OpenFailureReason(int error) {
+    if (error == EWOULDBLOCK) return "in use by another program";
+    return SystemReason(error);
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+int RunInfo(const DeviceOptions& options) {
+    Session session(options);
+    if (int result = Connect(session); result != kExitOk) return result;
+    ConverterInfo info;
+    {
+        std::lock_guard<std::mutex> guard(session.context.lock);
+        info = session.context.info;
+    }
+    std::string text = Format("Firmware version: %d.%02d\n", info.versionMajor, info.versionMinor, 0);
+    text += Format("Firmware date: %04d-%02d-%02d\n", info.year, info.month, info.day);
+    text += "Serial number: " + std::to_string(info.serialNumber) + "\n";
+    return Console::Out(text) ? kExitOk : kExitFailure;
+}
+
+int RunTime(const DeviceOptions& options) {
+    Session session(options);
+    if (int result = Connect(session); result != kExitOk) return result;
+    ClockRecord clock;
+    {
+        std::lock_guard<std::mutex> guard(session.context.lock);
+        clock = session.context.clock;
+    }
+    const CalendarTime utcNow = CurrentUtcTime();
+    const CalendarTime utc = ClockUtc(clock, utcNow);
+    char text[64];
+    std::snprintf(text, sizeof text, "UTC:   %04d-%02d-%02d %02d:%02d:%02d\n", utc.year, utc.month, utc.day, utc.hour,
+                  utc.minute, utc.second);
+    const std::string local = ClockText(&clock, utcNow, CurrentLocalTime(), CurrentLocale());
+    return Console::Out(text + std::string("Local: ") + local + "\n") ? kExitOk : kExitFailure;
+}
+
+int RunRead(const DeviceOptions& options, int count) {
+    Session session(options);
+    if (int result = session.Start(); result != kExitOk) return result;
+    Clock::time_point deadline = session.Deadline();
+    bool connected = false;
+    bool lost = false;
+    int printed = 0;
+    Event event;
+    while (count == 0 || printed < count) {
+        switch (session.Next(event, connected ? Clock::time_point::max() : deadline)) {
+        case WaitResult::Timeout:
+            return session.NoAnswer();
+        case WaitResult::Interrupted:
+            return connected ? kExitOk : kExitInterrupted;
+        case WaitResult::Event:
+            break;
+        }
+        if (event.kind != Event::Display) continue;
+        if (event.connected) {
+            connected = true;
+            lost = false;
+        } else if (!connected || lost) {
+            // Before the first answer, and again while reconnecting.
+            continue;
+        } else {
+            lost = true;
+            Console::Note("kx305cli: " + session.port() + ": connection lost, reconnecting");
+        }
+        if (!Console::Out(event.text)) return kExitOk;  // the reader went away
+        if (event.connected) ++printed;
+    }
+    return kExitOk;
+}
+
+int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
+    errno = 0;
+    std::unique_ptr<FileStream> file = OpenFile(record.file, FileMode::Recording);
+    if (file == nullptr) {
+        Console::Error(record.file, std::string(messages::kRegistrationFileUnavailable) + " (" +
+                                        OpenFailureReason(errno) + ")");
+        return kExitFailure;
+    }
+    // Reading it whole also leaves the position at its end, where the
+    // downloads append.
+    RecordList records;
+    const int before = ReadRegistrationFile(file.get(), records);
+    FreeRecordList(records);
+
+    Session session(options);
+    session.context.registrationFile = std::move(file);
+    session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
+    if (int result = session.Start(); result != kExitOk) return result;
+
+    RecordingState state;
+    const Clock::time_point connectDeadline = session.Deadline();
+    const Clock::time_point end =
+        record.durationSeconds > 0
+            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(record.durationSeconds))
+            : Clock::time_point::max();
+    bool interrupted = false;
+    Event event;
+    for (;;) {
+        const WaitResult result = session.Next(event, state.connected ? end : std::min(end, connectDeadline));
+        if (result == WaitResult::Interrupted) {
+            interrupted = true;
+            break;
+        }
+        if (result == WaitResult::Timeout) {
+            if (!state.connected) return session.NoAnswer();
+            break;
+        }
+        TrackRecording(state, event, record.file, session.port());
+    }
+
+    // At the end of the time asked for, what the converter logged until now
+    // goes into the file too (a download already under way serves).
+    if (!interrupted && state.connected && !state.lost) {
+        PlaceRequest(session.context, kNoWindow, kOpDownloadLog, 0);
+        for (;;) {
+            const WaitResult result = session.Next(event, Clock::time_point::max());
+            if (result != WaitResult::Event) break;
+            if (TrackRecording(state, event, record.file, session.port()) || state.lost) break;
+        }
+    }
+
+    StopPollingWorker(session.context);
+    Console::Progress("");
+    RecordList after;
+    const int written = ReadRegistrationFile(session.context.registrationFile.get(), after) - before;
+    FreeRecordList(after);
+    session.context.registrationFile.reset();
+
+    std::string summary = "Records written: " + std::to_string(std::max(written, 0)) + "\n";
+    summary += "Downloads: " + std::to_string(state.downloads) + "\n";
+    summary += "Reconnections: " + std::to_string(state.reconnections) + "\n";
+    Console::Out(summary);
+    return state.errors > 0 ? kExitFailure : kExitOk;
+}
+
+int RunSyncClock(const DeviceOptions& options) { return SetClock(options, kOpSyncClock, nullptr); }
+
+int RunSetTime(const DeviceOptions& options, int month, int day, int hour, int minute, int second) {
+    CalendarTime local = CurrentUtcTime();
+    local.month = static_cast<uint16_t>(month);
+    local.day = static_cast<uint16_t>(day);
+    local.hour = static_cast<uint16_t>(hour);
+    local.minute = static_cast<uint16_t>(minute);
+    local.second = static_cast<uint16_t>(second);
+    CalendarTime utc;
+    if (!LocalToUtc(local, utc)) {
+        Console::Error("the local time cannot be converted to UTC");
+        return kExitFailure;
+    }
+    ClockRecord clock;
+    clock.month = static_cast<uint8_t>(utc.month);
+    clock.day = static_cast<uint8_t>(utc.day);
+    clock.hour = static_cast<uint8_t>(utc.hour);
+    clock.minute = static_cast<uint8_t>(utc.minute);
+    clock.second = static_cast<uint8_t>(utc.second);
+    return SetClock(options, kOpSetClock, &clock);
+}
+
+int RunGetPeriod(const DeviceOptions& options) {
+    Session session(options);
+    if (int result = Connect(session); result != kExitOk) return result;
+    const OperationResult result = RunOperation(session, kOpReadLogPeriod, 0);
+    const int exitCode = OperationExit(session, result.outcome, "the log interval could not be read");
+    if (exitCode == kExitOk) Console::Out(std::to_string(result.value) + "\n");
+    return exitCode;
+}
+
+int RunSetPeriod(const DeviceOptions& options, uint64_t seconds) {
+    const uint32_t interval = static_cast<uint32_t>(std::min<uint64_t>(seconds, 0xFFFF));
+    Session session(options);
+    if (int result = Connect(session); result != kExitOk) return result;
+    const OperationResult result = RunOperation(session, kOpWriteLogPeriod, interval);
+    const int exitCode = OperationExit(session, result.outcome, "the log interval could not be written");
+    if (exitCode == kExitOk) Console::Out(std::to_string(interval) + "\n");
+    return exitCode;
+}
+
+int RunResetRain(const DeviceOptions& options) {
+    Session session(options);
+    if (int result = Connect(session); result != kExitOk) return result;
+    const OperationResult result = RunOperation(session, kOpResetRain, 0);
+    return OperationExit(session, result.outcome, "the rain counter could not be reset");
+}
+
+}  // namespace kx305cli

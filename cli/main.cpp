@@ -1,0 +1,259 @@
+// kx305cli: the command-line front end of the KX-305 software for headless
+// stations and scripts.  This file only parses the arguments; the commands
+// live in device_session.cpp and file_commands.cpp.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "device_session.h"
+#include "file_commands.h"
+#include "instruments/locale.h"
+
+using namespace kx305cli;
+
+namespace {
+
+// Every option of every command; the chosen subcommand reads its part.
+struct Arguments {
+    bool raw = false;
+    std::string decimal;
+    std::string listSeparator;
+
+    DeviceOptions device;
+    bool noAverage = false;
+    int count = 0;
+    RecordOptions record;
+    std::string date;
+    std::string time;
+    uint64_t period = 0;
+
+    std::string file;
+    std::string output;
+    std::string layout = "text";
+    std::string separator = "list";
+    std::vector<std::string> fields;
+    int recordNumber = 0;
+    std::string rainPeriod;
+};
+
+const std::map<std::string, uint32_t> kFieldBits = {
+    {"date", 0x008}, {"name", 0x010}, {"serial", 0x020}, {"quantity", 0x040}, {"result", 0x080}, {"status", 0x100},
+};
+
+void AddDeviceOptions(CLI::App& command, Arguments& a) {
+    CLI::Option* port = command.add_option("--port", a.device.port,
+                                           "Serial port of the converter (a tty such as /dev/ttyUSB0); "
+                                           "without it the built-in simulator runs");
+    command.add_option("--sim-option", a.device.simArgs,
+                       "An argument for the built-in simulator (repeatable), e.g. --sim-option=--prefill=30")
+        ->allow_extra_args(false)
+        ->excludes(port);
+    command.add_option("--timeout", a.device.timeoutSeconds,
+                       "Seconds to wait for the converter's first answer and for each operation (0: no limit)")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+}
+
+void AddSeparatorOption(CLI::App& command, Arguments& a) {
+    command.add_option("--separator", a.separator, "Field separator: tab, or the list separator of the locale")
+        ->check(CLI::IsMember({"tab", "list"}))
+        ->capture_default_str();
+}
+
+// "MM-DD" and "hh:mm:ss" as dialog 124 takes them; "" or the complaint.
+std::string ParseLocalTime(const std::string& date, const std::string& time, int fields[5]) {
+    int used = 0;
+    if (std::sscanf(date.c_str(), "%d-%d%n", &fields[0], &fields[1], &used) != 2 ||
+        static_cast<size_t>(used) != date.size()) {
+        return "set-time: the date must be MM-DD";
+    }
+    if (std::sscanf(time.c_str(), "%d:%d:%d%n", &fields[2], &fields[3], &fields[4], &used) != 3 ||
+        static_cast<size_t>(used) != time.size()) {
+        return "set-time: the time must be hh:mm:ss";
+    }
+    if (fields[1] < 1 || fields[1] > 31) return "set-time: the day must be 1 to 31";
+    if (fields[0] < 1 || fields[0] > 12) return "set-time: the month must be 1 to 12";
+    if (fields[2] < 0 || fields[2] > 23) return "set-time: the hour must be 0 to 23";
+    if (fields[3] < 0 || fields[3] > 59) return "set-time: the minute must be 0 to 59";
+    if (fields[4] < 0 || fields[4] > 59) return "set-time: the second must be 0 to 59";
+    return "";
+}
+
+// A one-character option; "" when it is one, else the complaint.
+std::string SingleCharacter(const std::string& text, const char* option) {
+    if (text.size() == 1) return "";
+    return std::string(option) + " takes exactly one character";
+}
+
+// Installs the locale with the separators the user gave, for the whole run.
+void InstallLocaleOverride(const Arguments& a) {
+    static std::unique_ptr<kx305mon::NumberLocale> adjusted;
+    if (a.decimal.empty() && a.listSeparator.empty()) return;
+    const char decimal = a.decimal.empty() ? 0 : a.decimal[0];
+    const char list = a.listSeparator.empty() ? 0 : a.listSeparator[0];
+    adjusted = kx305mon::MakeOverrideLocale(kx305mon::CurrentLocale(), decimal, list);
+    kx305mon::SetLocaleOverride(adjusted.get());
+}
+
+int Run(int argc, char** argv) {
+    Arguments a;
+    CLI::App app{"kx305cli: the KX-305 converter from the command line"};
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.add_flag("--raw", a.raw, "Print code page 1250 bytes unchanged instead of converting them for the terminal");
+    app.add_option("--decimal", a.decimal,
+                   "Decimal separator instead of the locale's (one character; the list separator stays)");
+    app.add_option("--list-separator", a.listSeparator, "List separator instead of the locale's (one character)");
+
+    CLI::App* info = app.add_subcommand("info", "Firmware version, firmware date and serial number");
+    AddDeviceOptions(*info, a);
+
+    CLI::App* time = app.add_subcommand("time", "The converter clock in UTC and in local time");
+    AddDeviceOptions(*time, a);
+
+    CLI::App* read = app.add_subcommand("read", "Live readings, one block per polling cycle, until Ctrl-C");
+    AddDeviceOptions(*read, a);
+    read->add_option("--count", a.count, "Stop after this many polling cycles")->check(CLI::PositiveNumber);
+    read->add_flag("--no-kx125-average", a.noAverage, "Describe a KX-125 without its average temperature");
+
+    CLI::App* record = app.add_subcommand("record", "Record the converter's logging memory into a registration file");
+    AddDeviceOptions(*record, a);
+    record->add_option("FILE", a.record.file, "Registration file (*.kxg); new records are appended")->required();
+    record->add_option("--duration", a.record.durationSeconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(CLI::PositiveNumber);
+    record->add_option("--interval", a.record.interval, "Seconds between two downloads, at least 20")
+        ->check(CLI::Range(20u, 0xFFFFFFFFu))
+        ->capture_default_str();
+
+    CLI::App* syncClock = app.add_subcommand("sync-clock", "Set the converter clock to the computer's");
+    AddDeviceOptions(*syncClock, a);
+
+    CLI::App* setTime = app.add_subcommand("set-time", "Set the converter clock to a local date and time of this year");
+    AddDeviceOptions(*setTime, a);
+    setTime->add_option("DATE", a.date, "MM-DD")->required();
+    setTime->add_option("TIME", a.time, "hh:mm:ss")->required();
+
+    CLI::App* getPeriod = app.add_subcommand("get-period", "Print the converter's log interval in seconds");
+    AddDeviceOptions(*getPeriod, a);
+
+    CLI::App* setPeriod = app.add_subcommand("set-period", "Set the converter's log interval (1 to 65535 s)");
+    AddDeviceOptions(*setPeriod, a);
+    setPeriod->add_option("SECONDS", a.period, "Seconds; larger values are cut to 65535")->required();
+
+    CLI::App* resetRain = app.add_subcommand("reset-rain", "Reset the converter's rain counter");
+    AddDeviceOptions(*resetRain, a);
+
+    CLI::App* dump = app.add_subcommand(
+        "dump", "Every entry of a registration file: record, time stamp, type, status, serial, quantity, value");
+    dump->add_option("FILE", a.file, "Registration file (*.kxg)")->required();
+
+    CLI::App* exportCommand = app.add_subcommand("export", "Export the records of a registration file");
+    exportCommand->add_option("FILE", a.file, "Registration file (*.kxg)")->required();
+    exportCommand->add_option("--layout", a.layout, "csv, or text (descriptive)")
+        ->check(CLI::IsMember({"csv", "text"}))
+        ->capture_default_str();
+    exportCommand->add_option("--record", a.recordNumber, "Only this record (numbered from 1)")
+        ->check(CLI::PositiveNumber);
+    AddSeparatorOption(*exportCommand, a);
+    exportCommand
+        ->add_option("--fields", a.fields,
+                     "Fields of the text layout, comma-separated: date,name,serial,quantity,result,status")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"date", "name", "serial", "quantity", "result", "status"}));
+    exportCommand->add_flag("--no-kx125-average", a.noAverage, "Leave out the KX-125 average temperature");
+    exportCommand->add_option("-o,--output", a.output, "Write to this file (code page 1250, CR LF) instead of stdout");
+
+    CLI::App* rain = app.add_subcommand("rain", "Rain report of a registration file");
+    rain->add_option("FILE", a.file, "Registration file (*.kxg)")->required();
+    rain->add_option("--period", a.rainPeriod, "hours, days or months")
+        ->check(CLI::IsMember({"hours", "days", "months"}))
+        ->required();
+    AddSeparatorOption(*rain, a);
+    rain->add_option("-o,--output", a.output, "Write to this file (code page 1250, CR LF) instead of stdout");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+
+    Console::Init(a.raw);
+    for (const auto& [text, option] : {std::pair{a.decimal, "--decimal"}, {a.listSeparator, "--list-separator"}}) {
+        if (text.empty()) continue;
+        if (std::string complaint = SingleCharacter(text, option); !complaint.empty()) {
+            Console::Error(complaint);
+            return kExitUsage;
+        }
+    }
+    InstallLocaleOverride(a);
+    a.device.averageKX125 = !a.noAverage;
+
+    if (app.got_subcommand(dump)) return RunDump(a.file);
+    if (app.got_subcommand(exportCommand)) {
+        ExportOptions options;
+        options.file = a.file;
+        options.output = a.output;
+        options.descriptive = a.layout == "text";
+        options.listSeparator = a.separator == "list";
+        options.record = a.recordNumber;
+        options.averageKX125 = !a.noAverage;
+        if (exportCommand->count("--fields") > 0) {
+            options.fields = 0;
+            for (const std::string& field : a.fields) options.fields |= kFieldBits.at(field);
+        }
+        return RunExport(options);
+    }
+    if (app.got_subcommand(rain)) {
+        RainOptions options;
+        options.file = a.file;
+        options.output = a.output;
+        options.listSeparator = a.separator == "list";
+        options.interval = a.rainPeriod == "hours"  ? kx305mon::RainInterval::Hours
+                           : a.rainPeriod == "days" ? kx305mon::RainInterval::Days
+                                                    : kx305mon::RainInterval::Months;
+        return RunRain(options);
+    }
+
+    // The device commands.
+    int localTime[5] = {};
+    if (app.got_subcommand(setTime)) {
+        if (std::string complaint = ParseLocalTime(a.date, a.time, localTime); !complaint.empty()) {
+            Console::Error(complaint);
+            return kExitUsage;
+        }
+    }
+    if (app.got_subcommand(setPeriod) && a.period == 0) {
+        Console::Error("set-period: Interwał musi być większy od zera!");
+        return kExitUsage;
+    }
+    InstallStopSignals();
+    if (app.got_subcommand(info)) return RunInfo(a.device);
+    if (app.got_subcommand(time)) return RunTime(a.device);
+    if (app.got_subcommand(read)) return RunRead(a.device, a.count);
+    if (app.got_subcommand(record)) return RunRecord(a.device, a.record);
+    if (app.got_subcommand(syncClock)) return RunSyncClock(a.device);
+    if (app.got_subcommand(setTime)) {
+        return RunSetTime(a.device, localTime[0], localTime[1], localTime[2], localTime[3], localTime[4]);
+    }
+    if (app.got_subcommand(getPeriod)) return RunGetPeriod(a.device);
+    if (app.got_subcommand(setPeriod)) return RunSetPeriod(a.device, a.period);
+    if (app.got_subcommand(resetRain)) return RunResetRain(a.device);
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kx305cli: %s\n", e.what());
+        return kExitFailure;
+    }
+}

@@ -1,0 +1,616 @@
+// kx305cli as users and scripts run it: the built program in a fresh process
+// with LC_ALL=C.UTF-8 and a Central European time zone, against registration
+// files written here with the recording core and against kx305sim.  Its
+// stdout, stderr, exit code and output files are checked byte for byte.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "instruments/catalogue.h"
+#include "instruments/locale.h"
+#include "kx305.h"
+#include "process.h"
+#include "recording/export.h"
+#include "recording/file.h"
+#include "recording/local_time.h"
+#include "recording/registration_file.h"
+#include "sim_process.h"
+
+namespace kx305cli {
+namespace {
+
+using kx305mon::FileMode;
+using kx305mon::RecordList;
+using kx305sim::SimProcess;
+using testing::Process;
+using testing::ProcessResult;
+
+namespace fs = std::filesystem;
+
+constexpr const char* kTimeZone = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+// The test process converts time stamps and formats numbers like the
+// program it runs.
+const bool kEnvironmentSet = [] {
+    setenv("TZ", kTimeZone, 1);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    tzset();
+    return true;
+}();
+
+// UTF-8 text from a u8 literal (narrow literals here are code page 1250).
+std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << bytes;
+}
+
+LogRecord MakeRecord(int year, int month, int day, int hour, int minute, int second) {
+    LogRecord record = {};
+    record.year = static_cast<uint16_t>(year);
+    record.month = static_cast<uint8_t>(month);
+    record.day = static_cast<uint8_t>(day);
+    record.hour = static_cast<uint8_t>(hour);
+    record.minute = static_cast<uint8_t>(minute);
+    record.second = static_cast<uint8_t>(second);
+    return record;
+}
+
+// Rain gauge on input 0 with a total of `impulses` (0.1 mm each at the
+// calibration these tests use).
+void SetRain(LogRecord& record, int impulses) {
+    record.results[0].type = kx305mon::kTypeRainGauge;
+    record.results[0].data[0] = impulses;
+}
+
+void SetKX124(LogRecord& record, int input, int serial, int temperatureTenths, int humidityTenths) {
+    InputReading& r = record.results[input];
+    r.type = kx305mon::kTypeKX124;
+    r.data[3] = serial;
+    r.data[5] = temperatureTenths;
+    r.data[4] = humidityTenths;
+}
+
+// The worked example of the registration file: 2007-02-19 14:16:55 UTC
+// (15:16:55 in CET), rain 0.2 mm, a KX-124 no. 5678 with 21.5 °C and 45.3 %.
+LogRecord ExampleRecord() {
+    LogRecord record = MakeRecord(2007, 2, 19, 14, 16, 55);
+    SetRain(record, 2);
+    SetKX124(record, 1, 5678, 215, 453);
+    return record;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kx305cli_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::create_directory(dir_ + "/tmp");
+        kx305mon::ResetRainGaugeSettings();
+        kx305mon::rainGaugeSettings().serial = 1234;
+        kx305mon::rainGaugeSettings().calibration = 100;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+        kx305mon::ResetRainGaugeSettings();
+    }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    std::map<std::string, std::string> Environment() const {
+        std::map<std::string, std::string> env = {
+            {"LC_ALL", "C.UTF-8"},
+            {"TZ", kTimeZone},
+            {"TMPDIR", dir_ + "/tmp"},
+            {"PATH", "/usr/bin:/bin"},
+            {"KX305SIM", kx305sim::SimulatorPath()},
+        };
+        for (const auto& [name, value] : extraEnvironment_) {
+            if (value.empty()) {
+                env.erase(name);
+            } else {
+                env[name] = value;
+            }
+        }
+        return env;
+    }
+
+    ProcessResult Run(const std::vector<std::string>& args) {
+        Process process(KX305CLI_PATH, args, Environment());
+        return process.Wait();
+    }
+
+    // A registration file of the given records, written by the recording core.
+    std::string WriteRegistration(const std::string& name, const std::vector<LogRecord>& records) {
+        const std::string path = Path(name);
+        std::unique_ptr<kx305mon::FileStream> file = kx305mon::OpenFile(path, FileMode::Recording);
+        EXPECT_NE(file, nullptr);
+        for (const LogRecord& record : records) EXPECT_TRUE(kx305mon::WriteRegistrationRecord(*file, record));
+        return path;
+    }
+
+    RecordList ReadRegistration(const std::string& path) {
+        RecordList records;
+        std::unique_ptr<kx305mon::FileStream> file = kx305mon::OpenFile(path, FileMode::Reading);
+        kx305mon::ReadRegistrationFile(file.get(), records);
+        return records;
+    }
+
+    std::string dir_;
+    std::map<std::string, std::string> extraEnvironment_;
+};
+
+// --- registration files: dump, export, rain ---
+
+TEST_F(CliTest, CsvExportToFileIsTheProgramsCodePage1250Text) {
+    const std::string kxg = WriteRegistration("example.kxg", {ExampleRecord()});
+    const ProcessResult r = Run({"export", kxg, "--layout", "csv", "--separator", "list", "--decimal", ",",
+                                 "--list-separator", ";", "-o", Path("out.csv")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadFile(Path("out.csv")),
+              "Data i Czas;KX305 Opad (mm);KX124 Temperatura (°C);KX124 Wilgotność (%);\r\n"
+              "2007.02.19 15:16:55;0,2;21,5;45,3;\r\n");
+}
+
+TEST_F(CliTest, ExportToStdoutIsConvertedForTheTerminalAndRawKeepsTheFileBytes) {
+    const std::string kxg = WriteRegistration("example.kxg", {ExampleRecord()});
+    const std::vector<std::string> args = {"export", kxg, "--layout", "csv", "--decimal", ",", "--list-separator", ";"};
+    const ProcessResult utf8 = Run(args);
+    ASSERT_EQ(utf8.exitCode, 0) << utf8.err;
+    EXPECT_EQ(utf8.out, Utf8(u8"Data i Czas;KX305 Opad (mm);KX124 Temperatura (°C);KX124 Wilgotność (%);\r\n"
+                             u8"2007.02.19 15:16:55;0,2;21,5;45,3;\r\n"));
+
+    std::vector<std::string> rawArgs = args;
+    rawArgs.push_back("--raw");
+    const ProcessResult raw = Run(rawArgs);
+    rawArgs.insert(rawArgs.end(), {"-o", Path("raw.csv")});
+    ASSERT_EQ(Run(rawArgs).exitCode, 0);
+    EXPECT_EQ(raw.out, ReadFile(Path("raw.csv")));
+    EXPECT_NE(raw.out.find("Wilgotno\x9C\xE6"), std::string::npos);
+}
+
+TEST_F(CliTest, DescriptiveExportMatchesTheRecordingCore) {
+    LogRecord second = MakeRecord(2007, 2, 19, 14, 26, 55);
+    SetRain(second, 3);
+    SetKX124(second, 1, 5678, -15, 999);
+    const std::string kxg = WriteRegistration("two.kxg", {ExampleRecord(), second});
+    const ProcessResult r =
+        Run({"export", kxg, "--decimal", ",", "--list-separator", ";", "-o", Path("out.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    // The same export made here, through the same locale rules.
+    RecordList records = ReadRegistration(kxg);
+    ASSERT_EQ(records.size(), 2u);
+    std::unique_ptr<kx305mon::NumberLocale> locale =
+        kx305mon::MakeOverrideLocale(kx305mon::CurrentLocale(), ',', ';');
+    const kx305mon::ExportContext context =
+        kx305mon::MakeExportContext(kx305mon::kDefaultExportFlags, true, records, *locale);
+    const std::string expectedPath = Path("expected.txt");
+    kx305mon::ExportRecords(context, expectedPath, kx305mon::kAllRecords);
+    const std::string written = ReadFile(Path("out.txt"));
+    EXPECT_EQ(written, ReadFile(expectedPath));
+    EXPECT_NE(written.find("Deszczomierz KX-305;1234;Opad;0.2;mm;Pomiar --> OK;\r\n"), std::string::npos);
+    EXPECT_NE(written.find("Termohigrometr KX-124;5678;Temperatura;-1.5;°C;Pomiar --> OK;\r\n"), std::string::npos);
+}
+
+TEST_F(CliTest, ExportChoosesFieldsRecordSeparatorAndKX125Average) {
+    LogRecord second = MakeRecord(2007, 2, 19, 15, 0, 0);
+    SetRain(second, 7);
+    SetKX124(second, 1, 5678, 200, 500);
+    LogRecord third = second;
+    third.hour = 16;
+    InputReading& kx125 = third.results[2];
+    kx125.type = kx305mon::kTypeKX125;
+    kx125.data[3] = 77;      // serial
+    kx125.data[2] = 1;       // tenths
+    kx125.data[6] = 1;       // channel 1 present
+    kx125.data[14] = 183;    // channel 1: 18.3 °C
+    const std::string kxg = WriteRegistration("three.kxg", {ExampleRecord(), second, third});
+
+    const ProcessResult values = Run({"export", kxg, "--fields", "result", "--separator", "tab", "--record", "2"});
+    ASSERT_EQ(values.exitCode, 0) << values.err;
+    EXPECT_EQ(values.out, "0.7\tmm\t\r\n20\t\xC2\xB0" "C\t\r\n50\t%\t\r\n\r\n");
+
+    const ProcessResult csv = Run({"export", kxg, "--layout", "csv", "--separator", "tab", "--record", "3",
+                                   "--no-kx125-average"});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    const std::string title = csv.out.substr(0, csv.out.find("\r\n"));
+    EXPECT_EQ(title.find("KX125 Temperatura ("), std::string::npos) << title;
+    EXPECT_NE(title.find("KX125 Temperatura1 ("), std::string::npos) << title;
+    EXPECT_EQ(csv.out.substr(csv.out.find("\r\n") + 2, 20), "2007.02.19 17:00:00\t");
+
+    const ProcessResult withAverage = Run({"export", kxg, "--layout", "csv", "--record", "3"});
+    ASSERT_EQ(withAverage.exitCode, 0) << withAverage.err;
+    EXPECT_NE(withAverage.out.find("KX125 Temperatura ("), std::string::npos);
+}
+
+TEST_F(CliTest, RainReportSumsWholeMillimetresPerHour) {
+    std::vector<LogRecord> records;
+    const int totals[] = {102, 110, 125, 127, 129};  // tenths of a millimetre
+    const int minutes[] = {0, 30, 60, 90, 120};      // after 13:00 UTC = 14:00 CET
+    for (int i = 0; i < 5; ++i) {
+        LogRecord record = MakeRecord(2007, 2, 19, 13 + minutes[i] / 60, minutes[i] % 60, 0);
+        SetRain(record, totals[i]);
+        records.push_back(record);
+    }
+    const std::string kxg = WriteRegistration("rain.kxg", records);
+    const ProcessResult hours = Run({"rain", kxg, "--period", "hours", "--list-separator", ";", "-o", Path("r.csv")});
+    ASSERT_EQ(hours.exitCode, 0) << hours.err;
+    EXPECT_EQ(ReadFile(Path("r.csv")),
+              "Data i czas;Wynik [mm];Status\r\n"
+              "2007-02-19 15:00:00;2;Pomiar --> OK\r\n"
+              "2007-02-19 16:00:00;0;Pomiar --> OK\r\n");
+
+    const ProcessResult days = Run({"rain", kxg, "--period", "days", "--separator", "tab"});
+    ASSERT_EQ(days.exitCode, 0) << days.err;
+    EXPECT_EQ(days.out, "Data i czas\tWynik [mm]\tStatus\r\n");
+}
+
+TEST_F(CliTest, DumpListsEveryEntryAndSkipsADamagedRecord) {
+    LogRecord second = MakeRecord(2007, 2, 19, 15, 0, 0);
+    SetRain(second, 5);
+    LogRecord third = MakeRecord(2007, 2, 19, 16, 0, 0);
+    SetRain(third, 9);
+    third.results[3].type = kx305mon::kTypeKX124;
+    third.results[3].data[3] = 42;
+    third.results[3].data[5] = kx305mon::INVALID_VALUE;
+    third.results[3].data[4] = 500;
+    const std::string kxg = WriteRegistration("dump.kxg", {ExampleRecord(), second, third});
+
+    const ProcessResult whole = Run({"dump", kxg});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(whole.out,
+              "1\t20070219151655\t1\t1\t1234\t40\t0.2\n"
+              "1\t20070219151655\t3\t1\t5678\t25\t21.5\n"
+              "1\t20070219151655\t3\t1\t5678\t26\t45.3\n"
+              "2\t20070219160000\t1\t1\t1234\t40\t0.5\n"
+              "3\t20070219170000\t1\t1\t1234\t40\t0.9\n"
+              "3\t20070219170000\t3\t1\t42\t25\t????? \n"
+              "3\t20070219170000\t3\t1\t42\t26\t50\n");
+
+    // Change one digit of the second record's time stamp (stored negated).
+    std::string bytes = ReadFile(kxg);
+    const size_t secondStart = 68;  // the example record is 68 bytes
+    ASSERT_EQ(static_cast<char>(-bytes[secondStart]), '2');
+    bytes[secondStart + 3] = static_cast<char>(-'9');
+    WriteBytes(kxg, bytes);
+    const ProcessResult damaged = Run({"dump", kxg});
+    ASSERT_EQ(damaged.exitCode, 0) << damaged.err;
+    EXPECT_EQ(damaged.out,
+              "1\t20070219151655\t1\t1\t1234\t40\t0.2\n"
+              "1\t20070219151655\t3\t1\t5678\t25\t21.5\n"
+              "1\t20070219151655\t3\t1\t5678\t26\t45.3\n"
+              "2\t20070219170000\t1\t1\t1234\t40\t0.9\n"
+              "2\t20070219170000\t3\t1\t42\t25\t????? \n"
+              "2\t20070219170000\t3\t1\t42\t26\t50\n");
+}
+
+TEST_F(CliTest, FileWithoutRecordsSaysSoAndPrintsNothing) {
+    WriteBytes(Path("empty.kxg"), "");
+    const ProcessResult r = Run({"dump", Path("empty.kxg")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, Utf8(u8"Brak rekordów do odczytania\n"));
+}
+
+TEST_F(CliTest, MissingOrUnwritableFilesFailWithTheirNames) {
+    const std::string missing = Path("missing.kxg");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"dump", missing},
+                                                 {"export", missing}, {"rain", missing, "--period", "days"}}) {
+        const ProcessResult r = Run(args);
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "kx305cli: " + missing +
+                             Utf8(u8": Wybrany plik rejestracji wyników pomiaru jest niedostępny. "
+                                  u8"(No such file or directory)\n"));
+    }
+    const std::string kxg = WriteRegistration("example.kxg", {ExampleRecord()});
+    const std::string nowhere = Path("no/such/dir/out.csv");
+    const ProcessResult r = Run({"export", kxg, "-o", nowhere});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: " + nowhere + ": the file cannot be created (No such file or directory)\n");
+    EXPECT_FALSE(fs::exists(nowhere));
+}
+
+TEST_F(CliTest, BadArgumentsAreUsageErrors) {
+    const std::string kxg = WriteRegistration("example.kxg", {ExampleRecord()});
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"export"},
+        {"export", kxg, "--layout", "xml"},
+        {"export", kxg, "--record", "0"},
+        {"export", kxg, "--record", "2"},
+        {"export", kxg, "--fields", "date,colour"},
+        {"export", kxg, "--decimal", "ab"},
+        {"rain", kxg},
+        {"rain", kxg, "--period", "weeks"},
+        {"read", "--count", "0"},
+        {"record", Path("x.kxg"), "--interval", "10"},
+        {"set-time", "13-01", "10:00:00"},
+        {"set-time", "04-32", "10:00:00"},
+        {"set-time", "01-01", "24:00:00"},
+        {"set-time", "01-01", "10:00"},
+        {"set-period", "0"},
+        {"set-period", "many"},
+        {"info", "--port", "/dev/null", "--sim-option=--prefill=3"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const ProcessResult r = Run(args);
+        std::string line;
+        for (const std::string& a : args) line += a + " ";
+        EXPECT_EQ(r.exitCode, 2) << line << "\n" << r.err;
+        EXPECT_FALSE(r.err.empty()) << line;
+        EXPECT_EQ(r.out, "") << line;
+    }
+    EXPECT_FALSE(fs::exists(Path("x.kxg")));
+}
+
+// --- the converter ---
+
+std::string SimState(const SimProcess& sim, const std::string& key) {
+    const std::string state = sim.Control("state");
+    const size_t at = state.find(" " + key + "=");
+    if (at == std::string::npos) return "";
+    const size_t start = at + key.size() + 2;
+    return state.substr(start, state.find(' ', start) - start);
+}
+
+std::unique_ptr<SimProcess> StartSim(const std::vector<std::string>& args) {
+    std::string error;
+    std::unique_ptr<SimProcess> sim = SimProcess::Start(args, &error);
+    EXPECT_NE(sim, nullptr) << error;
+    return sim;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST_F(CliTest, InfoShowsFirmwareAndSerial) {
+    auto sim = StartSim({"--firmware", "1.12", "--firmware-date", "2008-01-02", "--serial", "4321"});
+    ASSERT_NE(sim, nullptr);
+    const ProcessResult r = Run({"info", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Firmware version: 1.12\nFirmware date: 2008-01-02\nSerial number: 4321\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliTest, ReadPrintsOneBlockPerCycleAsTheMainWindowShowsIt) {
+    auto sim = StartSim({"--no-drift", "--clock", "07-01 10:00:00", "--input", "1=kx124,t=21.5,h=45.3,serial=5678",
+                         "--input", "2=none", "--input", "3=none", "--rain", "3"});
+    ASSERT_NE(sim, nullptr);
+    const ProcessResult r = Run({"read", "--port", sim->port(), "--count", "2", "--decimal", ","});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 24u) << r.out;
+    const int year = kx305mon::CurrentLocalTime().year;
+    for (int block = 0; block < 2; ++block) {
+        const auto first = lines.begin() + block * 12;
+        const std::vector<std::string> got(first, first + 12);
+        EXPECT_EQ(got[0], "KX-305 wersja 1.13, nr 3051");
+        // The clock runs; 10:00 UTC is 12:00 in summer time.
+        EXPECT_EQ(got[1].rfind("1 July " + std::to_string(year) + ", 12:00:0", 0), 0u) << got[1];
+        // The rain gauge takes the converter's serial; 3 impulses of 1 mm.
+        EXPECT_EQ(got[2], Utf8(u8"Wejście nr 0: Deszczomierz KX-305 nr 3051"));
+        EXPECT_EQ(got[3], Utf8(u8"    Ilość opadów atmosferycznych: 3,0 mm"));
+        EXPECT_EQ(got[4], "    Pomiar --> OK");
+        EXPECT_EQ(got[5], Utf8(u8"Wejście nr 1: Termohigrometr KX-124 nr 5678"));
+        EXPECT_EQ(got[6], Utf8(u8"    Temperatura: 21,5 °C, Wilgotność: 45,3  %"));
+        EXPECT_EQ(got[7], "    Pomiar --> OK");
+        EXPECT_EQ(got[8], Utf8(u8"Wejście nr 2: Brak przyrządu lub przyrząd nieznany"));
+        EXPECT_EQ(got[9], Utf8(u8"Wejście nr 3: Brak przyrządu lub przyrząd nieznany"));
+        EXPECT_EQ(got[10], Utf8(u8"Wejście nr 4: Brak przyrządu lub przyrząd nieznany"));
+        EXPECT_EQ(got[11], "");
+    }
+    EXPECT_EQ(r.out.substr(r.out.size() - 2), "\n\n");
+}
+
+TEST_F(CliTest, TimeShowsTheClockInUtcAndLocalTime) {
+    auto sim = StartSim({"--clock", "01-15 10:20:30"});
+    ASSERT_NE(sim, nullptr);
+    const ProcessResult r = Run({"time", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const kx305mon::CalendarTime now = kx305mon::CurrentUtcTime();
+    // A January clock read in December belongs to the next year.
+    const int year = now.month == 12 ? now.year + 1 : now.year;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_EQ(lines[0].rfind("UTC:   " + std::to_string(year) + "-01-15 10:20:3", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("Local: 15 January " + std::to_string(kx305mon::CurrentLocalTime().year) + ", 11:20:3",
+                             0),
+              0u)
+        << lines[1];
+}
+
+TEST_F(CliTest, SetTimeSendsTheLocalTimeAsUtcWithTheSummerTimeOfThatDate) {
+    auto sim = StartSim({});
+    ASSERT_NE(sim, nullptr);
+    const struct {
+        const char* date;
+        const char* time;
+        const char* utc;  // what the converter must hold afterwards (seconds run on)
+    } cases[] = {
+        {"07-01", "12:00:00", "07-01T10:00:0"},
+        {"01-15", "12:00:00", "01-15T11:00:0"},
+        {"04-31", "08:30:00", "05-01T06:30:0"},  // 31 April is 1 May
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = Run({"set-time", c.date, c.time, "--port", sim->port()});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "Converter clock set.\n");
+        EXPECT_EQ(SimState(*sim, "clock").rfind(c.utc, 0), 0u) << c.date << " " << SimState(*sim, "clock");
+    }
+}
+
+TEST_F(CliTest, SyncClockSetsTheConverterToTheComputersUtcTime) {
+    auto sim = StartSim({"--clock", "03-03 03:03:03"});
+    ASSERT_NE(sim, nullptr);
+    const ProcessResult r = Run({"sync-clock", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Converter clock set.\n");
+    int month, day, hour, minute, second;
+    ASSERT_EQ(std::sscanf(SimState(*sim, "clock").c_str(), "%d-%dT%d:%d:%d", &month, &day, &hour, &minute, &second),
+              5);
+    const kx305mon::CalendarTime now = kx305mon::CurrentUtcTime();
+    EXPECT_EQ(month, now.month);
+    EXPECT_EQ(day, now.day);
+    const int difference = (now.hour * 3600 + now.minute * 60 + now.second) - (hour * 3600 + minute * 60 + second);
+    EXPECT_LE(std::abs(difference), 5);
+}
+
+TEST_F(CliTest, LogIntervalIsReadAndWrittenAndCutTo65535) {
+    auto sim = StartSim({"--period", "300"});
+    ASSERT_NE(sim, nullptr);
+    ProcessResult r = Run({"get-period", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "300\n");
+
+    r = Run({"set-period", "70000", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "65535\n");
+    EXPECT_EQ(SimState(*sim, "period"), "65535");
+
+    r = Run({"set-period", "5", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(SimState(*sim, "period"), "5");
+    r = Run({"get-period", "--port", sim->port()});
+    EXPECT_EQ(r.out, "5\n");
+}
+
+TEST_F(CliTest, ResetRainEmptiesTheRainCounter) {
+    auto sim = StartSim({"--rain", "500"});
+    ASSERT_NE(sim, nullptr);
+    const ProcessResult r = Run({"reset-rain", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(SimState(*sim, "rain"), "0");
+}
+
+TEST_F(CliTest, OperationOnASilentConverterFailsNamingThePort) {
+    auto sim = StartSim({"--fault", "silent on"});
+    ASSERT_NE(sim, nullptr);
+    const ProcessResult r = Run({"reset-rain", "--port", sim->port(), "--timeout", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: " + sim->port() + ": no answer from the converter\n");
+}
+
+TEST_F(CliTest, RecordAppendsTheLoggingMemoryAndReportsWhatItWrote) {
+    auto sim = StartSim({"--period", "0", "--prefill", "5", "--no-drift"});
+    ASSERT_NE(sim, nullptr);
+    const std::string kxg = Path("rec.kxg");
+    ProcessResult r = Run({"record", kxg, "--duration", "1", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Lines(r.out).at(0), "Records written: 5") << r.out;
+    EXPECT_EQ(Lines(r.out).at(2), "Reconnections: 0") << r.out;
+    EXPECT_EQ(ReadRegistration(kxg).size(), 5u);
+    // The converter's memory was emptied after the records were safe.
+    EXPECT_EQ(SimState(*sim, "records"), "0");
+
+    ASSERT_EQ(sim->Control("fill 3").rfind("ok", 0), 0u);
+    r = Run({"record", kxg, "--duration", "1", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).at(0), "Records written: 3") << r.out;
+    EXPECT_EQ(ReadRegistration(kxg).size(), 8u);
+}
+
+TEST_F(CliTest, InterruptedRecordingLeavesOnlyWholeRecords) {
+    auto sim = StartSim({"--period", "0", "--prefill", "3"});
+    ASSERT_NE(sim, nullptr);
+    const std::string kxg = Path("int.kxg");
+    Process process(KX305CLI_PATH, {"record", kxg, "--port", sim->port()}, Environment());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (SimState(*sim, "records") != "0" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    process.Signal(SIGINT);
+    const ProcessResult r = process.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).at(0), "Records written: 3") << r.out;
+    const std::string bytes = ReadFile(kxg);
+    ASSERT_GE(bytes.size(), 3u);
+    EXPECT_EQ(static_cast<char>(-bytes[bytes.size() - 3]), '@');
+    EXPECT_EQ(ReadRegistration(kxg).size(), 3u);
+}
+
+TEST_F(CliTest, RecordIntoAFileInUseFailsBeforeTouchingTheConverter) {
+    const std::string kxg = WriteRegistration("busy.kxg", {ExampleRecord()});
+    std::unique_ptr<kx305mon::FileStream> holder = kx305mon::OpenFile(kxg, FileMode::Recording);
+    ASSERT_NE(holder, nullptr);
+    const ProcessResult r = Run({"record", kxg, "--duration", "1", "--port", "/dev/null"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: " + kxg +
+                         Utf8(u8": Wybrany plik rejestracji wyników pomiaru jest niedostępny. "
+                              u8"(in use by another program)\n"));
+}
+
+TEST_F(CliTest, MissingPortFailsNamingIt) {
+    const std::string port = Path("ttyNONE");
+    const ProcessResult r = Run({"info", "--port", port});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kx305cli: " + port + ": No such file or directory\n");
+}
+
+TEST_F(CliTest, PortInUseFailsNamingIt) {
+    auto sim = StartSim({});
+    ASSERT_NE(sim, nullptr);
+    KX305Handle handle = nullptr;
+    ASSERT_EQ(KX305Open(&handle, sim->port().c_str()), 0);
+    const ProcessResult r = Run({"get-period", "--port", sim->port()});
+    KX305Close(&handle);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: " + sim->port() + Utf8(u8": Wybrany port szeregowy jest już zajęty.\n"));
+}
+
+TEST_F(CliTest, WithoutPortTheBuiltInSimulatorRunsAndIsStoppedAfterwards) {
+    // Found beside the program's build directory, without KX305SIM.
+    extraEnvironment_["KX305SIM"] = "";
+    const ProcessResult r = Run({"read", "--count", "1", "--raw"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 16u) << r.out;
+    EXPECT_EQ(lines[2].rfind("Wej\x9C" "cie nr 0: Deszczomierz KX-305 nr ", 0), 0u);
+    EXPECT_EQ(lines[5].rfind("Wej\x9C" "cie nr 1: Termohigrometr KX-124 nr ", 0), 0u);
+    EXPECT_EQ(lines[8].rfind("Wej\x9C" "cie nr 2: Termometr KX-125 nr ", 0), 0u);
+    EXPECT_EQ(lines[11].rfind("Wej\x9C" "cie nr 3: Termohigrobarometr KX-129 nr ", 0), 0u);
+    EXPECT_EQ(lines[14], "Wej\x9C" "cie nr 4: Brak przyrz\xB9" "du lub przyrz\xB9" "d nieznany");
+    // Its private directory (port link) is gone with it.
+    EXPECT_TRUE(fs::is_empty(Path("tmp")));
+}
+
+TEST_F(CliTest, SimulatorThatCannotBeFoundIsReported) {
+    extraEnvironment_["KX305SIM"] = Path("kx305sim-missing");
+    const ProcessResult r = Run({"info"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: KX305SIM names " + Path("kx305sim-missing") +
+                         ", which is not an executable program\n");
+}
+
+}  // namespace
+}  // namespace kx305cli
