@@ -285,8 +285,8 @@ bool ApplySettings(Instrument& instrument, const std::string& settings, std::str
     return true;
 }
 
-bool ParseInstrument(const std::string& spec, int input, Instrument& out, std::string& error) {
-    const std::vector<std::string> tokens = Split(spec, ", \t");
+bool ParseInstrument(const std::string& form, int input, Instrument& out, std::string& error) {
+    const std::vector<std::string> tokens = Split(form, ", \t");
     if (tokens.empty()) {
         error = "empty instrument";
         return false;

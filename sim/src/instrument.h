@@ -6,7 +6,7 @@
 // they were set explicitly.  The encoder (encoder.h) turns an Instrument into
 // the data bytes the converter reports for its input.
 //
-// Text form, used by the command line (--input N=SPEC) and the control
+// Text form, used by the command line (--input N=INSTRUMENT) and the control
 // channel alike:  TYPE[,KEY=VALUE]...   for example
 //   kx124,serial=1201,t=-3.5,h=80,h-err=1
 // TYPE is a name (kx538s kx124 kx124t kx125 kx129 kx132 kx153 kx261 kx262
@@ -104,7 +104,7 @@ int64_t RawValue(const Instrument& instrument, int slot);
 
 // Builds an instrument from its text form.  `input` (1 to 4) only chooses the
 // default serial number.  False with a message in `error` on any bad part.
-bool ParseInstrument(const std::string& spec, int input, Instrument& out, std::string& error);
+bool ParseInstrument(const std::string& form, int input, Instrument& out, std::string& error);
 
 // Applies KEY=VALUE settings (separated by commas or blanks) to an existing
 // instrument.  All or nothing: on an error the instrument is unchanged.

@@ -17,10 +17,10 @@ namespace {
 
 constexpr int32_t kUntouched = 0x5A5A5A5A;
 
-Instrument Make(const std::string& spec) {
+Instrument Make(const std::string& form) {
     Instrument instrument;
     std::string error;
-    EXPECT_TRUE(ParseInstrument(spec, 1, instrument, error)) << spec << ": " << error;
+    EXPECT_TRUE(ParseInstrument(form, 1, instrument, error)) << form << ": " << error;
     return instrument;
 }
 
@@ -36,7 +36,7 @@ InputReading RoundTrip(const Instrument& instrument) {
     return reading;
 }
 
-InputReading RoundTrip(const std::string& spec) { return RoundTrip(Make(spec)); }
+InputReading RoundTrip(const std::string& form) { return RoundTrip(Make(form)); }
 
 // The serial word holds a 16-bit code in its low half; the high half is
 // never written.
@@ -54,7 +54,7 @@ void ExpectWords(const InputReading& r, size_t serialWord, const std::vector<int
 
 TEST(EncoderRoundTrip, EveryInstrumentTypeDecodesToItsValues) {
     struct Case {
-        const char* spec;
+        const char* form;
         uint32_t type;
         size_t serialWord;
         std::vector<int32_t> words;
@@ -86,9 +86,9 @@ TEST(EncoderRoundTrip, EveryInstrumentTypeDecodesToItsValues) {
         {"kx273,serial=273,r=98765", 11, 3, {0, 0, 0, 273, 98765}},
     };
     for (const Case& c : cases) {
-        const InputReading r = RoundTrip(c.spec);
-        EXPECT_EQ(r.type, c.type) << c.spec;
-        ExpectWords(r, c.serialWord, c.words, c.spec);
+        const InputReading r = RoundTrip(c.form);
+        EXPECT_EQ(r.type, c.type) << c.form;
+        ExpectWords(r, c.serialWord, c.words, c.form);
     }
 }
 
@@ -115,9 +115,9 @@ TEST(EncoderRoundTrip, EachErrorFlagLandsInItsOwnWord) {
         {"kx273", "int-err", 1, {0, 1, 2}},        {"kx273", "r-err", 2, {0, 1, 2}},
     };
     for (const Case& c : cases) {
-        const std::string spec = std::string(c.base) + "," + c.flag + "=1";
-        const InputReading r = RoundTrip(spec);
-        for (int word : c.flagWords) EXPECT_EQ(r.data[word], word == c.word ? 1 : 0) << spec << ", word " << word;
+        const std::string form = std::string(c.base) + "," + c.flag + "=1";
+        const InputReading r = RoundTrip(form);
+        for (int word : c.flagWords) EXPECT_EQ(r.data[word], word == c.word ? 1 : 0) << form << ", word " << word;
     }
 }
 
@@ -137,25 +137,25 @@ TEST(EncoderRoundTrip, SerialNumbersSurviveTheNibbleOrder) {
 
 TEST(EncoderRoundTrip, Kx125ReportsPresentChannelsAndMarksTheOthersAbsent) {
     for (const char* dec : {"1", "2"}) {
-        const std::string spec = std::string("kx125,serial=125,dec=") + dec +
+        const std::string form = std::string("kx125,serial=125,dec=") + dec +
                                  ",ch=25,t2=-12.25,t5=99.5,t1=30,main=1";
-        const InputReading r = RoundTrip(spec);
+        const InputReading r = RoundTrip(form);
         const int scale = dec[0] == '1' ? 10 : 100;
-        EXPECT_EQ(r.type, 5u) << spec;
-        EXPECT_EQ(r.data[2], dec[0] == '1' ? 1 : 2) << spec;
-        EXPECT_EQ(uint16_t(r.data[3]), 125) << spec;
-        EXPECT_EQ(r.data[4], 0) << spec << ": main reading absent";
-        EXPECT_EQ(r.data[5], kUntouched) << spec;
+        EXPECT_EQ(r.type, 5u) << form;
+        EXPECT_EQ(r.data[2], dec[0] == '1' ? 1 : 2) << form;
+        EXPECT_EQ(uint16_t(r.data[3]), 125) << form;
+        EXPECT_EQ(r.data[4], 0) << form << ": main reading absent";
+        EXPECT_EQ(r.data[5], kUntouched) << form;
         for (int c = 1; c <= 8; ++c) {
             const bool present = c == 2 || c == 5;
-            EXPECT_EQ(r.data[5 + c], present ? 1 : 0) << spec << ", channel " << c;
+            EXPECT_EQ(r.data[5 + c], present ? 1 : 0) << form << ", channel " << c;
             if (!present) {
-                EXPECT_EQ(r.data[13 + c], kUntouched) << spec << ", channel " << c;
+                EXPECT_EQ(r.data[13 + c], kUntouched) << form << ", channel " << c;
             }
         }
         // One decimal rounds -12.25 away from zero.
-        EXPECT_EQ(r.data[15], dec[0] == '1' ? -123 : -1225) << spec;
-        EXPECT_EQ(r.data[18], 995 * scale / 10) << spec;
+        EXPECT_EQ(r.data[15], dec[0] == '1' ? -123 : -1225) << form;
+        EXPECT_EQ(r.data[18], 995 * scale / 10) << form;
     }
     const InputReading main = RoundTrip("kx125,ch=0,main=-4.2");
     EXPECT_EQ(main.data[4], 1);
@@ -170,7 +170,7 @@ TEST(EncoderRoundTrip, Kx125ReportsPresentChannelsAndMarksTheOthersAbsent) {
 
 TEST(EncoderRoundTrip, ValuesAtTheEdgesOfTheirFieldsKeepTheirDigits) {
     struct Case {
-        const char* spec;
+        const char* form;
         int word;
         int32_t value;
     };
@@ -182,16 +182,16 @@ TEST(EncoderRoundTrip, ValuesAtTheEdgesOfTheirFieldsKeepTheirDigits) {
         {"kx125,dec=2,ch=8,t8=9999.99", 21, 999999}, {"kx273,r=0", 4, 0},
         {"kx153,speed=999.9,dir=0", 5, 9999},
     };
-    for (const Case& c : cases) EXPECT_EQ(RoundTrip(c.spec).data[c.word], c.value) << c.spec;
+    for (const Case& c : cases) EXPECT_EQ(RoundTrip(c.form).data[c.word], c.value) << c.form;
 }
 
 // However far values wander, every character stays a digit, a sign, a
 // status or serial character or "?", and the type stays what it was.
 TEST(EncoderRoundTrip, DriftingValuesStayInsideTheirFields) {
     std::mt19937 random(7);
-    for (const char* spec : {"kx538s,dec=1", "kx124", "kx124t,dec=2", "kx125,ch=012345678", "kx129", "kx132",
+    for (const char* form : {"kx538s,dec=1", "kx124", "kx124t,dec=2", "kx125,ch=012345678", "kx129", "kx132",
                              "kx153", "kx261,dec=1", "kx262", "kx273"}) {
-        Instrument instrument = Make(spec);
+        Instrument instrument = Make(form);
         SeedDrift(instrument, random);
         const uint32_t type = RoundTrip(instrument).type;
         for (int step = 0; step < 500; ++step) {
@@ -202,9 +202,9 @@ TEST(EncoderRoundTrip, DriftingValuesStayInsideTheirFields) {
             for (size_t i = first; i < length; ++i) {
                 const uint8_t c = data[i];
                 ASSERT_TRUE((c >= 0x30 && c <= 0x3F) || c == '-' || c == '+')
-                    << spec << " after " << step << " minutes: byte " << i << " is " << int(c);
+                    << form << " after " << step << " minutes: byte " << i << " is " << int(c);
             }
-            ASSERT_EQ(RoundTrip(instrument).type, type) << spec << " after " << step << " minutes";
+            ASSERT_EQ(RoundTrip(instrument).type, type) << form << " after " << step << " minutes";
         }
     }
 }

@@ -15,7 +15,7 @@ std::vector<uint8_t> Encoded(const Instrument& instrument) {
 }
 
 TEST(InstrumentText, DescriptionParsesBackToTheSameInstrument) {
-    const char* const specs[] = {
+    const char* const forms[] = {
         "kx538s,unit=mm,dec=0,d=-5,d-err=1",
         "kx124,t=-3.5,h=80,h-err=1,serial=1201",
         "kx124t,dec=2,t=12.34",
@@ -30,10 +30,10 @@ TEST(InstrumentText, DescriptionParsesBackToTheSameInstrument) {
         "3,t=1",
         "none",
     };
-    for (const char* spec : specs) {
+    for (const char* form : forms) {
         Instrument first;
         std::string error;
-        ASSERT_TRUE(ParseInstrument(spec, 2, first, error)) << spec << ": " << error;
+        ASSERT_TRUE(ParseInstrument(form, 2, first, error)) << form << ": " << error;
         Instrument second;
         const std::string description = DescribeInstrument(first);
         ASSERT_TRUE(ParseInstrument(description, 3, second, error)) << description << ": " << error;
