@@ -56,7 +56,7 @@ bool ParseClock(const std::string& text, ClockTime& clock);
 std::string FormatClock(const ClockTime& clock);  // "06-15T12:00:00"
 bool ValidClock(const ClockTime& clock);
 
-// "N=INSTRUMENT" of --input: the instrument INSTRUMENT on input N (1 to 4).
+// "N=INSTRUMENT" of --input: an instrument in its text form on input N (1 to 4).
 bool ParseInputOption(const std::string& text, Instrument inputs[4], std::string& error);
 
 // The arguments of a fault command ("drop 0.2", "corrupt 10% escape",

@@ -113,7 +113,8 @@ TEST(SettingsText, FirmwareDatesAndClockTimes) {
     int y = 0, m = 0, d = 0;
     EXPECT_TRUE(ParseDate("2004-02-29", y, m, d));
     EXPECT_EQ(y * 10000 + m * 100 + d, 20040229);
-    for (const char* bad : {"2004-2-29", "2004-13-01", "2004-04-31", "2004/02/01", "20040201", "2004-02-01x", "2005-02-29"})
+    for (const char* bad :
+         {"2004-2-29", "2004-13-01", "2004-04-31", "2004/02/01", "20040201", "2004-02-01x", "2005-02-29"})
         EXPECT_FALSE(ParseDate(bad, y, m, d)) << bad;
 
     ClockTime c;
