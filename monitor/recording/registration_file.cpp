@@ -29,6 +29,40 @@ inline uint8_t Negate(uint8_t byte) {
     return static_cast<uint8_t>(0u - byte);
 }
 
+// The bulk loops of the reader run in fixed-size chunks, which the
+// compiler turns into vector code at the project's optimisation level.
+constexpr size_t kChunk = 32;
+
+void NegateBytes(uint8_t* bytes, size_t count) {
+    size_t i = 0;
+    for (; i + kChunk <= count; i += kChunk) {
+        for (size_t j = 0; j < kChunk; ++j) {
+            bytes[i + j] = Negate(bytes[i + j]);
+        }
+    }
+    for (; i < count; ++i) {
+        bytes[i] = Negate(bytes[i]);
+    }
+}
+
+// Sum of the bytes taken as signed 8-bit numbers, wrapping like the
+// signed 32-bit checksum.
+uint32_t SignedByteSum(const uint8_t* bytes, size_t count) {
+    uint32_t sum = 0;
+    size_t i = 0;
+    for (; i + kChunk <= count; i += kChunk) {
+        int32_t chunk = 0;
+        for (size_t j = 0; j < kChunk; ++j) {
+            chunk += static_cast<int8_t>(bytes[i + j]);
+        }
+        sum += static_cast<uint32_t>(chunk);
+    }
+    for (; i < count; ++i) {
+        sum += static_cast<uint32_t>(static_cast<int8_t>(bytes[i]));
+    }
+    return sum;
+}
+
 // The two trailer bytes of a checksum (remainders truncated toward zero, as
 // the sum of a damaged record may be negative).
 inline uint8_t CheckByte(uint32_t sum, int32_t modulus) {
@@ -41,9 +75,7 @@ public:
     explicit RecordWriter(FileStream& file) : file_(file) {}
 
     void Text(const char* text, size_t length) {
-        for (size_t i = 0; i < length; ++i) {
-            sum_ += static_cast<uint32_t>(static_cast<int8_t>(text[i]));
-        }
+        sum_ += SignedByteSum(reinterpret_cast<const uint8_t*>(text), length);
         WriteNegated(reinterpret_cast<const uint8_t*>(text), length);
     }
 
@@ -57,9 +89,8 @@ public:
 private:
     void WriteNegated(const uint8_t* bytes, size_t length) {
         uint8_t stored[kLineBufferSize];
-        for (size_t i = 0; i < length; ++i) {
-            stored[i] = Negate(bytes[i]);
-        }
+        std::memcpy(stored, bytes, length);
+        NegateBytes(stored, length);
         if (!file_.Write(stored, length)) {
             succeeded_ = false;
         }
@@ -132,18 +163,16 @@ namespace {
 // walked through with constant memory.
 class RegistrationReader {
 public:
-    RegistrationReader(FileStream& file, RecordList& records) : file_(file), records_(records) {
-        lines_.reserve(kMaxRecordLines);
-    }
+    RegistrationReader(FileStream& file, RecordList& records) : file_(file), records_(records) {}
 
     void Run() {
         for (;;) {
             const size_t available = end_ - pos_;
             const bool needMore = available == 0 || (state_ == State::RecordStart && available < kMinRecordSize);
-            if (needMore && !Refill()) {
-                return;  // end of the data or a failed read
-            }
             if (needMore) {
+                if (!Refill()) {
+                    return;  // end of the data or a failed read
+                }
                 continue;
             }
             switch (state_) {
@@ -154,7 +183,7 @@ public:
                 AfterLineEnd();
                 break;
             case State::Field:
-                ScanField();
+                ScanLines(field_);
                 break;
             case State::Trailer:
                 TakeTrailerByte();
@@ -174,6 +203,9 @@ private:
         Trailer,       // at "@", T1, T2
         Resync,        // looking for the next "@"
     };
+    enum class NumberPhase { Blanks, Digits, Done };
+
+    bool InRecordText() const { return state_ == State::AfterLineEnd || state_ == State::Field; }
 
     // Moves the unread text to the front of the window and appends one
     // decoded block.  False at the end of the file or when the read failed
@@ -182,21 +214,29 @@ private:
         if (eof_) {
             return false;
         }
+        if (InRecordText()) {
+            AddToSum();
+        }
         const size_t unread = end_ - pos_;
         std::memmove(window_, window_ + pos_, unread);
         pos_ = 0;
+        summedTo_ = 0;
         end_ = unread;
         const long got = file_.Read(window_ + end_, kBlockSize);
         if (got <= 0) {
             eof_ = true;
             return false;
         }
-        uint8_t* block = window_ + end_;
-        for (long i = 0; i < got; ++i) {
-            block[i] = Negate(block[i]);
-        }
+        NegateBytes(window_ + end_, static_cast<size_t>(got));
         end_ += static_cast<size_t>(got);
         return true;
+    }
+
+    // The checksum runs over whole stretches of the window rather than byte
+    // by byte in the field loops: from summedTo_ up to the read position.
+    void AddToSum() {
+        sum_ += SignedByteSum(window_ + summedTo_, pos_ - summedTo_);
+        summedTo_ = pos_;
     }
 
     // The window holds at least kMinRecordSize bytes from pos_.
@@ -213,12 +253,9 @@ private:
         time_.minute = static_cast<uint16_t>(digit(10) * 10 + digit(11));
         time_.second = static_cast<uint16_t>(digit(12) * 10 + digit(13));
         sum_ = 0;
-        for (size_t i = 0; i < kStampDigits; ++i) {
-            sum_ += static_cast<uint32_t>(static_cast<int8_t>(p[i]));
-        }
-        lines_.clear();
+        summedTo_ = pos_;
+        lineCount_ = 0;
         if (p[kStampDigits] == kLineEnd) {
-            sum_ += kLineEnd;
             pos_ += kStampDigits + 1;
             state_ = State::AfterLineEnd;
         } else {
@@ -232,88 +269,206 @@ private:
         if (next == kRecordMark) {
             // Also right after the stamp: a record without lines ends here
             // instead of taking its neighbour's text as its first line.
+            AddToSum();
             candidate_ = true;
             StartTrailer();
-        } else if (lines_.size() < static_cast<size_t>(kMaxRecordLines)) {
-            StartField(0);
-            line_ = MemoryEntry{};
-            valueLength_ = 0;
+        } else if (lineCount_ < kMaxRecordLines) {
+            lines_[lineCount_] = MemoryEntry{};
             state_ = State::Field;
+            ScanLines(FieldScan{});
         } else {
             state_ = State::Resync;
         }
     }
 
-    void StartField(int index) {
-        field_ = index;
-        number_ = 0;
-        negative_ = false;
-        numberPhase_ = NumberPhase::Blanks;
-    }
+    // Where the scan of a quantity line stands; kept in a local while the
+    // hot loop runs, so that the compiler holds it in registers (the value
+    // copy writes characters, which may alias any member).
+    struct FieldScan {
+        int field = 0;  // 0 type, 1 serial, 2 quantity, 3 value, 4 status
+        size_t valueLength = 0;
+        // Decimal conversion as the C library's atoi does it: leading
+        // blanks, an optional sign, digits up to the first other character;
+        // no digits give 0.  Overlong digit runs wrap instead of being
+        // undefined.
+        NumberPhase phase = NumberPhase::Blanks;
+        bool negative = false;
+        uint32_t number = 0;
 
-    void ScanField() {
-        const uint8_t terminator = field_ == 4 ? kLineEnd : ',';
-        while (pos_ < end_) {
-            const uint8_t c = window_[pos_++];
-            sum_ += static_cast<uint32_t>(static_cast<int8_t>(c));
-            if (c == terminator) {
-                EndField();
-                return;
-            }
-            if (field_ == 3) {
-                if (valueLength_ < kEntryValueLength) {
-                    line_.value[valueLength_++] = static_cast<char>(c);
+        int32_t Number() const { return static_cast<int32_t>(negative ? 0u - number : number); }
+        void NextField() {
+            ++field;
+            phase = NumberPhase::Blanks;
+            negative = false;
+            number = 0;
+        }
+    };
+
+    // Scans fields and lines as far as the window goes, from where `scan`
+    // stands (a copy: the loop keeps it in registers).
+    void ScanLines(FieldScan scan) {
+        const uint8_t* p = window_ + pos_;
+        const uint8_t* const end = window_ + end_;
+        while (p < end) {
+            MemoryEntry& line = lines_[lineCount_];
+            if (scan.field == 0 && scan.phase == NumberPhase::Blanks && ScanPlainLine(line, p, end)) {
+                scan.field = 4;  // the whole line at once
+            } else {
+                const bool ended = scan.field == 3 ? ScanValue(scan, line, p, end)
+                                                   : ScanNumber(scan, p, end, scan.field == 4 ? kLineEnd : ',');
+                if (!ended) {
+                    break;  // the field goes on in the next block
                 }
-            } else if (numberPhase_ != NumberPhase::Done) {
-                TakeNumberCharacter(c);
+                switch (scan.field) {
+                case 0:
+                    line.type = scan.Number();
+                    break;
+                case 1:
+                    line.serial = scan.Number();
+                    break;
+                case 2:
+                    line.quantity = scan.Number();
+                    break;
+                case 3:
+                    line.value[scan.valueLength] = '\0';
+                    break;
+                case 4:
+                    line.status = scan.Number();
+                    break;
+                }
+                if (scan.field < 4) {
+                    scan.NextField();
+                    continue;
+                }
             }
-        }
-    }
-
-    // Decimal conversion as the C library's atoi does it: leading blanks,
-    // an optional sign, digits up to the first other character; no digits
-    // give 0.  Overlong digit runs wrap instead of being undefined.
-    void TakeNumberCharacter(uint8_t c) {
-        const bool isDigit = c >= '0' && c <= '9';
-        if (numberPhase_ == NumberPhase::Blanks) {
-            if (c == ' ' || (c >= '\t' && c <= '\r')) {
+            // A whole line: what follows is decided here when the next byte
+            // is at hand, else by AfterLineEnd after the next block.
+            ++lineCount_;
+            pos_ = static_cast<size_t>(p - window_);
+            if (p == end) {
+                state_ = State::AfterLineEnd;
                 return;
             }
-            numberPhase_ = NumberPhase::Digits;
-            if (c == '-' || c == '+') {
-                negative_ = c == '-';
+            if (*p == kRecordMark || lineCount_ == kMaxRecordLines) {
+                AfterLineEnd();
                 return;
             }
+            lines_[lineCount_] = MemoryEntry{};
+            scan = FieldScan{};
         }
-        if (isDigit) {
-            number_ = number_ * 10 + (c - '0');
-        } else {
-            numberPhase_ = NumberPhase::Done;
-        }
+        pos_ = static_cast<size_t>(p - window_);
+        field_ = scan;
     }
 
-    void EndField() {
-        const int32_t number = static_cast<int32_t>(negative_ ? 0u - number_ : number_);
-        switch (field_) {
-        case 0:
-            line_.type = number;
-            break;
-        case 1:
-            line_.serial = number;
-            break;
-        case 2:
-            line_.quantity = number;
-            break;
-        case 3:
-            line_.value[valueLength_] = '\0';
-            break;
-        case 4:
-            line_.status = number;
-            lines_.push_back(line_);
-            state_ = State::AfterLineEnd;
-            return;
+    // The lines the writer makes, whole in the window, with numbers of bare
+    // digits: read in one go, without the field-by-field bookkeeping.
+    // Anything else (blanks, signs, a line cut by the block end) is left to
+    // the field-by-field scan, which gives the same result for these lines;
+    // `line` is left empty then.
+    static bool ScanPlainLine(MemoryEntry& line, const uint8_t*& p, const uint8_t* end) {
+        const uint8_t* q = p;
+        uint32_t type;
+        uint32_t serial;
+        uint32_t quantity;
+        uint32_t status;
+        if (!ScanDigits(q, end, ',', type) || !ScanDigits(q, end, ',', serial) ||
+            !ScanDigits(q, end, ',', quantity)) {
+            return false;
         }
-        StartField(field_ + 1);
+        size_t length = 0;
+        while (q < end && *q != ',') {
+            if (length < kEntryValueLength) {
+                line.value[length++] = static_cast<char>(*q);
+            }
+            ++q;
+        }
+        bool complete = q < end;
+        if (complete) {
+            ++q;  // the "," after the value
+            complete = ScanDigits(q, end, kLineEnd, status);
+        }
+        if (!complete) {
+            line = MemoryEntry{};
+            return false;
+        }
+        line.value[length] = '\0';
+        line.type = static_cast<int32_t>(type);
+        line.serial = static_cast<int32_t>(serial);
+        line.quantity = static_cast<int32_t>(quantity);
+        line.status = static_cast<int32_t>(status);
+        p = q;
+        return true;
+    }
+
+    // Bare digits (possibly none) up to `terminator`, wrapping as the
+    // field-by-field conversion does.  False on any other character or at
+    // the window's end.
+    static bool ScanDigits(const uint8_t*& p, const uint8_t* end, uint8_t terminator, uint32_t& number) {
+        uint32_t value = 0;
+        const uint8_t* q = p;
+        for (; q < end; ++q) {
+            const uint32_t digit = static_cast<uint32_t>(*q) - '0';
+            if (digit >= 10) {
+                break;
+            }
+            value = value * 10 + digit;
+        }
+        if (q == end || *q != terminator) {
+            return false;
+        }
+        number = value;
+        p = q + 1;
+        return true;
+    }
+
+    // The value field up to ","; its first kEntryValueLength characters are
+    // kept.  True when the terminator was reached.
+    static bool ScanValue(FieldScan& scan, MemoryEntry& line, const uint8_t*& p, const uint8_t* end) {
+        size_t length = scan.valueLength;
+        bool ended = false;
+        while (p < end) {
+            const uint8_t c = *p++;
+            if (c == ',') {
+                ended = true;
+                break;
+            }
+            if (length < kEntryValueLength) {
+                line.value[length++] = static_cast<char>(c);
+            }
+        }
+        scan.valueLength = length;
+        return ended;
+    }
+
+    // A number field up to `terminator`.  True when it was reached.
+    static bool ScanNumber(FieldScan& scan, const uint8_t*& p, const uint8_t* end, uint8_t terminator) {
+        while (p < end) {
+            const uint8_t c = *p++;
+            if (c == terminator) {
+                return true;
+            }
+            const uint32_t digit = static_cast<uint32_t>(c) - '0';
+            if (scan.phase == NumberPhase::Digits) {
+                if (digit < 10) {
+                    scan.number = scan.number * 10 + digit;
+                } else {
+                    scan.phase = NumberPhase::Done;
+                }
+            } else if (scan.phase == NumberPhase::Blanks) {
+                if (c == ' ' || (c >= '\t' && c <= '\r')) {
+                    continue;
+                }
+                scan.phase = NumberPhase::Digits;
+                if (c == '-' || c == '+') {
+                    scan.negative = c == '-';
+                } else if (digit < 10) {
+                    scan.number = digit;
+                } else {
+                    scan.phase = NumberPhase::Done;
+                }
+            }
+        }
+        return false;
     }
 
     void StartTrailer() {
@@ -326,11 +481,11 @@ private:
         if (trailerLength_ < 3) {
             return;
         }
-        if (candidate_ && !lines_.empty() && trailer_[1] == CheckByte(sum_, 253) &&
+        if (candidate_ && lineCount_ > 0 && trailer_[1] == CheckByte(sum_, 253) &&
             trailer_[2] == CheckByte(sum_, 251)) {
             MemoryRecord& record = records_.emplace_back();
             record.time = time_;
-            record.entries.assign(lines_.begin(), lines_.end());
+            record.entries.assign(lines_, lines_ + lineCount_);
         }
         candidate_ = false;
         state_ = State::RecordStart;
@@ -347,8 +502,6 @@ private:
         StartTrailer();
     }
 
-    enum class NumberPhase { Blanks, Digits, Done };
-
     FileStream& file_;
     RecordList& records_;
     uint8_t window_[kWindowSize];
@@ -358,14 +511,11 @@ private:
 
     State state_ = State::RecordStart;
     CalendarTime time_;
-    uint32_t sum_ = 0;  // signed 32-bit checksum, wrapping
-    std::vector<MemoryEntry> lines_;
-    MemoryEntry line_{};
-    int field_ = 0;
-    size_t valueLength_ = 0;
-    uint32_t number_ = 0;
-    bool negative_ = false;
-    NumberPhase numberPhase_ = NumberPhase::Blanks;
+    uint32_t sum_ = 0;     // signed 32-bit checksum, wrapping
+    size_t summedTo_ = 0;  // window position up to which sum_ is taken
+    MemoryEntry lines_[kMaxRecordLines];
+    int lineCount_ = 0;
+    FieldScan field_;
     bool candidate_ = false;  // the trailer ahead closes a complete record
     uint8_t trailer_[3] = {};
     int trailerLength_ = 0;

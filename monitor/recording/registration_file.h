@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "instruments/locale.h"
@@ -47,7 +48,8 @@ struct MemoryRecord {
 
 // The records of one registration file, in file order.  Owned by the open
 // memory viewer or rain report; whoever closes it calls FreeRecordList.
-using RecordList = std::vector<MemoryRecord>;
+// A deque: a long file grows it without moving what was read before.
+using RecordList = std::deque<MemoryRecord>;
 
 // Appends one record at the file's current position (the writer neither
 // seeks nor flushes).  The UTC time of the record is converted to local

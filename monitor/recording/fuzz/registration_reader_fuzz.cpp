@@ -1,6 +1,7 @@
 // Arbitrary bytes as a registration file: the reader must neither crash nor
-// read outside its window, must keep only well-formed records and must
-// leave the position at the end.
+// read outside its window, must keep only well-formed records, must leave
+// the position at the end, and must not depend on how the reads split the
+// data.
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +15,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int count = ReadRegistrationFile(&file, records);
     if (count < 0 || static_cast<size_t>(count) != records.size() || file.position != size) {
         std::abort();
+    }
+    // The same bytes handed out a few at a time, so that every field may
+    // be cut by a block end, must give exactly the same records.
+    testing::MemoryFile split(std::vector<uint8_t>(data, data + size));
+    split.maxRead = size % 7 + 1;
+    RecordList again;
+    if (ReadRegistrationFile(&split, again) != count) {
+        std::abort();
+    }
+    for (size_t k = 0; k < records.size(); ++k) {
+        const std::vector<MemoryEntry>& a = records[k].entries;
+        const std::vector<MemoryEntry>& b = again[k].entries;
+        if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size() * sizeof(MemoryEntry)) != 0 ||
+            std::memcmp(&records[k].time, &again[k].time, sizeof(CalendarTime)) != 0) {
+            std::abort();
+        }
     }
     for (const MemoryRecord& record : records) {
         if (record.entries.empty() || record.entries.size() > static_cast<size_t>(kMaxRecordLines)) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -34,7 +35,7 @@ public:
         if (failReadNumber == readCalls) {
             return -1;
         }
-        const size_t count = std::min(size, bytes.size() - std::min(position, bytes.size()));
+        const size_t count = std::min({size, maxRead, bytes.size() - std::min(position, bytes.size())});
         if (count > 0) {
             std::memcpy(data, bytes.data() + position, count);
         }
@@ -63,6 +64,7 @@ public:
     int writeCalls = 0;
     int readCalls = 0;
     int failReadNumber = 0;  // the read call (1, 2, ...) that fails; 0: none
+    size_t maxRead = SIZE_MAX;  // bytes one read hands out at most (short reads)
 };
 
 }  // namespace kx305mon::testing
