@@ -2,7 +2,9 @@
 // converter starts one here, in a fresh temporary directory, talks to it
 // through its port and control socket, and stops it when the SimProcess
 // goes (also when the test fails; if the test process dies, the simulator
-// gets SIGTERM from the kernel).  Native only.
+// gets SIGTERM from the kernel).  The kernel ties the simulator to the thread
+// that started it: start it on a thread that outlives the SimProcess.
+// Native only.
 #pragma once
 
 #include <sys/types.h>
