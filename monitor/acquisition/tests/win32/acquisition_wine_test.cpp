@@ -1,0 +1,111 @@
+// The acquisition of the Windows build under Wine, on the simulated
+// converters that scripts/wine-sim-run puts on COM ports: the program's own
+// port naming ("\\.\COMn"), the port test, polling and a download into the
+// registration file with the converter's memory cleared afterwards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "acquisition/app_context.h"
+#include "acquisition/notifier.h"
+#include "acquisition/polling_worker.h"
+#include "instruments/catalogue.h"
+#include "memory_file.h"
+#include "recording/registration_file.h"
+#include "recording_notifier.h"
+#include "resources/messages.h"
+
+namespace kx305mon::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr WindowRef kMain = 102;
+
+// The COM number in environment variable `name` ("\\.\COM5" gives 5).
+int32_t SimPortNumber(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || std::strstr(value, "COM") == nullptr) {
+        ADD_FAILURE() << name << " is not set: run the test through scripts/wine-sim-run";
+        return PORT_NONE;
+    }
+    return static_cast<int32_t>(std::strtol(std::strstr(value, "COM") + 3, nullptr, 10));
+}
+
+class WindowsAcquisition : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rainGaugeSettings().serial = 1234;
+        context.notifier = &notifier;
+        context.mainWindow = kMain;
+        context.timing.cyclePause = 20ms;
+        context.timing.reconnectPause = 50ms;
+        context.timing.recordingTick = 20ms;
+        context.timing.slotRetry = 20ms;
+    }
+    void TearDown() override { StopPollingWorker(context); }
+
+    AppContext context;
+    RecordingNotifier notifier;
+};
+
+TEST_F(WindowsAcquisition, PortTestOpensTheDevicePathOfTheComNumber) {
+    EXPECT_EQ(DefaultPortName(12), "\\\\.\\COM12");
+    EXPECT_EQ(PortTest(context, kMain, SimPortNumber("KX305_PORT_FW112")), 1);
+    EXPECT_EQ(notifier.Size(), 0u);
+    EXPECT_EQ(PortTest(context, kMain, SimPortNumber("KX305_PORT_MISSING")), 0);
+    ASSERT_EQ(notifier.Size(), 1u);
+    EXPECT_EQ(notifier.All()[0].text, messages::kPortInUse);
+}
+
+TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
+    const int32_t port = SimPortNumber("KX305_PORT_FW113");
+    const long prefilled = std::strtol(std::getenv("KX305_FW113_RECORDS") ? std::getenv("KX305_FW113_RECORDS") : "0",
+                                       nullptr, 10);
+    ASSERT_GT(prefilled, 0);
+    auto file = std::make_shared<MemoryFileState>();
+    context.registrationFile = std::make_unique<MemoryFile>(file);
+    context.recordingInterval = 1;
+    context.port = port;
+    ASSERT_TRUE(StartPollingWorker(context));
+
+    ASSERT_TRUE(notifier.WaitForPost(WMU_NEW_DATA, 2, 0, 30s));
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        EXPECT_EQ(context.info.serialNumber, 3051);
+        EXPECT_EQ(context.inputs[1].type, kTypeKX124);
+        EXPECT_EQ(InstrumentSerial(context.inputs[1].type, context.inputs[1]), 1201);
+    }
+    // The converter sends at the line's 9600 baud: the first download takes
+    // a while.  It ends with the recording text hidden.
+    ASSERT_TRUE(notifier.WaitFor([](const Notice& n) {
+        return n.kind == Notice::Show && n.control == kIdRecordingText && !n.flag;
+    }, 1, 0, 120s));
+    StopPollingWorker(context);
+
+    RecordList records;
+    ReadRegistrationFile(context.registrationFile.get(), records);
+    EXPECT_GE(static_cast<long>(records.size()), prefilled);
+    EXPECT_LE(static_cast<long>(records.size()), prefilled + 1);  // one more at a minute boundary
+    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Message; }), 0u);
+
+    // The memory was cleared after the download.
+    KX305Handle handle = nullptr;
+    ASSERT_EQ(KX305Open(&handle, DefaultPortName(port).c_str()), KX305_STATUS_OK);
+    ConverterInfo info{};
+    KX305GetInfo(&handle, &info);
+    EXPECT_EQ(WaitDone(&handle), 1);
+    LogBuffer log{};
+    KX305PeekLog(&handle, &log);
+    EXPECT_EQ(WaitDone(&handle), 1);
+    EXPECT_LE(log.count, 1);
+    KX305Close(&handle);
+}
+
+}  // namespace
+}  // namespace kx305mon::testing
