@@ -1,7 +1,7 @@
 #include "device_session.h"
 
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -246,9 +246,15 @@ public:
 
 private:
     int TestPort() {
-        struct stat info {};
-        if (stat(port_.c_str(), &info) != 0 || access(port_.c_str(), R_OK | W_OK) != 0) {
+        const int fd = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
             Console::Error(port_, SystemReason(errno));
+            return kExitFailure;
+        }
+        const bool terminal = isatty(fd) == 1;
+        close(fd);
+        if (!terminal) {
+            Console::Error(port_, "not a serial port");
             return kExitFailure;
         }
         if (PortTest(context, kNoWindow, kSessionPort) != 1) {
@@ -483,6 +489,7 @@ int RunRead(const DeviceOptions& options, int count) {
         }
         if (event.kind != Event::Display) continue;
         if (event.connected) {
+            if (lost) Console::Note("kx305cli: " + session.port() + ": connection restored");
             connected = true;
             lost = false;
         } else if (!connected || lost) {
@@ -500,7 +507,8 @@ int RunRead(const DeviceOptions& options, int count) {
 
 int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     errno = 0;
-    std::unique_ptr<FileStream> file = OpenFile(record.file, FileMode::Recording);
+    bool existed = false;
+    std::unique_ptr<FileStream> file = OpenFile(record.file, FileMode::Recording, &existed);
     if (file == nullptr) {
         Console::Error(record.file, std::string(messages::kRegistrationFileUnavailable) + " (" +
                                         OpenFailureReason(errno) + ")");
@@ -515,7 +523,13 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     Session session(options);
     session.context.registrationFile = std::move(file);
     session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
-    if (int result = session.Start(); result != kExitOk) return result;
+    // A file made for a recording that never began does not stay behind.
+    auto abandon = [&](int result) {
+        session.context.registrationFile.reset();
+        if (!existed) unlink(record.file.c_str());
+        return result;
+    };
+    if (int result = session.Start(); result != kExitOk) return abandon(result);
 
     RecordingState state;
     const Clock::time_point connectDeadline = session.Deadline();
@@ -529,11 +543,18 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     for (;;) {
         const WaitResult result = session.Next(event, state.connected ? end : std::min(end, connectDeadline));
         if (result == WaitResult::Interrupted) {
+            if (!state.connected) {
+                StopPollingWorker(session.context);
+                return abandon(kExitInterrupted);
+            }
             interrupted = true;
             break;
         }
         if (result == WaitResult::Timeout) {
-            if (!state.connected) return session.NoAnswer();
+            if (!state.connected) {
+                StopPollingWorker(session.context);
+                return abandon(session.NoAnswer());
+            }
             break;
         }
         TrackRecording(state, event, record.file, session.port());

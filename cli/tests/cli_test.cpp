@@ -558,6 +558,81 @@ TEST_F(CliTest, InterruptedRecordingLeavesOnlyWholeRecords) {
     EXPECT_EQ(ReadRegistration(kxg).size(), 3u);
 }
 
+// Waits until the converter has received a few requests since now: a
+// program is polling it.
+bool WaitForPolling(const SimProcess& sim) {
+    sim.Control("received reset");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int frames = 0;
+        if (std::sscanf(sim.Control("received").c_str(), "ok frames=%d", &frames) == 1 && frames >= 4) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Splits the output of read into its blocks (each ends with an empty line).
+std::vector<std::string> Blocks(const std::string& text) {
+    std::vector<std::string> blocks;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\n\n", start)) != std::string::npos; start = end + 2) {
+        blocks.push_back(text.substr(start, end + 1 - start));
+    }
+    return blocks;
+}
+
+TEST_F(CliTest, LostConnectionShowsQuestionMarksOnceAndReadingGoesOn) {
+    auto sim = StartSim({});
+    ASSERT_NE(sim, nullptr);
+    Process read(KX305CLI_PATH, {"read", "--port", sim->port()}, Environment());
+    ASSERT_TRUE(WaitForPolling(*sim));
+    ASSERT_EQ(sim->Control("vanish 1").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ASSERT_TRUE(sim->WaitForPort());
+    ASSERT_TRUE(WaitForPolling(*sim));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    read.Signal(SIGINT);
+    const ProcessResult r = read.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    const std::vector<std::string> blocks = Blocks(r.out);
+    ASSERT_GE(blocks.size(), 3u) << r.out;
+    size_t lostAt = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (blocks[i] + "\n" == Utf8(u8"KX-305 wersja ?.?, nr ????\n?????, ?????\n"
+                                      u8"Wejście nr 0: Brak przyrządu lub przyrząd nieznany\n"
+                                      u8"Wejście nr 1: Brak przyrządu lub przyrząd nieznany\n"
+                                      u8"Wejście nr 2: Brak przyrządu lub przyrząd nieznany\n"
+                                      u8"Wejście nr 3: Brak przyrządu lub przyrząd nieznany\n"
+                                      u8"Wejście nr 4: Brak przyrządu lub przyrząd nieznany\n\n")) {
+            EXPECT_EQ(lostAt, 0u) << "a second block of question marks";
+            lostAt = i;
+        } else {
+            EXPECT_EQ(blocks[i].rfind("KX-305 wersja 1.13, nr 3051\n", 0), 0u) << blocks[i];
+        }
+    }
+    EXPECT_GT(lostAt, 0u) << r.out;
+    EXPECT_LT(lostAt, blocks.size() - 1) << r.out;
+    EXPECT_EQ(r.err, "kx305cli: " + sim->port() + ": connection lost, reconnecting\n" +
+                         "kx305cli: " + sim->port() + ": connection restored\n");
+}
+
+TEST_F(CliTest, RecordingCountsAReconnection) {
+    auto sim = StartSim({"--period", "0"});
+    ASSERT_NE(sim, nullptr);
+    Process record(KX305CLI_PATH, {"record", Path("lost.kxg"), "--port", sim->port()}, Environment());
+    ASSERT_TRUE(WaitForPolling(*sim));
+    ASSERT_EQ(sim->Control("vanish 1").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ASSERT_TRUE(sim->WaitForPort());
+    ASSERT_TRUE(WaitForPolling(*sim));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    record.Signal(SIGINT);
+    const ProcessResult r = record.Wait();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).at(2), "Reconnections: 1") << r.out;
+}
+
 TEST_F(CliTest, RecordIntoAFileInUseFailsBeforeTouchingTheConverter) {
     const std::string kxg = WriteRegistration("busy.kxg", {ExampleRecord()});
     std::unique_ptr<kx305mon::FileStream> holder = kx305mon::OpenFile(kxg, FileMode::Recording);
@@ -569,12 +644,23 @@ TEST_F(CliTest, RecordIntoAFileInUseFailsBeforeTouchingTheConverter) {
                               u8"(in use by another program)\n"));
 }
 
-TEST_F(CliTest, MissingPortFailsNamingIt) {
+TEST_F(CliTest, MissingPortOrNoSerialPortFailsNamingIt) {
     const std::string port = Path("ttyNONE");
-    const ProcessResult r = Run({"info", "--port", port});
+    ProcessResult r = Run({"info", "--port", port});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "kx305cli: " + port + ": No such file or directory\n");
+
+    // A recording that cannot begin leaves no new file behind.
+    r = Run({"record", Path("never.kxg"), "--port", port});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: " + port + ": No such file or directory\n");
+    EXPECT_FALSE(fs::exists(Path("never.kxg")));
+
+    WriteBytes(Path("plain"), "");
+    r = Run({"get-period", "--port", Path("plain")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kx305cli: " + Path("plain") + ": not a serial port\n");
 }
 
 TEST_F(CliTest, PortInUseFailsNamingIt) {
