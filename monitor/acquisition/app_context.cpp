@@ -1,5 +1,7 @@
 #include "acquisition/app_context.h"
 
+#include <cstring>
+
 #include "acquisition/internal.h"
 #include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
@@ -108,7 +110,6 @@ void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, 
         context.request = MakeDeviceRequest(operation, parameter);
         context.requesterWindow = requester;
     }
-    context.wake.notify_all();
     detail::NotifyFailure(context, displaced, displacedRequester);
 }
 
@@ -132,6 +133,16 @@ void SetPort(AppContext& context, int32_t port) {
         context.port = port;
     }
     context.wake.notify_all();
+}
+
+LiveState ReadLiveState(AppContext& context) {
+    LiveState state;
+    std::lock_guard<std::mutex> guard(context.lock);
+    state.connected = context.device != nullptr;
+    state.info = context.info;
+    state.clock = context.clock;
+    std::memcpy(state.inputs, context.inputs, sizeof state.inputs);
+    return state;
 }
 
 }  // namespace kx305mon

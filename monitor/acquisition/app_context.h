@@ -131,8 +131,8 @@ struct AppContext {
     PortNamer portNamer = DefaultPortName;
     AcquisitionTiming timing;
 
-    // Guarded by the lock: wakes the workers' pauses (stop, port change, a
-    // freed request slot) and carries the thread hand-overs.
+    // Guarded by the lock: ends the workers' pauses early (stop, change of
+    // port, the recording timer's resumption and end).
     std::condition_variable wake;
     bool stopping = false;          // set by StopPollingWorker
     bool timerResumed = false;      // the recording timer counts from the first good cycle
@@ -162,8 +162,10 @@ struct AppContext {
 
 // Places operation `operation` with `parameter` for `requester`, who gets the
 // operation's notice.  A user operation still waiting in the slot is
-// displaced and its requester gets its failure notice at once; a download
-// that is running is cancelled (the worker then reopens the connection).
+// displaced and its requester gets its failure notice at once; one that is
+// running answers its own requester when it ends.  A running download is
+// cancelled: the worker reopens the connection and then runs the new
+// request.
 void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter);
 
 // Operation 3 with the interval the user typed: values above 65535 are cut to
@@ -178,5 +180,14 @@ void WithdrawRequest(AppContext& context, WindowRef requester);
 // Writes a new port number under the lock; the worker picks it up after its
 // current cycle.
 void SetPort(AppContext& context, int32_t port);
+
+// A consistent copy of what the worker last published.
+struct LiveState {
+    bool connected;  // a connection to the converter is open
+    ConverterInfo info;
+    ClockRecord clock;
+    InputReading inputs[KX305_INPUTS];
+};
+LiveState ReadLiveState(AppContext& context);
 
 }  // namespace kx305mon

@@ -76,6 +76,7 @@ TEST_F(AcquisitionOnSimulator, UnpluggedConverterIsAnnouncedOnceAndReconnectedSi
     ASSERT_EQ(Control("vanish 1").rfind("ok", 0), 0u);
     ASSERT_TRUE(notifier.WaitForPostWith(WMU_INPUT_CHANGED, kAllInputsChanged, mark));
     EXPECT_EQ(Input(1).type, kTypeNone);
+    EXPECT_FALSE(ReadLiveState(context).connected);
     EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Display && !n.flag && !n.withInfo; },
                              mark),
               1u);
@@ -85,6 +86,7 @@ TEST_F(AcquisitionOnSimulator, UnpluggedConverterIsAnnouncedOnceAndReconnectedSi
     size_t lost = notifier.Size();
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_EQ(Input(1).type, kTypeKX124);
+    EXPECT_TRUE(ReadLiveState(context).connected);
     EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, kAllInputsChanged, mark), 1u);
     EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Message; }), 0u);
     EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Display && !n.flag; }, lost), 0u);

@@ -131,14 +131,8 @@ protected:
     }
 
     // A copy of what the worker published.
-    InputReading Input(int i) {
-        std::lock_guard<std::mutex> guard(context.lock);
-        return context.inputs[i];
-    }
-    ConverterInfo Info() {
-        std::lock_guard<std::mutex> guard(context.lock);
-        return context.info;
-    }
+    InputReading Input(int i) { return ReadLiveState(context).inputs[i]; }
+    ConverterInfo Info() { return ReadLiveState(context).info; }
 
     AppContext context;
     RecordingNotifier notifier;
