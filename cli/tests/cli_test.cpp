@@ -581,18 +581,24 @@ std::vector<std::string> Blocks(const std::string& text) {
     return blocks;
 }
 
+// Takes the converter off the line for a second while `process` polls it,
+// waits until it polls again and stops the process with Ctrl-C.
+ProcessResult InterruptAfterReconnection(Process& process, const SimProcess& sim) {
+    EXPECT_TRUE(WaitForPolling(sim));
+    EXPECT_EQ(sim.Control("vanish 1").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_TRUE(sim.WaitForPort());
+    EXPECT_TRUE(WaitForPolling(sim));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    process.Signal(SIGINT);
+    return process.Wait();
+}
+
 TEST_F(CliTest, LostConnectionShowsQuestionMarksOnceAndReadingGoesOn) {
     auto sim = StartSim({});
     ASSERT_NE(sim, nullptr);
     Process read(KX305CLI_PATH, {"read", "--port", sim->port()}, Environment());
-    ASSERT_TRUE(WaitForPolling(*sim));
-    ASSERT_EQ(sim->Control("vanish 1").rfind("ok", 0), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    ASSERT_TRUE(sim->WaitForPort());
-    ASSERT_TRUE(WaitForPolling(*sim));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    read.Signal(SIGINT);
-    const ProcessResult r = read.Wait();
+    const ProcessResult r = InterruptAfterReconnection(read, *sim);
     EXPECT_EQ(r.exitCode, 0) << r.err;
 
     const std::vector<std::string> blocks = Blocks(r.out);
@@ -621,14 +627,7 @@ TEST_F(CliTest, RecordingCountsAReconnection) {
     auto sim = StartSim({"--period", "0"});
     ASSERT_NE(sim, nullptr);
     Process record(KX305CLI_PATH, {"record", Path("lost.kxg"), "--port", sim->port()}, Environment());
-    ASSERT_TRUE(WaitForPolling(*sim));
-    ASSERT_EQ(sim->Control("vanish 1").rfind("ok", 0), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    ASSERT_TRUE(sim->WaitForPort());
-    ASSERT_TRUE(WaitForPolling(*sim));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    record.Signal(SIGINT);
-    const ProcessResult r = record.Wait();
+    const ProcessResult r = InterruptAfterReconnection(record, *sim);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Lines(r.out).at(2), "Reconnections: 1") << r.out;
 }
