@@ -151,6 +151,32 @@ bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
     return writer.succeeded();
 }
 
+RecordingOpen OpenRecordingFile(const std::string& path, bool appendWithoutAsking,
+                                const std::function<ExistingFileChoice()>& ask, std::unique_ptr<FileStream>& file) {
+    file.reset();
+    bool existed = false;
+    std::unique_ptr<FileStream> opened = OpenFile(path, FileMode::Recording, &existed);
+    if (!opened) {
+        return RecordingOpen::Unavailable;
+    }
+    if (existed) {
+        const ExistingFileChoice choice = appendWithoutAsking ? ExistingFileChoice::Append : ask();
+        if (choice == ExistingFileChoice::Cancel) {
+            return RecordingOpen::Cancelled;
+        }
+        // Erasing cuts at the start, where the file was opened.  A file that
+        // cannot be moved or cut is not recorded into: the records would
+        // land in the wrong place.
+        const bool placed = choice == ExistingFileChoice::Append ? opened->SeekToEnd()
+                                                                 : opened->SeekToStart() && opened->Truncate();
+        if (!placed) {
+            return RecordingOpen::Unavailable;
+        }
+    }
+    file = std::move(opened);
+    return RecordingOpen::Opened;
+}
+
 void FreeRecordList(RecordList& records) {
     RecordList().swap(records);
 }

@@ -15,6 +15,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "instruments/locale.h"
@@ -50,6 +53,22 @@ struct MemoryRecord {
 // memory viewer or rain report; whoever closes it calls FreeRecordList.
 // A deque: a long file grows it without moving what was read before.
 using RecordList = std::deque<MemoryRecord>;
+
+// What the user wants done with a registration file that exists already.
+enum class ExistingFileChoice { Append, Erase, Cancel };
+
+enum class RecordingOpen {
+    Opened,       // `file` is open, positioned where the next record goes
+    Unavailable,  // could not be opened (or not emptied): tell the user
+    Cancelled,    // the user cancelled the question: no message
+};
+
+// Opens or creates the registration file `path` for recording.  An existing
+// file is appended to when `appendWithoutAsking` is set, else `ask` (the
+// Yes/No/Cancel question of the window code) decides: append, erase (cut
+// to length 0) or cancel (closed again).  A new file is used from its start.
+RecordingOpen OpenRecordingFile(const std::string& path, bool appendWithoutAsking,
+                                const std::function<ExistingFileChoice()>& ask, std::unique_ptr<FileStream>& file);
 
 // Appends one record at the file's current position (the writer neither
 // seeks nor flushes).  The UTC time of the record is converted to local

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "recording/registration_file.h"
 #include "test_environment.h"
 
 namespace kx305mon {
@@ -114,6 +115,55 @@ TEST_F(PlatformFileTest, TemporaryFileVanishesWhenClosed) {
         EXPECT_EQ(ReadAll(*file), "clipboard text");
     }
     EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(PlatformFileTest, ExistingRegistrationFileIsAppendedErasedOrLeftAlone) {
+    const std::string path = PathOf("log.kxg");
+    int asked = 0;
+    ExistingFileChoice answer = ExistingFileChoice::Append;
+    const auto ask = [&] {
+        ++asked;
+        return answer;
+    };
+    std::unique_ptr<FileStream> file;
+    auto contents = [&] {
+        file.reset();
+        auto reader = OpenFile(path, FileMode::Reading);
+        return reader ? ReadAll(*reader) : std::string("(unreadable)");
+    };
+
+    ASSERT_EQ(OpenRecordingFile(path, false, ask, file), RecordingOpen::Opened);
+    EXPECT_EQ(asked, 0);  // a new file: nothing to ask
+    ASSERT_TRUE(file->Write("abc", 3));
+
+    file.reset();
+    ASSERT_EQ(OpenRecordingFile(path, false, ask, file), RecordingOpen::Opened);
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(file->Write("def", 3));
+    EXPECT_EQ(contents(), "abcdef");
+
+    answer = ExistingFileChoice::Cancel;
+    EXPECT_EQ(OpenRecordingFile(path, false, ask, file), RecordingOpen::Cancelled);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(contents(), "abcdef");
+
+    ASSERT_EQ(OpenRecordingFile(path, true, ask, file), RecordingOpen::Opened);
+    EXPECT_EQ(asked, 2);  // appended without asking
+    ASSERT_TRUE(file->Write("g", 1));
+    EXPECT_EQ(contents(), "abcdefg");
+
+    answer = ExistingFileChoice::Erase;
+    ASSERT_EQ(OpenRecordingFile(path, false, ask, file), RecordingOpen::Opened);
+    EXPECT_EQ(file->Size(), 0);
+    ASSERT_TRUE(file->Write("new", 3));
+
+    // In use for recording, the file cannot be opened a second time.
+    std::unique_ptr<FileStream> second;
+    EXPECT_EQ(OpenRecordingFile(path, true, ask, second), RecordingOpen::Unavailable);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(contents(), "new");
+    EXPECT_EQ(OpenRecordingFile(PathOf("no/such/dir.kxg"), false, ask, file), RecordingOpen::Unavailable);
+    EXPECT_EQ(asked, 3);
 }
 
 }  // namespace
