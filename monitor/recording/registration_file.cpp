@@ -1,5 +1,6 @@
 #include "recording/registration_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -74,7 +75,10 @@ class RecordWriter {
 public:
     explicit RecordWriter(FileStream& file) : file_(file) {}
 
-    void Text(const char* text, size_t length) {
+    // `length` as snprintf reports it; the buffers are sized so that it
+    // never exceeds kLineBufferSize - 1, and it is held to that.
+    void Text(const char* text, int reported) {
+        const size_t length = std::min(static_cast<size_t>(std::max(reported, 0)), kLineBufferSize - 1);
         sum_ += SignedByteSum(reinterpret_cast<const uint8_t*>(text), length);
         WriteNegated(reinterpret_cast<const uint8_t*>(text), length);
     }
@@ -121,7 +125,7 @@ bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
     char line[kLineBufferSize];
     int length = std::snprintf(line, sizeof line, "%04d%02d%02d%02d%02d%02d%c", local.year, local.month,
                                local.day, local.hour, local.minute, local.second, kLineEnd);
-    writer.Text(line, static_cast<size_t>(length));
+    writer.Text(line, length);
 
     for (const InputReading& reading : record.results) {
         const uint32_t type = reading.type;
@@ -144,7 +148,7 @@ bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
             }
             length = std::snprintf(line, sizeof line, "%01d,%s,%d,%s,%u%c", static_cast<int>(type), serialText,
                                    id, value, status, kLineEnd);
-            writer.Text(line, static_cast<size_t>(length));
+            writer.Text(line, length);
         }
     }
     writer.Trailer();
