@@ -442,11 +442,7 @@ void InstallStopSignals() {
 int RunInfo(const DeviceOptions& options) {
     Session session(options);
     if (int result = Connect(session); result != kExitOk) return result;
-    ConverterInfo info;
-    {
-        std::lock_guard<std::mutex> guard(session.context.lock);
-        info = session.context.info;
-    }
+    const ConverterInfo info = ReadLiveState(session.context).info;
     std::string text = Format("Firmware version: %d.%02d\n", info.versionMajor, info.versionMinor, 0);
     text += Format("Firmware date: %04d-%02d-%02d\n", info.year, info.month, info.day);
     text += "Serial number: " + std::to_string(info.serialNumber) + "\n";
@@ -456,11 +452,7 @@ int RunInfo(const DeviceOptions& options) {
 int RunTime(const DeviceOptions& options) {
     Session session(options);
     if (int result = Connect(session); result != kExitOk) return result;
-    ClockRecord clock;
-    {
-        std::lock_guard<std::mutex> guard(session.context.lock);
-        clock = session.context.clock;
-    }
+    const ClockRecord clock = ReadLiveState(session.context).clock;
     const CalendarTime utcNow = CurrentUtcTime();
     const CalendarTime utc = ClockUtc(clock, utcNow);
     char text[64];
