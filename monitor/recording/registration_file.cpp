@@ -1,6 +1,7 @@
 #include "recording/registration_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -20,7 +21,8 @@ constexpr size_t kBlockSize = 2000;
 // Decoded text held at any time: what is left of a record start shorter
 // than kMinRecordSize plus one block.
 constexpr size_t kWindowSize = 4096;
-static_assert(kWindowSize >= kMinRecordSize + kBlockSize);
+static_assert(kWindowSize >= kMinRecordSize + kBlockSize + 16);
+static_assert(std::endian::native == std::endian::little, "line heads are compared as little-endian words");
 // A quantity line: four numbers of at most 11 characters, the value text
 // (less than 200 characters) and the separators.
 constexpr size_t kLineBufferSize = 320;
@@ -193,7 +195,10 @@ namespace {
 // walked through with constant memory.
 class RegistrationReader {
 public:
-    RegistrationReader(FileStream& file, RecordList& records) : file_(file), records_(records) {}
+    RegistrationReader(FileStream& file, RecordList& records) : file_(file), records_(records) {
+        // Line heads are compared a word at a time, past the data too.
+        std::memset(window_, 0, sizeof window_);
+    }
 
     void Run() {
         for (;;) {
@@ -213,10 +218,10 @@ public:
                 AfterLineEnd();
                 break;
             case State::Field:
-                ScanLines(field_);
+                ScanLines(false);
                 break;
             case State::Trailer:
-                TakeTrailerByte();
+                TakeTrailer();
                 break;
             case State::Resync:
                 Resync();
@@ -305,7 +310,7 @@ private:
         } else if (lineCount_ < kMaxRecordLines) {
             lines_[lineCount_] = MemoryEntry{};
             state_ = State::Field;
-            ScanLines(FieldScan{});
+            ScanLines(true);
         } else {
             state_ = State::Resync;
         }
@@ -334,11 +339,13 @@ private:
         }
     };
 
-    // Scans fields and lines as far as the window goes, from where `scan`
-    // stands (a copy: the loop keeps it in registers).
-    void ScanLines(FieldScan scan) {
+    // Scans fields and lines as far as the window goes, from a line start
+    // or from where field_ stands.  The loop keeps its scan in a local, in
+    // registers.
+    void ScanLines(bool lineStart) {
         const uint8_t* p = window_ + pos_;
         const uint8_t* const end = window_ + end_;
+        FieldScan scan = lineStart ? FieldScan{} : field_;
         while (p < end) {
             MemoryEntry& line = lines_[lineCount_];
             if (scan.field == 0 && scan.phase == NumberPhase::Blanks && ScanPlainLine(line, p, end)) {
@@ -395,15 +402,27 @@ private:
     // Anything else (blanks, signs, a line cut by the block end) is left to
     // the field-by-field scan, which gives the same result for these lines;
     // `line` is left empty then.
-    static bool ScanPlainLine(MemoryEntry& line, const uint8_t*& p, const uint8_t* end) {
+    bool ScanPlainLine(MemoryEntry& line, const uint8_t*& p, const uint8_t* end) {
         const uint8_t* q = p;
         uint32_t type;
         uint32_t serial;
         uint32_t quantity;
         uint32_t status;
-        if (!ScanDigits(q, end, ',', type) || !ScanDigits(q, end, ',', serial) ||
-            !ScanDigits(q, end, ',', quantity)) {
-            return false;
+        // Type, serial and quantity of a line mostly repeat those of the
+        // same line of the record before: the same bytes give the same
+        // numbers, so they are compared instead of converted again.
+        LineHead& head = heads_[lineCount_];
+        if (head.Matches(q, end)) {
+            type = head.type;
+            serial = head.serial;
+            quantity = head.quantity;
+            q += head.length;
+        } else {
+            if (!ScanDigits(q, end, ',', type) || !ScanDigits(q, end, ',', serial) ||
+                !ScanDigits(q, end, ',', quantity)) {
+                return false;
+            }
+            head.Remember(p, static_cast<size_t>(q - p), type, serial, quantity);
         }
         size_t length = 0;
         while (q < end && *q != ',') {
@@ -428,6 +447,48 @@ private:
         line.status = static_cast<int32_t>(status);
         p = q;
         return true;
+    }
+
+    // The first three fields of a line as last read at one line index:
+    // their text with the third "," (at most 16 bytes) and their numbers.
+    struct LineHead {
+        uint64_t text[2] = {};
+        uint64_t mask[2] = {};  // the bytes of text that count
+        size_t length = 0;      // 0: nothing remembered
+        uint32_t type = 0;
+        uint32_t serial = 0;
+        uint32_t quantity = 0;
+
+        // Compares whole words; the window has room and defined bytes for
+        // 16 bytes past any position that holds data.
+        bool Matches(const uint8_t* p, const uint8_t* end) const {
+            if (length == 0 || static_cast<size_t>(end - p) < length) {
+                return false;
+            }
+            return (((Load8(p) ^ text[0]) & mask[0]) | ((Load8(p + 8) ^ text[1]) & mask[1])) == 0;
+        }
+
+        void Remember(const uint8_t* p, size_t textLength, uint32_t t, uint32_t s, uint32_t q) {
+            length = textLength <= 16 ? textLength : 0;
+            mask[0] = LowBytes(std::min<size_t>(length, 8));
+            mask[1] = LowBytes(length > 8 ? length - 8 : 0);
+            text[0] = Load8(p) & mask[0];
+            text[1] = Load8(p + 8) & mask[1];
+            type = t;
+            serial = s;
+            quantity = q;
+        }
+    };
+
+    static uint64_t Load8(const uint8_t* p) {
+        uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    }
+
+    // A mask of the low `count` bytes (0 to 8), in memory order.
+    static uint64_t LowBytes(size_t count) {
+        return count >= 8 ? ~0ull : (1ull << (8 * count)) - 1;
     }
 
     // Bare digits (possibly none) up to `terminator`, wrapping as the
@@ -506,8 +567,10 @@ private:
         state_ = State::Trailer;
     }
 
-    void TakeTrailerByte() {
-        trailer_[trailerLength_++] = window_[pos_++];
+    void TakeTrailer() {
+        while (trailerLength_ < 3 && pos_ < end_) {
+            trailer_[trailerLength_++] = window_[pos_++];
+        }
         if (trailerLength_ < 3) {
             return;
         }
@@ -544,6 +607,7 @@ private:
     uint32_t sum_ = 0;     // signed 32-bit checksum, wrapping
     size_t summedTo_ = 0;  // window position up to which sum_ is taken
     MemoryEntry lines_[kMaxRecordLines];
+    LineHead heads_[kMaxRecordLines];
     int lineCount_ = 0;
     FieldScan field_;
     bool candidate_ = false;  // the trailer ahead closes a complete record

@@ -409,6 +409,40 @@ TEST_F(RegistrationFileTest, ShortReadsGiveTheSameRecords) {
     EXPECT_STREQ(expected[2].entries[1].value, "?????  ");
 }
 
+TEST_F(RegistrationFileTest, ChangedInstrumentFieldsAreReadAnew) {
+    // The reader compares a line's first fields with those of the same line
+    // one record earlier; any change there must still be read.
+    const char* texts[] = {
+        "20070219151655$3,5678,25,21.5,1$3,5678,26,45.3,1$",
+        "20070219151755$3,5679,25,21.6,1$3,5678,26,45.4,1$",
+        "20070219151855$3,5679,250,1,1$31,5678,26,45.5,1$",
+        "20070219151955$3,5679,25,1,1$",
+        "20070219152055$3,5679,25,7,2$3,5678,2,45.6,1$",
+    };
+    std::vector<uint8_t> bytes;
+    for (const char* text : texts) {
+        bytes = bytes + Stored(text);
+    }
+    MemoryFile file(bytes);
+    RecordList records;
+    ASSERT_EQ(ReadRegistrationFile(&file, records), 5);
+    const struct {
+        size_t record, line;
+        int type, serial, quantity, status;
+        const char* value;
+    } expected[] = {{0, 0, 3, 5678, 25, 1, "21.5"}, {0, 1, 3, 5678, 26, 1, "45.3"}, {1, 0, 3, 5679, 25, 1, "21.6"},
+                    {1, 1, 3, 5678, 26, 1, "45.4"}, {2, 0, 3, 5679, 250, 1, "1"},   {2, 1, 31, 5678, 26, 1, "45.5"},
+                    {3, 0, 3, 5679, 25, 1, "1"},    {4, 0, 3, 5679, 25, 2, "7"},    {4, 1, 3, 5678, 2, 1, "45.6"}};
+    for (const auto& e : expected) {
+        const MemoryEntry& entry = records[e.record].entries[e.line];
+        EXPECT_EQ(entry.type, e.type) << e.record << "/" << e.line;
+        EXPECT_EQ(entry.serial, e.serial) << e.record << "/" << e.line;
+        EXPECT_EQ(entry.quantity, e.quantity) << e.record << "/" << e.line;
+        EXPECT_EQ(entry.status, e.status) << e.record << "/" << e.line;
+        EXPECT_STREQ(entry.value, e.value) << e.record << "/" << e.line;
+    }
+}
+
 TEST_F(RegistrationFileTest, FailedReadEndsReadingWithTheRecordsBeforeIt) {
     std::vector<uint8_t> bytes;
     for (int k = 0; k < 100; ++k) {
