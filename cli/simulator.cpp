@@ -109,6 +109,15 @@ std::unique_ptr<EmbeddedSimulator> EmbeddedSimulator::Start(const std::vector<st
     if (sim->dir_.empty()) return nullptr;
 
     std::vector<std::string> args = {program, "--link", sim->dir_ + "/port"};
+    // A little rain falling, so that the demonstration shows the gauge at
+    // work, unless the caller's simulator options say otherwise.
+    const auto given = [&extraArgs](const std::string& option) {
+        for (const std::string& arg : extraArgs)
+            if (arg == option || arg.rfind(option + "=", 0) == 0) return true;
+        return false;
+    };
+    if (!given("--rain")) args.insert(args.end(), {"--rain", "123"});
+    if (!given("--rain-rate")) args.insert(args.end(), {"--rain-rate", "6"});
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
