@@ -8,6 +8,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine64 xvfb xauth locales
 )
 if [ "${1:-}" = "--native-only" ]; then

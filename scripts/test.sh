@@ -5,6 +5,8 @@
 #   native-tsan  the threaded driver and acquisition tests under ThreadSanitizer
 #   fuzz         every libFuzzer target for KX305_FUZZ_SECONDS (default 30) each
 #   windows      mingw-w64 build, tests under Wine against the native simulator
+#   windows32    32-bit kx305.dll and a C program linked by import: built and
+#                checked with objdump, never run (scripts/check-windows32.sh)
 # Warnings are errors.  Exits non-zero when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +14,7 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh || exit 1
 
 fuzz_seconds=${KX305_FUZZ_SECONDS:-30}
-presets=(native native-asan native-tsan fuzz windows)
+presets=(native native-asan native-tsan fuzz windows windows32)
 [ $# -gt 0 ] && presets=("$@")
 
 status=0
@@ -20,6 +22,15 @@ passed=0
 failed=0
 summary=()
 for preset in "${presets[@]}"; do
+    if [ "$preset" = windows32 ]; then
+        echo "=== windows32: build and check exports (nothing runs)"
+        if ./scripts/check-windows32.sh; then
+            summary+=("windows32: exports and link by import checked")
+        else
+            summary+=("windows32: check FAILED"); status=1
+        fi
+        continue
+    fi
     echo "=== $preset: configure and build"
     extra=(-DKX305_WERROR=ON)
     [ "$preset" = fuzz ] && extra+=(-DKX305_FUZZ_SECONDS="$fuzz_seconds")
