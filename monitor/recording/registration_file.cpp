@@ -53,6 +53,17 @@ void NegateBytes(uint8_t* bytes, size_t count) {
 uint32_t SignedByteSum(const uint8_t* bytes, size_t count) {
     uint32_t sum = 0;
     size_t i = 0;
+    // Whole blocks as unsigned bytes with the top bit flipped (the signed
+    // value plus 128) summed in 16 bits: the vector code keeps such a sum in
+    // registers, where the wider one went through memory.
+    constexpr size_t kBlock = 256;  // 256 * 255 fits in 16 bits
+    for (; i + kBlock <= count; i += kBlock) {
+        uint16_t block = 0;
+        for (size_t j = 0; j < kBlock; ++j) {
+            block = static_cast<uint16_t>(block + (bytes[i + j] ^ 0x80u));
+        }
+        sum += static_cast<uint32_t>(block) - static_cast<uint32_t>(kBlock * 128);
+    }
     for (; i + kChunk <= count; i += kChunk) {
         int32_t chunk = 0;
         for (size_t j = 0; j < kChunk; ++j) {
@@ -424,23 +435,30 @@ private:
             }
             head.Remember(p, static_cast<size_t>(q - p), type, serial, quantity);
         }
-        size_t length = 0;
-        while (q < end && *q != ',') {
-            if (length < kEntryValueLength) {
-                line.value[length++] = static_cast<char>(*q);
-            }
-            ++q;
-        }
-        bool complete = q < end;
-        if (complete) {
-            ++q;  // the "," after the value
-            complete = ScanDigits(q, end, kLineEnd, status);
-        }
-        if (!complete) {
+        // The value and the "," after it, a word at a time (the 16 bytes
+        // from q are in the window, see Matches).  The writer's values are
+        // short: one whose "," is not among those bytes, or not in the data,
+        // is left to the field-by-field scan.
+        const uint64_t low = Load8(q);
+        const uint64_t high = Load8(q + 8);
+        const uint64_t commas = CommaBytes(low);
+        const size_t comma = commas != 0 ? static_cast<size_t>(std::countr_zero(commas)) / 8
+                                         : 8 + static_cast<size_t>(std::countr_zero(CommaBytes(high))) / 8;
+        if (comma >= 16 || comma >= static_cast<size_t>(end - q)) {
             line = MemoryEntry{};
             return false;
         }
-        line.value[length] = '\0';
+        const size_t length = std::min(comma, kEntryValueLength);
+        // The text and zeros up to the field's end, as the field-by-field
+        // scan leaves it.
+        const uint64_t value[2] = {low & LowBytes(std::min<size_t>(length, 8)),
+                                   high & LowBytes(length > 8 ? length - 8 : 0)};
+        std::memcpy(line.value, value, sizeof value);
+        q += comma + 1;
+        if (!ScanDigits(q, end, kLineEnd, status)) {
+            line = MemoryEntry{};
+            return false;
+        }
         line.type = static_cast<int32_t>(type);
         line.serial = static_cast<int32_t>(serial);
         line.quantity = static_cast<int32_t>(quantity);
@@ -479,6 +497,14 @@ private:
             quantity = q;
         }
     };
+
+    // A word with the top bit of every byte that is a "," set and nothing
+    // below the first such byte (bytes above it may be flagged wrongly).
+    static constexpr uint64_t kOnes = 0x0101010101010101ull;
+    static uint64_t CommaBytes(uint64_t word) {
+        const uint64_t x = word ^ (kOnes * ',');
+        return (x - kOnes) & ~x & (kOnes * 0x80);
+    }
 
     static uint64_t Load8(const uint8_t* p) {
         uint64_t word;
