@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     for (size_t k = 0; k < records.size(); ++k) {
-        const std::vector<MemoryEntry>& a = records[k].entries;
-        const std::vector<MemoryEntry>& b = again[k].entries;
+        const std::span<MemoryEntry> a = records[k].entries;
+        const std::span<MemoryEntry> b = again[k].entries;
         if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size() * sizeof(MemoryEntry)) != 0 ||
             std::memcmp(&records[k].time, &again[k].time, sizeof(CalendarTime)) != 0) {
             std::abort();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "instruments/catalogue.h"
 #include "memory_file.h"
@@ -35,24 +36,21 @@ CalendarTime ExampleTime() {
     return time;
 }
 
-// The record of the example registration file, as read back.
-MemoryRecord ExampleRecord() {
-    MemoryRecord record;
-    record.time = ExampleTime();
-    record.entries = {Entry(1, 1, 1234, 40, "0.2"), Entry(3, 1, 5678, 25, "21.5"), Entry(3, 1, 5678, 26, "45.3")};
-    return record;
+// Appends the record of the example registration file, as read back.
+MemoryRecord& AddExampleRecord(RecordList& records) {
+    return records.Add(ExampleTime(),
+                       {Entry(1, 1, 1234, 40, "0.2"), Entry(3, 1, 5678, 25, "21.5"), Entry(3, 1, 5678, 26, "45.3")});
 }
 
-// A KX-125 with the average (quantity 25) and eight channels.
-MemoryRecord KX125Record() {
-    MemoryRecord record;
-    record.time = ExampleTime();
-    record.entries.push_back(Entry(1, 1, 1234, 40, "0.2"));
-    record.entries.push_back(Entry(5, 1, 900, 25, "22"));
+// Appends a KX-125 with the average (quantity 25) and eight channels.
+MemoryRecord& AddKX125Record(RecordList& records) {
+    std::vector<MemoryEntry> entries;
+    entries.push_back(Entry(1, 1, 1234, 40, "0.2"));
+    entries.push_back(Entry(5, 1, 900, 25, "22"));
     for (int channel = 1; channel <= 8; ++channel) {
-        record.entries.push_back(Entry(5, 1, 900, 29 + channel, channel <= 2 ? "21.5" : "????? "));
+        entries.push_back(Entry(5, 1, 900, 29 + channel, channel <= 2 ? "21.5" : "????? "));
     }
-    return record;
+    return records.Add(ExampleTime(), entries.data(), entries.size());
 }
 
 std::string Contents(FileStream& file) {
@@ -71,7 +69,7 @@ protected:
     void SetUp() override {
         ResetRainGaugeSettings();
         polish_ = MakePolishLocale();
-        records_ = {ExampleRecord()};
+        AddExampleRecord(records_);
     }
     void TearDown() override { ResetRainGaugeSettings(); }
 
@@ -141,7 +139,10 @@ TEST_F(ExportTest, InvalidValueGivesAnEmptyCsvCell) {
 }
 
 TEST_F(ExportTest, QuantityWithoutUnitKeepsTheBlankInItsTitle) {
-    records_[0].entries.push_back(Entry(9, 1, 42, 44, "812"));
+    std::vector<MemoryEntry> entries(records_[0].entries.begin(), records_[0].entries.end());
+    entries.push_back(Entry(9, 1, 42, 44, "812"));
+    records_.clear();
+    records_.Add(ExampleTime(), entries.data(), entries.size());
     const std::string text = Export(Context(kExportListSeparator));
     EXPECT_NE(text.find(";KX261 Natężenie ;\r\n"), std::string::npos) << text;
 }
@@ -149,7 +150,7 @@ TEST_F(ExportTest, QuantityWithoutUnitKeepsTheBlankInItsTitle) {
 TEST_F(ExportTest, TitleLineWhereverTheColumnsChange) {
     records_.clear();
     for (int k = 0; k < 7; ++k) {
-        MemoryRecord record = ExampleRecord();
+        MemoryRecord& record = AddExampleRecord(records_);
         record.time.minute = static_cast<uint16_t>(k);
         if (k >= 5) {  // the instrument on input 2 exchanged before record 6
             record.entries[1].serial = 6000;
@@ -158,7 +159,6 @@ TEST_F(ExportTest, TitleLineWhereverTheColumnsChange) {
         if (k == 6) {
             record.entries[2].value[0] = '5';  // values never matter
         }
-        records_.push_back(record);
     }
     const std::string text = Export(Context(kExportListSeparator));
     std::vector<std::string> lines;
@@ -180,7 +180,7 @@ TEST_F(ExportTest, TitleLineWhereverTheColumnsChange) {
 }
 
 TEST_F(ExportTest, OnlyTheChosenRecordWithItsTitle) {
-    records_.push_back(ExampleRecord());
+    AddExampleRecord(records_);
     records_[1].time.hour = 16;
     const std::string text = Export(Context(kExportListSeparator), 1);
     EXPECT_EQ(text.rfind("Data i Czas;", 0), 0u);
@@ -190,7 +190,8 @@ TEST_F(ExportTest, OnlyTheChosenRecordWithItsTitle) {
 }
 
 TEST_F(ExportTest, KX125AverageFollowsTheOption) {
-    records_ = {KX125Record()};
+    records_.clear();
+    AddKX125Record(records_);
     const std::string without = Export(Context(kExportListSeparator, false));
     EXPECT_EQ(without.find("KX125 Temperatura (°C)"), std::string::npos);
     EXPECT_NE(without.find("KX305 Opad (mm);KX125 Temperatura1 (°C);"), std::string::npos);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "instruments/catalogue.h"
 #include "memory_file.h"
@@ -473,6 +474,65 @@ TEST_F(RegistrationFileTest, FreeRecordListEmptiesTheList) {
     ReadRegistrationFile(&file, records);
     FreeRecordList(records);
     EXPECT_TRUE(records.empty());
+}
+
+TEST(RecordList, EntriesStayWhereTheyWereAdded) {
+    RecordList records;
+    MemoryEntry lines[kMaxRecordLines] = {};
+    std::vector<const MemoryEntry*> places;
+    // Many chunks' worth, with a record longer than a chunk in between.
+    for (int k = 0; k < 1000; ++k) {
+        for (MemoryEntry& line : lines) {
+            line.serial = k;
+        }
+        if (k == 500) {
+            std::vector<MemoryEntry> longRecord(5000, lines[0]);
+            places.push_back(records.Add(CalendarTime{}, longRecord.data(), longRecord.size()).entries.data());
+            continue;
+        }
+        places.push_back(records.Add(CalendarTime{}, lines, static_cast<size_t>(k % kMaxRecordLines + 1))
+                             .entries.data());
+    }
+    ASSERT_EQ(records.size(), 1000u);
+    for (size_t k = 0; k < records.size(); ++k) {
+        const std::span<MemoryEntry> entries = records[k].entries;
+        ASSERT_EQ(entries.data(), places[k]) << k;
+        ASSERT_EQ(entries.size(), k == 500 ? 5000u : k % kMaxRecordLines + 1) << k;
+        for (const MemoryEntry& entry : entries) {
+            ASSERT_EQ(entry.serial, static_cast<int32_t>(k)) << k;
+        }
+    }
+}
+
+TEST(RecordList, CopiesHaveTheirOwnEntries) {
+    RecordList records;
+    records.Add(CalendarTime{}, {MemoryEntry{1, 1, 1234, 40, "0.2"}, MemoryEntry{3, 1, 5678, 25, "21.5"}});
+    RecordList copy = records;
+    copy[0].entries[1].serial = 99;
+    std::strcpy(copy[0].entries[0].value, "7.0");
+    EXPECT_EQ(records[0].entries[1].serial, 5678);
+    EXPECT_STREQ(records[0].entries[0].value, "0.2");
+    EXPECT_EQ(copy[0].entries.size(), 2u);
+
+    const RecordList prefix(copy.begin(), copy.begin() + 1);
+    ASSERT_EQ(prefix.size(), 1u);
+    EXPECT_NE(prefix[0].entries.data(), copy[0].entries.data());
+    EXPECT_EQ(prefix[0].entries[1].serial, 99);
+
+    // A list moved away from is empty and takes new records.
+    RecordList moved = std::move(records);
+    EXPECT_TRUE(records.empty());
+    records.Add(CalendarTime{}, {MemoryEntry{5, 1, 900, 25, "22"}});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].entries[0].serial, 900);
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].entries[1].serial, 5678);
+
+    moved.clear();
+    EXPECT_TRUE(moved.empty());
+    moved.Add(CalendarTime{}, {});
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_TRUE(moved[0].entries.empty());
 }
 
 }  // namespace
