@@ -83,9 +83,13 @@ int WriteLogPeriod(AppContext& context, uint16_t seconds) {
     context.transaction.period = seconds;
     KX305SetLogPeriod(&context.device, &context.transaction.period);
     int ok = WaitDone(&context.device);
+    {
+        // The interval is in force, whatever the outcome, before the dialog
+        // hears of the write, so nothing that reacts to the notice sees the old one.
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.recordingInterval = std::max<uint32_t>(seconds, context.timing.minimumRecordingInterval);
+    }
     FinishRequest(context, WMU_PERIOD_SET, static_cast<uintptr_t>(ok));
-    std::lock_guard<std::mutex> guard(context.lock);
-    context.recordingInterval = std::max<uint32_t>(seconds, context.timing.minimumRecordingInterval);
     return ok;
 }
 
