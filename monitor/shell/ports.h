@@ -75,6 +75,10 @@ std::vector<std::string> PortComboEntries(const std::string& listText);
 // the live-state lock, turned into entries.
 std::vector<std::string> PortComboEntriesFor(AppContext& context, PortDiscovery& discovery);
 
+// Fills the port combo (IDC_PORT_COMBO) of the port dialog `dialog` (an
+// HWND) with those entries; none is selected (Windows build only).
+void FillPortCombo(WindowRef dialog, AppContext& context);
+
 // The text of the "Aktualnie używany :" field: "COMn", empty for PORT_NONE.
 std::string CurrentPortText(int32_t port);
 

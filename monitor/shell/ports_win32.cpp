@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shell/ports.h"
+#include "shell/shell_ids.h"
 
 namespace kx305mon {
 
@@ -110,6 +111,13 @@ private:
 PortDiscovery& SystemPortDiscovery() {
     static WindowsPortDiscovery discovery;
     return discovery;
+}
+
+void FillPortCombo(WindowRef dialog, AppContext& context) {
+    for (const std::string& entry : PortComboEntriesFor(context, SystemPortDiscovery())) {
+        SendDlgItemMessageA(reinterpret_cast<HWND>(dialog), IDC_PORT_COMBO, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(entry.c_str()));
+    }
 }
 
 }  // namespace kx305mon

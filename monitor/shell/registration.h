@@ -41,4 +41,10 @@ RecordingOpen OpenRegistrationFile(AppContext& context, bool appendWithoutAsking
 RecordingOpen ConfirmRegistrationFile(AppContext& context, const std::string& editText,
                                       const std::function<ExistingFileChoice()>& ask, SettingsStore& store);
 
+// The platform's save-as dialog for a registration file (Windows build,
+// registration_win32.cpp): `owner` is the window (an HWND), `path` holds the
+// initial name on entry and the chosen one on return (260 bytes).  No
+// overwrite question: the file is appended to.  False when cancelled.
+bool ChooseRegistrationFile(WindowRef owner, char (&path)[260]);
+
 }  // namespace kx305mon
