@@ -111,6 +111,18 @@ DisplaySnapshot MakeDisplaySnapshot(const ConverterInfo* info, const ClockRecord
     return snapshot;
 }
 
+std::array<ControlText, kDisplayTextControls> DisplayControlTexts(const DisplaySnapshot& snapshot) {
+    std::array<ControlText, kDisplayTextControls> texts;
+    texts[0] = {IDC_CONVERTER_STATUS, &snapshot.status};
+    for (int i = 0; i < KX305_INPUTS; ++i) {
+        const PanelText& panel = snapshot.panels[i];
+        texts[1 + 3 * i] = {IDC_INPUT_NAME0 + i, &panel.name};
+        texts[2 + 3 * i] = {IDC_INPUT_DESCRIPTION0 + i, &panel.description};
+        texts[3 + 3 * i] = {IDC_INPUT_STATUS0 + i, &panel.status};
+    }
+    return texts;
+}
+
 bool DisplayMailbox::Put(DisplaySnapshot snapshot) {
     std::lock_guard<std::mutex> guard(mutex_);
     const bool wake = !waiting_.has_value();

@@ -9,6 +9,7 @@
 // thread and hands it to the UI thread through a DisplayMailbox.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,15 @@ struct DisplaySnapshot {
 // locale; null pointers give the display without a converter.
 DisplaySnapshot MakeDisplaySnapshot(const ConverterInfo* info, const ClockRecord* clock,
                                     const InputReading* results, bool averageKX125);
+
+// The texts of a snapshot by the main window's control: the status field,
+// then per input the name, description and status fields, in this order.
+struct ControlText {
+    int controlId;
+    const std::string* text;  // into the snapshot
+};
+constexpr int kDisplayTextControls = 1 + 3 * KX305_INPUTS;
+std::array<ControlText, kDisplayTextControls> DisplayControlTexts(const DisplaySnapshot& snapshot);
 
 // Hands the newest snapshot from the polling worker to the UI thread
 // without making the worker wait for the UI: Put stores it (replacing one

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <thread>
 
 #include "instruments/catalogue.h"
@@ -176,6 +177,26 @@ TEST(DisplaySnapshot, PanelsFollowTheirInputs) {
     EXPECT_EQ(snapshot.panels[2].name, "Termohigrometr KX-124 nr 1234");
     EXPECT_EQ(snapshot.icons[2], IDB_INSTRUMENT_PRESENT);
     for (int i : {0, 1, 3, 4}) EXPECT_EQ(snapshot.icons[i], IDB_INSTRUMENT_ABSENT) << i;
+}
+
+TEST(DisplaySnapshot, TextsReachTheControlsOfTheirInput) {
+    DisplaySnapshot snapshot;
+    snapshot.status = "status";
+    for (int i = 0; i < KX305_INPUTS; ++i) {
+        snapshot.panels[i] = {"name" + std::to_string(i), "description" + std::to_string(i),
+                              "status" + std::to_string(i)};
+    }
+    std::map<int, std::string> shown;
+    for (const ControlText& control : DisplayControlTexts(snapshot)) {
+        EXPECT_TRUE(shown.emplace(control.controlId, *control.text).second) << control.controlId;
+    }
+    std::map<int, std::string> expected = {{1025, "status"}};
+    for (int i = 0; i < KX305_INPUTS; ++i) {
+        expected[1010 + i] = "name" + std::to_string(i);
+        expected[1015 + i] = "description" + std::to_string(i);
+        expected[1020 + i] = "status" + std::to_string(i);
+    }
+    EXPECT_EQ(shown, expected);
 }
 
 // The worker never waits for the window: it wakes the UI once, later cycles
