@@ -17,12 +17,12 @@
 #include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
 #include "console.h"
-#include "display_text.h"
 #include "instruments/catalogue.h"
 #include "recording/file.h"
 #include "recording/local_time.h"
 #include "recording/registration_file.h"
 #include "resources/messages.h"
+#include "shell/display_text.h"
 #include "simulator.h"
 
 namespace kx305cli {

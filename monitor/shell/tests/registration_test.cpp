@@ -1,0 +1,181 @@
+// Choosing the registration file with real files in a temporary directory:
+// the file in use is given up only when its successor is open, choosing it
+// again answers the question on its own handle, and the quick-start open.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "shell/registration.h"
+#include "shell_fixture.h"
+
+namespace kx305mon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RegistrationTest : public ShellTest {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        directory = fs::temp_directory_path() /
+                    ("kx305_shell_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(directory);
+        fs::create_directories(directory);
+        inUse = Path("stacja.kxg");
+        // Recording into the file in use, as after the start-up.
+        std::snprintf(context.registrationPath, sizeof context.registrationPath, "%s", inUse.c_str());
+        ASSERT_EQ(OpenRegistrationFile(context, true, Never()), RecordingOpen::Opened);
+        ASSERT_TRUE(context.registrationFile);
+        Record("old;");
+        context.recordingInterval = 300;
+        context.recordingEvent.Reset();
+    }
+    void TearDown() override {
+        context.registrationFile.reset();
+        fs::remove_all(directory);
+    }
+
+    std::string Path(const std::string& name) const { return (directory / name).string(); }
+
+    // What a download appends to the file being recorded into.
+    void Record(const std::string& bytes) {
+        ASSERT_TRUE(context.registrationFile);
+        ASSERT_TRUE(context.registrationFile->Write(bytes.data(), bytes.size()));
+        ASSERT_TRUE(context.registrationFile->Flush());
+    }
+
+    static std::string Contents(const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    std::function<ExistingFileChoice()> Answer(ExistingFileChoice choice) {
+        return [this, choice] {
+            ++questions;
+            return choice;
+        };
+    }
+    std::function<ExistingFileChoice()> Never() {
+        return [this] {
+            ++questions;
+            return ExistingFileChoice::Cancel;
+        };
+    }
+
+    // Recording still goes into the file in use, unchanged in every respect.
+    void ExpectStillRecordingInto(FileStream* handle) {
+        EXPECT_EQ(context.registrationFile.get(), handle);
+        EXPECT_EQ(std::string(context.registrationPath), inUse);
+        EXPECT_EQ(context.recordingInterval, 300u);
+        EXPECT_FALSE(context.recordingEvent.IsSet());
+        EXPECT_EQ(store.ValueCount(), 0u);
+        Record("more;");
+        EXPECT_EQ(Contents(inUse), "old;more;");
+    }
+
+    fs::path directory;
+    std::string inUse;
+    int questions = 0;
+};
+
+TEST_F(RegistrationTest, UnavailableNewFileLeavesRecordingInTheFileInUse) {
+    FileStream* handle = context.registrationFile.get();
+    EXPECT_EQ(ConfirmRegistrationFile(context, Path("brak/nowy.kxg"), Never(), store), RecordingOpen::Unavailable);
+    EXPECT_EQ(questions, 0);
+    ExpectStillRecordingInto(handle);
+}
+
+TEST_F(RegistrationTest, CancelledQuestionLeavesRecordingInTheFileInUse) {
+    const std::string other = Path("inny.kxg");
+    std::ofstream(other, std::ios::binary) << "x";
+    FileStream* handle = context.registrationFile.get();
+    EXPECT_EQ(ConfirmRegistrationFile(context, other, Answer(ExistingFileChoice::Cancel), store),
+              RecordingOpen::Cancelled);
+    EXPECT_EQ(questions, 1);
+    ExpectStillRecordingInto(handle);
+    EXPECT_EQ(Contents(other), "x");
+}
+
+TEST_F(RegistrationTest, NewFileTakesOverAfterTheOldOneIsComplete) {
+    const std::string next = Path("nowy.kxg");
+    EXPECT_EQ(ConfirmRegistrationFile(context, next, Never(), store), RecordingOpen::Opened);
+    EXPECT_EQ(questions, 0) << "a new file needs no question";
+    EXPECT_EQ(std::string(context.registrationPath), next);
+    EXPECT_EQ(context.recordingInterval, 20u);
+    EXPECT_TRUE(context.recordingEvent.IsSet());
+    EXPECT_EQ(StoredNames(), (std::set<std::string>{"Logfile", "RainMeter Period"}));
+    Record("new;");
+    EXPECT_EQ(Contents(next), "new;");
+    EXPECT_EQ(Contents(inUse), "old;");
+}
+
+TEST_F(RegistrationTest, ExistingNewFileIsAppendedToOrErasedAsAnswered) {
+    for (ExistingFileChoice choice : {ExistingFileChoice::Append, ExistingFileChoice::Erase}) {
+        const bool append = choice == ExistingFileChoice::Append;
+        SCOPED_TRACE(append ? "append" : "erase");
+        const std::string next = Path(append ? "a.kxg" : "e.kxg");
+        std::ofstream(next, std::ios::binary) << "before;";
+        EXPECT_EQ(ConfirmRegistrationFile(context, next, Answer(choice), store), RecordingOpen::Opened);
+        Record("after;");
+        EXPECT_EQ(Contents(next), append ? "before;after;" : "after;");
+    }
+    EXPECT_EQ(questions, 2);
+}
+
+// The file in use chosen again (its handle admits no second writer on
+// Windows): the question is answered on the open handle.
+TEST_F(RegistrationTest, FileInUseChosenAgainStillWorks) {
+    FileStream* handle = context.registrationFile.get();
+    EXPECT_EQ(ConfirmRegistrationFile(context, inUse, Answer(ExistingFileChoice::Cancel), store),
+              RecordingOpen::Cancelled);
+    ExpectStillRecordingInto(handle);
+
+    EXPECT_EQ(ConfirmRegistrationFile(context, inUse, Answer(ExistingFileChoice::Append), store),
+              RecordingOpen::Opened);
+    EXPECT_EQ(context.registrationFile.get(), handle);
+    EXPECT_EQ(context.recordingInterval, 20u);
+    EXPECT_TRUE(context.recordingEvent.IsSet());
+    EXPECT_EQ(StoredNames(), (std::set<std::string>{"Logfile", "RainMeter Period"}));
+    Record("appended;");
+    EXPECT_EQ(Contents(inUse), "old;more;appended;");
+
+    EXPECT_EQ(ConfirmRegistrationFile(context, inUse, Answer(ExistingFileChoice::Erase), store),
+              RecordingOpen::Opened);
+    EXPECT_EQ(context.registrationFile.get(), handle);
+    Record("fresh;");
+    EXPECT_EQ(Contents(inUse), "fresh;");
+    EXPECT_EQ(questions, 3);
+}
+
+TEST_F(RegistrationTest, QuickStartOpenAppendsWithoutAskingAndReportsUnavailableFiles) {
+    // A file already open is kept.
+    FileStream* handle = context.registrationFile.get();
+    EXPECT_EQ(OpenRegistrationFile(context, true, Never()), RecordingOpen::Opened);
+    EXPECT_EQ(context.registrationFile.get(), handle);
+
+    context.registrationFile.reset();
+    EXPECT_EQ(OpenRegistrationFile(context, true, Never()), RecordingOpen::Opened);
+    Record("next;");
+    EXPECT_EQ(Contents(inUse), "old;next;");
+
+    context.registrationFile.reset();
+    std::snprintf(context.registrationPath, sizeof context.registrationPath, "%s", Path("brak/x.kxg").c_str());
+    EXPECT_EQ(OpenRegistrationFile(context, true, Never()), RecordingOpen::Unavailable);
+    EXPECT_FALSE(context.registrationFile);
+    EXPECT_EQ(questions, 0);
+}
+
+TEST(SameFilePath, LettersRegardlessOfCaseAndEitherSeparator) {
+    EXPECT_TRUE(SameFilePath("C:\\Dane\\Stacja.KXG", "c:/dane/stacja.kxg"));
+    EXPECT_FALSE(SameFilePath("C:\\dane\\stacja.kxg", "C:\\dane\\stacja2.kxg"));
+    EXPECT_FALSE(SameFilePath("C:\\dane\\a.kxg", "C:\\dane\\b.kxg"));
+}
+
+}  // namespace
+}  // namespace kx305mon::testing

@@ -1,0 +1,180 @@
+// The registry backend of the settings and the system port discovery under
+// Wine.  The settings go to a key of their own below HKEY_CURRENT_USER so
+// that nothing else in the prefix sees them; the values are checked with
+// the registry functions themselves (types, sizes, the key's place).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "instruments/catalogue.h"
+#include "shell/ports.h"
+#include "shell/settings.h"
+
+namespace kx305mon {
+namespace {
+
+constexpr char kTestRoot[] = "Software\\KX305ShellTest";
+constexpr char kTestKey[] = "Software\\KX305ShellTest\\Velmor\\KX-305V\\2.3";
+
+class NoQuestions final : public FirstRunQuestions {
+public:
+    bool AskToRegister() override {
+        asked = true;
+        return false;
+    }
+    bool ChoosePort(AppContext&) override { return false; }
+    bool ChooseExportOptions(AppContext&) override { return false; }
+    bool asked = false;
+};
+
+struct RawValue {
+    bool found = false;
+    DWORD type = 0;
+    DWORD size = 0;
+    BYTE data[512] = {};
+};
+
+RawValue ReadRaw(const char* name) {
+    RawValue value;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+    value.size = sizeof value.data;
+    value.found = RegQueryValueExA(key, name, nullptr, &value.type, value.data, &value.size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return value;
+}
+
+bool KeyExists(const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot);
+        SetSettingsStartValues(context);
+        context.firstInstance = true;
+    }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot); }
+
+    AppContext context;
+    std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore(kTestKey);
+};
+
+TEST_F(RegistryTest, DefaultKeyIsTheProgramsKey) {
+    EXPECT_EQ(MakeRegistrySettingsStore()->KeyPath(), "Software\\Velmor\\KX-305V\\2.3");
+}
+
+TEST_F(RegistryTest, RoundTripWithRegistryTypes) {
+    NoQuestions questions;
+    EXPECT_FALSE(LoadSettings(context, *store, questions));
+    EXPECT_TRUE(questions.asked) << "a missing key is told apart from other failures";
+
+    context.exportFlags = 0x0AB;
+    context.port = 7;
+    std::strcpy(context.registrationPath, "C:\\dane\\stacja.kxg");
+    context.averageKX125 = false;
+    context.quickStart = true;
+    context.showQmv = false;
+    context.rainReportInterval = 2;
+    std::strcpy(rainGaugeSettings().name, "Deszczomierz ogrodowy");
+    rainGaugeSettings().serial = 4321;
+    rainGaugeSettings().calibration = 200;
+    ASSERT_TRUE(SaveSettings(context, *store, kSettingsAll));
+
+    for (const char* name : {"Flags", "Port", "RainMeter Serial", "RainMeter Cal", "RainMeter Period", "KX125AV",
+                             "QUICK_START", "SHOW_QMV"}) {
+        const RawValue value = ReadRaw(name);
+        ASSERT_TRUE(value.found) << name;
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_DWORD)) << name;
+        EXPECT_EQ(value.size, 4u) << name;
+    }
+    const RawValue logfile = ReadRaw("Logfile");
+    EXPECT_EQ(logfile.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(logfile.size, 260u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(logfile.data), "C:\\dane\\stacja.kxg");
+    const RawValue name = ReadRaw("RainMeter Name");
+    EXPECT_EQ(name.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(name.size, 200u);
+    DWORD port = 0;
+    std::memcpy(&port, ReadRaw("Port").data, sizeof port);
+    EXPECT_EQ(port, 7u);
+
+    AppContext loaded;
+    SetSettingsStartValues(loaded);
+    EXPECT_TRUE(LoadSettings(loaded, *store, questions));
+    EXPECT_EQ(loaded.exportFlags, 0x0ABu);
+    EXPECT_EQ(loaded.port, 7);
+    EXPECT_STREQ(loaded.registrationPath, "C:\\dane\\stacja.kxg");
+    EXPECT_FALSE(loaded.averageKX125);
+    EXPECT_TRUE(loaded.quickStart);
+    EXPECT_FALSE(loaded.showQmv);
+    EXPECT_EQ(loaded.rainReportInterval, 2);
+    EXPECT_STREQ(rainGaugeSettings().name, "Deszczomierz ogrodowy");
+    EXPECT_EQ(rainGaugeSettings().serial, 4321u);
+    EXPECT_EQ(rainGaugeSettings().calibration, 200);
+}
+
+TEST_F(RegistryTest, UninstallLeavesOtherKeysOfTheMaker) {
+    ASSERT_TRUE(SaveSettings(context, *store, kSettingsAll));
+    HKEY other = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KX305ShellTest\\Velmor\\QMV", 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &other, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(other);
+    EXPECT_TRUE(UninstallSettings(*store));
+    EXPECT_FALSE(KeyExists("Software\\KX305ShellTest\\Velmor\\KX-305V"));
+    EXPECT_TRUE(KeyExists("Software\\KX305ShellTest\\Velmor\\QMV"));
+    EXPECT_FALSE(UninstallSettings(*store)) << "the key is gone already";
+
+    // Without the other key the walk removes the maker's key as well.
+    ASSERT_TRUE(SaveSettings(context, *store, kSettingsAll));
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\KX305ShellTest\\Velmor\\QMV");
+    EXPECT_TRUE(UninstallSettings(*store));
+    EXPECT_FALSE(KeyExists("Software\\KX305ShellTest\\Velmor"));
+    EXPECT_TRUE(KeyExists("Software"));
+}
+
+// The simulators' COM links of the prefix are found (by the device list or
+// the default-configuration probe), and every entry is a port that the
+// dialog's OK understands, in ascending order of the list.
+TEST(SystemPorts, ListEntriesAreChoosablePorts) {
+    unsigned count = 0;
+    std::string text;
+    ASSERT_TRUE(BuildPortList(SystemPortDiscovery(), count, text));
+    const std::vector<std::string> entries = PortComboEntries(text);
+    EXPECT_EQ(entries.size(), count);
+    int32_t previous = 0;
+    for (const std::string& entry : entries) {
+        const std::optional<int32_t> port = ParsePortChoice(entry.c_str());
+        ASSERT_TRUE(port.has_value()) << entry;
+        EXPECT_GT(*port, previous) << entry;
+        EXPECT_LE(*port, 256) << entry;
+        previous = *port;
+    }
+    std::printf("ports in the prefix: %u\n%s", count, text.c_str());
+    for (const char* variable : {"KX305_PORT_FW113", "KX305_PORT_FW101", "KX305_PORT_SILENT"}) {
+        char path[64];
+        const DWORD length = GetEnvironmentVariableA(variable, path, sizeof path);
+        if (length == 0 || length >= sizeof path) {
+            ADD_FAILURE() << variable << " is not set: run through scripts/wine-sim-run";
+            continue;
+        }
+        const char* com = std::strstr(path, "COM");
+        ASSERT_NE(com, nullptr) << path;
+        const std::optional<int32_t> port = ParsePortChoice(com);
+        ASSERT_TRUE(port.has_value()) << path;
+        bool listed = false;
+        for (const std::string& entry : entries) listed = listed || ParsePortChoice(entry.c_str()) == port;
+        EXPECT_TRUE(listed) << com << " missing from the list";
+    }
+}
+
+}  // namespace
+}  // namespace kx305mon
