@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -453,6 +454,8 @@ TEST_P(DialogTemplate, NoTextIsCutOffAndNoControlsOverlap) {
     }
     SnapshotIfAsked(dialog.get(), expected.id);
 }
+
+void PrintTo(const DialogCase& dialog, std::ostream* out) { *out << "dialog " << dialog.id; }
 
 std::string DialogName(const ::testing::TestParamInfo<DialogCase>& info) {
     return "Dialog" + std::to_string(info.param.id);
