@@ -2,12 +2,14 @@
 // created from its template, its texts read back through the ANSI calls in
 // code page 1250, and its layout measured with the dialog's own font (no text
 // cut off, no two visible controls on top of each other, nothing outside the
-// dialog).  Then the menu, the pictures, the string table, the promotion
-// document and the version records of the program and of kx305.dll.
+// dialog).  Then the longest texts of the live display against their fields,
+// the menu, the pictures, the string table, the promotion document and the
+// version records of the program and of kx305.dll.
 //
 // Runs under Wine with a display (Xvfb) and LC_ALL=pl_PL.UTF-8, which gives
-// the ANSI code page 1250.  With KX305_DIALOG_SNAPSHOTS=<directory> it also
-// saves a picture of every dialog there (dialog_<id>.bmp), for looking at.
+// the ANSI code page 1250.  With KX305_DIALOG_SNAPSHOTS=<Windows path of a
+// directory> (for example Z:\tmp\shots) it also saves a picture of every
+// dialog there (dialog_<id>.bmp), for looking at.
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
@@ -371,7 +373,7 @@ void SaveBitmapFile(const std::string& path, HDC dc, HBITMAP bitmap, int width, 
 }
 
 // Shows the dialog for a moment and saves what the screen shows of it.
-void SnapshotIfAsked(HWND dialog, int id) {
+void SnapshotIfAsked(HWND dialog, const std::string& name) {
     const char* directory = std::getenv("KX305_DIALOG_SNAPSHOTS");
     if (directory == nullptr || *directory == '\0') return;
     ShowWindow(dialog, SW_SHOW);
@@ -390,7 +392,7 @@ void SnapshotIfAsked(HWND dialog, int id) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
-    SaveBitmapFile(std::string(directory) + "/dialog_" + std::to_string(id) + ".bmp", memory, bitmap,
+    SaveBitmapFile(std::string(directory) + "/" + name + ".bmp", memory, bitmap,
                    r.right - r.left, r.bottom - r.top);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -466,7 +468,7 @@ TEST_P(DialogTemplate, NoTextIsCutOffAndNoControlsOverlap) {
             ADD_FAILURE() << Describe(a) << " overlaps " << Describe(b);
         }
     }
-    SnapshotIfAsked(dialog.get(), expected.id);
+    SnapshotIfAsked(dialog.get(), "dialog_" + std::to_string(expected.id));
 }
 
 void PrintTo(const DialogCase& dialog, std::ostream* out) { *out << "dialog " << dialog.id; }
@@ -821,7 +823,7 @@ TEST(PromotionDocument, IsPolishRichTextThatTheDialogShows) {
     EXPECT_NE(shown.find("QMV"), std::string::npos) << shown;
     EXPECT_NE(shown.find("oprogramowanie do wizualizacji pomiarów"), std::string::npos) << shown;
     EXPECT_NE(shown.find("miesięczne"), std::string::npos) << shown;
-    SnapshotIfAsked(dialog.get(), 1570);
+    SnapshotIfAsked(dialog.get(), "dialog_157_with_document");
 }
 
 // ------------------------------------------------------------------ versions
