@@ -140,12 +140,10 @@ struct AppContext {
     DeviceRequest runningRequest = 0;  // the request the worker is executing now
     WindowRef runningRequester = kNoWindow;
 
-    // Worker only.  Records of the last download that reached the
-    // registration file while the converter's memory was not cleared after
-    // them; the next download delivers them again at its head and they are
-    // not written a second time.  Tied to the converter they came from.
-    std::vector<LogRecord> unclearedRecords;
-    uint16_t unclearedSerial = 0;
+    // Worker only.  Records that firmware up to 1.12 handed over (emptying
+    // its memory) and the registration file did not take; written first
+    // once it does.  At most one download's worth.
+    std::vector<LogRecord> waitingRecords;
 
     // Worker only.  The driver's input and output records of the current
     // transaction; they outlive any transaction that a break leaves running.
@@ -155,6 +153,11 @@ struct AppContext {
         InputReading results[KX305_INPUTS];
         ClockRecord clockToSet;
         uint16_t period;
+        // Around a download: the converter's clock before the transfer and
+        // after the write, and its log period.
+        ClockRecord transferStart;
+        ClockRecord transferEnd;
+        uint16_t logPeriod;
     } transaction = {};
 };
 

@@ -16,7 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::MemoryFile;
-using testing::MemoryFileState;
 using testing::Notice;
 using testing::RecordingNotifier;
 
@@ -122,7 +121,7 @@ protected:
         context.timing.recordingTick = 10ms;
         context.timing.slotRetry = 10ms;
         context.recordingInterval = 1;
-        context.registrationFile = std::make_unique<MemoryFile>(std::make_shared<MemoryFileState>());
+        context.registrationFile = std::make_unique<MemoryFile>();
     }
     void TearDown() override { StopTimer(); }
 
