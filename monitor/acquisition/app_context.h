@@ -26,6 +26,7 @@
 namespace kx305mon {
 
 class AcquisitionNotifier;
+class RecordingTimerClock;
 
 // A window of the program, as an opaque number (an HWND in the Windows
 // program, any token the command line or a test chooses); 0 = none.
@@ -130,6 +131,9 @@ struct AppContext {
     AcquisitionNotifier* notifier = nullptr;
     PortNamer portNamer = DefaultPortName;
     AcquisitionTiming timing;
+    // The recording timer's time; null = real time.  Set before the worker
+    // starts and kept alive until it has stopped.
+    RecordingTimerClock* timerClock = nullptr;
 
     // Guarded by the lock: ends the workers' pauses early (stop, change of
     // port, the recording timer's resumption and end).
