@@ -148,6 +148,14 @@ struct AppContext {
     // its memory) and the registration file did not take; written first
     // once it does.  At most one download's worth.
     std::vector<LogRecord> waitingRecords;
+    // Worker only.  The converter may deliver again, at the head of its
+    // next download, records that the registration file already ends with:
+    // so at start (a run before may have written them and ended before its
+    // clear was confirmed) and after every download that did not end in a
+    // confirmed clear.  Cleared once the converter's memory is known empty,
+    // so that a later record that happens to equal the file's last one is
+    // still written.
+    bool downloadMayRepeatFile = true;
 
     // Worker only.  The driver's input and output records of the current
     // transaction; they outlive any transaction that a break leaves running.

@@ -332,7 +332,7 @@ int DownloadLog(AppContext& context) {
     size_t count = context.logBuffer.count;
     report.received = count;
     size_t alreadyInFile = 0;
-    StoreOutcome stored = StoreRecords(context, records, count, peek, alreadyInFile);
+    StoreOutcome stored = StoreRecords(context, records, count, peek && context.downloadMayRepeatFile, alreadyInFile);
     report.alreadyInFile = alreadyInFile;
     report.written += stored.written;
     report.store = stored.result;
@@ -349,9 +349,14 @@ int DownloadLog(AppContext& context) {
     // The converter's copy goes only when every record is in the file and
     // no record was stored since the transfer began; otherwise the next
     // download brings them again and the file's tail tells which it has.
-    if (stored.result != DownloadReport::Store::Stored || count == 0) {
-        report.clear = stored.result == DownloadReport::Store::Stored ? DownloadReport::Clear::NothingToClear
-                                                                      : DownloadReport::Clear::NotAllStored;
+    if (count == 0) {
+        report.clear = DownloadReport::Clear::NothingToClear;
+        context.downloadMayRepeatFile = false;
+        return finish(1);
+    }
+    context.downloadMayRepeatFile = true;
+    if (stored.result != DownloadReport::Store::Stored) {
+        report.clear = DownloadReport::Clear::NotAllStored;
         return finish(1);
     }
     if (!ReadConverterClock(context, t.transferEnd)) return finish(0);
@@ -362,6 +367,7 @@ int DownloadLog(AppContext& context) {
         report.clear = DownloadReport::Clear::ClearFailed;
         return finish(0);
     }
+    context.downloadMayRepeatFile = false;
     return finish(1);
 }
 

@@ -357,7 +357,25 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         EXPECT_TRUE(NoRecordTwice(stored));
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
+        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
     }
+}
+
+TEST_F(Downloads, RecordsEqualToTheFilesLastAfterAConfirmedClearAreWritten) {
+    // Once the clear is confirmed the converter holds nothing of the file,
+    // so records stored later are new even where they equal the last ones
+    // written (same stamp, same readings: a clock set back, a quiet station).
+    StartSimulator({"--firmware", "1.13", "--prefill", "2", "--period", "0", "--no-drift", "--clock",
+                    "06-01 00:00:00"});
+    StartWorker();
+    ASSERT_TRUE(WaitUntil([&] { return FileRecords().size() == 2 && Received(kCodeClearLog) == 1; }));
+    Control("fill 2");
+    ASSERT_TRUE(WaitUntil([&] { return Received(kCodeClearLog) == 2; }));
+    StopPollingWorker(context);
+    RecordList stored = FileRecords();
+    ASSERT_EQ(stored.size(), 4u);
+    EXPECT_TRUE(SameRecord(stored[0], stored[2]));
+    EXPECT_TRUE(SameRecord(stored[1], stored[3]));
 }
 
 TEST_F(Downloads, Firmware112KeepsWhatTheFileRefusedAndWritesItFirst) {
