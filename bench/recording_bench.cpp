@@ -112,6 +112,8 @@ public:
     }
     bool SeekToStart() override { return file_.SeekToStart(); }
     bool SeekToEnd() override { return file_.SeekToEnd(); }
+    bool SeekTo(int64_t offset) override { return file_.SeekTo(offset); }
+    int64_t Position() override { return file_.Position(); }
     bool Truncate() override { return false; }
     bool Flush() override { return true; }
     int64_t Size() override { return file_.Size(); }

@@ -26,6 +26,7 @@
 namespace kx305mon {
 
 class AcquisitionNotifier;
+class RecordingTimerClock;
 
 // A window of the program, as an opaque number (an HWND in the Windows
 // program, any token the command line or a test chooses); 0 = none.
@@ -130,6 +131,9 @@ struct AppContext {
     AcquisitionNotifier* notifier = nullptr;
     PortNamer portNamer = DefaultPortName;
     AcquisitionTiming timing;
+    // The recording timer's time; null = real time.  Set before the worker
+    // starts and kept alive until it has stopped.
+    RecordingTimerClock* timerClock = nullptr;
 
     // Guarded by the lock: ends the workers' pauses early (stop, change of
     // port, the recording timer's resumption and end).
@@ -140,12 +144,18 @@ struct AppContext {
     DeviceRequest runningRequest = 0;  // the request the worker is executing now
     WindowRef runningRequester = kNoWindow;
 
-    // Worker only.  Records of the last download that reached the
-    // registration file while the converter's memory was not cleared after
-    // them; the next download delivers them again at its head and they are
-    // not written a second time.  Tied to the converter they came from.
-    std::vector<LogRecord> unclearedRecords;
-    uint16_t unclearedSerial = 0;
+    // Worker only.  Records that firmware up to 1.12 handed over (emptying
+    // its memory) and the registration file did not take; written first
+    // once it does.  At most one download's worth.
+    std::vector<LogRecord> waitingRecords;
+    // Worker only.  The converter may deliver again, at the head of its
+    // next download, records that the registration file already ends with:
+    // so at start (a run before may have written them and ended before its
+    // clear was confirmed) and after every download that did not end in a
+    // confirmed clear.  Cleared once the converter's memory is known empty,
+    // so that a later record that happens to equal the file's last one is
+    // still written.
+    bool downloadMayRepeatFile = true;
 
     // Worker only.  The driver's input and output records of the current
     // transaction; they outlive any transaction that a break leaves running.
@@ -155,6 +165,11 @@ struct AppContext {
         InputReading results[KX305_INPUTS];
         ClockRecord clockToSet;
         uint16_t period;
+        // Around a download: the converter's clock before the transfer and
+        // after the write, and its log period.
+        ClockRecord transferStart;
+        ClockRecord transferEnd;
+        uint16_t logPeriod;
     } transaction = {};
 };
 

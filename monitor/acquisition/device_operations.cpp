@@ -5,6 +5,7 @@
 #include <string>
 
 #include "acquisition/internal.h"
+#include "acquisition/log_schedule.h"
 #include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
 #include "recording/local_time.h"
@@ -102,32 +103,9 @@ int ResetRainCounter(AppContext& context) {
 
 // --- download of the logging memory ---
 
-// The same record of the converter's memory: time stamp and every reading.
-// (Whole records are compared; a new clock setting can repeat a time stamp
-// with other readings, and such a record is new.)
-bool SameRecord(const LogRecord& a, const LogRecord& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// How many records at the head of this download the registration file
-// already has: the longest tail of `written` that the download starts with.
-// (The converter keeps its records in order; when it is full it drops the
-// oldest, so the head may begin inside the remembered run.)
-size_t AlreadyWrittenHead(const std::vector<LogRecord>& written, const LogRecord* records,
-                          size_t count) {
-    size_t longest = std::min(written.size(), count);
-    for (size_t overlap = longest; overlap > 0; --overlap) {
-        size_t start = written.size() - overlap;
-        bool same = true;
-        for (size_t i = 0; i < overlap && same; ++i) same = SameRecord(written[start + i], records[i]);
-        if (same) return overlap;
-    }
-    return 0;
-}
-
-// Collects one record's bytes so that it reaches the registration file in
-// one write: a failing file then holds whole records only, and a reader
-// never meets a torn record that would hide the next good one.
+// One record as the registration file stores it; empty for a record whose
+// UTC time has no local time stamp (it is passed over rather than blocking
+// every later download: the converter would deliver it again each time).
 class RecordBuffer final : public FileStream {
 public:
     bool Write(const void* data, size_t size) override {
@@ -137,60 +115,120 @@ public:
     long Read(void*, size_t) override { return -1; }
     bool SeekToStart() override { return false; }
     bool SeekToEnd() override { return true; }
+    bool SeekTo(int64_t) override { return false; }
+    int64_t Position() override { return static_cast<int64_t>(bytes_.size()); }
     bool Truncate() override { return false; }
     bool Flush() override { return true; }
     int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
 
-    void Clear() { bytes_.clear(); }
-    const std::string& bytes() const { return bytes_; }
+    std::string Take() { return std::move(bytes_); }
 
 private:
     std::string bytes_;
 };
 
-enum class StoreResult { Stored, NoFile, WriteFailed, FlushFailed };
+std::vector<std::string> StoredForms(const LogRecord* records, size_t count) {
+    std::vector<std::string> stored(count);
+    for (size_t i = 0; i < count; ++i) {
+        RecordBuffer buffer;
+        if (WriteRegistrationRecord(buffer, records[i])) stored[i] = buffer.Take();
+    }
+    return stored;
+}
 
-struct StoreOutcome {
-    StoreResult result;
-    // Records from the head of the download that are in the file now
-    // (already there, written, or passed over).
-    size_t handled;
-};
+// Reads the last `length` bytes of the file (fewer when it is shorter) and
+// leaves the position at the end.  Empty when the file cannot be read.
+std::string FileTail(FileStream& file, size_t length) {
+    std::string tail;
+    int64_t size = file.Size();
+    if (size > 0 && length > 0) {
+        size_t n = static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(length)));
+        tail.resize(n);
+        size_t got = 0;
+        if (file.SeekTo(size - static_cast<int64_t>(n))) {
+            while (got < n) {
+                long r = file.Read(tail.data() + got, n - got);
+                if (r <= 0) break;
+                got += static_cast<size_t>(r);
+            }
+        }
+        tail.resize(got == n ? n : 0);
+    }
+    file.SeekToEnd();
+    return tail;
+}
 
-// Appends the downloaded records that the file does not have yet and flushes
-// it, all under the lock: the viewer moves the same file position.
-StoreOutcome StoreRecords(AppContext& context, size_t skip) {
-    const LogRecord* records = context.logBuffer.records;
-    size_t count = context.logBuffer.count;
-    std::lock_guard<std::mutex> guard(context.lock);
-    // Closed during the transfer: the file has no more of them than before.
-    if (!context.registrationFile) return {StoreResult::NoFile, skip};
-    FileStream& file = *context.registrationFile;
-    RecordBuffer record;
-    size_t handled = skip;
-    bool written = true;
-    for (; handled < count; ++handled) {
-        record.Clear();
-        // A record whose UTC time has no local time stamp cannot be stored;
-        // it is passed over rather than blocking every later download (the
-        // converter would deliver it again each time).
-        if (!WriteRegistrationRecord(record, records[handled])) continue;
-        if (!file.Write(record.bytes().data(), record.bytes().size())) {
-            written = false;
-            break;
+// How many records at the head of this download the registration file
+// already ends with, whole records compared in their stored form (time stamp
+// and every value): the longest run of the download's first records that
+// is the file's last records.  A download whose converter was not cleared
+// after the last one (or whose clear was never confirmed, also before a
+// restart of the program) starts with records the file has; the converter
+// keeps its records in order, and when it is full the head may begin inside
+// that run.
+size_t RecordsAlreadyInFile(FileStream& file, const std::vector<std::string>& stored) {
+    std::string all;
+    std::vector<size_t> prefix(1, 0);
+    for (const std::string& record : stored) {
+        all += record;
+        prefix.push_back(all.size());
+    }
+    std::string tail = FileTail(file, all.size());
+    for (size_t k = stored.size(); k > 0; --k) {
+        size_t length = prefix[k];
+        if (length == 0) return k;  // only records without a stamp: nothing to write
+        if (length <= tail.size() &&
+            std::memcmp(tail.data() + tail.size() - length, all.data(), length) == 0) {
+            return k;
         }
     }
+    return 0;
+}
+
+struct StoreOutcome {
+    DownloadReport::Store result;
+    // Records from the first one that are in the file now (already there,
+    // written, or passed over).
+    size_t handled;
+    size_t written;
+};
+
+// Appends the records that the file does not have yet and flushes it, all
+// under the lock: the viewer moves the same file position.  A write that
+// fails is cut off again, so the file ends with a whole record.
+StoreOutcome StoreRecords(AppContext& context, const LogRecord* records, size_t count, bool skipKnownHead,
+                          size_t& alreadyInFile) {
+    std::vector<std::string> stored = StoredForms(records, count);
+    alreadyInFile = 0;
+    std::lock_guard<std::mutex> guard(context.lock);
+    if (!context.registrationFile) return {DownloadReport::Store::NoFile, 0, 0};
+    FileStream& file = *context.registrationFile;
+    if (skipKnownHead) alreadyInFile = RecordsAlreadyInFile(file, stored);
+    size_t handled = alreadyInFile;
+    size_t written = 0;
+    bool failed = false;
+    for (; handled < count; ++handled) {
+        const std::string& record = stored[handled];
+        if (record.empty()) continue;
+        int64_t end = file.Position();
+        if (!file.Write(record.data(), record.size())) {
+            // A full disk may have taken part of the record.
+            if (end >= 0 && file.SeekTo(end)) file.Truncate();
+            file.SeekToEnd();
+            failed = true;
+            break;
+        }
+        ++written;
+    }
     bool flushed = file.Flush();
-    if (!written) return {StoreResult::WriteFailed, handled};
-    if (!flushed) return {StoreResult::FlushFailed, handled};
-    return {StoreResult::Stored, handled};
+    if (failed) return {DownloadReport::Store::WriteFailed, handled, written};
+    if (!flushed) return {DownloadReport::Store::FlushFailed, handled, written};
+    return {DownloadReport::Store::Stored, handled, written};
 }
 
 // Runs the download transaction, reporting progress; false when it failed
 // or was cancelled by a withdrawn or displaced request.
 bool TransferLog(AppContext& context, bool peek) {
-    WindowRef window = detail::MainWindow(context);
-    if (window != kNoWindow) detail::NotifierOf(context).ShowControl(window, kIdRecordingText, true);
     context.logBuffer = {};
     if (peek) {
         KX305PeekLog(&context.device, &context.logBuffer);
@@ -213,65 +251,124 @@ bool RecordingOn(AppContext& context) {
     return context.registrationFile != nullptr;
 }
 
+bool ReadConverterClock(AppContext& context, ClockRecord& clock) {
+    KX305GetTime(&context.device, &clock);
+    return WaitDone(&context.device) == 1;
+}
+
+void ReportStoreFailure(AppContext& context) {
+    detail::NotifierOf(context).ShowMessage(kNoWindow, messages::kExportFailed, MessageIcon::Exclamation);
+}
+
+// Firmware up to 1.12 empties its memory on a download.  Records that did
+// not reach the file wait in the worker and go first once it takes writes
+// again; until then nothing more is downloaded, so the converter keeps the
+// rest and the waiting list never outgrows one download.  True when nothing
+// waits any more.
+bool StoreWaitingRecords(AppContext& context, DownloadReport& report) {
+    std::vector<LogRecord>& waiting = context.waitingRecords;
+    if (waiting.empty()) return true;
+    size_t known = 0;
+    StoreOutcome outcome = StoreRecords(context, waiting.data(), waiting.size(), false, known);
+    waiting.erase(waiting.begin(), waiting.begin() + static_cast<ptrdiff_t>(outcome.handled));
+    report.written += outcome.written;
+    if (outcome.result != DownloadReport::Store::Stored) {
+        report.store = outcome.result;
+        ReportStoreFailure(context);
+    }
+    return waiting.empty();
+}
+
 int DownloadLog(AppContext& context) {
     uint32_t version;
-    uint16_t serial;
     {
         std::lock_guard<std::mutex> guard(context.lock);
         version = context.info.versionMajor * 100u + context.info.versionMinor;
-        serial = context.info.serialNumber;
     }
     AcquisitionNotifier& notifier = detail::NotifierOf(context);
+    DownloadReport report;
+    auto finish = [&](int result) {
+        report.waiting = context.waitingRecords.size();
+        FinishRequest(context, 0, 0);
+        WindowRef window = detail::MainWindow(context);
+        if (window != kNoWindow) notifier.ShowControl(window, kIdRecordingText, false);
+        notifier.DownloadFinished(report);
+        return result;
+    };
     if (!RecordingOn(context)) {
         // Nothing to store into: leave the records in the converter (a
         // download before firmware 1.13 would empty its memory).
-        notifier.ShowMessage(kNoWindow, messages::kExportFailed, MessageIcon::Exclamation);
-        FinishRequest(context, 0, 0);
-        return 1;
+        report.store = DownloadReport::Store::NoFile;
+        ReportStoreFailure(context);
+        return finish(1);
     }
+    WindowRef window = detail::MainWindow(context);
+    if (window != kNoWindow) notifier.ShowControl(window, kIdRecordingText, true);
+    if (!StoreWaitingRecords(context, report)) return finish(1);
 
     bool peek = version >= kPeekLogVersion;
+    // Where the converter's logging stands before the transfer: what it
+    // stores from now on is not in this download.
+    AppContext::Transaction& t = context.transaction;
+    if (peek) {
+        t.logPeriod = 0;
+        KX305GetLogPeriod(&context.device, &t.logPeriod);
+        if (WaitDone(&context.device) != 1 || !ReadConverterClock(context, t.transferStart)) {
+            detail::PostToMain(context, WMU_PROGRESS, 0);
+            return finish(0);
+        }
+    }
     bool downloaded = TransferLog(context, peek);
     detail::PostToMain(context, WMU_PROGRESS, 0);
-
-    int result = downloaded ? 1 : 0;
-    if (downloaded) {
-        const LogRecord* records = context.logBuffer.records;
-        size_t count = context.logBuffer.count;
-        std::vector<LogRecord>& uncleared = context.unclearedRecords;
-        if (!peek || context.unclearedSerial != serial) uncleared.clear();
-        size_t skip = peek ? AlreadyWrittenHead(uncleared, records, count) : 0;
-
-        StoreOutcome stored = StoreRecords(context, skip);
-        if (stored.result != StoreResult::Stored) {
-            notifier.ShowMessage(kNoWindow, messages::kExportFailed, MessageIcon::Exclamation);
+    if (!downloaded) {
+        if (!RecordingOn(context)) {
+            report.store = DownloadReport::Store::NoFile;
+            ReportStoreFailure(context);
         }
-        if (peek) {
-            // Until the clear has been confirmed the converter delivers the
-            // handled records again at the head of the next download.
-            uncleared.assign(records, records + stored.handled);
-            context.unclearedSerial = serial;
-            // The converter's copy goes only when every record is safely in
-            // the file; after anything less the next download brings them.
-            if (stored.result == StoreResult::Stored && count > 0) {
-                KX305ClearLog(&context.device);
-                if (WaitDone(&context.device) == 1) {
-                    uncleared.clear();
-                } else {
-                    result = 0;
-                }
-            } else if (stored.result == StoreResult::Stored) {
-                uncleared.clear();
-            }
-        }
-    } else if (!RecordingOn(context)) {
-        notifier.ShowMessage(kNoWindow, messages::kExportFailed, MessageIcon::Exclamation);
+        return finish(0);
     }
 
-    FinishRequest(context, 0, 0);
-    WindowRef window = detail::MainWindow(context);
-    if (window != kNoWindow) notifier.ShowControl(window, kIdRecordingText, false);
-    return result;
+    const LogRecord* records = context.logBuffer.records;
+    size_t count = context.logBuffer.count;
+    report.received = count;
+    size_t alreadyInFile = 0;
+    StoreOutcome stored = StoreRecords(context, records, count, peek && context.downloadMayRepeatFile, alreadyInFile);
+    report.alreadyInFile = alreadyInFile;
+    report.written += stored.written;
+    report.store = stored.result;
+    if (stored.result != DownloadReport::Store::Stored) ReportStoreFailure(context);
+    if (!peek) {
+        // The converter has let go of them: what the file did not take waits here.
+        if (stored.result == DownloadReport::Store::WriteFailed ||
+            stored.result == DownloadReport::Store::NoFile) {
+            context.waitingRecords.assign(records + stored.handled, records + count);
+        }
+        return finish(1);
+    }
+
+    // The converter's copy goes only when every record is in the file and
+    // no record was stored since the transfer began; otherwise the next
+    // download brings them again and the file's tail tells which it has.
+    if (count == 0) {
+        report.clear = DownloadReport::Clear::NothingToClear;
+        context.downloadMayRepeatFile = false;
+        return finish(1);
+    }
+    context.downloadMayRepeatFile = true;
+    if (stored.result != DownloadReport::Store::Stored) {
+        report.clear = DownloadReport::Clear::NotAllStored;
+        return finish(1);
+    }
+    if (!ReadConverterClock(context, t.transferEnd)) return finish(0);
+    report.clear = ClearVerdict(t.transferStart, t.transferEnd, t.logPeriod, records[count - 1], CurrentUtcTime());
+    if (report.clear != DownloadReport::Clear::Cleared) return finish(1);
+    KX305ClearLog(&context.device);
+    if (WaitDone(&context.device) != 1) {
+        report.clear = DownloadReport::Clear::ClearFailed;
+        return finish(0);
+    }
+    context.downloadMayRepeatFile = false;
+    return finish(1);
 }
 
 }  // namespace

@@ -30,6 +30,36 @@ constexpr int kIdIntervalOk = 1001;     // log-interval dialog: OK
 
 enum class MessageIcon { Information, Exclamation, Error, Question };
 
+// What one download of the logging memory (operation 4) did.
+struct DownloadReport {
+    enum class Store {
+        Stored,       // every record the file lacked is in it and flushed
+        NoFile,       // recording is off (or went off during the transfer)
+        WriteFailed,  // a write failed; the file ends with the last whole record
+        FlushFailed,  // written, but the flush failed
+    };
+    enum class Clear {
+        NotAsked,        // firmware up to 1.12 (it empties itself), or the download failed
+        NothingToClear,  // the converter's memory was empty
+        NotAllStored,    // kept: the file does not have every record
+        Cleared,         // the converter's memory was cleared
+        LoggedDuringTransfer,  // kept: the converter may have stored a record meanwhile
+        // Kept: a download takes longer than the log period, so a record is
+        // always stored meanwhile and the memory can never be cleared
+        // without losing one.  The user should lengthen the log period; the
+        // memory fills up otherwise.
+        TransferLongerThanLogPeriod,
+        ClockUnknown,    // kept: the converter's clock made no sense
+        ClearFailed,     // the clear failed on the line
+    };
+    size_t received = 0;       // records the converter delivered
+    size_t alreadyInFile = 0;  // of those, at the head, found at the end of the file
+    size_t written = 0;        // records appended to the file (waiting ones included)
+    size_t waiting = 0;        // records held by the program until the file takes writes again
+    Store store = Store::Stored;
+    Clear clear = Clear::NotAsked;
+};
+
 class AcquisitionNotifier {
 public:
     virtual ~AcquisitionNotifier() = default;
@@ -54,6 +84,10 @@ public:
     // A message box with the caption "Konwerter KX-305"; `owner` may be none.
     // `text` is one of the program's messages (code page 1250).
     virtual void ShowMessage(WindowRef owner, const char* text, MessageIcon icon) = 0;
+
+    // After every download request, whatever its outcome (a front end may
+    // show the counts, or warn when the memory cannot be cleared).
+    virtual void DownloadFinished(const DownloadReport& report) { (void)report; }
 };
 
 }  // namespace kx305mon

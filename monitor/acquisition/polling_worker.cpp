@@ -210,8 +210,32 @@ unsigned PollingWorker(AppContext& context) {
     return 0;
 }
 
+namespace {
+
+class RealTimerClock final : public RecordingTimerClock {
+public:
+    bool Pause(Lock& guard, AppContext& context, std::chrono::milliseconds length,
+               const std::function<bool()>& ended) override {
+        return context.wake.wait_for(guard, length, ended);
+    }
+    bool AwaitRecording(Lock& guard, AppContext& context, const std::function<bool()>& ended) override {
+        for (;;) {
+            guard.unlock();
+            bool allowed = context.recordingEvent.WaitFor(context.timing.recordingTick);
+            guard.lock();
+            if (ended()) return true;
+            if (allowed) return false;
+        }
+    }
+};
+
+}  // namespace
+
 void RecordingTimer(AppContext& context) {
     detail::RaiseCurrentThreadPriority();
+    static RealTimerClock realTime;
+    RecordingTimerClock& clock = context.timerClock != nullptr ? *context.timerClock : realTime;
+    auto ended = [&] { return context.timerStop; };
     Lock guard(context.lock);
     context.wake.wait(guard, [&] { return context.timerResumed || context.timerStop; });
     for (;;) {
@@ -225,23 +249,14 @@ void RecordingTimer(AppContext& context) {
                 context.requesterWindow = kNoWindow;
                 break;
             }
-            context.wake.wait_for(guard, context.timing.slotRetry, [&] { return context.timerStop; });
+            if (clock.Pause(guard, context, context.timing.slotRetry, ended)) return;
         }
         // Count signalled seconds up to the recording interval (at least one).
         uint32_t ticks = 0;
         uint32_t interval;
         do {
-            for (;;) {
-                guard.unlock();
-                bool recordingAllowed = context.recordingEvent.WaitFor(context.timing.recordingTick);
-                guard.lock();
-                if (context.timerStop) return;
-                if (recordingAllowed) break;
-            }
-            if (context.wake.wait_for(guard, context.timing.recordingTick,
-                                      [&] { return context.timerStop; })) {
-                return;
-            }
+            if (clock.AwaitRecording(guard, context, ended)) return;
+            if (clock.Pause(guard, context, context.timing.recordingTick, ended)) return;
             ++ticks;
             interval = context.recordingInterval;
         } while (ticks < interval);

@@ -7,7 +7,11 @@
 // recordingInterval seconds while a registration file is open.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 #include "acquisition/app_context.h"
 #include "kx305.h"
@@ -21,6 +25,21 @@ unsigned PollingWorker(AppContext& context);
 // Thread body of the recording timer; started by the worker, counts from the
 // worker's first good cycle and ends when the worker ends.
 void RecordingTimer(AppContext& context);
+
+// How the recording timer spends its time: its ticks, its retries while a
+// user's operation holds the request slot, and its waits for
+// recordingEvent.  The program uses real time (AcquisitionTiming); tests
+// step it.  Called on the timer's thread with `guard` holding the
+// live-state lock (released while waiting); each returns true when the
+// timer is to end (`ended`, read under the lock, came true).
+class RecordingTimerClock {
+public:
+    virtual ~RecordingTimerClock() = default;
+    virtual bool Pause(std::unique_lock<std::mutex>& guard, AppContext& context, std::chrono::milliseconds length,
+                       const std::function<bool()>& ended) = 0;
+    virtual bool AwaitRecording(std::unique_lock<std::mutex>& guard, AppContext& context,
+                                const std::function<bool()>& ended) = 0;
+};
 
 // Starts PollingWorker on context.pollingThread.  False when it already runs.
 // The notifier, port namer and timing must be set before.

@@ -12,9 +12,6 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool DateIsValid(const CalendarTime& t) { return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31; }
-bool TimeIsValid(const CalendarTime& t) { return t.hour <= 23 && t.minute <= 59 && t.second <= 59; }
-
 std::string Printf(const char* format, auto... args) {
     char text[128];
     std::snprintf(text, sizeof text, format, args...);
@@ -40,12 +37,12 @@ public:
         return RenderNumber(plain, decimals, ',', true, '-');
     }
     std::string FormatDate(const CalendarTime& t, DateStyle style) const override {
-        if (!DateIsValid(t)) return "";
+        if (!IsCalendarDate(t)) return StoredDateText(t);
         if (style == DateStyle::Short) return Printf("%02d.%02d.%04d", t.day, t.month, t.year);
         return Printf("%d %s %04d", t.day, kPolishMonths[t.month - 1], t.year);
     }
     std::string FormatTime(const CalendarTime& t) const override {
-        if (!TimeIsValid(t)) return "";
+        if (!IsTimeOfDay(t)) return StoredTimeText(t);
         return Printf("%02d:%02d:%02d", t.hour, t.minute, t.second);
     }
 };
@@ -60,13 +57,13 @@ public:
         return RenderNumber(plain, decimals, '.', true, '-');
     }
     std::string FormatDate(const CalendarTime& t, DateStyle style) const override {
-        if (!DateIsValid(t)) return "";
+        if (!IsCalendarDate(t)) return StoredDateText(t);
         if (style == DateStyle::Short) return Printf("%d/%d/%04d", t.month, t.day, t.year);
         return Printf("%s, %s %d, %04d", kEnglishDays[DayOfWeek(t.year, t.month, t.day)],
                       kEnglishMonths[t.month - 1], t.day, t.year);
     }
     std::string FormatTime(const CalendarTime& t) const override {
-        if (!TimeIsValid(t)) return "";
+        if (!IsTimeOfDay(t)) return StoredTimeText(t);
         const int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
         return Printf("%d:%02d:%02d %s", hour12, t.minute, t.second, t.hour < 12 ? "AM" : "PM");
     }
@@ -141,8 +138,27 @@ int DayOfWeek(int year, int month, int day) {
     // Sakamoto's method: offsets of the months' first days, January and
     // February counted as months of the previous year.
     static const int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (month < 1 || month > 12) return 0;
     if (month < 3) --year;
-    return (year + year / 4 - year / 100 + year / 400 + kOffsets[(month - 1) % 12] + day) % 7;
+    const int days = (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
+    return days < 0 ? days + 7 : days;
+}
+
+bool IsCalendarDate(const CalendarTime& t) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.month < 1 || t.month > 12 || t.day < 1) return false;
+    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    return t.day <= kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+}
+
+bool IsTimeOfDay(const CalendarTime& t) { return t.hour <= 23 && t.minute <= 59 && t.second <= 59; }
+
+std::string StoredDateText(const CalendarTime& t) {
+    return Printf("%04u.%02u.%02u", unsigned{t.year}, unsigned{t.month}, unsigned{t.day});
+}
+
+std::string StoredTimeText(const CalendarTime& t) {
+    return Printf("%02u:%02u:%02u", unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
 }
 
 std::unique_ptr<NumberLocale> MakePolishLocale() { return std::make_unique<PolishLocale>(); }

@@ -41,12 +41,17 @@ public:
         return RenderNumber(plain, decimals, DecimalSeparator(), LeadingZero(), NegativeSign());
     }
     std::string FormatDate(const CalendarTime& time, DateStyle style) const override {
+        // strftime would index its month and day names with them.
+        if (!IsCalendarDate(time)) return StoredDateText(time);
         if (style == DateStyle::Short) return Strftime("%x", time);
         // POSIX has no long date format; day, month name and year in the
         // locale's words come closest.
         return std::to_string(time.day) + " " + Strftime("%B %Y", time);
     }
-    std::string FormatTime(const CalendarTime& time) const override { return Strftime("%X", time); }
+    std::string FormatTime(const CalendarTime& time) const override {
+        if (!IsTimeOfDay(time)) return StoredTimeText(time);
+        return Strftime("%X", time);
+    }
 
 private:
     const char* Info(nl_item item) const {

@@ -39,7 +39,10 @@ public:
         return text;
     }
 
+    // GetDateFormatA and GetTimeFormatA refuse an impossible date or time
+    // (and nothing would be shown): it is shown as stored instead.
     std::string FormatDate(const CalendarTime& time, DateStyle style) const override {
+        if (!IsCalendarDate(time)) return StoredDateText(time);
         const SYSTEMTIME st = ToSystemTime(time);
         const DWORD flags = style == DateStyle::Short ? DATE_SHORTDATE : DATE_LONGDATE;
         char text[128];
@@ -48,6 +51,7 @@ public:
     }
 
     std::string FormatTime(const CalendarTime& time) const override {
+        if (!IsTimeOfDay(time)) return StoredTimeText(time);
         const SYSTEMTIME st = ToSystemTime(time);
         char text[128];
         if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, text, sizeof text) <= 0) return "";

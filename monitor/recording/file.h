@@ -20,6 +20,10 @@ public:
     virtual long Read(void* data, size_t size) = 0;
     virtual bool SeekToStart() = 0;
     virtual bool SeekToEnd() = 0;
+    // Moves to `offset` bytes from the start; false when it cannot.
+    virtual bool SeekTo(int64_t offset) = 0;
+    // The current position in bytes from the start, or -1.
+    virtual int64_t Position() = 0;
     // Cuts the file at the current position.
     virtual bool Truncate() = 0;
     // Pushes written data to the device; false when that failed.

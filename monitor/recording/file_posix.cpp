@@ -56,6 +56,10 @@ public:
 
     bool SeekToStart() override { return lseek(fd_, 0, SEEK_SET) == 0; }
     bool SeekToEnd() override { return lseek(fd_, 0, SEEK_END) >= 0; }
+    bool SeekTo(int64_t offset) override {
+        return offset >= 0 && lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+    }
+    int64_t Position() override { return static_cast<int64_t>(lseek(fd_, 0, SEEK_CUR)); }
 
     bool Truncate() override {
         const off_t position = lseek(fd_, 0, SEEK_CUR);

@@ -41,6 +41,19 @@ public:
 
     bool SeekToStart() override { return Seek(FILE_BEGIN); }
     bool SeekToEnd() override { return Seek(FILE_END); }
+    bool SeekTo(int64_t offset) override {
+        LARGE_INTEGER to{};
+        to.QuadPart = offset;
+        return offset >= 0 && SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) != 0;
+    }
+    int64_t Position() override {
+        LARGE_INTEGER zero{};
+        LARGE_INTEGER at{};
+        if (!SetFilePointerEx(handle_, zero, &at, FILE_CURRENT)) {
+            return -1;
+        }
+        return at.QuadPart;
+    }
     bool Truncate() override { return SetEndOfFile(handle_) != 0; }
     bool Flush() override { return FlushFileBuffers(handle_) != 0; }
 

@@ -16,6 +16,9 @@ namespace {
 constexpr uint8_t kLineEnd = '$';     // LINE_END
 constexpr uint8_t kRecordMark = '@';  // RECORD_MARK
 constexpr size_t kStampDigits = 14;
+// Resynchronising looks this far past an "@" for a record starting inside
+// its check bytes: "@", two bytes, the stamp's digits and its "$".
+constexpr size_t kResyncLookahead = 3 + kStampDigits + 1;
 // The shortest text worth parsing: stamp, "$", one short line and trailer.
 constexpr size_t kMinRecordSize = 27;
 constexpr size_t kBlockSize = 2000;
@@ -268,7 +271,8 @@ public:
     void Run() {
         for (;;) {
             const size_t available = end_ - pos_;
-            const bool needMore = available == 0 || (state_ == State::RecordStart && available < kMinRecordSize);
+            const bool needMore = available == 0 || (state_ == State::RecordStart && available < kMinRecordSize) ||
+                                  (state_ == State::Resync && resyncWaits_);
             if (needMore) {
                 if (!Refill()) {
                     return;  // end of the data or a failed read
@@ -317,10 +321,30 @@ private:
         if (InRecordText()) {
             AddToSum();
         }
-        const size_t unread = end_ - pos_;
-        std::memmove(window_, window_ + pos_, unread);
-        pos_ = 0;
-        summedTo_ = 0;
+        // Text that a damaged record may have to be searched again for a
+        // record inside it stays, as long as a block still fits behind it.
+        size_t keep = pos_;
+        if (state_ == State::Resync) {
+            // Resync has searched the window (it always runs before a
+            // refill): it has seen every start whose "$" is in it.
+            resyncWaits_ = false;
+            resyncFrom_ = std::max(resyncFrom_, end_ >= kStampDigits ? end_ - kStampDigits : 0);
+            keep = std::min(keep, resyncFrom_);
+        } else if (recordStart_ != kNone) {
+            if (end_ - recordStart_ + kBlockSize + 16 <= kWindowSize) {
+                keep = recordStart_;
+            } else {
+                recordStart_ = kNone;
+            }
+        }
+        const size_t unread = end_ - keep;
+        std::memmove(window_, window_ + keep, unread);
+        pos_ -= keep;
+        summedTo_ = pos_;
+        if (recordStart_ != kNone) {
+            recordStart_ -= keep;
+        }
+        resyncFrom_ = resyncFrom_ >= keep ? resyncFrom_ - keep : 0;
         end_ = unread;
         const long got = file_.Read(window_ + end_, kBlockSize);
         if (got <= 0) {
@@ -356,12 +380,66 @@ private:
         summedTo_ = pos_;
         lineCount_ = 0;
         if (p[kStampDigits] == kLineEnd) {
+            recordStart_ = pos_;
             pos_ += kStampDigits + 1;
             state_ = State::AfterLineEnd;
         } else {
-            pos_ += kStampDigits;
-            state_ = State::Resync;
+            // Not a record start: the next one may begin anywhere after it.
+            ++pos_;
+            BeginResync(pos_);
         }
+    }
+
+    // Looks for the next record from pos_ on, or for one that starts at
+    // `from` or later inside text already read (a damaged stretch).
+    void BeginResync(size_t from) {
+        recordStart_ = kNone;
+        resyncFrom_ = from;
+        state_ = State::Resync;
+    }
+
+    // A record whose check bytes were wrong: a good record may start inside
+    // it (a torn record followed by a whole one).  Its text is searched
+    // again from its second byte, before the reader goes on after the
+    // trailer at `trailer`.
+    void RetryInside(size_t trailer) {
+        if (recordStart_ == kNone) {
+            state_ = State::RecordStart;
+            return;
+        }
+        const size_t from = recordStart_ + 1;
+        pos_ = trailer;
+        BeginResync(from);
+    }
+
+    static bool AllDigits(const uint8_t* p, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            if (static_cast<uint32_t>(p[i]) - '0' >= 10) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The first record start (14 digits and "$") at `from` or later and
+    // before `before` whose "$" is in the window, or kNone.
+    size_t FindStamp(size_t from, size_t before) const {
+        for (size_t x = from + kStampDigits; x < end_;) {
+            const void* found = std::memchr(window_ + x, kLineEnd, end_ - x);
+            if (found == nullptr) {
+                return kNone;
+            }
+            x = static_cast<size_t>(static_cast<const uint8_t*>(found) - window_);
+            const size_t start = x - kStampDigits;
+            if (start >= before) {
+                return kNone;
+            }
+            if (AllDigits(window_ + start, kStampDigits)) {
+                return start;
+            }
+            ++x;
+        }
+        return kNone;
     }
 
     void AfterLineEnd() {
@@ -377,7 +455,7 @@ private:
             state_ = State::Field;
             ScanLines(true);
         } else {
-            state_ = State::Resync;
+            BeginResync(recordStart_ != kNone ? recordStart_ + 1 : pos_);
         }
     }
 
@@ -654,21 +732,44 @@ private:
         if (trailerLength_ < 3) {
             return;
         }
-        if (candidate_ && lineCount_ > 0 && trailer_[1] == CheckByte(sum_, 253) &&
-            trailer_[2] == CheckByte(sum_, 251)) {
-            records_.Add(time_, lines_, static_cast<size_t>(lineCount_));
-        }
+        const bool closed = candidate_;
         candidate_ = false;
-        state_ = State::RecordStart;
+        if (closed && trailer_[1] == CheckByte(sum_, 253) && trailer_[2] == CheckByte(sum_, 251)) {
+            if (lineCount_ > 0) {
+                records_.Add(time_, lines_, static_cast<size_t>(lineCount_));
+            }
+            recordStart_ = kNone;
+            state_ = State::RecordStart;
+        } else if (closed) {
+            RetryInside(pos_ - 3);
+        } else {
+            state_ = State::RecordStart;
+        }
     }
 
+    // The next record starts after the next "@" and its check bytes, unless
+    // one starts earlier inside the damaged text.
     void Resync() {
         const void* mark = std::memchr(window_ + pos_, kRecordMark, end_ - pos_);
+        const size_t markAt =
+            mark == nullptr ? end_ : static_cast<size_t>(static_cast<const uint8_t*>(mark) - window_);
+        // A start inside the check bytes of that "@" counts as well (the
+        // mark may be damaged text, or a trailer cut short).
+        const size_t stamp = FindStamp(resyncFrom_, mark == nullptr ? end_ : markAt + 3);
+        if (stamp != kNone) {
+            pos_ = stamp;
+            state_ = State::RecordStart;
+            return;
+        }
         if (mark == nullptr) {
             pos_ = end_;
             return;
         }
-        pos_ = static_cast<size_t>(static_cast<const uint8_t*>(mark) - window_);
+        pos_ = markAt;
+        resyncWaits_ = end_ - markAt < kResyncLookahead && !eof_;
+        if (resyncWaits_) {
+            return;  // the text after the mark decides; Run reads more first
+        }
         candidate_ = false;
         StartTrailer();
     }
@@ -689,6 +790,10 @@ private:
     int lineCount_ = 0;
     FieldScan field_;
     bool candidate_ = false;  // the trailer ahead closes a complete record
+    static constexpr size_t kNone = SIZE_MAX;
+    size_t recordStart_ = kNone;  // window position of the current record's stamp
+    size_t resyncFrom_ = 0;       // Resync: a record may start here or later
+    bool resyncWaits_ = false;    // Resync: an "@" was found too near the end of the text
     uint8_t trailer_[3] = {};
     int trailerLength_ = 0;
 };

@@ -58,12 +58,36 @@ bool SameRecord(const MemoryRecord& a, const MemoryRecord& b) {
 
 bool IsExportError(const Notice& n) { return n.kind == Notice::Message && n.text == messages::kExportFailed; }
 
+// Seconds of a record's local time stamp on a continuous count (for the
+// distance between two records).
+int64_t StampSeconds(const CalendarTime& t) {
+    int64_t y = t.year - (t.month <= 2 ? 1 : 0);
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+    int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+// The records follow each other exactly `period` seconds apart: none lost,
+// none twice.
+::testing::AssertionResult EveryPeriod(const RecordList& records, int64_t period) {
+    for (size_t i = 1; i < records.size(); ++i) {
+        int64_t gap = StampSeconds(records[i].time) - StampSeconds(records[i - 1].time);
+        if (gap != period) {
+            return ::testing::AssertionFailure()
+                   << "records " << i - 1 << " and " << i << " are " << gap << " s apart, not " << period;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 class Downloads : public AcquisitionOnSimulator {
 protected:
     void SetUp() override {
         AcquisitionOnSimulator::SetUp();
         context.recordingInterval = 1;  // one shortened tick between downloads
-        context.registrationFile = std::make_unique<MemoryFile>(file);
+        context.registrationFile = std::make_unique<SharedFile>(file);
     }
 
     // The converter's memory as a host reads it without clearing, before
@@ -84,11 +108,16 @@ protected:
         return records;
     }
 
+    // The bytes of the first `count` records as the registration file keeps them.
+    static std::vector<uint8_t> StoredBytes(const std::vector<LogRecord>& records, size_t count) {
+        MemoryFile stored;
+        for (size_t i = 0; i < count && i < records.size(); ++i) WriteRegistrationRecord(stored, records[i]);
+        return stored.bytes;
+    }
+
     // The records as the registration file keeps them.
     static RecordList AsStored(const std::vector<LogRecord>& records) {
-        auto state = std::make_shared<MemoryFileState>();
-        MemoryFile stored(state);
-        for (const LogRecord& record : records) WriteRegistrationRecord(stored, record);
+        MemoryFile stored(StoredBytes(records, records.size()));
         RecordList list;
         ReadRegistrationFile(&stored, list);
         return list;
@@ -102,7 +131,7 @@ protected:
     }
 
     // Runs `change` on the file's state under the lock the worker writes under.
-    void ChangeFile(const std::function<void(MemoryFileState&)>& change) {
+    void ChangeFile(const std::function<void(MemoryFile&)>& change) {
         std::lock_guard<std::mutex> guard(context.lock);
         change(*file);
     }
@@ -112,32 +141,37 @@ protected:
     }
 
     // Five records on the converter; the file fails (`breakFile`) after
-    // `written` of them: the error is shown and the converter keeps all
+    // `written` of them: the error is shown, the file holds exactly those
+    // records' bytes (nothing of a torn one) and the converter keeps all
     // five.  Once the file works again (`mendFile`) it holds each record
     // exactly once and the converter is emptied.
-    void FailingFileKeepsTheMemory(const std::function<void(MemoryFileState&)>& breakFile, size_t written,
-                                   const std::function<void(MemoryFileState&)>& mendFile) {
+    void FailingFileKeepsTheMemory(const std::function<void(MemoryFile&, const std::vector<LogRecord>&)>& breakFile,
+                                   size_t written, const std::function<void(MemoryFile&)>& mendFile) {
         StartSimulator({"--firmware", "1.13", "--prefill", "5", "--period", "0"});
-        RecordList expected = AsStored(PeekConverter());
+        std::vector<LogRecord> held = PeekConverter();
+        RecordList expected = AsStored(held);
         ASSERT_EQ(expected.size(), 5u);
-        breakFile(*file);
+        breakFile(*file, held);
         StartWorker();
         ASSERT_TRUE(notifier.WaitFor(IsExportError));
         ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) >= 3; }));
         EXPECT_EQ(State("records"), 5);
         EXPECT_EQ(Received(kCodeClearLog), 0);
-        RecordList meanwhile = FileRecords();
-        EXPECT_EQ(meanwhile.size(), written);
-        EXPECT_TRUE(StartsWith(meanwhile, RecordList(expected.begin(), expected.begin() + written)));
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            EXPECT_EQ(file->bytes, StoredBytes(held, written));
+        }
 
         ChangeFile(mendFile);
         ASSERT_TRUE(ConverterEmptied());
         RecordList stored = FileRecords();
         EXPECT_EQ(stored.size(), 5u);
         EXPECT_TRUE(StartsWith(stored, expected));
+        StopPollingWorker(context);
+        EXPECT_EQ(file->bytes, StoredBytes(held, held.size()));
     }
 
-    std::shared_ptr<MemoryFileState> file = std::make_shared<MemoryFileState>();
+    std::shared_ptr<MemoryFile> file = std::make_shared<MemoryFile>();
 };
 
 TEST_F(Downloads, FirmwareBefore113GetsTheMemoryAndNeverClears) {
@@ -212,13 +246,167 @@ TEST_F(Downloads, EmptyMemoryWritesNothingAndSendsNoClear) {
 
 TEST_F(Downloads, WriteFailureKeepsTheMemoryAndTheNextDownloadCompletesTheFile) {
     // Two records reach the file, the third fails.
-    FailingFileKeepsTheMemory([](MemoryFileState& f) { f.writesLeft = 2; }, 2,
-                              [](MemoryFileState& f) { f.writesLeft = -1; });
+    FailingFileKeepsTheMemory([](MemoryFile& f, const std::vector<LogRecord>&) { f.writesLeft = 2; }, 2,
+                              [](MemoryFile& f) { f.writesLeft = -1; });
+}
+
+TEST_F(Downloads, FullDiskIsCutBackToTheLastWholeRecord) {
+    // The disk fills up inside the third record: what it took of that one
+    // is cut off again, so the next download's records follow whole ones.
+    FailingFileKeepsTheMemory(
+        [](MemoryFile& f, const std::vector<LogRecord>& held) {
+            size_t two = StoredBytes(held, 2).size();
+            size_t three = StoredBytes(held, 3).size();
+            f.capacity = two + (three - two) / 2;
+        },
+        2, [](MemoryFile& f) { f.capacity = SIZE_MAX; });
 }
 
 TEST_F(Downloads, FlushFailureKeepsTheMemoryWithoutWritingTwice) {
-    FailingFileKeepsTheMemory([](MemoryFileState& f) { f.failFlush = true; }, 5,
-                              [](MemoryFileState& f) { f.failFlush = false; });
+    FailingFileKeepsTheMemory([](MemoryFile& f, const std::vector<LogRecord>&) { f.failFlush = true; }, 5,
+                              [](MemoryFile& f) { f.failFlush = false; });
+}
+
+using Clear = DownloadReport::Clear;
+
+TEST_F(Downloads, OneSecondLogPeriodIsNeverClearedAndLosesNothing) {
+    // A transfer at the line's pace takes longer than the log period: a
+    // record is stored during every one, so a clear would always erase one
+    // that the file never got.  The memory stays and the user is told why.
+    StartSimulator({"--firmware", "1.13", "--prefill", "10", "--period", "1", "--pace", "--clock", "06-01 00:00:00"});
+    StartWorker();
+    ASSERT_TRUE(notifier.WaitForDownloads(2, 30s));
+    StopPollingWorker(context);
+
+    std::vector<DownloadReport> reports = notifier.Downloads();
+    for (const DownloadReport& report : reports) {
+        EXPECT_EQ(report.store, DownloadReport::Store::Stored);
+        EXPECT_EQ(report.clear, Clear::TransferLongerThanLogPeriod);
+    }
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports[1].alreadyInFile, reports[0].received);
+    EXPECT_GT(reports[1].received, reports[0].received);
+    EXPECT_EQ(Received(kCodeClearLog), 0);
+    RecordList stored = FileRecords();
+    EXPECT_EQ(stored.size(), reports[1].received);
+    EXPECT_TRUE(EveryPeriod(stored, 1));
+    EXPECT_GE(State("records"), static_cast<long>(stored.size()));
+}
+
+TEST_F(Downloads, SixtySecondLogPeriodClearsOnlyWhenNoRecordWasStoredMeanwhile) {
+    // The converter's clock is put one second before a log instant as the
+    // first download begins: the record of that instant is stored during
+    // the transfer and must survive.  The next download brings it and clears.
+    StartSimulator({"--firmware", "1.13", "--prefill", "12", "--period", "60", "--pace", "--no-drift", "--clock",
+                    "06-01 00:00:00"});
+    std::atomic<bool> moved{false};
+    notifier.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::Show && n.control == kIdRecordingText && n.flag && !moved.exchange(true)) {
+            Control("clock 06-01 00:00:59");
+        }
+    };
+    StartWorker();
+    auto cleared = [&] {
+        std::vector<DownloadReport> reports = notifier.Downloads();
+        return !reports.empty() && reports.back().clear == Clear::Cleared;
+    };
+    ASSERT_TRUE(WaitUntil(cleared, 30s));
+    StopPollingWorker(context);
+
+    // A download that begins in the second of the instant keeps the memory
+    // too (the clock shows whole seconds); one of the next ones clears it.
+    std::vector<DownloadReport> reports = notifier.Downloads();
+    EXPECT_EQ(reports[0].received, 12u);
+    EXPECT_EQ(reports[0].clear, Clear::LoggedDuringTransfer);
+    size_t firstClear = 1;
+    while (firstClear < reports.size() && reports[firstClear].clear != Clear::Cleared) ++firstClear;
+    ASSERT_LT(firstClear, reports.size());
+    for (size_t i = 1; i <= firstClear; ++i) {
+        EXPECT_EQ(reports[i].received, 13u) << i;
+        EXPECT_GE(reports[i].alreadyInFile, 12u) << i;
+        EXPECT_EQ(reports[i].clear, i == firstClear ? Clear::Cleared : Clear::LoggedDuringTransfer) << i;
+    }
+    EXPECT_EQ(Received(kCodeClearLog), 1);
+    RecordList stored = FileRecords();
+    EXPECT_EQ(stored.size(), 13u);
+    EXPECT_TRUE(EveryPeriod(stored, 60));
+}
+
+TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
+    // A run wrote the converter's records (all, or the first three) and
+    // ended before its clear was confirmed; the new run knows them from the
+    // end of the file.  Two more were stored in between.
+    for (size_t before : {size_t{5}, size_t{3}}) {
+        SCOPED_TRACE(before);
+        StartSimulator({"--firmware", "1.13", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
+        std::vector<LogRecord> held = PeekConverter();
+        ASSERT_EQ(held.size(), 5u);
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            file->bytes = StoredBytes(held, before);
+            file->position = file->bytes.size();
+        }
+        Control("clock 06-01 01:00:00");
+        Control("fill 2");
+        StartWorker();
+        ASSERT_TRUE(ConverterEmptied());
+        StopPollingWorker(context);
+        RecordList stored = FileRecords();
+        EXPECT_EQ(stored.size(), 7u);
+        EXPECT_TRUE(StartsWith(stored, AsStored(held)));
+        EXPECT_TRUE(NoRecordTwice(stored));
+        ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
+        context.registrationFile = std::make_unique<SharedFile>(file);
+        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
+    }
+}
+
+TEST_F(Downloads, RecordsEqualToTheFilesLastAfterAConfirmedClearAreWritten) {
+    // Once the clear is confirmed the converter holds nothing of the file,
+    // so records stored later are new even where they equal the last ones
+    // written (same stamp, same readings: a clock set back, a quiet station).
+    StartSimulator({"--firmware", "1.13", "--prefill", "2", "--period", "0", "--no-drift", "--clock",
+                    "06-01 00:00:00"});
+    StartWorker();
+    ASSERT_TRUE(WaitUntil([&] { return FileRecords().size() == 2 && Received(kCodeClearLog) == 1; }));
+    Control("fill 2");
+    ASSERT_TRUE(WaitUntil([&] { return Received(kCodeClearLog) == 2; }));
+    StopPollingWorker(context);
+    RecordList stored = FileRecords();
+    ASSERT_EQ(stored.size(), 4u);
+    EXPECT_TRUE(SameRecord(stored[0], stored[2]));
+    EXPECT_TRUE(SameRecord(stored[1], stored[3]));
+}
+
+TEST_F(Downloads, Firmware112KeepsWhatTheFileRefusedAndWritesItFirst) {
+    // The download empties the converter; the file takes two of five.  The
+    // other three wait in the program, nothing more is downloaded while they
+    // cannot be written, and they go first once the file takes writes.
+    StartSimulator({"--firmware", "1.12", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
+    file->writesLeft = 2;
+    StartWorker();
+    ASSERT_TRUE(notifier.WaitForDownloads(3));
+    EXPECT_EQ(Received(kCodeGetLog), 1);
+    EXPECT_EQ(State("records"), 0);
+    std::vector<DownloadReport> reports = notifier.Downloads();
+    EXPECT_EQ(reports[0].received, 5u);
+    EXPECT_EQ(reports[0].written, 2u);
+    EXPECT_EQ(reports[0].waiting, 3u);
+    EXPECT_EQ(reports[2].store, DownloadReport::Store::WriteFailed);
+    EXPECT_EQ(reports[2].waiting, 3u);
+    EXPECT_GE(notifier.Count(IsExportError), 3u);
+    Control("clock 06-01 01:00:00");
+    Control("fill 2");
+
+    ChangeFile([](MemoryFile& f) { f.writesLeft = -1; });
+    ASSERT_TRUE(ConverterEmptied());
+    ASSERT_TRUE(WaitUntil([&] { return FileRecords().size() == 7; }));
+    StopPollingWorker(context);
+    RecordList stored = FileRecords();
+    ASSERT_EQ(stored.size(), 7u);
+    for (size_t i = 1; i < stored.size(); ++i) {
+        EXPECT_LT(StampSeconds(stored[i - 1].time), StampSeconds(stored[i].time)) << i;
+    }
 }
 
 TEST_F(Downloads, ClearLostOnTheLineDoesNotWriteRecordsTwice) {

@@ -132,7 +132,10 @@ TEST_F(AcquisitionOnSimulator, StopBreaksOffATransactionTheConverterNeverAnswers
     StartWorker();
     ASSERT_TRUE(WaitCycles(1));
     ASSERT_EQ(Control("fault silent on").rfind("ok", 0), 0u);
-    std::this_thread::sleep_for(300ms);  // the worker now waits for a reply
+    // A request reaches the converter after it fell silent: the worker now
+    // waits for a reply that never comes.
+    long frames = ReplyField(Control("received"), "frames");
+    ASSERT_TRUE(WaitUntil([&] { return ReplyField(Control("received"), "frames") > frames; }));
 
     auto start = std::chrono::steady_clock::now();
     StopPollingWorker(context);

@@ -16,7 +16,7 @@
 namespace kx305mon::testing {
 
 struct Notice {
-    enum Kind { Post, Display, RainMenu, Show, Number, Enable, Message } kind = Post;
+    enum Kind { Post, Display, RainMenu, Show, Number, Enable, Message, Download } kind = Post;
     WindowRef window = kNoWindow;
     uint32_t message = 0;    // Post
     uintptr_t wParam = 0;    // Post
@@ -27,6 +27,7 @@ struct Notice {
     bool withInfo = false;   // Display
     ConverterInfo info = {};
     InputReading results[KX305_INPUTS] = {};
+    DownloadReport download;  // Download
 };
 
 class RecordingNotifier final : public AcquisitionNotifier {
@@ -77,6 +78,26 @@ public:
         n.window = owner;
         n.text = text;
         Add(n);
+    }
+
+    void DownloadFinished(const DownloadReport& report) override {
+        Notice n;
+        n.kind = Notice::Download;
+        n.download = report;
+        Add(n);
+    }
+
+    // The reports of the downloads that have ended.
+    std::vector<DownloadReport> Downloads() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        std::vector<DownloadReport> reports;
+        for (const Notice& n : notices_) {
+            if (n.kind == Notice::Download) reports.push_back(n.download);
+        }
+        return reports;
+    }
+    bool WaitForDownloads(size_t wanted, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        return WaitFor([](const Notice& n) { return n.kind == Notice::Download; }, wanted, 0, timeout);
     }
 
     std::vector<Notice> All() const {

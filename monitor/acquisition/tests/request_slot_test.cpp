@@ -8,6 +8,7 @@
 #include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
 #include "memory_file.h"
+#include "stepped_timer_clock.h"
 #include "recording_notifier.h"
 #include "resources/messages.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::MemoryFile;
-using testing::MemoryFileState;
+using testing::SteppedTimerClock;
 using testing::Notice;
 using testing::RecordingNotifier;
 
@@ -115,24 +116,28 @@ TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpDownloadLog, 0));
 }
 
-// The timer alone, with the worker's part played by the test.
+// The timer alone, with the worker's part played by the test and its time
+// stepped by the test.
 class RecordingTimerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        context.timing.recordingTick = 10ms;
-        context.timing.slotRetry = 10ms;
+        context.timerClock = &clock;
         context.recordingInterval = 1;
-        context.registrationFile = std::make_unique<MemoryFile>(std::make_shared<MemoryFileState>());
+        context.registrationFile = std::make_unique<MemoryFile>();
     }
     void TearDown() override { StopTimer(); }
 
-    void StartTimer() {
+    void Resume() {
         {
             std::lock_guard<std::mutex> guard(context.lock);
             context.timerResumed = true;
         }
         context.wake.notify_all();
+    }
+    void StartTimer() {
+        Resume();
         timer = std::thread(RecordingTimer, std::ref(context));
+        clock.Step(context, 0);  // until it pauses the first time
     }
     void StopTimer() {
         if (!timer.joinable()) return;
@@ -143,75 +148,79 @@ protected:
         context.wake.notify_all();
         timer.join();
     }
-    // Waits up to 5 s for the slot to hold `request`.
-    bool SlotBecomes(DeviceRequest request) {
-        for (int i = 0; i < 500; ++i) {
-            if (Slot(context) == request) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
-    AppContext context;
-    std::thread timer;
-};
-
-TEST_F(RecordingTimerTest, WaitsForTheSlotInsteadOfOverwritingAUserOperation) {
-    const DeviceRequest download = MakeDeviceRequest(kOpDownloadLog, 0);
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
-    StartTimer();
-    std::this_thread::sleep_for(100ms);  // ten retries of the timer
-    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSyncClock, 0));
-    EXPECT_EQ(Requester(context), kMain);
-
-    {
-        // The worker finishes the user's operation.
+    // The worker takes the request out of the slot.
+    void TakeRequest() {
         std::lock_guard<std::mutex> guard(context.lock);
         context.request = 0;
     }
-    ASSERT_TRUE(SlotBecomes(download));
+
+    AppContext context;
+    SteppedTimerClock clock;
+    std::thread timer;
+};
+
+const DeviceRequest kDownload = MakeDeviceRequest(kOpDownloadLog, 0);
+
+TEST_F(RecordingTimerTest, WaitsForTheSlotInsteadOfOverwritingAUserOperation) {
+    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    StartTimer();
+    clock.Step(context, 10);  // ten retries
+    EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSyncClock, 0));
+    EXPECT_EQ(Requester(context), kMain);
+
+    TakeRequest();  // the worker finishes the user's operation
+    clock.Step(context, 1);
+    EXPECT_EQ(Slot(context), kDownload);
     EXPECT_EQ(Requester(context), kNoWindow);
 
     // Once taken, the next download is asked for after the interval.
     {
         std::lock_guard<std::mutex> guard(context.lock);
         context.request = 0;
+        context.recordingInterval = 3;
     }
-    EXPECT_TRUE(SlotBecomes(download));
+    clock.Step(context, 2);
+    EXPECT_EQ(Slot(context), 0u);
+    clock.Step(context, 1);
+    EXPECT_EQ(Slot(context), kDownload);
 }
 
 TEST_F(RecordingTimerTest, AsksForNothingWhileNoRegistrationFileIsOpen) {
     context.registrationFile.reset();
     StartTimer();
-    std::this_thread::sleep_for(100ms);
+    clock.Step(context, 10);
     EXPECT_EQ(Slot(context), 0u);
+    EXPECT_EQ(clock.taken(context), 10);
 }
 
 TEST_F(RecordingTimerTest, CountsNothingBeforeTheWorkerResumesIt) {
     timer = std::thread(RecordingTimer, std::ref(context));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(Slot(context), 0u);
+    // Whatever the timer does now, it has no pause to take before it is resumed.
     {
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.timerResumed = true;
+        std::unique_lock<std::mutex> guard(context.lock);
+        EXPECT_FALSE(context.wake.wait_for(guard, std::chrono::milliseconds(50),
+                                           [&] { return context.request != 0; }));
     }
-    context.wake.notify_all();
-    EXPECT_TRUE(SlotBecomes(MakeDeviceRequest(kOpDownloadLog, 0)));
+    EXPECT_EQ(clock.taken(context), 0);
+    Resume();
+    clock.Step(context, 0);
+    EXPECT_EQ(Slot(context), kDownload);
 }
 
 TEST_F(RecordingTimerTest, StandsStillWhileRecordingIsHeld) {
     context.recordingInterval = 3;
     StartTimer();
-    ASSERT_TRUE(SlotBecomes(MakeDeviceRequest(kOpDownloadLog, 0)));
+    ASSERT_EQ(Slot(context), kDownload);
     context.recordingEvent.Reset();
-    {
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.request = 0;
-    }
-    std::this_thread::sleep_for(200ms);  // twenty ticks if it were counting
+    TakeRequest();
+    clock.Step(context, 20);  // the tick under way ends, then the gate holds it
+    EXPECT_EQ(clock.taken(context), 1);
     EXPECT_EQ(Slot(context), 0u);
     context.recordingEvent.Set();
-    EXPECT_TRUE(SlotBecomes(MakeDeviceRequest(kOpDownloadLog, 0)));
+    clock.Step(context, 1);
+    EXPECT_EQ(Slot(context), 0u);
+    clock.Step(context, 1);
+    EXPECT_EQ(Slot(context), kDownload);
 }
 
 TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "../locale_backend.h"
 #include "test_support.h"
 
@@ -43,12 +45,47 @@ TEST(FixedLocales, EnglishSeparatorsAndDates) {
     EXPECT_EQ(english->FormatTime(At(2007, 2, 19, 12, 30, 0)), "12:30:00 PM");
 }
 
-TEST(FixedLocales, ImpossibleDatesAndTimesGiveNoText) {
+// Time stamps of a damaged registration file whose check bytes are right
+// anyway: shown with their numbers as stored, never normalised or dropped.
+TEST(FixedLocales, ImpossibleDatesAndTimesAreShownAsStored) {
+    struct Case {
+        CalendarTime time;
+        const char* date;  // "" = a real date, formatted by the locale
+        const char* clock; // "" = a real time of day
+    };
+    const Case cases[] = {
+        {At(2007, 0, 19, 15, 16, 55), "2007.00.19", ""},
+        {At(2007, 13, 1, 0, 0, 0), "2007.13.01", ""},
+        {At(2007, 2, 29, 12, 0, 0), "2007.02.29", ""},
+        {At(2007, 4, 31, 12, 0, 0), "2007.04.31", ""},
+        {At(2007, 2, 0, 25, 61, 99), "2007.02.00", "25:61:99"},
+        {At(9999, 99, 99, 99, 99, 99), "9999.99.99", "99:99:99"},
+        {At(2008, 2, 29, 24, 0, 0), "", "24:00:00"},
+    };
     const auto polish = MakePolishLocale();
-    EXPECT_EQ(polish->FormatDate(At(2007, 13, 1), DateStyle::Long), "");
-    EXPECT_EQ(polish->FormatDate(At(2007, 0, 1), DateStyle::Short), "");
-    EXPECT_EQ(polish->FormatTime(At(2007, 1, 1, 24, 0, 0)), "");
-    EXPECT_EQ(MakeEnglishLocale()->FormatDate(At(2007, 2, 0), DateStyle::Long), "");
+    const auto english = MakeEnglishLocale();
+    const auto overridden = MakeOverrideLocale(*polish, '.', '\t');
+    for (const NumberLocale* locale : {polish.get(), english.get(), overridden.get()}) {
+        for (const Case& c : cases) {
+            for (DateStyle style : {DateStyle::Short, DateStyle::Long}) {
+                const std::string date = locale->FormatDate(c.time, style);
+                if (c.date[0] != '\0') {
+                    EXPECT_EQ(date, c.date);
+                } else {
+                    EXPECT_NE(date.find("2008"), std::string::npos) << date;
+                    EXPECT_NE(date.find("29"), std::string::npos) << date;
+                }
+            }
+            const std::string clock = locale->FormatTime(c.time);
+            if (c.clock[0] != '\0') {
+                EXPECT_EQ(clock, c.clock);
+            } else {
+                char minutes[16];
+                std::snprintf(minutes, sizeof minutes, ":%02u:%02u", unsigned{c.time.minute}, unsigned{c.time.second});
+                EXPECT_NE(clock.find(minutes), std::string::npos) << clock;
+            }
+        }
+    }
 }
 
 TEST(FixedLocales, OverrideReplacesOnlyTheChosenSeparators) {

@@ -82,6 +82,32 @@ TEST_F(PlatformLocale, FormatsDatesAndTimes) {
     EXPECT_NE(clock.find("55"), std::string::npos) << clock;
 }
 
+TEST_F(PlatformLocale, ImpossibleDatesAndTimesAreShownAsStored) {
+    struct Case {
+        uint16_t year, month, day, hour, minute, second;
+        const char* date;
+        const char* clock;
+    };
+    const Case cases[] = {
+        {2007, 0, 19, 25, 16, 55, "2007.00.19", "25:16:55"},
+        {2007, 13, 1, 23, 60, 0, "2007.13.01", "23:60:00"},
+        {2007, 2, 29, 0, 0, 61, "2007.02.29", "00:00:61"},
+        {2007, 4, 31, 99, 99, 99, "2007.04.31", "99:99:99"},
+    };
+    for (const Case& c : cases) {
+        CalendarTime time;
+        time.year = c.year;
+        time.month = c.month;
+        time.day = c.day;
+        time.hour = c.hour;
+        time.minute = c.minute;
+        time.second = c.second;
+        EXPECT_EQ(user.FormatDate(time, DateStyle::Short), c.date);
+        EXPECT_EQ(user.FormatDate(time, DateStyle::Long), c.date);
+        EXPECT_EQ(user.FormatTime(time), c.clock);
+    }
+}
+
 TEST_F(PlatformLocale, PolishUserLocaleGivesPolishResults) {
     if (decimal != ',') GTEST_SKIP() << "the user's locale is not Polish";
     EXPECT_EQ(user.ListSeparator(), ';');

@@ -45,6 +45,31 @@ protected:
     fs::path dir_;
 };
 
+// What a download needs to cut a failed write back and to read the end of
+// the file: the position, moving to an offset, cutting there.
+TEST_F(PlatformFileTest, PositionSeekAndCutBackToAnOffset) {
+    auto file = OpenFile(PathOf("cut.kxg"), FileMode::Recording);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Position(), 0);
+    ASSERT_TRUE(file->Write("whole;", 6));
+    const int64_t end = file->Position();
+    EXPECT_EQ(end, 6);
+    ASSERT_TRUE(file->Write("torn", 4));
+    EXPECT_EQ(file->Position(), 10);
+    ASSERT_TRUE(file->SeekTo(end));
+    ASSERT_TRUE(file->Truncate());
+    EXPECT_EQ(file->Size(), 6);
+    EXPECT_EQ(file->Position(), 6);
+    ASSERT_TRUE(file->Write("next;", 5));
+    EXPECT_EQ(ReadAll(*file), "whole;next;");
+    ASSERT_TRUE(file->SeekTo(2));
+    char middle[3] = {};
+    EXPECT_EQ(file->Read(middle, 2), 2);
+    EXPECT_EQ(std::string(middle), "ol");
+    EXPECT_EQ(file->Position(), 4);
+    EXPECT_FALSE(file->SeekTo(-1));
+}
+
 TEST_F(PlatformFileTest, RecordingCreatesOrReopensAndTellsWhichHappened) {
     const std::string path = PathOf("log.kxg");
     bool existed = true;

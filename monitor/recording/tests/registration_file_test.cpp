@@ -356,6 +356,64 @@ TEST_F(RegistrationFileTest, ForeignDataBetweenRecordsIsSkipped) {
     EXPECT_EQ(ReadRegistrationFile(&file, records), 3);
 }
 
+// A record cut at any place (a write that failed on a full disk) and the
+// whole records appended after it: every whole one is read, also when the
+// damage is read in small pieces.
+TEST_F(RegistrationFileTest, WholeRecordsAfterATornOneAreAllRead) {
+    std::vector<uint8_t> torn;
+    std::vector<uint8_t> after;
+    LogRecord record = ExampleRecord();
+    record.results[2].type = kTypeKX125;
+    record.results[2].data[3] = 77;
+    {
+        MemoryFile a;
+        WriteRegistrationRecord(a, record);
+        torn = a.bytes;
+        MemoryFile b;
+        for (int minute = 30; minute < 33; ++minute) {
+            record.minute = static_cast<uint8_t>(minute);
+            WriteRegistrationRecord(b, record);
+        }
+        after = b.bytes;
+    }
+    for (size_t cut = 1; cut < torn.size(); ++cut) {
+        for (size_t maxRead : {size_t{2000}, size_t{7}}) {
+            MemoryFile file(torn + std::vector<uint8_t>(torn.begin(), torn.begin() + cut) + after);
+            file.maxRead = maxRead;
+            RecordList records;
+            ASSERT_EQ(ReadRegistrationFile(&file, records), 4) << "cut at " << cut << ", reads of " << maxRead;
+            EXPECT_EQ(records[1].time.minute, 30);
+            EXPECT_EQ(records[3].time.minute, 32);
+        }
+    }
+}
+
+// Foreign bytes before the first record, of any length and content (digits
+// and "$" too, which look like the start of a record): every record is read.
+TEST_F(RegistrationFileTest, GarbageAtTheHeadLosesNoRecord) {
+    std::vector<uint8_t> records;
+    for (int k = 0; k < 77; ++k) {
+        records = records + Stored("200702191516" + std::to_string(10 + k) + "$3," + std::to_string(k) + ",25,1.5,1$");
+    }
+    const std::string kinds[] = {"x", "12345", "2007021915165", "20070219151655", "2007$12,3,4$", "@", "@@1", "$$$"};
+    uint32_t seed = 7;
+    for (const std::string& kind : kinds) {
+        for (size_t length : {size_t{1}, size_t{13}, size_t{14}, size_t{15}, size_t{40}, size_t{3000}}) {
+            std::string garbage;
+            while (garbage.size() < length) {
+                garbage += kind;
+                seed = seed * 1103515245u + 12345u;
+                if (seed % 5 == 0) garbage += static_cast<char>(seed >> 24);
+            }
+            garbage.resize(length);
+            MemoryFile file(Negated(garbage) + records);
+            RecordList list;
+            ASSERT_EQ(ReadRegistrationFile(&file, list), 77) << kind << " x " << length;
+            EXPECT_EQ(list[0].entries[0].serial, 0);
+        }
+    }
+}
+
 TEST_F(RegistrationFileTest, RecordsAcrossManyBlocksAreAllRead) {
     // Records of varying length put every block boundary at another place
     // of a record.

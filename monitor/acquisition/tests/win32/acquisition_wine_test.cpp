@@ -68,8 +68,8 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     const long prefilled = std::strtol(std::getenv("KX305_FW113_RECORDS") ? std::getenv("KX305_FW113_RECORDS") : "0",
                                        nullptr, 10);
     ASSERT_GT(prefilled, 0);
-    auto file = std::make_shared<MemoryFileState>();
-    context.registrationFile = std::make_unique<MemoryFile>(file);
+    auto file = std::make_shared<MemoryFile>();
+    context.registrationFile = std::make_unique<SharedFile>(file);
     context.recordingInterval = 1;
     context.port = port;
     ASSERT_TRUE(StartPollingWorker(context));
