@@ -36,7 +36,10 @@ void ConverterLink::Close() {
 
 void ConverterLink::Start(const Lock& lock, uint8_t command, void* output, const uint8_t* payload,
                           uint8_t length, uint16_t argument) {
+    const RequestTiming timing = CurrentRequestTiming();
     Request request;
+    request.timeoutMs = timing.timeoutMs;
+    request.tries = timing.tries;
     request.command = command;
     request.output = output;
     request.length = length;

@@ -1,11 +1,28 @@
 #include "frame_link.h"
 
+#include <atomic>
 #include <chrono>
 #include <system_error>
 
 namespace kx305 {
+namespace {
+
+// Time-out in the high half, tries in the low half: one load reads both.
+std::atomic<uint64_t> g_requestTiming{uint64_t{kRequestTimeoutMs} << 32 | kRequestTries};
+
+}  // namespace
 
 void (*g_handleThreadEnd)() = nullptr;
+
+RequestTiming CurrentRequestTiming() {
+    const uint64_t packed = g_requestTiming.load(std::memory_order_relaxed);
+    return {static_cast<uint32_t>(packed >> 32), static_cast<uint32_t>(packed)};
+}
+
+void SetRequestTiming(const RequestTiming& timing) {
+    g_requestTiming.store(uint64_t{timing.timeoutMs} << 32 | (timing.tries != 0 ? timing.tries : 1),
+                          std::memory_order_relaxed);
+}
 
 uint32_t SendFrame(ByteChannel& channel, Frame& frame) {
     uint8_t wire[kMaxWireFrame];
@@ -18,6 +35,10 @@ uint32_t SendFrame(ByteChannel& channel, Frame& frame) {
 FrameLink::~FrameLink() { CloseLink(); }
 
 KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
+    {
+        Lock lock(mutex_);
+        closed_ = false;
+    }
     if (port_.Open(portPath, baudRate) != 0) return KX305_STATUS_PORT_ERROR;
     portOpen_ = true;
     try {
@@ -36,6 +57,11 @@ KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
 }
 
 void FrameLink::CloseLink() {
+    {
+        Lock lock(mutex_);
+        closed_ = true;
+        signalled_.notify_all();  // a DoneWait of a racing call ends
+    }
     if (dispatcher_.joinable()) {
         {
             Lock lock(mutex_);
@@ -83,16 +109,23 @@ void FrameLink::Post(const Lock& lock, KX305Status status, uint32_t percent) {
 
 KX305Status FrameLink::DoneWait(uint32_t& percent) {
     Lock lock(mutex_);
+    if (closed_) return KX305_STATUS_BAD_HANDLE;
     if (!requestStarted_ && !doneEvent_) {
         percent = 100;
         return KX305_STATUS_TIMEOUT;
     }
-    if (signalled_.wait_for(lock, std::chrono::milliseconds(request_.timeoutMs), [this] { return doneEvent_; })) {
-        doneEvent_ = false;
-        percent = progress_;
-    } else {
+    ++waiting_;
+    const bool woken = signalled_.wait_for(lock, std::chrono::milliseconds(request_.timeoutMs),
+                                           [this] { return doneEvent_ || closed_; });
+    --waiting_;
+    if (!woken) {
         percent = 100;
         status_ = KX305_STATUS_TIMEOUT;
+    } else if (closed_) {
+        return KX305_STATUS_BAD_HANDLE;
+    } else {
+        doneEvent_ = false;
+        percent = progress_;
     }
     if (status_ != KX305_STATUS_TIMEOUT) return status_;
 
@@ -116,6 +149,11 @@ KX305Status FrameLink::DoneWait(uint32_t& percent) {
 void FrameLink::BreakOff() {
     Lock lock(mutex_);
     Post(lock, KX305_STATUS_BROKEN_OFF, 100);
+}
+
+uint32_t FrameLink::CallersWaiting() {
+    Lock lock(mutex_);
+    return waiting_;
 }
 
 void FrameLink::FrameReceived(const Lock&, const Frame&) {}
