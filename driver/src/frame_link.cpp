@@ -24,12 +24,12 @@ void SetRequestTiming(const RequestTiming& timing) {
                           std::memory_order_relaxed);
 }
 
-uint32_t SendFrame(ByteChannel& channel, Frame& frame) {
+PortResult SendFrame(ByteChannel& channel, Frame& frame) {
     uint8_t wire[kMaxWireFrame];
     const size_t size = EncodeFrame(frame, wire);
     for (size_t i = 0; i < size; ++i)
-        if (const uint32_t error = channel.Write(&wire[i], 1)) return error;
-    return 0;
+        if (const PortResult result = channel.Write(&wire[i], 1); result != PortResult::Ok) return result;
+    return PortResult::Ok;
 }
 
 FrameLink::~FrameLink() { CloseLink(); }
@@ -39,7 +39,7 @@ KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
         Lock lock(mutex_);
         closed_ = false;
     }
-    if (port_.Open(portPath, baudRate) != 0) return KX305_STATUS_PORT_ERROR;
+    if (port_.Open(portPath, baudRate) != PortResult::Ok) return KX305_STATUS_PORT_ERROR;
     portOpen_ = true;
     try {
         reader_ = std::thread([this] {
@@ -175,9 +175,9 @@ void FrameLink::RunDispatcher() {
         BuildFrame(frame, request_.address, request_.aux, request_.command, request_.payload, request_.length);
 
         lock.unlock();
-        const uint32_t error = SendFrame(port_, frame);
+        const PortResult sent = SendFrame(port_, frame);
         lock.lock();
-        if (error != 0) Post(lock, KX305_STATUS_PORT_ERROR, 100);
+        if (sent != PortResult::Ok) Post(lock, KX305_STATUS_PORT_ERROR, 100);
     }
 }
 

@@ -31,8 +31,8 @@ extern void (*g_handleThreadEnd)();
 
 // Writes 0x7E raw, then the header and payload escaped; every byte (both
 // bytes of an escape pair too) goes out by its own write.  Recomputes the
-// checksum first.  0, or the first write error.
-uint32_t SendFrame(ByteChannel& channel, Frame& frame);
+// checksum first.  Ok, or the first write's failure.
+PortResult SendFrame(ByteChannel& channel, Frame& frame);
 
 // Reads one byte at a time until the channel fails and calls
 // onFrame(const Frame&) for every frame whose bytes sum to zero.
@@ -40,7 +40,7 @@ template <typename OnFrame>
 void ReceiveFrames(ByteChannel& channel, OnFrame&& onFrame) {
     FrameReader reader;
     uint8_t byte = 0;
-    while (channel.Read(&byte, 1) == 0)
+    while (channel.Read(&byte, 1) == PortResult::Ok)
         if (reader.Feed(byte)) onFrame(reader.frame());
 }
 

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "done_wait.h"
 #include "kx305.h"
+#include "request_timing_scope.h"
 #include "sim_process.h"
 
 namespace kx305 {
@@ -29,15 +31,7 @@ protected:
     }
 
     // Polls a started request to its end; counts the tries that failed.
-    KX305Status Finish(int* retries = nullptr) {
-        uint32_t percent = 0;
-        KX305Status status;
-        while ((status = KX305DoneWait(&handle_, &percent)) == KX305_STATUS_BUSY ||
-               status == KX305_STATUS_PROGRESS) {
-            if (status == KX305_STATUS_BUSY && retries != nullptr) ++*retries;
-        }
-        return status;
-    }
+    KX305Status Finish(int* retries = nullptr) { return testing::Finish(&handle_, retries); }
 
     std::unique_ptr<SimProcess> sim_;
     KX305Handle handle_ = nullptr;
@@ -133,6 +127,9 @@ TEST_F(AgainstSimulator, FourThousandRecordDownload) {
 }
 
 TEST_F(AgainstSimulator, FaultyLineStillCompletes) {
+    // The simulator answers at once: a try without a reply within 300 ms
+    // has lost it.
+    const testing::ScopedRequestTiming timing(300);
     // Dropped, corrupted and unsolicited frames: tries fail and are repeated.
     Start({"--firmware", "1.13", "--serial", "777", "--seed", "7", "--no-drift", "--capacity", "100", "--prefill",
            "8", "--fault", "drop 0.15", "--fault", "corrupt 0.15 any", "--fault", "unsolicited 0.5"});
