@@ -94,7 +94,11 @@ void ConverterLink::GetResults(InputReading* results) {
 
 void ConverterLink::GetLog(LogBuffer& log, uint8_t command) {
     const Lock lock = Acquire();
-    log_.Begin(log);
+    // A peek leaves the converter's memory as it was, so what a failed try
+    // received is still there for the next one to complete.  A GetLog try
+    // may change the memory (older firmware empties it), so each of its
+    // tries starts over.
+    log_.NewTransfer(log, command == CMD_PEEK_LOG);
     Start(lock, command, &log);
 }
 

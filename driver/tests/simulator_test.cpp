@@ -153,5 +153,32 @@ TEST_F(AgainstSimulator, FaultyLineStillCompletes) {
     EXPECT_GE(log.count, 8);
 }
 
+// A tenth of the reply frames lost: no try of 201 frames gets through
+// whole, but together the tries of a peek bring every record, each once and
+// in the converter's order.
+TEST_F(AgainstSimulator, PeekCompletesAlthoughATenthOfTheFramesIsLost) {
+    const testing::ScopedRequestTiming timing(300);
+    Start({"--firmware", "1.13", "--seed", "11", "--no-drift", "--capacity", "5000", "--prefill", "200", "--period",
+           "3600", "--fault", "drop 0.1"});
+    ConverterInfo info{};
+    ASSERT_EQ(KX305GetInfo(&handle_, &info), KX305_STATUS_OK);
+    ASSERT_EQ(Finish(), KX305_STATUS_OK);
+
+    LogBuffer log{};
+    ASSERT_EQ(KX305PeekLog(&handle_, &log), KX305_STATUS_OK);
+    int retries = 0;
+    ASSERT_EQ(Finish(&retries), KX305_STATUS_OK);
+    EXPECT_GT(retries, 0) << "no frame was lost";
+    ASSERT_EQ(log.count, 200);
+    for (int k = 1; k < log.count; ++k) {
+        const LogRecord& a = log.records[k - 1];
+        const LogRecord& b = log.records[k];
+        const int hoursA = (a.month * 32 + a.day) * 24 + a.hour;
+        const int hoursB = (b.month * 32 + b.day) * 24 + b.hour;
+        EXPECT_TRUE(hoursB == hoursA + 1 || (b.hour == 0 && a.hour == 23)) << "record " << k << " follows " << k - 1;
+        EXPECT_EQ(a.minute, b.minute) << "record " << k;
+    }
+}
+
 }  // namespace
 }  // namespace kx305
