@@ -142,7 +142,8 @@ void LogTransfer::NoteRecord(const RawRecord& slot) {
 }
 
 bool LogTransfer::MergedComplete() const {
-    return tryMergeable_ && !kept_.empty() && kept_.size() + fresh_ == count_;
+    return tryMergeable_ && raw_ != nullptr && records_ != nullptr && !kept_.empty() &&
+           kept_.size() + fresh_ == count_;
 }
 
 void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, StatusSink& sink) {
