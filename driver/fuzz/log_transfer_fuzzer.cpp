@@ -1,9 +1,11 @@
 // Arbitrary frame sequences through the log-transfer reply handler: count
 // frames and record frames of any length, duplicates, frames after the end,
-// restarts (a new try) and releases (KX305FreeLog) in between.
+// restarts (a new try) and releases (KX305FreeLog) in between, and new
+// transfers that keep records across their tries.
 //
 // Input: a series of [control][length][length payload bytes].  Control % 8:
-// 0 starts a try, 1 releases the buffers, anything else delivers a frame
+// 0 starts a try, 1 releases the buffers, 2 starts a new transfer (bit 3:
+// one that keeps records across tries), anything else delivers a frame
 // (bit 3: CMD_PEEK_LOG instead of CMD_GET_LOG; bit 4: firmware 1.05
 // instead of 1.04).
 #include <cstddef>
@@ -51,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (control % 8) {
         case 0: transfer.Begin(out); break;
         case 1: transfer.Release(); break;
+        case 2: transfer.NewTransfer(out, (control & 8) != 0); break;
         default: {
             kx305::Frame frame;
             kx305::BuildFrame(frame, 0, 0, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG, data + i,

@@ -36,7 +36,10 @@ void ConverterLink::Close() {
 
 void ConverterLink::Start(const Lock& lock, uint8_t command, void* output, const uint8_t* payload,
                           uint8_t length, uint16_t argument) {
+    const RequestTiming timing = CurrentRequestTiming();
     Request request;
+    request.timeoutMs = timing.timeoutMs;
+    request.tries = timing.tries;
     request.command = command;
     request.output = output;
     request.length = length;
@@ -91,7 +94,11 @@ void ConverterLink::GetResults(InputReading* results) {
 
 void ConverterLink::GetLog(LogBuffer& log, uint8_t command) {
     const Lock lock = Acquire();
-    log_.Begin(log);
+    // A peek leaves the converter's memory as it was, so what a failed try
+    // received is still there for the next one to complete.  A GetLog try
+    // may change the memory (older firmware empties it), so each of its
+    // tries starts over.
+    log_.NewTransfer(log, command == CMD_PEEK_LOG);
     Start(lock, command, &log);
 }
 

@@ -1,5 +1,6 @@
 // ConverterLink: the device layer on top of FrameLink.  Each request
-// function starts one command (4 tries of 2500 ms, address 0, aux 0) and
+// function starts one command (4 tries of 2500 ms unless a test set another
+// RequestTiming; address 0, aux 0) and
 // returns at once; the reply handlers decode into the caller's record, write
 // the diagnostic line and complete the request.  The firmware version word
 // learned by the last info reply selects the command variants.

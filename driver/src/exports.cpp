@@ -1,6 +1,8 @@
 // The 16 exported functions.  Each but KX305Open first checks the handle:
 // a null pointer, a null handle or one that is not open gives 9 and nothing
-// else happens.  A null record pointer is refused the same way.
+// else happens.  A null record pointer is refused the same way.  The check
+// holds the handle (HandleUse) until the call returns, so a close on another
+// thread waits for the call instead of freeing the link under it.
 #include <new>
 
 #include "converter_link.h"
@@ -11,17 +13,20 @@ using kx305::ConverterLink;
 
 namespace {
 
-ConverterLink* Find(const KX305Handle* ph) {
-    if (ph == nullptr || *ph == nullptr || !kx305::IsRegistered(*ph)) return nullptr;
-    return static_cast<ConverterLink*>(*ph);
+// The handle in *ph, held for the caller's scope; empty for a bad handle.
+kx305::HandleUse Use(const KX305Handle* ph) {
+    if (ph == nullptr || *ph == nullptr) return {};
+    return kx305::UseHandle(*ph);
 }
+
+ConverterLink& LinkOf(const kx305::HandleUse& use) { return *static_cast<ConverterLink*>(use.handle()); }
 
 // Starts a request that fills or reads `record`.
 template <typename Record, typename Start>
 KX305Status StartWith(KX305Handle* ph, Record* record, Start start) {
-    ConverterLink* link = Find(ph);
-    if (link == nullptr || record == nullptr) return KX305_STATUS_BAD_HANDLE;
-    start(*link, *record);
+    const kx305::HandleUse use = Use(ph);
+    if (!use || record == nullptr) return KX305_STATUS_BAD_HANDLE;
+    start(LinkOf(use), *record);
     return KX305_STATUS_OK;
 }
 
@@ -53,26 +58,31 @@ KX305Status KX305_API KX305Open(KX305Handle* ph, const char* portPath) {
 
 KX305Status KX305_API KX305Close(KX305Handle* ph) {
     // Leaving the registry first makes a second, concurrent close of the
-    // same handle fail with 9 instead of freeing it twice.
-    if (ph == nullptr || *ph == nullptr || !kx305::UnregisterHandle(*ph)) return KX305_STATUS_BAD_HANDLE;
+    // same handle fail with 9 instead of freeing it twice, and every later
+    // call on it fail with 9.  Calls already running hold the entry: closing
+    // the link ends their waits, and the link is freed once they are out.
+    if (ph == nullptr || *ph == nullptr) return KX305_STATUS_BAD_HANDLE;
+    kx305::RegistryEntry* entry = kx305::WithdrawHandle(*ph);
+    if (entry == nullptr) return KX305_STATUS_BAD_HANDLE;
     auto* link = static_cast<ConverterLink*>(*ph);
     link->Close();
+    kx305::ReleaseEntry(entry);
     delete link;
     *ph = nullptr;
     return KX305_STATUS_OK;
 }
 
 KX305Status KX305_API KX305DoneWait(KX305Handle* ph, uint32_t* percent) {
-    ConverterLink* link = Find(ph);
-    if (link == nullptr) return KX305_STATUS_BAD_HANDLE;
+    const kx305::HandleUse use = Use(ph);
+    if (!use) return KX305_STATUS_BAD_HANDLE;
     uint32_t ignored = 0;
-    return link->DoneWait(percent != nullptr ? *percent : ignored);
+    return LinkOf(use).DoneWait(percent != nullptr ? *percent : ignored);
 }
 
 KX305Status KX305_API KX305UserBreak(KX305Handle* ph) {
-    ConverterLink* link = Find(ph);
-    if (link == nullptr) return KX305_STATUS_BAD_HANDLE;
-    link->BreakOff();
+    const kx305::HandleUse use = Use(ph);
+    if (!use) return KX305_STATUS_BAD_HANDLE;
+    LinkOf(use).BreakOff();
     return KX305_STATUS_OK;
 }
 
@@ -117,16 +127,16 @@ KX305Status KX305_API KX305FreeLog(KX305Handle* ph, LogBuffer* log) {
 }
 
 KX305Status KX305_API KX305ResetRainCounter(KX305Handle* ph) {
-    ConverterLink* link = Find(ph);
-    if (link == nullptr) return KX305_STATUS_BAD_HANDLE;
-    link->ResetRainCounter();
+    const kx305::HandleUse use = Use(ph);
+    if (!use) return KX305_STATUS_BAD_HANDLE;
+    LinkOf(use).ResetRainCounter();
     return KX305_STATUS_OK;
 }
 
 KX305Status KX305_API KX305ClearLog(KX305Handle* ph) {
-    ConverterLink* link = Find(ph);
-    if (link == nullptr) return KX305_STATUS_BAD_HANDLE;
-    link->ClearLog();
+    const kx305::HandleUse use = Use(ph);
+    if (!use) return KX305_STATUS_BAD_HANDLE;
+    LinkOf(use).ClearLog();
     return KX305_STATUS_OK;
 }
 

@@ -1,24 +1,45 @@
 #include "frame_link.h"
 
+#include <atomic>
 #include <chrono>
 #include <system_error>
 
 namespace kx305 {
+namespace {
+
+// Time-out in the high half, tries in the low half: one load reads both.
+std::atomic<uint64_t> g_requestTiming{uint64_t{kRequestTimeoutMs} << 32 | kRequestTries};
+
+}  // namespace
 
 void (*g_handleThreadEnd)() = nullptr;
 
-uint32_t SendFrame(ByteChannel& channel, Frame& frame) {
+RequestTiming CurrentRequestTiming() {
+    const uint64_t packed = g_requestTiming.load(std::memory_order_relaxed);
+    return {static_cast<uint32_t>(packed >> 32), static_cast<uint32_t>(packed)};
+}
+
+void SetRequestTiming(const RequestTiming& timing) {
+    g_requestTiming.store(uint64_t{timing.timeoutMs} << 32 | (timing.tries != 0 ? timing.tries : 1),
+                          std::memory_order_relaxed);
+}
+
+PortResult SendFrame(ByteChannel& channel, Frame& frame) {
     uint8_t wire[kMaxWireFrame];
     const size_t size = EncodeFrame(frame, wire);
     for (size_t i = 0; i < size; ++i)
-        if (const uint32_t error = channel.Write(&wire[i], 1)) return error;
-    return 0;
+        if (const PortResult result = channel.Write(&wire[i], 1); result != PortResult::Ok) return result;
+    return PortResult::Ok;
 }
 
 FrameLink::~FrameLink() { CloseLink(); }
 
 KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
-    if (port_.Open(portPath, baudRate) != 0) return KX305_STATUS_PORT_ERROR;
+    {
+        Lock lock(mutex_);
+        closed_ = false;
+    }
+    if (port_.Open(portPath, baudRate) != PortResult::Ok) return KX305_STATUS_PORT_ERROR;
     portOpen_ = true;
     try {
         reader_ = std::thread([this] {
@@ -36,6 +57,11 @@ KX305Status FrameLink::OpenLink(const char* portPath, uint32_t baudRate) {
 }
 
 void FrameLink::CloseLink() {
+    {
+        Lock lock(mutex_);
+        closed_ = true;
+        signalled_.notify_all();  // a DoneWait of a racing call ends
+    }
     if (dispatcher_.joinable()) {
         {
             Lock lock(mutex_);
@@ -83,16 +109,23 @@ void FrameLink::Post(const Lock& lock, KX305Status status, uint32_t percent) {
 
 KX305Status FrameLink::DoneWait(uint32_t& percent) {
     Lock lock(mutex_);
+    if (closed_) return KX305_STATUS_BAD_HANDLE;
     if (!requestStarted_ && !doneEvent_) {
         percent = 100;
         return KX305_STATUS_TIMEOUT;
     }
-    if (signalled_.wait_for(lock, std::chrono::milliseconds(request_.timeoutMs), [this] { return doneEvent_; })) {
-        doneEvent_ = false;
-        percent = progress_;
-    } else {
+    ++waiting_;
+    const bool woken = signalled_.wait_for(lock, std::chrono::milliseconds(request_.timeoutMs),
+                                           [this] { return doneEvent_ || closed_; });
+    --waiting_;
+    if (!woken) {
         percent = 100;
         status_ = KX305_STATUS_TIMEOUT;
+    } else if (closed_) {
+        return KX305_STATUS_BAD_HANDLE;
+    } else {
+        doneEvent_ = false;
+        percent = progress_;
     }
     if (status_ != KX305_STATUS_TIMEOUT) return status_;
 
@@ -118,6 +151,11 @@ void FrameLink::BreakOff() {
     Post(lock, KX305_STATUS_BROKEN_OFF, 100);
 }
 
+uint32_t FrameLink::CallersWaiting() {
+    Lock lock(mutex_);
+    return waiting_;
+}
+
 void FrameLink::FrameReceived(const Lock&, const Frame&) {}
 
 void FrameLink::PreparingToSend(const Lock&, const Request&) {}
@@ -137,9 +175,9 @@ void FrameLink::RunDispatcher() {
         BuildFrame(frame, request_.address, request_.aux, request_.command, request_.payload, request_.length);
 
         lock.unlock();
-        const uint32_t error = SendFrame(port_, frame);
+        const PortResult sent = SendFrame(port_, frame);
         lock.lock();
-        if (error != 0) Post(lock, KX305_STATUS_PORT_ERROR, 100);
+        if (sent != PortResult::Ok) Post(lock, KX305_STATUS_PORT_ERROR, 100);
     }
 }
 

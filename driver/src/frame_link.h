@@ -31,8 +31,8 @@ extern void (*g_handleThreadEnd)();
 
 // Writes 0x7E raw, then the header and payload escaped; every byte (both
 // bytes of an escape pair too) goes out by its own write.  Recomputes the
-// checksum first.  0, or the first write error.
-uint32_t SendFrame(ByteChannel& channel, Frame& frame);
+// checksum first.  Ok, or the first write's failure.
+PortResult SendFrame(ByteChannel& channel, Frame& frame);
 
 // Reads one byte at a time until the channel fails and calls
 // onFrame(const Frame&) for every frame whose bytes sum to zero.
@@ -40,9 +40,20 @@ template <typename OnFrame>
 void ReceiveFrames(ByteChannel& channel, OnFrame&& onFrame) {
     FrameReader reader;
     uint8_t byte = 0;
-    while (channel.Read(&byte, 1) == 0)
+    while (channel.Read(&byte, 1) == PortResult::Ok)
         if (reader.Feed(byte)) onFrame(reader.frame());
 }
+
+// How long one try waits for its reply and how many tries a request gets.
+// Every request of every handle starts with the timing in force when it is
+// started: 2500 ms and 4 tries, unless a test of the library (linked to the
+// core, not through the exports) has set another.
+struct RequestTiming {
+    uint32_t timeoutMs = kRequestTimeoutMs;
+    uint32_t tries = kRequestTries;
+};
+RequestTiming CurrentRequestTiming();
+void SetRequestTiming(const RequestTiming& timing);
 
 class FrameLink {
 public:
@@ -54,12 +65,18 @@ public:
     // Caller's thread.  Waits up to one try's time-out for the pending
     // request, re-sends it after a try without reply, and returns its state:
     // 0-8, with 0-100 in `percent`.  On a link that never started a request
-    // and has nothing posted it returns 4 with 100 at once.
+    // and has nothing posted it returns 4 with 100 at once.  Once the link is
+    // being closed (a KX305Close racing the call) it returns 9 at once and
+    // leaves `percent` alone.
     KX305Status DoneWait(uint32_t& percent);
 
     // Any thread.  Ends the pending request with 3; the next DoneWait (or
     // one waiting now) returns it.
     void BreakOff();
+
+    // Any thread.  How many DoneWait calls are blocked in their wait now;
+    // tests wait for it before they act on a waiting caller.
+    uint32_t CallersWaiting();
 
 protected:
     using Lock = std::unique_lock<std::mutex>;
@@ -129,6 +146,10 @@ private:
     bool requestEvent_ = false;
     bool doneEvent_ = false;
     bool stopEvent_ = false;
+
+    // Set by CloseLink: waits end, nothing is re-sent (guarded by mutex_).
+    bool closed_ = false;
+    uint32_t waiting_ = 0;  // DoneWait calls inside their wait
 
     // The pending request and its state (guarded by mutex_).
     Request request_;

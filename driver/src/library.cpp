@@ -22,14 +22,17 @@ void LibraryLoad() {
 void LibraryUnload(bool processExit) {
     LogMessage("Koniec programu");
     KX305Handle handle = nullptr;
-    uintptr_t entry = 0;
-    while (TakeFirstHandle(handle, entry)) {
-        LogMessage("Niezamkniety uchwyt: %x", static_cast<unsigned>(entry));
+    while (RegistryEntry* entry = WithdrawFirst(handle)) {
+        LogMessage("Niezamkniety uchwyt: %x", static_cast<unsigned>(EntryAddress(entry)));
         auto* link = static_cast<ConverterLink*>(handle);
         if (processExit) {
+            // A thread ended by the system in the middle of a call never
+            // lets go of the entry: nothing waits, entry and link are left
+            // to the system.
             link->Abandon();
         } else {
             link->Close();
+            ReleaseEntry(entry);
             delete link;
         }
     }

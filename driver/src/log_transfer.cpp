@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "diagnostic_log.h"
 #include "local_clock.h"
@@ -24,6 +25,17 @@ void Clear(LogBuffer& out) {
 }
 
 uint32_t Percent(uint32_t part, uint32_t whole) { return (part * 1000 / whole + 5) / 10; }
+
+// The stored time stamp (month, day, hour, minute, second, sub-second, as
+// stored, BCD with the flag bits masked) as one number that grows with the
+// time within a year; false for a record too short to hold one.
+bool StampOf(const uint8_t* stored, size_t length, uint64_t& stamp) {
+    if (length < kStoredTimeBytes) return false;
+    stamp = uint64_t{static_cast<uint8_t>(stored[5] & 0x1F)} << 40 | uint64_t{static_cast<uint8_t>(stored[4] & 0x3F)} << 32 |
+            uint64_t{static_cast<uint8_t>(stored[3] & 0x3F)} << 24 | uint64_t{stored[2]} << 16 |
+            uint64_t{stored[1]} << 8 | stored[0];
+    return true;
+}
 
 }  // namespace
 
@@ -51,19 +63,87 @@ LogTransfer::LogTransfer(Allocate allocate) : allocate_(allocate != nullptr ? al
 
 LogTransfer::~LogTransfer() { Release(); }
 
-void LogTransfer::Release() {
+void LogTransfer::ReleaseBuffers() {
     std::free(raw_);
     std::free(records_);
     raw_ = nullptr;
     records_ = nullptr;
 }
 
-void LogTransfer::Begin(LogBuffer& out) {
+void LogTransfer::Release() {
+    ReleaseBuffers();
+    std::vector<KeptRecord>().swap(kept_);
+}
+
+void LogTransfer::NewTransfer(LogBuffer& out, bool keepAcrossTries) {
     Release();
+    keepAcross_ = keepAcrossTries;
+    keptCount_ = 0;
+    Begin(out);
+}
+
+void LogTransfer::Begin(LogBuffer& out) {
+    KeepFailedTry();
+    ReleaseBuffers();
     Clear(out);
     phase_ = Phase::AwaitingCount;
     count_ = 0;
+    capacity_ = 0;
     received_ = 0;
+    tryMergeable_ = false;
+    lastStamp_ = 0;
+    fresh_ = 0;
+}
+
+// The try that just failed: its records join the kept ones, both in stamp
+// order.  A try whose records did not grow makes the stamps untrustworthy,
+// and nothing is kept.
+void LogTransfer::KeepFailedTry() {
+    if (!keepAcross_ || phase_ != Phase::Receiving || raw_ == nullptr) return;
+    if (!tryMergeable_) {
+        std::vector<KeptRecord>().swap(kept_);
+        return;
+    }
+    try {
+        std::vector<KeptRecord> merged;
+        merged.reserve(kept_.size() + received_);
+        size_t k = 0;
+        for (size_t i = 0; i < received_; ++i) {
+            uint64_t stamp = 0;
+            StampOf(raw_[i].bytes, raw_[i].length, stamp);
+            while (k < kept_.size() && kept_[k].stamp < stamp) merged.push_back(kept_[k++]);
+            if (k < kept_.size() && kept_[k].stamp == stamp) ++k;  // the same record (checked on arrival)
+            merged.push_back(KeptRecord{stamp, raw_[i]});
+        }
+        while (k < kept_.size()) merged.push_back(kept_[k++]);
+        kept_.swap(merged);
+        keptCount_ = count_;
+    } catch (const std::bad_alloc&) {
+        std::vector<KeptRecord>().swap(kept_);
+    }
+}
+
+// A record of this try, stored in its slot, against the kept ones.
+void LogTransfer::NoteRecord(const RawRecord& slot) {
+    uint64_t stamp = 0;
+    if (!StampOf(slot.bytes, slot.length, stamp) || stamp <= lastStamp_) {
+        tryMergeable_ = false;
+        return;
+    }
+    lastStamp_ = stamp;
+    const auto at = std::lower_bound(kept_.begin(), kept_.end(), stamp,
+                                     [](const KeptRecord& r, uint64_t s) { return r.stamp < s; });
+    if (at == kept_.end() || at->stamp != stamp) {
+        ++fresh_;
+    } else if (at->raw.length != slot.length || std::memcmp(at->raw.bytes, slot.bytes, slot.length) != 0) {
+        // The memory is not what it was: only this try counts from now on.
+        std::vector<KeptRecord>().swap(kept_);
+    }
+}
+
+bool LogTransfer::MergedComplete() const {
+    return tryMergeable_ && raw_ != nullptr && records_ != nullptr && !kept_.empty() &&
+           kept_.size() + fresh_ == count_;
 }
 
 void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, StatusSink& sink) {
@@ -80,7 +160,12 @@ void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, 
         const unsigned capacity = payload[2] << 8 | payload[3];
         LogMessage("%s(): ilosc zgromadzonych rekordow: %u/%u", name, unsigned{count_}, capacity);
         received_ = 0;
+        capacity_ = static_cast<uint16_t>(capacity);
         phase_ = Phase::Receiving;
+        // Records are kept only while the memory just grows: never shrunk,
+        // never full (a full memory may have replaced its oldest records).
+        tryMergeable_ = keepAcross_ && count_ != 0 && count_ < capacity_;
+        if (!tryMergeable_ || count_ < keptCount_ || kept_.size() > count_) std::vector<KeptRecord>().swap(kept_);
         if (count_ != 0) {
             raw_ = static_cast<RawRecord*>(allocate_(count_, sizeof(RawRecord)));
             records_ = static_cast<LogRecord*>(allocate_(count_, sizeof(LogRecord)));
@@ -98,6 +183,9 @@ void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, 
             const size_t stored = std::min(length - kRecordFrameSkip, kRawRecordSize);
             std::memcpy(slot.bytes, payload + kRecordFrameSkip, stored);
             slot.length = static_cast<uint8_t>(stored);
+            if (tryMergeable_) NoteRecord(slot);
+        } else {
+            tryMergeable_ = false;
         }
         ++received_;
     } else {
@@ -105,10 +193,39 @@ void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, 
     }
 
     if (received_ < count_) {
-        sink.Post(KX305_STATUS_PROGRESS, Percent(received_, count_));
+        if (MergedComplete()) {
+            FinishMerged(name, version, out, sink);
+            return;
+        }
+        const bool merging = tryMergeable_ && !kept_.empty();
+        sink.Post(KX305_STATUS_PROGRESS, Percent(merging ? static_cast<uint32_t>(kept_.size()) + fresh_ : received_, count_));
         return;
     }
     Finish(name, version, out, sink);
+}
+
+// The kept records and this try's make up the memory: both in stamp order,
+// merged, each record once.
+void LogTransfer::FinishMerged(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink) {
+    std::vector<const RawRecord*> ordered;
+    try {
+        ordered.reserve(count_);
+    } catch (const std::bad_alloc&) {
+        return;  // the try goes on and may still bring every record itself
+    }
+    size_t k = 0;
+    for (size_t i = 0; i < received_; ++i) {
+        uint64_t stamp = 0;
+        StampOf(raw_[i].bytes, raw_[i].length, stamp);
+        while (k < kept_.size() && kept_[k].stamp < stamp) ordered.push_back(&kept_[k++].raw);
+        if (k < kept_.size() && kept_[k].stamp == stamp) ++k;
+        ordered.push_back(&raw_[i]);
+    }
+    while (k < kept_.size()) ordered.push_back(&kept_[k++].raw);
+    if (ordered.size() != count_) return;  // cannot happen: the counts agree
+    phase_ = Phase::Finished;
+    sink.Post(KX305_STATUS_PROGRESS, 100);
+    Deliver(name, version, ordered.data(), out, sink);
 }
 
 void LogTransfer::Finish(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink) {
@@ -118,13 +235,21 @@ void LogTransfer::Finish(const char* name, uint16_t version, LogBuffer& out, Sta
         sink.Post(KX305_STATUS_NO_RESOURCE, 100);
         return;
     }
+    Deliver(name, version, nullptr, out, sink);
+}
+
+void LogTransfer::Deliver(const char* name, uint16_t version, const RawRecord* const* ordered, LogBuffer& out,
+                          StatusSink& sink) {
     // One reading of the clock for the whole transfer.
     const LocalDate today = CurrentLocalDate();
-    for (size_t k = 0; k < count_; ++k)
-        DecodeLogRecord(raw_[k].bytes, raw_[k].length, version, today.year, today.month, records_[k]);
+    for (size_t k = 0; k < count_; ++k) {
+        const RawRecord& raw = ordered != nullptr ? *ordered[k] : raw_[k];
+        DecodeLogRecord(raw.bytes, raw.length, version, today.year, today.month, records_[k]);
+    }
     LogMessage("%s(): Ok", name);
     std::free(raw_);
     raw_ = nullptr;
+    std::vector<KeptRecord>().swap(kept_);
     out.count = count_;
     out.records = records_;
     sink.Post(KX305_STATUS_OK, 100);

@@ -14,17 +14,26 @@
 
 namespace kx305 {
 
-// The platform's serial time-out code: a read that completed with 0 bytes.
-constexpr uint32_t kErrorCounterTimeout = 1121;
+// What a port operation came to.  Each backend maps its system's error
+// numbers onto these; nothing above the seam sees a platform's codes.
+enum class PortResult : uint8_t {
+    Ok = 0,
+    NoSuchPort,  // open: the path names no device
+    InUse,       // open: another program or handle holds the port
+    NotSerial,   // open: not a serial device, or it refuses the line settings
+    Closed,      // Close ended the call, or the port is not open
+    LineEnded,   // the line gives nothing more: the other end hung up, or a read ended without a byte
+    Failed,      // any other failure of the system
+};
 
 class ByteChannel {
 public:
     virtual ~ByteChannel() = default;
-    // Blocks until all `count` bytes are written; 0 or a system error code.
-    virtual uint32_t Write(const uint8_t* data, size_t count) = 0;
-    // Blocks until `count` bytes have arrived; 0 or a system error code.  A
-    // closed channel makes a waiting read fail.
-    virtual uint32_t Read(uint8_t* data, size_t count) = 0;
+    // Blocks until all `count` bytes are written.
+    virtual PortResult Write(const uint8_t* data, size_t count) = 0;
+    // Blocks until `count` bytes have arrived.  A closed channel makes a
+    // waiting read fail.
+    virtual PortResult Read(uint8_t* data, size_t count) = 0;
 };
 
 class SerialPort final : public ByteChannel {
@@ -34,17 +43,20 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens `path` exclusively and configures the line.  0, or the system
-    // error code of the first step that failed (what was made so far stays
-    // held until Close or destruction).
-    uint32_t Open(const char* path, uint32_t baudRate);
+    // Opens `path` exclusively and configures the line.  Ok, or what the
+    // first step that failed came to (what was made so far stays held until
+    // Close or destruction).
+    PortResult Open(const char* path, uint32_t baudRate);
     // Releases the port and its events; wakes a read blocked on another
-    // thread, which then fails.  Always 0; safe to call twice.
-    uint32_t Close();
+    // thread, which then fails with Closed.  Safe to call twice.
+    void Close();
     bool IsOpen() const;
+    // Read and Write calls inside the port now (the ones Close has to end);
+    // tests wait for it before they act on a blocked call.
+    int CallsInside() const;
 
-    uint32_t Write(const uint8_t* data, size_t count) override;
-    uint32_t Read(uint8_t* data, size_t count) override;
+    PortResult Write(const uint8_t* data, size_t count) override;
+    PortResult Read(uint8_t* data, size_t count) override;
 
     struct Impl;  // platform state
 

@@ -56,12 +56,11 @@ struct SerialPort::Impl {
         if (--busy == 0) idle.notify_all();
     }
 
-    uint32_t FillAhead();
+    PortResult FillAhead();
 };
 
 namespace {
 
-constexpr uint32_t kClosedError = ECANCELED;
 
 speed_t SpeedOf(uint32_t baudRate) {
     switch (baudRate) {
@@ -77,7 +76,25 @@ speed_t SpeedOf(uint32_t baudRate) {
     }
 }
 
-uint32_t LastError() { return errno != 0 ? static_cast<uint32_t>(errno) : EIO; }
+// What a failed system call's errno comes to.
+PortResult FromErrno(int error) {
+    switch (error) {
+    case 0: return PortResult::Ok;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return PortResult::NoSuchPort;
+    case EBUSY:
+    case EWOULDBLOCK: return PortResult::InUse;  // flock or TIOCEXCL held by another opener
+    case ENOTTY:
+    case EINVAL: return PortResult::NotSerial;
+    case EIO: return PortResult::LineEnded;  // a pseudo-terminal whose other side is gone
+    case ECANCELED: return PortResult::Closed;
+    default: return PortResult::Failed;
+    }
+}
+
+PortResult LastFailure() { return errno != 0 ? FromErrno(errno) : PortResult::Failed; }
 
 bool MakePipe(int& readEnd, int& writeEnd) {
     int fds[2];
@@ -91,19 +108,19 @@ bool MakePipe(int& readEnd, int& writeEnd) {
     return true;
 }
 
-// Waits until `fd` is ready for `events` or the wake pipe fires.  0 when the
-// descriptor is ready (or reports a condition the next call will see),
-// kClosedError when woken, or the poll error.
-uint32_t WaitFor(int fd, short events, int wakeFd, short& revents) {
+// Waits until `fd` is ready for `events` or the wake pipe fires.  Ok when
+// the descriptor is ready (or reports a condition the next call will see),
+// Closed when woken, or what the poll error comes to.
+PortResult WaitFor(int fd, short events, int wakeFd, short& revents) {
     for (;;) {
         pollfd fds[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            return LastError();
+            return LastFailure();
         }
-        if (fds[1].revents != 0) return kClosedError;
+        if (fds[1].revents != 0) return PortResult::Closed;
         revents = fds[0].revents;
-        if (revents != 0) return 0;
+        if (revents != 0) return PortResult::Ok;
     }
 }
 
@@ -113,7 +130,7 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
 SerialPort::~SerialPort() { Close(); }
 
-uint32_t SerialPort::Open(const char* path, uint32_t baudRate) {
+PortResult SerialPort::Open(const char* path, uint32_t baudRate) {
     Close();
     Impl& p = *impl_;
     std::lock_guard<std::mutex> lock(p.mutex);
@@ -121,18 +138,18 @@ uint32_t SerialPort::Open(const char* path, uint32_t baudRate) {
     p.aheadBegin = p.aheadEnd = 0;
 
     errno = 0;
-    if (!MakePipe(p.wakeRead, p.wakeWrite)) return LastError();
+    if (!MakePipe(p.wakeRead, p.wakeWrite)) return LastFailure();
     p.fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (p.fd < 0) return LastError();
+    if (p.fd < 0) return LastFailure();
     // Exclusive: a lock every other opener of the device meets (TIOCEXCL
     // alone does not stop a privileged one).
-    if (flock(p.fd, LOCK_EX | LOCK_NB) != 0) return LastError();
-    if (ioctl(p.fd, TIOCEXCL) != 0) return LastError();
+    if (flock(p.fd, LOCK_EX | LOCK_NB) != 0) return LastFailure();
+    if (ioctl(p.fd, TIOCEXCL) != 0) return LastFailure();
 
     termios tio{};
-    if (tcgetattr(p.fd, &tio) != 0) return LastError();
+    if (tcgetattr(p.fd, &tio) != 0) return LastFailure();
     const speed_t speed = SpeedOf(baudRate);
-    if (speed == B0) return EINVAL;
+    if (speed == B0) return PortResult::NotSerial;
     // Raw 8N1, receiver on, modem lines ignored, no flow control.
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -140,19 +157,19 @@ uint32_t SerialPort::Open(const char* path, uint32_t baudRate) {
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return LastError();
-    if (tcsetattr(p.fd, TCSANOW, &tio) != 0) return LastError();
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return LastFailure();
+    if (tcsetattr(p.fd, TCSANOW, &tio) != 0) return LastFailure();
 
     // DTR and RTS held on; a pseudo-terminal has no modem lines.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(p.fd, TIOCMBIS, &lines);
-    return 0;
+    return PortResult::Ok;
 }
 
-uint32_t SerialPort::Close() {
+void SerialPort::Close() {
     Impl& p = *impl_;
     std::unique_lock<std::mutex> lock(p.mutex);
-    if (p.fd < 0 && p.wakeRead < 0 && p.wakeWrite < 0) return 0;
+    if (p.fd < 0 && p.wakeRead < 0 && p.wakeWrite < 0) return;
     p.closing.store(true);
     if (p.wakeWrite >= 0) {
         const uint8_t wake = 1;
@@ -168,7 +185,6 @@ uint32_t SerialPort::Close() {
         if (*fd >= 0) close(*fd);
         *fd = -1;
     }
-    return 0;
 }
 
 bool SerialPort::IsOpen() const {
@@ -176,12 +192,17 @@ bool SerialPort::IsOpen() const {
     return impl_->fd >= 0;
 }
 
-uint32_t SerialPort::Write(const uint8_t* data, size_t count) {
+int SerialPort::CallsInside() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->busy;
+}
+
+PortResult SerialPort::Write(const uint8_t* data, size_t count) {
     Impl& p = *impl_;
     int fd = -1;
     int wakeFd = -1;
-    if (!p.Enter(fd, wakeFd)) return kClosedError;
-    uint32_t error = 0;
+    if (!p.Enter(fd, wakeFd)) return PortResult::Closed;
+    PortResult error = PortResult::Ok;
     size_t done = 0;
     while (done < count) {
         const ssize_t n = write(fd, data + done, count - done);
@@ -193,29 +214,29 @@ uint32_t SerialPort::Write(const uint8_t* data, size_t count) {
         if (n < 0 && errno == EAGAIN) {
             short revents = 0;
             error = WaitFor(fd, POLLOUT, wakeFd, revents);
-            if (error != 0) break;
+            if (error != PortResult::Ok) break;
             if (!(revents & POLLOUT)) {
-                error = EIO;  // hung up: the line will never take the bytes
+                error = PortResult::LineEnded;  // hung up: the line will never take the bytes
                 break;
             }
             continue;
         }
-        error = n == 0 ? EIO : LastError();
+        error = n == 0 ? PortResult::LineEnded : LastFailure();
         break;
     }
     p.Leave();
     return error;
 }
 
-uint32_t SerialPort::Impl::FillAhead() {
+PortResult SerialPort::Impl::FillAhead() {
     int portFd = -1;
     int wakeFd = -1;
-    if (!Enter(portFd, wakeFd)) return kClosedError;
-    uint32_t error = 0;
+    if (!Enter(portFd, wakeFd)) return PortResult::Closed;
+    PortResult error = PortResult::Ok;
     for (;;) {
         short revents = 0;
         error = WaitFor(portFd, POLLIN, wakeFd, revents);
-        if (error != 0) break;
+        if (error != PortResult::Ok) break;
         const ssize_t n = read(portFd, ahead, sizeof ahead);
         if (n > 0) {
             aheadBegin = 0;
@@ -225,32 +246,32 @@ uint32_t SerialPort::Impl::FillAhead() {
         // End of file: the other side hung up.  Reported as a failed read
         // so that the reader stops instead of spinning.
         if (n == 0) {
-            error = kErrorCounterTimeout;
+            error = PortResult::LineEnded;
             break;
         }
         if (errno == EINTR) continue;
         if (errno == EAGAIN && !(revents & (POLLHUP | POLLERR | POLLNVAL))) continue;
-        error = errno == EAGAIN ? EIO : LastError();
+        error = errno == EAGAIN ? PortResult::LineEnded : LastFailure();
         break;
     }
     Leave();
     return error;
 }
 
-uint32_t SerialPort::Read(uint8_t* data, size_t count) {
+PortResult SerialPort::Read(uint8_t* data, size_t count) {
     Impl& p = *impl_;
     size_t done = 0;
     while (done < count) {
-        if (p.closing.load(std::memory_order_relaxed)) return kClosedError;
+        if (p.closing.load(std::memory_order_relaxed)) return PortResult::Closed;
         if (p.aheadBegin == p.aheadEnd) {
-            if (const uint32_t error = p.FillAhead()) return error;
+            if (const PortResult error = p.FillAhead(); error != PortResult::Ok) return error;
         }
         const size_t n = std::min(count - done, p.aheadEnd - p.aheadBegin);
         std::memcpy(data + done, p.ahead + p.aheadBegin, n);
         p.aheadBegin += n;
         done += n;
     }
-    return 0;
+    return PortResult::Ok;
 }
 
 }  // namespace kx305

@@ -47,6 +47,35 @@ namespace {
 
 std::atomic<bool> g_processExit{false};
 
+// A read that completed with 0 bytes (ERROR_COUNTER_TIMEOUT).
+constexpr DWORD kReadEndedEmpty = ERROR_COUNTER_TIMEOUT;
+constexpr DWORD kErrorHandlesClosed = 676;  // ERROR_HANDLES_CLOSED, missing from mingw-w64's headers
+
+// What a Win32 error code comes to.
+PortResult FromWin32(DWORD error) {
+    switch (error) {
+    case ERROR_SUCCESS: return PortResult::Ok;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT: return PortResult::NoSuchPort;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return PortResult::InUse;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED: return PortResult::NotSerial;
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_INVALID_HANDLE:
+    case kErrorHandlesClosed: return PortResult::Closed;
+    case kReadEndedEmpty:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_DEVICE_NOT_CONNECTED: return PortResult::LineEnded;
+    default: return PortResult::Failed;
+    }
+}
+
+PortResult LastFailure() { return FromWin32(GetLastError()); }
+
 // Counts a read or write as inside the port for the duration of its scope.
 class PortCall {
 public:
@@ -63,13 +92,13 @@ private:
 // Waits for an overlapped transfer that ReadFile or WriteFile started
 // (`started` is their result) and collects its byte count, also for one
 // that completed at once.
-uint32_t Complete(HANDLE port, OVERLAPPED& overlapped, BOOL started, DWORD& transferred) {
+PortResult Complete(HANDLE port, OVERLAPPED& overlapped, BOOL started, DWORD& transferred) {
     if (!started) {
         const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) return error;
+        if (error != ERROR_IO_PENDING) return FromWin32(error);
     }
-    if (!GetOverlappedResult(port, &overlapped, &transferred, TRUE)) return GetLastError();
-    return 0;
+    if (!GetOverlappedResult(port, &overlapped, &transferred, TRUE)) return LastFailure();
+    return PortResult::Ok;
 }
 
 // "\\.\COM5", "\\?\com5" and "COM5" name the same port.  Object names
@@ -103,23 +132,23 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
 SerialPort::~SerialPort() { Close(); }
 
-uint32_t SerialPort::Open(const char* path, uint32_t baudRate) {
+PortResult SerialPort::Open(const char* path, uint32_t baudRate) {
     Impl& s = *impl_;
     s.closing.store(false);
     s.readEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (s.readEvent == nullptr) return GetLastError();
+    if (s.readEvent == nullptr) return LastFailure();
     s.writeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (s.writeEvent == nullptr) return GetLastError();
+    if (s.writeEvent == nullptr) return LastFailure();
     s.port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED, nullptr);
-    if (s.port == INVALID_HANDLE_VALUE) return GetLastError();
+    if (s.port == INVALID_HANDLE_VALUE) return LastFailure();
     s.portGuard = CreateMutexA(nullptr, FALSE, PortGuardName(path).c_str());
-    if (s.portGuard == nullptr) return GetLastError();
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return ERROR_ACCESS_DENIED;
+    if (s.portGuard == nullptr) return LastFailure();
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return PortResult::InUse;
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(s.port, &dcb)) return GetLastError();
+    if (!GetCommState(s.port, &dcb)) return LastFailure();
     dcb.BaudRate = baudRate;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
@@ -136,14 +165,14 @@ uint32_t SerialPort::Open(const char* path, uint32_t baudRate) {
     dcb.fNull = FALSE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = FALSE;
-    if (!SetCommState(s.port, &dcb)) return GetLastError();
+    if (!SetCommState(s.port, &dcb)) return LastFailure();
 
     COMMTIMEOUTS timeouts{};  // all 0: no time-outs in either direction
-    if (!SetCommTimeouts(s.port, &timeouts)) return GetLastError();
-    return 0;
+    if (!SetCommTimeouts(s.port, &timeouts)) return LastFailure();
+    return PortResult::Ok;
 }
 
-uint32_t SerialPort::Close() {
+void SerialPort::Close() {
     Impl& s = *impl_;
     s.closing.store(true);
     if (s.port != INVALID_HANDLE_VALUE) {
@@ -158,15 +187,16 @@ uint32_t SerialPort::Close() {
     Release(s.portGuard, nullptr);
     Release(s.readEvent, nullptr);
     Release(s.writeEvent, nullptr);
-    return 0;
 }
 
 bool SerialPort::IsOpen() const { return impl_->port != INVALID_HANDLE_VALUE; }
 
-uint32_t SerialPort::Write(const uint8_t* data, size_t count) {
+int SerialPort::CallsInside() const { return impl_->callsInside.load(); }
+
+PortResult SerialPort::Write(const uint8_t* data, size_t count) {
     Impl& s = *impl_;
     PortCall call(s);
-    if (!call.allowed()) return ERROR_OPERATION_ABORTED;
+    if (!call.allowed()) return PortResult::Closed;
     s.writeOverlapped = OVERLAPPED{};
     s.writeOverlapped.hEvent = s.writeEvent;
     const BOOL started = WriteFile(s.port, data, static_cast<DWORD>(count), nullptr, &s.writeOverlapped);
@@ -174,18 +204,18 @@ uint32_t SerialPort::Write(const uint8_t* data, size_t count) {
     return Complete(s.port, s.writeOverlapped, started, written);
 }
 
-uint32_t SerialPort::Read(uint8_t* data, size_t count) {
+PortResult SerialPort::Read(uint8_t* data, size_t count) {
     Impl& s = *impl_;
     PortCall call(s);
-    if (!call.allowed()) return ERROR_OPERATION_ABORTED;
+    if (!call.allowed()) return PortResult::Closed;
     s.readOverlapped = OVERLAPPED{};
     s.readOverlapped.hEvent = s.readEvent;
     const BOOL started = ReadFile(s.port, data, static_cast<DWORD>(count), nullptr, &s.readOverlapped);
     DWORD received = 0;
-    const uint32_t error = Complete(s.port, s.readOverlapped, started, received);
-    if (error != 0) return error;
-    if (received == 0) return kErrorCounterTimeout;
-    return 0;
+    const PortResult result = Complete(s.port, s.readOverlapped, started, received);
+    if (result != PortResult::Ok) return result;
+    if (received == 0) return FromWin32(kReadEndedEmpty);
+    return PortResult::Ok;
 }
 
 }  // namespace kx305

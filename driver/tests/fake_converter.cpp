@@ -71,11 +71,6 @@ bool FakeConverter::SlaveClosed() const {
     return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) != 0;
 }
 
-bool FakeConverter::Quiet(int timeoutMs) {
-    pollfd p{master_, POLLIN, 0};
-    return poll(&p, 1, timeoutMs) == 0;
-}
-
 void FakeConverter::Write(const Bytes& bytes, bool oneByEach) {
     size_t done = 0;
     while (done < bytes.size()) {

@@ -30,8 +30,6 @@ public:
 
     // Waits up to `timeoutMs` for the next whole request frame.
     bool ReadRequest(Frame& request, int timeoutMs = 5000);
-    // True if no byte at all arrives within `timeoutMs`.
-    bool Quiet(int timeoutMs);
 
     // Writes raw bytes; with `oneByEach` every byte by its own write and a
     // short pause, so that the driver gets them in separate reads.

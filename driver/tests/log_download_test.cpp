@@ -6,10 +6,12 @@
 #include <thread>
 #include <vector>
 
+#include "done_wait.h"
 #include "fake_converter.h"
 #include "kx305.h"
 #include "local_clock.h"
 #include "protocol.h"
+#include "request_timing_scope.h"
 
 namespace kx305 {
 namespace {
@@ -17,14 +19,7 @@ namespace {
 using testing::Bytes;
 using testing::FakeConverter;
 
-struct Outcome {
-    KX305Status status;
-    uint32_t percent;
-    bool operator==(const Outcome&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    return os << "{" << o.status << ", " << o.percent << "%}";
-}
+using testing::Outcome;
 
 Bytes CountPayload(uint16_t count, uint16_t capacity = 4096) {
     return {static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count), static_cast<uint8_t>(capacity >> 8),
@@ -66,11 +61,7 @@ protected:
         SetLocalDateProvider(nullptr);
     }
 
-    Outcome Wait() {
-        Outcome o{-1, 12345};
-        o.status = KX305DoneWait(&handle_, &o.percent);
-        return o;
-    }
+    Outcome Wait() { return testing::WaitOnce(&handle_); }
 
     void Expect(uint8_t command) {
         Frame request;
@@ -195,6 +186,7 @@ TEST_F(LogDownload, YearOfRecordsAcrossTheTurnOfTheYear) {
 }
 
 TEST_F(LogDownload, StalledTransferIsRequestedAgainFromTheStart) {
+    const testing::ScopedRequestTiming timing(400);
     LogBuffer log{};
     ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
     Expect(CMD_GET_LOG);

@@ -232,5 +232,81 @@ TEST(LogRecordLayout, OldFirmwareRecordsHaveNoInput0) {
     EXPECT_EQ(record.results[1].data[0], 5);
 }
 
+// A PeekLog whose tries lose frames: the records a failed try received are
+// kept, and a later try completes once the kept ones and its own make up
+// the N records it announces.  Record id k (k < 1000) is stored at 06-15
+// 10:00 + k minutes with a rain count of k; id 1000 + k has the same time
+// stamp as k but other bytes (the memory changed); id 2000 + k is stored
+// on 01-01 (its stamp does not follow a June record's).
+struct Try {
+    uint16_t count;
+    std::vector<int> frames;  // the record frames that arrive, in order
+    uint16_t capacity = 1000;
+};
+struct MergeCase {
+    const char* name;
+    bool peek;
+    std::vector<Try> tries;
+    int completesInTry;         // -1: no try completes
+    std::vector<int> delivered;  // the records handed out, in order
+};
+
+void PrintTo(const MergeCase& c, std::ostream* os) { *os << c.name; }
+
+Frame RecordById(int id, uint8_t command) {
+    const int k = id % 1000;
+    const uint8_t month = id >= 2000 ? 1 : 6;
+    const uint8_t day = id >= 2000 ? 1 : 15;
+    return MakeFrame(testing::RecordPayload(month, day, static_cast<uint8_t>(10 + k / 60), static_cast<uint8_t>(k % 60),
+                                            0, RainBlock(static_cast<uint32_t>(id))),
+                     command);
+}
+
+class LostFrames : public LogTransferTest, public ::testing::WithParamInterface<MergeCase> {};
+
+TEST_P(LostFrames, PeekKeepsWhatFailedTriesBroughtAndNeverDuplicatesOrReorders) {
+    const MergeCase& c = GetParam();
+    const uint8_t command = c.peek ? CMD_PEEK_LOG : CMD_GET_LOG;
+    transfer_.NewTransfer(out_, c.peek);
+    int completedIn = -1;
+    for (size_t t = 0; t < c.tries.size(); ++t) {
+        transfer_.Begin(out_);  // every try, as the dispatcher does
+        const Try& attempt = c.tries[t];
+        const Frame count = MakeFrame({static_cast<uint8_t>(attempt.count >> 8), static_cast<uint8_t>(attempt.count),
+                                       static_cast<uint8_t>(attempt.capacity >> 8), static_cast<uint8_t>(attempt.capacity)},
+                                      command);
+        transfer_.Receive(count, kVersion, out_, sink_);
+        for (int id : attempt.frames) transfer_.Receive(RecordById(id, command), kVersion, out_, sink_);
+        if (completedIn < 0 && !sink_.posts.empty() && sink_.posts.back() == (Posted{KX305_STATUS_OK, 100})) {
+            completedIn = static_cast<int>(t);
+            break;
+        }
+    }
+    EXPECT_EQ(completedIn, c.completesInTry);
+    if (completedIn < 0) {
+        EXPECT_EQ(out_.records, nullptr);
+        return;
+    }
+    std::vector<int> delivered;
+    for (unsigned k = 0; k < out_.count; ++k) delivered.push_back(out_.records[k].results[0].data[0]);
+    EXPECT_EQ(delivered, c.delivered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tries, LostFrames,
+    ::testing::Values(
+        MergeCase{"NoLossIsOneTryAsBefore", true, {{5, {0, 1, 2, 3, 4}}}, 0, {0, 1, 2, 3, 4}},
+        MergeCase{"NextTryFillsTheGap", true, {{5, {0, 1, 3, 4}}, {5, {1, 2, 4}}}, 1, {0, 1, 2, 3, 4}},
+        MergeCase{"ThreeTriesTogether", true, {{5, {0, 1}}, {5, {3}}, {5, {2, 4}}}, 2, {0, 1, 2, 3, 4}},
+        MergeCase{"ARecordLoggedBetweenTriesIsAwaited", true, {{5, {0, 1, 2, 3}}, {6, {0, 4}}, {6, {5}}}, 2,
+                  {0, 1, 2, 3, 4, 5}},
+        MergeCase{"FullMemoryIsNotMerged", true, {{5, {0, 1, 2, 3}, 5}, {5, {4}, 5}}, -1, {}},
+        MergeCase{"StampsThatDoNotGrowAreNotMerged", true, {{5, {0, 1, 2002, 3}}, {5, {4}}}, -1, {}},
+        MergeCase{"AChangedRecordDropsWhatWasKept", true,
+                  {{5, {0, 1, 3, 4}}, {5, {1001, 2}}, {5, {0, 1001, 2, 3, 4}}}, 2, {0, 1001, 2, 3, 4}},
+        MergeCase{"AShrunkMemoryDropsWhatWasKept", true, {{5, {0, 1, 3, 4}}, {3, {0, 2}}}, -1, {}},
+        MergeCase{"GetLogStartsEveryTryOver", false, {{5, {0, 1, 3, 4}}, {5, {1, 2, 4}}}, -1, {}}),
+    [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace kx305

@@ -10,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "done_wait.h"
 #include "fake_converter.h"
 
 namespace kx305 {
@@ -18,11 +19,13 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Bytes;
 using testing::FakeConverter;
+using testing::WaitUntil;
+constexpr PortResult kOk = PortResult::Ok;
 
 TEST(SerialPortPosix, ConfiguresRaw9600EightNoneOneWithoutFlowControl) {
     FakeConverter device;
     SerialPort port;
-    ASSERT_EQ(port.Open(device.path().c_str(), 9600), 0u);
+    ASSERT_EQ(port.Open(device.path().c_str(), 9600), kOk);
     EXPECT_TRUE(port.IsOpen());
     termios tio{};
     ASSERT_EQ(tcgetattr(device.master(), &tio), 0);  // the pair shares its settings
@@ -40,31 +43,31 @@ TEST(SerialPortPosix, OpenIsExclusiveUntilClosed) {
     FakeConverter device;
     SerialPort first;
     SerialPort second;
-    ASSERT_EQ(first.Open(device.path().c_str(), 9600), 0u);
-    EXPECT_NE(second.Open(device.path().c_str(), 9600), 0u);
-    EXPECT_EQ(first.Close(), 0u);
-    EXPECT_EQ(first.Close(), 0u) << "closing twice is harmless";
+    ASSERT_EQ(first.Open(device.path().c_str(), 9600), kOk);
+    EXPECT_EQ(second.Open(device.path().c_str(), 9600), PortResult::InUse);
+    first.Close();
+    first.Close();  // closing twice is harmless
     EXPECT_FALSE(first.IsOpen());
-    EXPECT_EQ(second.Open(device.path().c_str(), 9600), 0u);
+    EXPECT_EQ(second.Open(device.path().c_str(), 9600), kOk);
 }
 
-TEST(SerialPortPosix, OpenReportsTheSystemError) {
+TEST(SerialPortPosix, OpenSaysWhyItFailed) {
     SerialPort port;
-    EXPECT_EQ(port.Open("/dev/kx305-no-such-port", 9600), static_cast<uint32_t>(ENOENT));
-    EXPECT_EQ(port.Open("/dev/null", 9600), static_cast<uint32_t>(ENOTTY));
+    EXPECT_EQ(port.Open("/dev/kx305-no-such-port", 9600), PortResult::NoSuchPort);
+    EXPECT_EQ(port.Open("/dev/null", 9600), PortResult::NotSerial);
     FakeConverter device;
-    EXPECT_EQ(port.Open(device.path().c_str(), 12345), static_cast<uint32_t>(EINVAL));
+    EXPECT_EQ(port.Open(device.path().c_str(), 12345), PortResult::NotSerial) << "no such baud rate";
 }
 
 TEST(SerialPortPosix, BytesPassBothWaysAndLongWritesWaitForTheLine) {
     FakeConverter device;
     SerialPort port;
-    ASSERT_EQ(port.Open(device.path().c_str(), 9600), 0u);
+    ASSERT_EQ(port.Open(device.path().c_str(), 9600), kOk);
 
     device.Write({1, 2, 3, 0x7E, 0xFF});
     uint8_t in[5] = {};
-    ASSERT_EQ(port.Read(in, 2), 0u);
-    ASSERT_EQ(port.Read(in + 2, 3), 0u);
+    ASSERT_EQ(port.Read(in, 2), kOk);
+    ASSERT_EQ(port.Read(in + 2, 3), kOk);
     EXPECT_EQ(Bytes(in, in + 5), (Bytes{1, 2, 3, 0x7E, 0xFF}));
 
     // Far more than the terminal buffers: the write blocks until the other
@@ -79,43 +82,45 @@ TEST(SerialPortPosix, BytesPassBothWaysAndLongWritesWaitForTheLine) {
         ASSERT_GT(n, 0);
         received.insert(received.end(), chunk, chunk + n);
     }
-    EXPECT_EQ(writing.get(), 0u);
+    EXPECT_EQ(writing.get(), kOk);
     EXPECT_EQ(received, out);
 }
 
 TEST(SerialPortPosix, CloseWakesABlockedRead) {
     FakeConverter device;
     SerialPort port;
-    ASSERT_EQ(port.Open(device.path().c_str(), 9600), 0u);
+    ASSERT_EQ(port.Open(device.path().c_str(), 9600), kOk);
     auto reading = std::async(std::launch::async, [&] {
         uint8_t b = 0;
         return port.Read(&b, 1);
     });
-    EXPECT_EQ(reading.wait_for(100ms), std::future_status::timeout) << "a read waits for its byte";
-    EXPECT_EQ(port.Close(), 0u);
-    ASSERT_EQ(reading.wait_for(2s), std::future_status::ready);
-    EXPECT_NE(reading.get(), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return port.CallsInside() == 1; }));
+    EXPECT_EQ(reading.wait_for(20ms), std::future_status::timeout) << "a read waits for its byte";
+    port.Close();
+    ASSERT_EQ(reading.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(reading.get(), PortResult::Closed);
     uint8_t b = 0;
-    EXPECT_NE(port.Read(&b, 1), 0u);
-    EXPECT_NE(port.Write(&b, 1), 0u);
+    EXPECT_EQ(port.Read(&b, 1), PortResult::Closed);
+    EXPECT_EQ(port.Write(&b, 1), PortResult::Closed);
     EXPECT_TRUE(device.SlaveClosed());
 }
 
 TEST(SerialPortPosix, HangUpFailsTheReadInsteadOfSpinning) {
     FakeConverter device;
     SerialPort port;
-    ASSERT_EQ(port.Open(device.path().c_str(), 9600), 0u);
+    ASSERT_EQ(port.Open(device.path().c_str(), 9600), kOk);
     device.Write({0x42});
     auto reading = std::async(std::launch::async, [&] {
         uint8_t b[2] = {};
         return port.Read(b, 2);
     });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(WaitUntil([&] { return port.CallsInside() == 1; }));
     device.HangUp();
-    ASSERT_EQ(reading.wait_for(2s), std::future_status::ready);
-    EXPECT_NE(reading.get(), 0u);
+    ASSERT_EQ(reading.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(reading.get(), PortResult::LineEnded);
     uint8_t b = 0;
-    EXPECT_NE(port.Read(&b, 1), 0u) << "the line stays failed";
+    EXPECT_EQ(port.Read(&b, 1), PortResult::LineEnded) << "the line stays failed";
+    EXPECT_EQ(port.Write(&b, 1), PortResult::LineEnded);
 }
 
 }  // namespace

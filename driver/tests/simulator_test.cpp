@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "done_wait.h"
 #include "kx305.h"
+#include "request_timing_scope.h"
 #include "sim_process.h"
 
 namespace kx305 {
@@ -29,15 +31,7 @@ protected:
     }
 
     // Polls a started request to its end; counts the tries that failed.
-    KX305Status Finish(int* retries = nullptr) {
-        uint32_t percent = 0;
-        KX305Status status;
-        while ((status = KX305DoneWait(&handle_, &percent)) == KX305_STATUS_BUSY ||
-               status == KX305_STATUS_PROGRESS) {
-            if (status == KX305_STATUS_BUSY && retries != nullptr) ++*retries;
-        }
-        return status;
-    }
+    KX305Status Finish(int* retries = nullptr) { return testing::Finish(&handle_, retries); }
 
     std::unique_ptr<SimProcess> sim_;
     KX305Handle handle_ = nullptr;
@@ -133,6 +127,9 @@ TEST_F(AgainstSimulator, FourThousandRecordDownload) {
 }
 
 TEST_F(AgainstSimulator, FaultyLineStillCompletes) {
+    // The simulator answers at once: a try without a reply within 300 ms
+    // has lost it.
+    const testing::ScopedRequestTiming timing(300);
     // Dropped, corrupted and unsolicited frames: tries fail and are repeated.
     Start({"--firmware", "1.13", "--serial", "777", "--seed", "7", "--no-drift", "--capacity", "100", "--prefill",
            "8", "--fault", "drop 0.15", "--fault", "corrupt 0.15 any", "--fault", "unsolicited 0.5"});
@@ -154,6 +151,33 @@ TEST_F(AgainstSimulator, FaultyLineStillCompletes) {
     ASSERT_EQ(KX305PeekLog(&handle_, &log), KX305_STATUS_OK);
     ASSERT_EQ(Finish(), KX305_STATUS_OK);
     EXPECT_GE(log.count, 8);
+}
+
+// A tenth of the reply frames lost: no try of 201 frames gets through
+// whole, but together the tries of a peek bring every record, each once and
+// in the converter's order.
+TEST_F(AgainstSimulator, PeekCompletesAlthoughATenthOfTheFramesIsLost) {
+    const testing::ScopedRequestTiming timing(300);
+    Start({"--firmware", "1.13", "--seed", "11", "--no-drift", "--capacity", "5000", "--prefill", "200", "--period",
+           "3600", "--fault", "drop 0.1"});
+    ConverterInfo info{};
+    ASSERT_EQ(KX305GetInfo(&handle_, &info), KX305_STATUS_OK);
+    ASSERT_EQ(Finish(), KX305_STATUS_OK);
+
+    LogBuffer log{};
+    ASSERT_EQ(KX305PeekLog(&handle_, &log), KX305_STATUS_OK);
+    int retries = 0;
+    ASSERT_EQ(Finish(&retries), KX305_STATUS_OK);
+    EXPECT_GT(retries, 0) << "no frame was lost";
+    ASSERT_EQ(log.count, 200);
+    for (int k = 1; k < log.count; ++k) {
+        const LogRecord& a = log.records[k - 1];
+        const LogRecord& b = log.records[k];
+        const int hoursA = (a.month * 32 + a.day) * 24 + a.hour;
+        const int hoursB = (b.month * 32 + b.day) * 24 + b.hour;
+        EXPECT_TRUE(hoursB == hoursA + 1 || (b.hour == 0 && a.hour == 23)) << "record " << k << " follows " << k - 1;
+        EXPECT_EQ(a.minute, b.minute) << "record " << k;
+    }
 }
 
 }  // namespace

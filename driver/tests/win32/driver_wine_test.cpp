@@ -4,38 +4,22 @@
 // that Wine opens as \\.\COMn.
 #include <windows.h>
 
+#include <atomic>
 #include <future>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../done_wait.h"
 #include "kx305.h"
 #include "test_support.h"
 
 namespace kx305::wintest {
 namespace {
 
-struct Step {
-    KX305Status status;
-    uint32_t percent;
-    bool operator==(const Step&) const = default;
-};
-
-void PrintTo(const Step& s, std::ostream* os) { *os << "{" << s.status << ", " << s.percent << "%}"; }
-
-// KX305DoneWait until a final status (anything but 1 and 2); every answer.
-std::vector<Step> PollToEnd(KX305Handle* h) {
-    std::vector<Step> steps;
-    for (int call = 0; call < 1000; ++call) {
-        uint32_t percent = 0xDEAD;
-        const KX305Status status = KX305DoneWait(h, &percent);
-        steps.push_back({status, percent});
-        if (status != KX305_STATUS_BUSY && status != KX305_STATUS_PROGRESS) break;
-    }
-    return steps;
-}
-
-KX305Status Finish(KX305Handle* h) { return PollToEnd(h).back().status; }
+using Step = testing::Outcome;
+using testing::Finish;
+using testing::PollToEnd;
 
 ConverterInfo ReadInfo(KX305Handle* h) {
     ConverterInfo info{};
@@ -126,14 +110,20 @@ TEST(ConverterOnComPort, UserBreakEndsAWaitOnAnotherThread) {
     ASSERT_EQ(h.status(), KX305_STATUS_OK);
     ConverterInfo info{};
     ASSERT_EQ(KX305GetInfo(h.get(), &info), KX305_STATUS_OK);
+    // The waiter's wait begins right after it has said so; the try would
+    // end it only after 2500 ms.
+    std::atomic<bool> waiting{false};
     auto waiter = std::async(std::launch::async, [&] {
-        uint32_t percent = 0;
-        const KX305Status status = KX305DoneWait(h.get(), &percent);
-        return Step{status, percent};
+        waiting.store(true);
+        const auto start = std::chrono::steady_clock::now();
+        const Step step = testing::WaitOnce(h.get());
+        return std::make_pair(step, std::chrono::steady_clock::now() - start);
     });
-    Sleep(300);
+    ASSERT_TRUE(testing::WaitUntil([&] { return waiting.load(); }));
     EXPECT_EQ(KX305UserBreak(h.get()), KX305_STATUS_OK);
-    EXPECT_EQ(waiter.get(), (Step{3, 100}));
+    const auto [step, waited] = waiter.get();
+    EXPECT_EQ(step, (Step{3, 100}));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000)) << "the try ran out instead";
 }
 
 // Log period in minutes up to 1.01, in seconds after; rain reset from 1.05;
@@ -277,9 +267,11 @@ TEST(PortUse, CloseEndsAReadThatWaitsForever) {
         ASSERT_EQ(KX305Open(&h, port.c_str()), KX305_STATUS_OK);
         ConverterInfo info{};
         if (requestPending) {
+            // A try that found no reply: the request went out, and the
+            // reader has been waiting for bytes through the whole try.
             ASSERT_EQ(KX305GetInfo(&h, &info), KX305_STATUS_OK);
+            ASSERT_EQ(testing::WaitOnce(&h), (Step{1, 25}));
         }
-        Sleep(200);  // let both threads reach their waits
         KX305Status closed = -1;
         ExpectReturnsWithin(30, "KX305Close", [&] { closed = KX305Close(&h); });
         EXPECT_EQ(closed, KX305_STATUS_OK);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../done_wait.h"
 #include "frame.h"
 #include "protocol.h"
 #include "serial_port.h"
@@ -20,19 +21,19 @@ constexpr DWORD kErrorHandlesClosed = 676;  // ERROR_HANDLES_CLOSED, missing fro
 
 TEST(Win32SerialPort, CarriesARequestAndItsReply) {
     SerialPort port;
-    ASSERT_EQ(port.Open(SimPort("KX305_PORT_FW104").c_str(), kBaudRate), 0u);
+    ASSERT_EQ(port.Open(SimPort("KX305_PORT_FW104").c_str(), kBaudRate), PortResult::Ok);
     Frame request;
     BuildFrame(request, 0, 0, CMD_GET_INFO, nullptr, 0);
     uint8_t wire[kMaxWireFrame];
     const size_t size = EncodeFrame(request, wire);
-    ASSERT_EQ(port.Write(wire, size), 0u);
+    ASSERT_EQ(port.Write(wire, size), PortResult::Ok);
 
     // Whole bytes in arbitrary pieces until a frame completes: the reply.
     FrameReader reader;
     bool complete = false;
     for (int i = 0; i < 64 && !complete; ++i) {
         uint8_t piece[1];
-        ASSERT_EQ(port.Read(piece, 1), 0u);
+        ASSERT_EQ(port.Read(piece, 1), PortResult::Ok);
         complete = reader.Feed(piece[0]);
     }
     ASSERT_TRUE(complete);
@@ -40,24 +41,24 @@ TEST(Win32SerialPort, CarriesARequestAndItsReply) {
     ASSERT_GE(reader.frame().length(), 9);
     EXPECT_EQ(reader.frame().payload()[1], 1);  // firmware 1.04
     EXPECT_EQ(reader.frame().payload()[2], 4);
-    EXPECT_EQ(port.Close(), 0u);
+    port.Close();
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST(Win32SerialPort, OpenReportsTheSystemErrorOfAMissingOrHeldPort) {
+TEST(Win32SerialPort, OpenSaysWhetherThePortIsMissingOrHeld) {
     SerialPort missing;
-    EXPECT_EQ(missing.Open(SimPort("KX305_PORT_MISSING").c_str(), kBaudRate), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(missing.Open(SimPort("KX305_PORT_MISSING").c_str(), kBaudRate), PortResult::NoSuchPort);
     EXPECT_FALSE(missing.IsOpen());  // nothing was opened, the events are released by Close
-    EXPECT_EQ(missing.Close(), 0u);
+    missing.Close();
 
     const std::string path = SimPort("KX305_PORT_FW104");
     SerialPort first, second;
-    ASSERT_EQ(first.Open(path.c_str(), kBaudRate), 0u);
-    EXPECT_EQ(second.Open(path.c_str(), kBaudRate), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(first.Open(path.c_str(), kBaudRate), PortResult::Ok);
+    EXPECT_EQ(second.Open(path.c_str(), kBaudRate), PortResult::InUse);
     second.Close();
     first.Close();
     SerialPort again;
-    EXPECT_EQ(again.Open(path.c_str(), kBaudRate), 0u);
+    EXPECT_EQ(again.Open(path.c_str(), kBaudRate), PortResult::Ok);
 }
 
 // The reader thread's situation at KX305Close: a one-byte read pending on a
@@ -65,21 +66,21 @@ TEST(Win32SerialPort, OpenReportsTheSystemErrorOfAMissingOrHeldPort) {
 // code that ends the reader loop, and must return.
 TEST(Win32SerialPort, CloseEndsAPendingReadOnAnotherThread) {
     SerialPort port;
-    ASSERT_EQ(port.Open(SimPort("KX305_PORT_SILENT").c_str(), kBaudRate), 0u);
-    uint32_t readResult = 0;
+    ASSERT_EQ(port.Open(SimPort("KX305_PORT_SILENT").c_str(), kBaudRate), PortResult::Ok);
+    PortResult readResult = PortResult::Ok;
     std::thread reader([&] {
         uint8_t byte = 0;
         readResult = port.Read(&byte, 1);
     });
-    Sleep(300);  // the read is pending by now
-    ExpectReturnsWithin(30, "SerialPort::Close", [&] { EXPECT_EQ(port.Close(), 0u); });
+    ASSERT_TRUE(testing::WaitUntil([&] { return port.CallsInside() == 1; }));
+    ExpectReturnsWithin(30, "SerialPort::Close", [&] { port.Close(); });
     ExpectReturnsWithin(30, "the pending read", [&] { reader.join(); });
-    EXPECT_EQ(readResult, static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(readResult, PortResult::Closed);
 
     // A read after Close fails at once, without touching released handles.
     uint8_t byte = 0;
-    EXPECT_NE(port.Read(&byte, 1), 0u);
-    EXPECT_NE(port.Write(&byte, 1), 0u);
+    EXPECT_EQ(port.Read(&byte, 1), PortResult::Closed);
+    EXPECT_EQ(port.Write(&byte, 1), PortResult::Closed);
 }
 
 // What the library guards against when it cancels before closing: closing

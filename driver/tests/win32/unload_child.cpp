@@ -6,8 +6,10 @@
 // The library's log goes where KX305_LOG says.  On PORT_B a request is left
 // pending.  "free": FreeLibrary with both handles open, then a second load
 // proves that both ports were released.  "exit": returns from main with
-// both handles open.  Exit code 0, or the number of the step that failed.
+// both handles open.  Exit code 0, or the number of the step that failed
+// (12-14: the handles' threads did not start, or outlived FreeLibrary).
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 
@@ -43,6 +45,32 @@ bool Load(Library& library) {
 
 ConverterInfo g_info;  // written by the library's reader thread, if ever
 
+// Threads of this process now, or -1.
+int ThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    const DWORD self = GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == self) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Waits up to 20 s until the process has at most `wanted` threads.
+bool WaitForThreads(int wanted) {
+    for (int i = 0; i < 20000; ++i) {
+        const int count = ThreadCount();
+        if (count >= 0 && count <= wanted) return true;
+        Sleep(1);
+    }
+    return false;
+}
+
+constexpr int kThreadsPerHandle = 2;  // reader and dispatcher
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,18 +81,23 @@ int main(int argc, char** argv) {
 
     Library library;
     if (!Load(library)) return 2;
+    // Counted after the load: the loader may keep threads of its own.
+    const int threadsBefore = ThreadCount();
+    if (threadsBefore <= 0) return 12;
     KX305Handle a = nullptr;
     KX305Handle b = nullptr;
     if (library.open(&a, portA) != KX305_STATUS_OK) return 3;
     if (library.open(&b, portB) != KX305_STATUS_OK) return 4;
     if (library.getInfo(&b, &g_info) != KX305_STATUS_OK) return 5;
-    Sleep(200);  // the request is written and both readers wait
+    // Both handles' threads run.
+    for (int i = 0; i < 20000 && ThreadCount() < threadsBefore + 2 * kThreadsPerHandle; ++i) Sleep(1);
+    if (ThreadCount() < threadsBefore + 2 * kThreadsPerHandle) return 13;
     if (!freeLibrary) return 0;
 
     if (!FreeLibrary(library.module)) return 6;
-    // A thread of the library still running would crash in the unmapped
-    // code now.
-    Sleep(500);
+    // Every thread of the library has ended; one still running would go on
+    // in the unmapped code.
+    if (!WaitForThreads(threadsBefore)) return 14;
 
     Library again;
     if (!Load(again)) return 7;
