@@ -101,7 +101,8 @@ std::string FindSimulator(std::string& error) {
 }
 
 std::unique_ptr<EmbeddedSimulator> EmbeddedSimulator::Start(const std::vector<std::string>& extraArgs,
-                                                            std::string& error) {
+                                                            std::string& error, bool& refused) {
+    refused = false;
     const std::string program = FindSimulator(error);
     if (program.empty()) return nullptr;
     std::unique_ptr<EmbeddedSimulator> sim(new EmbeddedSimulator);
@@ -155,7 +156,15 @@ std::unique_ptr<EmbeddedSimulator> EmbeddedSimulator::Start(const std::vector<st
     const std::string port = ReadPortLine(pipeFds[0]);
     close(pipeFds[0]);
     if (port.empty()) {
-        error = "the built-in simulator " + program + " did not start";
+        // kx305sim ends with 1 when it cannot run and with 2 or CLI11's codes
+        // (100 and up) for arguments it does not take; 127 is a failed exec.
+        int status = 0;
+        if (sim->Reap(status) && WIFEXITED(status)) {
+            const int code = WEXITSTATUS(status);
+            refused = code >= 2 && code != 127;
+        }
+        error = refused ? "the built-in simulator refused the --sim-option arguments"
+                        : "the built-in simulator " + program + " did not start";
         return nullptr;
     }
     sim->port_ = port;
@@ -168,6 +177,21 @@ EmbeddedSimulator::~EmbeddedSimulator() {
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
+}
+
+bool EmbeddedSimulator::Reap(int& status) {
+    // It closed its output: it is ending, give it a moment.
+    const Clock::time_point deadline = Clock::now() + kStopTimeout;
+    while (Clock::now() < deadline) {
+        const pid_t ended = waitpid(pid_, &status, WNOHANG);
+        if (ended == pid_) {
+            pid_ = -1;
+            return true;
+        }
+        if (ended < 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 void EmbeddedSimulator::Stop() {
