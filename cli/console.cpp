@@ -82,31 +82,36 @@ bool Console::Out(const std::string& text) {
     return WriteAll(stdout, converted);
 }
 
-void Console::Error(const std::string& subject, const std::string& reason) {
-    Error(subject + ": " + reason);
-}
+namespace {
 
-void Console::Error(const std::string& reason) { Note("kx305cli: " + reason); }
-
-void Console::Note(const std::string& text) {
+// One line on stderr, replacing a progress line shown there.
+void ErrorLine(const std::string& line) {
     State& state = TheState();
-    const std::string converted = ToTerminal(text + "\n");
     std::lock_guard<std::mutex> guard(state.mutex);
     if (state.progressShown) {
         WriteAll(stderr, "\r\x1b[K");
         state.progressShown = false;
     }
-    WriteAll(stderr, converted);
+    WriteAll(stderr, line + "\n");
 }
+
+}  // namespace
+
+void Console::Error(const std::string& subject, const std::string& reason) {
+    ErrorLine("kx305cli: " + subject + ": " + ToTerminal(reason));
+}
+
+void Console::Error(const std::string& text) { ErrorLine("kx305cli: " + text); }
+
+void Console::Note(const std::string& text) { ErrorLine(ToTerminal(text)); }
 
 bool Console::ProgressWanted() { return isatty(STDERR_FILENO) == 1; }
 
 void Console::Progress(const std::string& text) {
     if (!ProgressWanted()) return;
     State& state = TheState();
-    const std::string converted = ToTerminal(text);
     std::lock_guard<std::mutex> guard(state.mutex);
-    WriteAll(stderr, "\r\x1b[K" + converted);
+    WriteAll(stderr, "\r\x1b[K" + text);
     state.progressShown = !text.empty();
 }
 

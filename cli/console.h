@@ -1,7 +1,8 @@
 // The terminal side of kx305cli.  Every text of the program is code page
 // 1250 (the system's texts and the literals of this program alike); what
 // goes to stdout and stderr is converted to the terminal's character set,
-// unless the user asked for the raw code page 1250 bytes.  Files written
+// unless the user asked for the raw code page 1250 bytes.  Names the user
+// gave (paths, ports) are printed as given, never converted.  Files written
 // with -o never pass through here.
 #pragma once
 
@@ -24,15 +25,19 @@ public:
     // Writes a code page 1250 text to stdout; false when stdout is gone
     // (a closed pipe).
     static bool Out(const std::string& text);
-    // "kx305cli: subject: reason" on stderr, one line.
+    // "kx305cli: subject: reason" on stderr, one line; `subject` is a name
+    // the user gave (a path, a port) and is printed unchanged.  Also used
+    // for notes about a port or file that are not errors.
     static void Error(const std::string& subject, const std::string& reason);
-    static void Error(const std::string& reason);
+    // "kx305cli: text": English words and the user's names, unchanged.
+    static void Error(const std::string& text);
     // A line of information on stderr (not part of the output proper).
     static void Note(const std::string& text);
 
     // True when stderr is a terminal: progress indicators are shown then.
     static bool ProgressWanted();
-    // Replaces the progress line on stderr; an empty text clears it.
+    // Replaces the progress line on stderr; an empty text clears it.  The
+    // text is printed unchanged (English words and the user's names).
     static void Progress(const std::string& text);
 
     // The text in the terminal's character set.

@@ -17,6 +17,7 @@
 #include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
 #include "console.h"
+#include "file_checks.h"
 #include "instruments/catalogue.h"
 #include "recording/file.h"
 #include "recording/local_time.h"
@@ -43,9 +44,78 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 
 volatile sig_atomic_t g_stopSignal = 0;
 
-extern "C" void OnStopSignal(int) { g_stopSignal = 1; }
+// The first signal asks for a clean stop (the worker finishes its write, the
+// file is flushed); a second one ends the program at once, whatever it is
+// busy with.
+extern "C" void OnStopSignal(int signalNumber) {
+    if (g_stopSignal != 0) {
+        signal(signalNumber, SIG_DFL);
+        raise(signalNumber);
+        return;
+    }
+    g_stopSignal = 1;
+}
 
 bool StopRequested() { return g_stopSignal != 0; }
+
+// The registration file as the worker writes it, watched.  The worker
+// hands each record to the file in one Write and ends the storing of every
+// completed download with one Flush (also when there was nothing to write);
+// a broken transfer stores nothing.  So the counts taken at the start and
+// the end of a download tell whether it completed, how many records it
+// added and why the file refused them.  Written on the worker's thread,
+// read on it and, after the worker ended, on the main thread.
+class WatchedFile final : public FileStream {
+public:
+    struct Counts {
+        uint64_t records = 0;       // successful writes: whole records
+        uint64_t failedWrites = 0;
+        uint64_t flushes = 0;
+        uint64_t failedFlushes = 0;
+        int error = 0;              // errno of the last failure
+    };
+
+    explicit WatchedFile(std::unique_ptr<FileStream> file) : file_(std::move(file)) {}
+
+    bool Write(const void* data, size_t size) override {
+        const bool ok = file_->Write(data, size);
+        const int error = errno;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (ok) {
+            ++counts_.records;
+        } else {
+            ++counts_.failedWrites;
+            counts_.error = error;
+        }
+        return ok;
+    }
+    long Read(void* data, size_t size) override { return file_->Read(data, size); }
+    bool SeekToStart() override { return file_->SeekToStart(); }
+    bool SeekToEnd() override { return file_->SeekToEnd(); }
+    bool Truncate() override { return file_->Truncate(); }
+    bool Flush() override {
+        const bool ok = file_->Flush();
+        const int error = errno;
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++counts_.flushes;
+        if (!ok) {
+            ++counts_.failedFlushes;
+            counts_.error = error;
+        }
+        return ok;
+    }
+    int64_t Size() override { return file_->Size(); }
+
+    Counts counts() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return counts_;
+    }
+
+private:
+    std::unique_ptr<FileStream> file_;
+    mutable std::mutex mutex_;
+    Counts counts_;
+};
 
 // What the acquisition told the windows, in order.
 struct Event {
@@ -60,6 +130,7 @@ struct Event {
     int control = 0;         // Show, Number
     bool visible = false;    // Show
     unsigned value = 0;      // Number
+    WatchedFile::Counts file;  // Show of the recording text: the file's counts then
 };
 
 enum class WaitResult { Event, Timeout, Interrupted };
@@ -108,6 +179,9 @@ public:
         event.window = window;
         event.control = controlId;
         event.visible = visible;
+        // A download starts or has ended: nothing is written between this
+        // and the worker's next step.
+        if (controlId == kIdRecordingText && watched_ != nullptr) event.file = watched_->counts();
         Add(std::move(event));
     }
 
@@ -128,6 +202,10 @@ public:
         event.text = text;
         Add(std::move(event));
     }
+
+    // The file whose counts the download notices carry; set before the
+    // worker starts.
+    void Watch(const WatchedFile* file) { watched_ = file; }
 
     // Called after a request was placed: the end of a cycle reported from
     // now on has seen it in the slot.  Returns the placement's number.
@@ -162,6 +240,7 @@ private:
     }
 
     AppContext& context_;
+    const WatchedFile* watched_ = nullptr;
     uint64_t placement_ = 0;  // guarded by the live-state lock
     std::mutex mutex_;
     std::condition_variable added_;
@@ -190,10 +269,11 @@ public:
         port_ = options_.port;
         if (port_.empty()) {
             std::string error;
-            simulator_ = EmbeddedSimulator::Start(options_.simArgs, error);
+            bool refused = false;
+            simulator_ = EmbeddedSimulator::Start(options_.simArgs, error, refused);
             if (simulator_ == nullptr) {
                 Console::Error(error);
-                return kExitFailure;
+                return refused ? kExitUsage : kExitFailure;
             }
             port_ = simulator_->port();
         }
@@ -227,6 +307,7 @@ public:
 
     WaitResult Next(Event& event, Clock::time_point deadline) { return notifier_.Next(event, deadline); }
     uint64_t Arm() { return notifier_.Arm(); }
+    void Watch(const WatchedFile* file) { notifier_.Watch(file); }
 
     // The end of the time allowed for an answer from now.
     Clock::time_point Deadline() const {
@@ -258,7 +339,7 @@ private:
             return kExitFailure;
         }
         if (PortTest(context, kNoWindow, kSessionPort) != 1) {
-            Console::Error(port_, messages::kPortInUse);
+            Console::Error(port_, "in use by another program");
             return kExitFailure;
         }
         return kExitOk;
@@ -366,20 +447,52 @@ int SetClock(const DeviceOptions& options, uint32_t operation, const ClockRecord
 // --- recording ---
 
 struct RecordingState {
-    int downloads = 0;
+    int completed = 0;         // downloads whose records are all in the file
+    int failed = 0;            // downloads that broke off or could not be stored
+    bool lastFailed = false;   // the latest download failed
+    bool storeFailed = false;  // the file refused records at least once
+    uint64_t records = 0;      // records written
     int reconnections = 0;
-    int errors = 0;
     bool connected = false;
     bool lost = false;
     bool downloading = false;
+    WatchedFile::Counts atStart;  // the file's counts when the download began
 };
 
 void ShowRecordingProgress(const RecordingState& state, const std::string& file, int percent) {
     if (state.downloading) {
         Console::Progress("Downloading the logging memory: " + std::to_string(percent) + "%");
     } else {
-        Console::Progress("Recording into " + file + " (downloads: " + std::to_string(state.downloads) + ")");
+        Console::Progress("Recording into " + file + " (downloads: " + std::to_string(state.completed) + ")");
     }
+}
+
+// Judges a download that has just ended from what reached the file.
+void JudgeDownload(RecordingState& state, const WatchedFile::Counts& end, const std::string& file,
+                   const std::string& port) {
+    const WatchedFile::Counts& start = state.atStart;
+    state.records += end.records - start.records;
+    const char* failure = nullptr;
+    if (end.flushes == start.flushes) {
+        // Nothing was stored: the transfer broke off.  The converter keeps
+        // what it had (firmware from 1.13 on; older firmware may have let
+        // go of the records it sent).
+        Console::Error(port, "the download of the logging memory broke off");
+    } else if (end.failedWrites != start.failedWrites) {
+        failure = "the records cannot be written";
+    } else if (end.failedFlushes != start.failedFlushes) {
+        failure = "the records cannot be saved to the disk";
+    } else {
+        ++state.completed;
+        state.lastFailed = false;
+        return;
+    }
+    if (failure != nullptr) {
+        state.storeFailed = true;
+        Console::Error(file, std::string(failure) + " (" + SystemReason(end.error) + ")");
+    }
+    ++state.failed;
+    state.lastFailed = true;
 }
 
 // Keeps the counts of a recording up to date with one notice.  True when
@@ -395,25 +508,30 @@ bool TrackRecording(RecordingState& state, const Event& event, const std::string
     case Event::Show:
         if (event.control != kIdRecordingText) return false;
         state.downloading = event.visible;
-        if (!event.visible) ++state.downloads;
+        if (event.visible) {
+            state.atStart = event.file;
+        } else {
+            JudgeDownload(state, event.file, file, port);
+        }
         ShowRecordingProgress(state, file, 0);
         return !event.visible;
     case Event::Message:
-        ++state.errors;
+        // A refused record is told with its reason when the download ends.
+        if (event.text == messages::kExportFailed) return false;
         Console::Error(file, event.text);
         return false;
     case Event::Display:
         if (event.connected) {
             if (state.lost) {
                 ++state.reconnections;
-                Console::Note("kx305cli: " + port + ": connection restored");
+                Console::Error(port, "connection restored");
             }
             state.connected = true;
             state.lost = false;
         } else if (state.connected && !state.lost) {
             state.lost = true;
             state.downloading = false;
-            Console::Note("kx305cli: " + port + ": connection lost, reconnecting");
+            Console::Error(port, "connection lost, reconnecting");
         }
         return false;
     case Event::Number:
@@ -427,6 +545,13 @@ std::string OpenFailureReason(int error) {
     return SystemReason(error);
 }
 
+// Days of `month` in `year` (Gregorian).
+int DaysInMonth(int year, int month) {
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 }  // namespace
 
 void InstallStopSignals() {
@@ -437,6 +562,9 @@ void InstallStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file size limit makes the write fail with EFBIG, which is reported,
+    // instead of ending the program in the middle of a download.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 int RunInfo(const DeviceOptions& options) {
@@ -481,7 +609,7 @@ int RunRead(const DeviceOptions& options, int count) {
         }
         if (event.kind != Event::Display) continue;
         if (event.connected) {
-            if (lost) Console::Note("kx305cli: " + session.port() + ": connection restored");
+            if (lost) Console::Error(session.port(), "connection restored");
             connected = true;
             lost = false;
         } else if (!connected || lost) {
@@ -489,7 +617,7 @@ int RunRead(const DeviceOptions& options, int count) {
             continue;
         } else {
             lost = true;
-            Console::Note("kx305cli: " + session.port() + ": connection lost, reconnecting");
+            Console::Error(session.port(), "connection lost, reconnecting");
         }
         if (!Console::Out(event.text)) return kExitOk;  // the reader went away
         if (event.connected) ++printed;
@@ -498,22 +626,25 @@ int RunRead(const DeviceOptions& options, int count) {
 }
 
 int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
-    errno = 0;
-    bool existed = false;
-    std::unique_ptr<FileStream> file = OpenFile(record.file, FileMode::Recording, &existed);
-    if (file == nullptr) {
-        Console::Error(record.file, std::string(messages::kRegistrationFileUnavailable) + " (" +
-                                        OpenFailureReason(errno) + ")");
+    // A device or FIFO would be read (and appended to) for ever.
+    std::string reason;
+    if (!CheckRegularFile(record.file, true, reason)) {
+        Console::Error(record.file, "the registration file cannot be opened (" + reason + ")");
         return kExitFailure;
     }
-    // Reading it whole also leaves the position at its end, where the
-    // downloads append.
-    RecordList records;
-    const int before = ReadRegistrationFile(file.get(), records);
-    FreeRecordList(records);
+    errno = 0;
+    bool existed = false;
+    std::unique_ptr<FileStream> opened = OpenFile(record.file, FileMode::Recording, &existed);
+    if (opened == nullptr || !opened->SeekToEnd()) {
+        Console::Error(record.file, "the registration file cannot be opened (" + OpenFailureReason(errno) + ")");
+        return kExitFailure;
+    }
+    auto watched = std::make_unique<WatchedFile>(std::move(opened));
+    const WatchedFile* file = watched.get();
 
     Session session(options);
-    session.context.registrationFile = std::move(file);
+    session.Watch(file);
+    session.context.registrationFile = std::move(watched);
     session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
     // A file made for a recording that never began does not stay behind.
     auto abandon = [&](int result) {
@@ -521,10 +652,12 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
         if (!existed) unlink(record.file.c_str());
         return result;
     };
+    if (StopRequested()) return abandon(kExitInterrupted);
     if (int result = session.Start(); result != kExitOk) return abandon(result);
 
     RecordingState state;
     const Clock::time_point connectDeadline = session.Deadline();
+    // The duration is finite and at most ten years (checked when parsed).
     const Clock::time_point end =
         record.durationSeconds > 0
             ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -565,22 +698,33 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
 
     StopPollingWorker(session.context);
     Console::Progress("");
-    RecordList after;
-    const int written = ReadRegistrationFile(session.context.registrationFile.get(), after) - before;
-    FreeRecordList(after);
     session.context.registrationFile.reset();
 
-    std::string summary = "Records written: " + std::to_string(std::max(written, 0)) + "\n";
-    summary += "Downloads: " + std::to_string(state.downloads) + "\n";
+    std::string summary = "Records written: " + std::to_string(state.records) + "\n";
+    summary += "Downloads: " + std::to_string(state.completed) + "\n";
+    summary += "Failed downloads: " + std::to_string(state.failed) + "\n";
     summary += "Reconnections: " + std::to_string(state.reconnections) + "\n";
     Console::Out(summary);
-    return state.errors > 0 ? kExitFailure : kExitOk;
+    if (state.lastFailed) {
+        // Whatever the converter still holds did not reach the file.
+        Console::Error(session.port(), state.completed == 0 ? "no download completed; nothing was recorded"
+                                                            : "the last download failed");
+        return kExitFailure;
+    }
+    return state.storeFailed ? kExitFailure : kExitOk;
 }
 
 int RunSyncClock(const DeviceOptions& options) { return SetClock(options, kOpSyncClock, nullptr); }
 
 int RunSetTime(const DeviceOptions& options, int month, int day, int hour, int minute, int second) {
-    CalendarTime local = CurrentUtcTime();
+    // The date is one of this year, so 02-29 depends on it.
+    CalendarTime local = CurrentLocalTime();
+    if (day > DaysInMonth(local.year, month)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "set-time: no such day: %02d-%02d in %d", month, day, local.year);
+        Console::Error(text);
+        return kExitUsage;
+    }
     local.month = static_cast<uint16_t>(month);
     local.day = static_cast<uint16_t>(day);
     local.hour = static_cast<uint16_t>(hour);
@@ -609,8 +753,8 @@ int RunGetPeriod(const DeviceOptions& options) {
     return exitCode;
 }
 
-int RunSetPeriod(const DeviceOptions& options, uint64_t seconds) {
-    const uint32_t interval = static_cast<uint32_t>(std::min<uint64_t>(seconds, 0xFFFF));
+int RunSetPeriod(const DeviceOptions& options, uint32_t seconds) {
+    const uint32_t interval = std::min<uint32_t>(seconds, 0xFFFF);
     Session session(options);
     if (int result = Connect(session); result != kExitOk) return result;
     const OperationResult result = RunOperation(session, kOpWriteLogPeriod, interval);

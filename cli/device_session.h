@@ -19,7 +19,8 @@ struct DeviceOptions {
 };
 
 // Ctrl-C and SIGTERM end a running command cleanly (the worker finishes its
-// current write and the file is flushed); a closed stdout is not fatal.
+// current write and the file is flushed); a second one ends it at once.  A
+// closed stdout is not fatal.
 void InstallStopSignals();
 
 // Firmware version, firmware date and serial number.
@@ -39,11 +40,12 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record);
 
 // Device operations.
 int RunSyncClock(const DeviceOptions& options);
-// Local date and time as dialog 124 takes them (the year is the current one).
+// Local date and time as dialog 124 takes them (the year is the current
+// one); a day the month does not have is a usage error.
 int RunSetTime(const DeviceOptions& options, int month, int day, int hour, int minute, int second);
 int RunGetPeriod(const DeviceOptions& options);
 // 0 is refused by the caller; values above 65535 are cut to 65535.
-int RunSetPeriod(const DeviceOptions& options, uint64_t seconds);
+int RunSetPeriod(const DeviceOptions& options, uint32_t seconds);
 int RunResetRain(const DeviceOptions& options);
 
 }  // namespace kx305cli

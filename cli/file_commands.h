@@ -1,7 +1,8 @@
 // The commands on registration files: listing their records, exporting them
 // and the rain report.  Everything is written by the recording core; with
 // an output file the bytes are exactly those of the Windows program (code
-// page 1250, CR LF), without one they go through a temporary file to stdout.
+// page 1250, CR LF), without one they go through a temporary file to stdout,
+// a piece at a time.  Only the record list is held in memory.
 #pragma once
 
 #include <cstdint>

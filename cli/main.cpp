@@ -2,6 +2,8 @@
 // stations and scripts.  This file only parses the arguments; the commands
 // live in device_session.cpp and file_commands.cpp.
 #include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -30,7 +32,7 @@ struct Arguments {
     RecordOptions record;
     std::string date;
     std::string time;
-    uint64_t period = 0;
+    uint32_t period = 0;
 
     std::string file;
     std::string output;
@@ -45,17 +47,70 @@ const std::map<std::string, uint32_t> kFieldBits = {
     {"date", 0x008}, {"name", 0x010}, {"serial", 0x020}, {"quantity", 0x040}, {"result", 0x080}, {"status", 0x100},
 };
 
+// Number checks that say what is wrong in words a user reads at a glance
+// (CLI11's own call "abc" out of range and print a bound of 300 digits).
+CLI::Validator WholeNumber(long long min, long long max) {
+    const std::string range = "a whole number from " + std::to_string(min) + " to " + std::to_string(max);
+    return CLI::Validator(
+        [min, max, range](std::string& text) -> std::string {
+            long long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (error == std::errc::invalid_argument || stop != end) {
+                return "'" + text + "' is not a whole number";
+            }
+            if (error == std::errc::result_out_of_range || value < min || value > max) {
+                return "'" + text + "' is out of range: " + range;
+            }
+            return "";
+        },
+        "INT");
+}
+
+// Seconds as a decimal number, finite, from `min` to `max`; 0 too when
+// `zeroAllowed` (meaning "no limit").
+CLI::Validator Seconds(double min, double max, bool zeroAllowed) {
+    char bounds[96];
+    std::snprintf(bounds, sizeof bounds, "%sseconds from %g to %.0f", zeroAllowed ? "0 or " : "", min, max);
+    const std::string range = bounds;
+    return CLI::Validator(
+        [min, max, zeroAllowed, range](std::string& text) -> std::string {
+            double value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (error == std::errc::invalid_argument || stop != end || !std::isfinite(value)) {
+                return "'" + text + "' is not a number of seconds";
+            }
+            if (zeroAllowed && value == 0) return "";
+            if (error == std::errc::result_out_of_range || value < min || value > max) {
+                return "'" + text + "' is out of range: " + range;
+            }
+            return "";
+        },
+        "SECONDS");
+}
+
+// Longest duration and time-out taken: ten years.  Beyond it the clock
+// arithmetic of the waits would overflow, and nobody means it.
+constexpr double kLongestSeconds = 10 * 365 * 86400.0;
+constexpr double kShortestSeconds = 0.001;
+
 void AddDeviceOptions(CLI::App& command, Arguments& a) {
     CLI::Option* port = command.add_option("--port", a.device.port,
                                            "Serial port of the converter (a tty such as /dev/ttyUSB0); "
                                            "without it the built-in simulator runs");
+    // An empty name is a script's unset variable, not a wish for made-up
+    // data in the user's file.
+    port->check(CLI::Validator(
+        [](std::string& text) { return text.empty() ? std::string("the port name is empty") : std::string(); },
+        "PORT"));
     command.add_option("--sim-option", a.device.simArgs,
                        "An argument for the built-in simulator (repeatable), e.g. --sim-option=--prefill=30")
         ->allow_extra_args(false)
         ->excludes(port);
     command.add_option("--timeout", a.device.timeoutSeconds,
                        "Seconds to wait for the converter's first answer and for each operation (0: no limit)")
-        ->check(CLI::NonNegativeNumber)
+        ->check(Seconds(kShortestSeconds, kLongestSeconds, true))
         ->capture_default_str();
 }
 
@@ -76,8 +131,8 @@ std::string ParseLocalTime(const std::string& date, const std::string& time, int
         static_cast<size_t>(used) != time.size()) {
         return "set-time: the time must be hh:mm:ss";
     }
-    if (fields[1] < 1 || fields[1] > 31) return "set-time: the day must be 1 to 31";
     if (fields[0] < 1 || fields[0] > 12) return "set-time: the month must be 1 to 12";
+    if (fields[1] < 1 || fields[1] > 31) return "set-time: the day must be 1 to 31";
     if (fields[2] < 0 || fields[2] > 23) return "set-time: the hour must be 0 to 23";
     if (fields[3] < 0 || fields[3] > 59) return "set-time: the minute must be 0 to 59";
     if (fields[4] < 0 || fields[4] > 59) return "set-time: the second must be 0 to 59";
@@ -118,16 +173,16 @@ int Run(int argc, char** argv) {
 
     CLI::App* read = app.add_subcommand("read", "Live readings, one block per polling cycle, until Ctrl-C");
     AddDeviceOptions(*read, a);
-    read->add_option("--count", a.count, "Stop after this many polling cycles")->check(CLI::PositiveNumber);
+    read->add_option("--count", a.count, "Stop after this many polling cycles")->check(WholeNumber(1, INT32_MAX));
     read->add_flag("--no-kx125-average", a.noAverage, "Describe a KX-125 without its average temperature");
 
     CLI::App* record = app.add_subcommand("record", "Record the converter's logging memory into a registration file");
     AddDeviceOptions(*record, a);
     record->add_option("FILE", a.record.file, "Registration file (*.kxg); new records are appended")->required();
     record->add_option("--duration", a.record.durationSeconds, "Stop after this many seconds (default: Ctrl-C)")
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds(kShortestSeconds, kLongestSeconds, false));
     record->add_option("--interval", a.record.interval, "Seconds between two downloads, at least 20")
-        ->check(CLI::Range(20u, 0xFFFFFFFFu))
+        ->check(WholeNumber(20, UINT32_MAX))
         ->capture_default_str();
 
     CLI::App* syncClock = app.add_subcommand("sync-clock", "Set the converter clock to the computer's");
@@ -143,7 +198,9 @@ int Run(int argc, char** argv) {
 
     CLI::App* setPeriod = app.add_subcommand("set-period", "Set the converter's log interval (1 to 65535 s)");
     AddDeviceOptions(*setPeriod, a);
-    setPeriod->add_option("SECONDS", a.period, "Seconds; larger values are cut to 65535")->required();
+    setPeriod->add_option("SECONDS", a.period, "Seconds; larger values are cut to 65535")
+        ->check(WholeNumber(1, UINT32_MAX))
+        ->required();
 
     CLI::App* resetRain = app.add_subcommand("reset-rain", "Reset the converter's rain counter");
     AddDeviceOptions(*resetRain, a);
@@ -158,7 +215,7 @@ int Run(int argc, char** argv) {
         ->check(CLI::IsMember({"csv", "text"}))
         ->capture_default_str();
     exportCommand->add_option("--record", a.recordNumber, "Only this record (numbered from 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(WholeNumber(1, INT32_MAX));
     AddSeparatorOption(*exportCommand, a);
     exportCommand
         ->add_option("--fields", a.fields,
@@ -190,6 +247,12 @@ int Run(int argc, char** argv) {
             Console::Error(complaint);
             return kExitUsage;
         }
+    }
+    if (!a.decimal.empty() && a.decimal == a.listSeparator) {
+        // Numbers with a decimal comma in a comma-separated list cannot be
+        // told apart again.
+        Console::Error("--decimal and --list-separator must differ (both are '" + a.decimal + "')");
+        return kExitUsage;
     }
     InstallLocaleOverride(a);
     a.device.averageKX125 = !a.noAverage;
@@ -227,10 +290,6 @@ int Run(int argc, char** argv) {
             Console::Error(complaint);
             return kExitUsage;
         }
-    }
-    if (app.got_subcommand(setPeriod) && a.period == 0) {
-        Console::Error("set-period: Interwał musi być większy od zera!");
-        return kExitUsage;
     }
     InstallStopSignals();
     if (app.got_subcommand(info)) return RunInfo(a.device);

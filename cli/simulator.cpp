@@ -65,17 +65,27 @@ std::string MakeDirectory(std::string& error) {
 }
 
 // Reads the first line the simulator prints (its port) within the start
-// time-out.  "" when it ended or stayed silent.
-std::string ReadPortLine(int fd) {
+// time-out.  "" when it ended (`ended` set: it closed its output) or stayed
+// silent.  A signal does not cut the wait short: the start takes
+// milliseconds, and the caller looks at the stop request afterwards.
+std::string ReadPortLine(int fd, bool& ended) {
+    ended = false;
     std::string line;
     const Clock::time_point deadline = Clock::now() + kStartTimeout;
     while (line.find('\n') == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return "";
         pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return "";
+        const int ready = poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return "";
         char buffer[512];
         const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) return "";
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ended = n == 0;
+            return "";
+        }
         line.append(buffer, static_cast<size_t>(n));
     }
     return line.substr(0, line.find('\n'));
@@ -101,7 +111,8 @@ std::string FindSimulator(std::string& error) {
 }
 
 std::unique_ptr<EmbeddedSimulator> EmbeddedSimulator::Start(const std::vector<std::string>& extraArgs,
-                                                            std::string& error) {
+                                                            std::string& error, bool& refused) {
+    refused = false;
     const std::string program = FindSimulator(error);
     if (program.empty()) return nullptr;
     std::unique_ptr<EmbeddedSimulator> sim(new EmbeddedSimulator);
@@ -152,10 +163,19 @@ std::unique_ptr<EmbeddedSimulator> EmbeddedSimulator::Start(const std::vector<st
     }
     close(pipeFds[1]);
     sim->pid_ = pid;
-    const std::string port = ReadPortLine(pipeFds[0]);
+    bool ended = false;
+    const std::string port = ReadPortLine(pipeFds[0], ended);
     close(pipeFds[0]);
     if (port.empty()) {
-        error = "the built-in simulator " + program + " did not start";
+        // kx305sim ends with 1 when it cannot run and with 2 or CLI11's codes
+        // (100 and up) for arguments it does not take; 127 is a failed exec.
+        int status = 0;
+        if (ended && sim->Reap(status) && WIFEXITED(status)) {
+            const int code = WEXITSTATUS(status);
+            refused = code >= 2 && code != 127;
+        }
+        error = refused ? "the built-in simulator refused the --sim-option arguments"
+                        : "the built-in simulator " + program + " did not start";
         return nullptr;
     }
     sim->port_ = port;
@@ -168,6 +188,21 @@ EmbeddedSimulator::~EmbeddedSimulator() {
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
+}
+
+bool EmbeddedSimulator::Reap(int& status) {
+    // It closed its output: it is ending, give it a moment.
+    const Clock::time_point deadline = Clock::now() + kStopTimeout;
+    while (Clock::now() < deadline) {
+        const pid_t ended = waitpid(pid_, &status, WNOHANG);
+        if (ended == pid_) {
+            pid_ = -1;
+            return true;
+        }
+        if (ended < 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 void EmbeddedSimulator::Stop() {

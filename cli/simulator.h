@@ -19,8 +19,11 @@ std::string FindSimulator(std::string& error);
 class EmbeddedSimulator {
 public:
     // Starts kx305sim with `extraArgs` in a private directory and waits
-    // until it reports its port.  Null with the reason in `error`.
-    static std::unique_ptr<EmbeddedSimulator> Start(const std::vector<std::string>& extraArgs, std::string& error);
+    // until it reports its port.  Null with the reason in `error`;
+    // `refused` tells that it ended at once rejecting its arguments (it has
+    // said why on stderr), a usage error rather than a failure.
+    static std::unique_ptr<EmbeddedSimulator> Start(const std::vector<std::string>& extraArgs, std::string& error,
+                                                    bool& refused);
     // Stops the simulator and removes its directory.
     ~EmbeddedSimulator();
     EmbeddedSimulator(const EmbeddedSimulator&) = delete;
@@ -30,6 +33,8 @@ public:
 
 private:
     EmbeddedSimulator() = default;
+    // Waits a little for the simulator's end; true with its wait status.
+    bool Reap(int& status);
     void Stop();
 
     pid_t pid_ = -1;
