@@ -33,4 +33,17 @@ inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną p
 // Acquisition: the port test at start-up and in the port dialog.
 inline constexpr char kPortInUse[] = "Wybrany port szeregowy jest już zajęty.";
 
+// Start-up, settings and uninstall.
+inline constexpr char kBadCommandLine[] = "Błędny parametr w linii wywołania!";
+inline constexpr char kRegisterQuestion[] = "Czy chcesz zarejestrować ten program w systemie Windows?";
+inline constexpr char kUninstallDone[] = "Deinstalacja została zakończona pomyślnie!";
+inline constexpr char kUninstallFailed[] = "Deinstalacja nie powiodła się!";
+
+// The save-as dialog that names a registration file.
+inline constexpr char kChooseRegistrationTitle[] = "Wybierz plik rejesracji";
+// File types as the dialog takes them: name and pattern pairs, each ended by
+// a zero, the list by a second zero (the literal adds the last one).
+inline constexpr char kRegistrationFileTypes[] = "Plik binarny (*.kxg)\0*.kxg\0Wszystkie pliki (*.*)\0*.*\0";
+inline constexpr char kRegistrationExtension[] = "kxg";
+
 }  // namespace kx305mon::messages

@@ -5,7 +5,7 @@
 #include "instruments/catalogue.h"
 #include "instruments/format.h"
 #include "recording/local_time.h"
-#include "shell/shell_ids.h"
+#include "resources/resource.h"
 
 namespace kx305mon {
 
@@ -91,7 +91,7 @@ std::string LiveBlock(const ConverterInfo* info, const ClockRecord* clock, const
 }
 
 int InputIcon(const InputReading* reading) {
-    return reading != nullptr && reading->type != kTypeNone ? IDB_INSTRUMENT_PRESENT : IDB_INSTRUMENT_ABSENT;
+    return reading != nullptr && reading->type != kTypeNone ? IDB_INSTRUMENT : IDB_NO_INSTRUMENT;
 }
 
 std::string StatusFieldText(const ConverterInfo* info, const ClockRecord* clock, const CalendarTime& utcNow,
@@ -116,9 +116,9 @@ std::array<ControlText, kDisplayTextControls> DisplayControlTexts(const DisplayS
     texts[0] = {IDC_CONVERTER_STATUS, &snapshot.status};
     for (int i = 0; i < KX305_INPUTS; ++i) {
         const PanelText& panel = snapshot.panels[i];
-        texts[1 + 3 * i] = {IDC_INPUT_NAME0 + i, &panel.name};
-        texts[2 + 3 * i] = {IDC_INPUT_DESCRIPTION0 + i, &panel.description};
-        texts[3 + 3 * i] = {IDC_INPUT_STATUS0 + i, &panel.status};
+        texts[1 + 3 * i] = {IDC_INPUT_NAME_0 + i, &panel.name};
+        texts[2 + 3 * i] = {IDC_INPUT_DESCRIPTION_0 + i, &panel.description};
+        texts[3 + 3 * i] = {IDC_INPUT_STATUS_0 + i, &panel.status};
     }
     return texts;
 }

@@ -1,5 +1,5 @@
 #include "shell/help.h"
-#include "shell/shell_ids.h"
+#include "resources/resource.h"
 
 namespace kx305mon {
 
@@ -19,10 +19,10 @@ constexpr uint32_t kPortHelp[] = {
 };
 
 constexpr uint32_t kMemoryViewerHelp[] = {
-    KX305_HELP(IDD_MEMORY_VIEWER, IDC_VIEWER_FIRST),
-    KX305_HELP(IDD_MEMORY_VIEWER, IDC_VIEWER_PREVIOUS),
-    KX305_HELP(IDD_MEMORY_VIEWER, IDC_VIEWER_NEXT),
-    KX305_HELP(IDD_MEMORY_VIEWER, IDC_VIEWER_LAST),
+    KX305_HELP(IDD_MEMORY_VIEWER, IDC_FIRST_RECORD),
+    KX305_HELP(IDD_MEMORY_VIEWER, IDC_PREVIOUS_RECORD),
+    KX305_HELP(IDD_MEMORY_VIEWER, IDC_NEXT_RECORD),
+    KX305_HELP(IDD_MEMORY_VIEWER, IDC_LAST_RECORD),
     KX305_HELP(IDD_MEMORY_VIEWER, IDC_RECORD_LIST),
     KX305_HELP(IDD_MEMORY_VIEWER, IDC_SAVE),
     KX305_HELP(IDD_MEMORY_VIEWER, IDC_COPY),
@@ -32,13 +32,13 @@ constexpr uint32_t kMemoryViewerHelp[] = {
 };
 
 constexpr uint32_t kLogIntervalHelp[] = {
-    KX305_HELP(IDD_LOG_INTERVAL, IDC_INTERVAL_EDIT),
+    KX305_HELP(IDD_LOG_INTERVAL, IDC_INTERVAL),
     KX305_HELP_BUTTONS,
     0, 0,
 };
 
 // Controls 1040 to 1051 of the export options.
-#define KX305_EXPORT_HELP(n) KX305_HELP(IDD_EXPORT_OPTIONS, IDC_EXPORT_FIRST + (n))
+#define KX305_EXPORT_HELP(n) KX305_HELP(IDD_EXPORT_PARAMETERS, IDC_CURRENT_RECORD + (n))
 
 constexpr uint32_t kExportOptionsHelp[] = {
     KX305_EXPORT_HELP(0), KX305_EXPORT_HELP(1), KX305_EXPORT_HELP(2), KX305_EXPORT_HELP(3),
@@ -58,10 +58,10 @@ constexpr uint32_t kRainExportOptionsHelp[] = {
 };
 
 constexpr uint32_t kRainGaugeHelp[] = {
-    KX305_HELP(IDD_RAIN_GAUGE, IDC_RAIN_NAME),
-    KX305_HELP(IDD_RAIN_GAUGE, IDC_RAIN_SERIAL),
-    KX305_HELP(IDD_RAIN_GAUGE, IDC_RAIN_CALIBRATION),
-    KX305_HELP(IDD_RAIN_GAUGE, IDC_RAIN_SPIN),
+    KX305_HELP(IDD_RAIN_GAUGE, IDC_RAIN_GAUGE_NAME),
+    KX305_HELP(IDD_RAIN_GAUGE, IDC_RAIN_GAUGE_SERIAL),
+    KX305_HELP(IDD_RAIN_GAUGE, IDC_CALIBRATION),
+    KX305_HELP(IDD_RAIN_GAUGE, IDC_CALIBRATION_SPIN),
     KX305_HELP_BUTTONS,
     0, 0,
 };
@@ -73,9 +73,9 @@ constexpr uint32_t kButtonsHelp[] = {
 };
 
 constexpr uint32_t kAdditionalSettingsHelp[] = {
-    KX305_HELP(IDD_ADDITIONAL_SETTINGS, IDC_SHOW_AVERAGE),
-    KX305_HELP(IDD_ADDITIONAL_SETTINGS, IDC_QUICK_START),
-    KX305_HELP(IDD_ADDITIONAL_SETTINGS, IDC_HIDE_PROMOTION),
+    KX305_HELP(IDD_EXTRA_SETTINGS, IDC_SHOW_KX125_AVERAGE),
+    KX305_HELP(IDD_EXTRA_SETTINGS, IDC_QUICK_START),
+    KX305_HELP(IDD_EXTRA_SETTINGS, IDC_HIDE_PROMOTION),
     KX305_HELP_BUTTONS,
     0, 0,
 };
@@ -100,12 +100,12 @@ const uint32_t* HelpIdTable(int dialogId) {
     case IDD_PORT: return kPortHelp;
     case IDD_MEMORY_VIEWER: return kMemoryViewerHelp;
     case IDD_LOG_INTERVAL: return kLogIntervalHelp;
-    case IDD_EXPORT_OPTIONS: return kExportOptionsHelp;
-    case IDD_RAIN_EXPORT_OPTIONS: return kRainExportOptionsHelp;
+    case IDD_EXPORT_PARAMETERS: return kExportOptionsHelp;
+    case IDD_RAIN_EXPORT_PARAMETERS: return kRainExportOptionsHelp;
     case IDD_RAIN_GAUGE: return kRainGaugeHelp;
     case IDD_REGISTRATION:
     case IDD_READ_SOURCE: return kButtonsHelp;
-    case IDD_ADDITIONAL_SETTINGS: return kAdditionalSettingsHelp;
+    case IDD_EXTRA_SETTINGS: return kAdditionalSettingsHelp;
     case IDD_RAIN_REPORT: return kRainReportHelp;
     default: return nullptr;
     }
@@ -113,8 +113,8 @@ const uint32_t* HelpIdTable(int dialogId) {
 
 bool WantsContextHelp(int dialogId, int controlId) {
     // Unnumbered statics arrive as id -1 or, in a 16-bit field, 0xFFFF.
-    const bool unnumbered = controlId == IDC_STATIC_UNNUMBERED || controlId == 0xFFFF;
-    return !(dialogId == IDD_ADDITIONAL_SETTINGS && unnumbered);
+    const bool unnumbered = controlId == IDC_STATIC || controlId == 0xFFFF;
+    return !(dialogId == IDD_EXTRA_SETTINGS && unnumbered);
 }
 
 }  // namespace kx305mon

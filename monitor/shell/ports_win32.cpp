@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "shell/ports.h"
-#include "shell/shell_ids.h"
+#include "resources/resource.h"
 
 namespace kx305mon {
 

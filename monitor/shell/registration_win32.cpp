@@ -4,7 +4,7 @@
 #include <commdlg.h>
 
 #include "shell/registration.h"
-#include "shell/shell_messages.h"
+#include "resources/messages.h"
 
 namespace kx305mon {
 

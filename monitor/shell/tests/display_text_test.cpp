@@ -11,7 +11,7 @@
 
 #include "instruments/catalogue.h"
 #include "shell/display_text.h"
-#include "shell/shell_ids.h"
+#include "resources/resource.h"
 
 namespace kx305mon {
 namespace {
@@ -136,11 +136,11 @@ TEST(LiveBlock, WithoutConverterEveryInputShowsNoInstrument) {
 
 TEST(Panel, PictureShowsWhetherAnInstrumentIsPresent) {
     InputReading reading = {};
-    EXPECT_EQ(InputIcon(nullptr), IDB_INSTRUMENT_ABSENT);
-    EXPECT_EQ(InputIcon(&reading), IDB_INSTRUMENT_ABSENT);
+    EXPECT_EQ(InputIcon(nullptr), IDB_NO_INSTRUMENT);
+    EXPECT_EQ(InputIcon(&reading), IDB_NO_INSTRUMENT);
     for (uint32_t type : {uint32_t{kTypeRainGauge}, uint32_t{kTypeKX124}, uint32_t{kTypeKX273}, 12u}) {
         reading.type = type;
-        EXPECT_EQ(InputIcon(&reading), IDB_INSTRUMENT_PRESENT) << type;
+        EXPECT_EQ(InputIcon(&reading), IDB_INSTRUMENT) << type;
     }
 }
 
@@ -163,7 +163,7 @@ TEST(DisplaySnapshot, WithoutConverterShowsQuestionMarksAndNoInstruments) {
         EXPECT_EQ(snapshot.panels[i].name, "Brak przyrządu lub przyrząd nieznany");
         EXPECT_EQ(snapshot.panels[i].description, "");
         EXPECT_EQ(snapshot.panels[i].status, "");
-        EXPECT_EQ(snapshot.icons[i], IDB_INSTRUMENT_ABSENT);
+        EXPECT_EQ(snapshot.icons[i], IDB_NO_INSTRUMENT);
     }
 }
 
@@ -175,8 +175,8 @@ TEST(DisplaySnapshot, PanelsFollowTheirInputs) {
     const DisplaySnapshot snapshot = MakeDisplaySnapshot(&info, nullptr, results, true);
     EXPECT_EQ(snapshot.status.rfind("KX-305 wersja 1.13, nr 77\r\n", 0), 0u) << snapshot.status;
     EXPECT_EQ(snapshot.panels[2].name, "Termohigrometr KX-124 nr 1234");
-    EXPECT_EQ(snapshot.icons[2], IDB_INSTRUMENT_PRESENT);
-    for (int i : {0, 1, 3, 4}) EXPECT_EQ(snapshot.icons[i], IDB_INSTRUMENT_ABSENT) << i;
+    EXPECT_EQ(snapshot.icons[2], IDB_INSTRUMENT);
+    for (int i : {0, 1, 3, 4}) EXPECT_EQ(snapshot.icons[i], IDB_NO_INSTRUMENT) << i;
 }
 
 TEST(DisplaySnapshot, TextsReachTheControlsOfTheirInput) {

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "shell/help.h"
-#include "shell/shell_ids.h"
+#include "resources/resource.h"
 
 namespace kx305mon {
 namespace {
@@ -37,15 +37,15 @@ TEST(HelpIds, EveryDialogTableFollowsTheIdRule) {
         {IDD_PORT, {1026}, true, IDD_PORT},
         {IDD_MEMORY_VIEWER, {1033, 1034, 1035, 1036, 1037, 1038, 1039, 1004, 1029}, false, IDD_MEMORY_VIEWER},
         {IDD_LOG_INTERVAL, {1030}, true, IDD_LOG_INTERVAL},
-        {IDD_EXPORT_OPTIONS,
+        {IDD_EXPORT_PARAMETERS,
          {1040, 1041, 1042, 1043, 1044, 1045, 1046, 1047, 1048, 1049, 1050, 1051},
          true,
-         IDD_EXPORT_OPTIONS},
-        {IDD_RAIN_EXPORT_OPTIONS, {1040, 1041, 1042, 1043, 1044, 1045}, true, IDD_EXPORT_OPTIONS},
+         IDD_EXPORT_PARAMETERS},
+        {IDD_RAIN_EXPORT_PARAMETERS, {1040, 1041, 1042, 1043, 1044, 1045}, true, IDD_EXPORT_PARAMETERS},
         {IDD_RAIN_GAUGE, {1111, 1112, 1113, 1053}, true, IDD_RAIN_GAUGE},
         {IDD_REGISTRATION, {}, true, IDD_REGISTRATION},
         {IDD_READ_SOURCE, {}, true, IDD_READ_SOURCE},
-        {IDD_ADDITIONAL_SETTINGS, {1071, 1072, 1131}, true, IDD_ADDITIONAL_SETTINGS},
+        {IDD_EXTRA_SETTINGS, {1071, 1072, 1131}, true, IDD_EXTRA_SETTINGS},
         {IDD_RAIN_REPORT, {1037, 1038, 1039, 1004, 1029}, false, IDD_RAIN_REPORT},
     };
     for (const Case& c : cases) {
@@ -70,12 +70,12 @@ TEST(HelpIds, EveryDialogTableFollowsTheIdRule) {
 }
 
 TEST(HelpIds, AdditionalSettingsIgnoreUnnumberedStatics) {
-    EXPECT_FALSE(WantsContextHelp(IDD_ADDITIONAL_SETTINGS, IDC_STATIC_UNNUMBERED));
-    EXPECT_FALSE(WantsContextHelp(IDD_ADDITIONAL_SETTINGS, 0xFFFF));
-    EXPECT_TRUE(WantsContextHelp(IDD_ADDITIONAL_SETTINGS, IDC_QUICK_START));
-    EXPECT_TRUE(WantsContextHelp(IDD_PORT, IDC_STATIC_UNNUMBERED));
+    EXPECT_FALSE(WantsContextHelp(IDD_EXTRA_SETTINGS, IDC_STATIC));
+    EXPECT_FALSE(WantsContextHelp(IDD_EXTRA_SETTINGS, 0xFFFF));
+    EXPECT_TRUE(WantsContextHelp(IDD_EXTRA_SETTINGS, IDC_QUICK_START));
+    EXPECT_TRUE(WantsContextHelp(IDD_PORT, IDC_STATIC));
     // A control without a row still goes to the viewer.
-    EXPECT_TRUE(WantsContextHelp(IDD_PORT, IDC_PORT_CURRENT));
+    EXPECT_TRUE(WantsContextHelp(IDD_PORT, IDC_CURRENT_PORT));
 }
 
 }  // namespace
