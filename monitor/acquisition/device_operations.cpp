@@ -8,6 +8,7 @@
 #include "acquisition/log_schedule.h"
 #include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
+#include "instruments/calendar_time.h"
 #include "recording/local_time.h"
 #include "recording/registration_file.h"
 #include "resources/messages.h"
@@ -56,14 +57,7 @@ int SetConverterClock(AppContext& context, const ClockRecord& clock) {
 }
 
 ClockRecord ComputerClockUtc() {
-    CalendarTime now = CurrentUtcTime();
-    ClockRecord clock;
-    clock.month = static_cast<uint8_t>(now.month);
-    clock.day = static_cast<uint8_t>(now.day);
-    clock.hour = static_cast<uint8_t>(now.hour);
-    clock.minute = static_cast<uint8_t>(now.minute);
-    clock.second = static_cast<uint8_t>(now.second);
-    return clock;
+    return ClockFromCalendar(CurrentUtcTime());
 }
 
 int ReadLogPeriod(AppContext& context) {

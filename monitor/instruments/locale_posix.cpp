@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "instruments/calendar_time.h"
 #include "locale_backend.h"
 
 namespace kx305mon {
@@ -62,15 +63,8 @@ private:
 
     std::string Strftime(const char* format, const CalendarTime& time) const {
         if (locale_ == static_cast<locale_t>(0)) return "";
-        struct tm fields = {};
-        fields.tm_year = time.year - 1900;
-        fields.tm_mon = time.month - 1;
-        fields.tm_mday = time.day;
-        fields.tm_hour = time.hour;
-        fields.tm_min = time.minute;
-        fields.tm_sec = time.second;
+        struct tm fields = TmFromCalendar(time);
         fields.tm_wday = DayOfWeek(time.year, time.month, time.day);
-        fields.tm_isdst = -1;
         char text[128];
         const size_t length = strftime_l(text, sizeof text, format, &fields, locale_);
         return ToCodePage1250(std::string(text, length));

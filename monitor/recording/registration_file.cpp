@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "instruments/catalogue.h"
+#include "instruments/calendar_time.h"
 #include "recording/local_time.h"
 
 namespace kx305mon {
@@ -125,13 +126,7 @@ private:
 }  // namespace
 
 bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
-    CalendarTime utc;
-    utc.year = record.year;
-    utc.month = record.month;
-    utc.day = record.day;
-    utc.hour = record.hour;
-    utc.minute = record.minute;
-    utc.second = record.second;
+    const CalendarTime utc = CalendarFromLogRecord(record);
     CalendarTime local;
     if (!UtcToLocal(utc, local)) {
         // No stamp would be true for it: the record is left out.

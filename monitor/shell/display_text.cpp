@@ -4,6 +4,7 @@
 
 #include "instruments/catalogue.h"
 #include "instruments/format.h"
+#include "instruments/calendar_time.h"
 #include "recording/local_time.h"
 #include "resources/resource.h"
 
@@ -38,14 +39,7 @@ int ClockYear(const ClockRecord& clock, const CalendarTime& utcNow) {
 }
 
 CalendarTime ClockUtc(const ClockRecord& clock, const CalendarTime& utcNow) {
-    CalendarTime utc;
-    utc.year = static_cast<uint16_t>(ClockYear(clock, utcNow));
-    utc.month = clock.month;
-    utc.day = clock.day;
-    utc.hour = clock.hour;
-    utc.minute = clock.minute;
-    utc.second = clock.second;
-    return utc;
+    return CalendarFromClock(clock, static_cast<uint16_t>(ClockYear(clock, utcNow)));
 }
 
 std::string ClockText(const ClockRecord* clock, const CalendarTime& utcNow, const CalendarTime& localNow,
