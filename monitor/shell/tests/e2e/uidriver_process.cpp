@@ -201,7 +201,12 @@ std::optional<Process> Start(const std::string& program, const StartOptions& opt
         FailWin32("cannot start " + program);
         return std::nullopt;
     }
-    CloseHandle(info.hThread);
+    if (info.hThread) CloseHandle(info.hThread);
+    if (!info.hProcess) {
+        // Wine starts a Unix program this way, but hands out no handle.
+        Fail("started " + program + " without a process handle (a Unix program under Wine?): it cannot be waited for");
+        return std::nullopt;
+    }
     Process process;
     process.process_ = info.hProcess;
     process.id_ = info.dwProcessId;
