@@ -1,5 +1,8 @@
 // The simulators' control channel from a Windows program: each COM port's
 // simulator is reached through its TCP bridge (scripts/wine-sim-run).
+#include <fstream>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "uidriver.h"
@@ -52,6 +55,30 @@ TEST(SimulatorControl, CommandsChangeTheSimulatorAndErrorsComeBack) {
     EXPECT_FALSE(SimulatorCommand(PortOf("KX305_PORT_MISSING"), "state"));
     EXPECT_FALSE(SimulatorControlAddress("COM77"));
     EXPECT_EQ(SimulatorControlAddress("\\\\.\\com5"), SimulatorControlAddress("COM5"));
+}
+
+TEST(SimulatorControl, ConsoleToolRelaysCommandsAndReplies) {
+    struct Case {
+        std::vector<std::string> arguments;
+        DWORD exitCode;
+        const char* replyStart;
+    };
+    const std::string out = ExecutableDirectory() + "\\kx305ui-sim.out";
+    for (const Case& c : {Case{{"sim", "COM8", "state"}, 0, "ok firmware=1.12 serial=1121 "},
+                          Case{{"sim", "\\\\.\\COM5", "input", "1"}, 0, "ok "},
+                          Case{{"sim", "COM8", "rain", "minus"}, 1, "error"}}) {
+        StartOptions options;
+        options.arguments = c.arguments;
+        options.standardOutput = out;
+        auto run = Start(ExecutableDirectory() + "\\kx305ui.exe", options);
+        ASSERT_TRUE(run) << LastError();
+        EXPECT_EQ(run->WaitExit(std::chrono::seconds(10)), c.exitCode) << c.arguments[2];
+        std::ifstream in(out, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(text.str().rfind(c.replyStart, 0), 0u) << text.str();
+        EXPECT_EQ(text.str().find('\r'), std::string::npos);
+    }
 }
 
 }  // namespace
