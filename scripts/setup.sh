@@ -9,7 +9,7 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-    wine64 xvfb xauth locales
+    wine64 xvfb xauth locales socat imagemagick
     time
 )
 if [ "${1:-}" = "--native-only" ]; then
