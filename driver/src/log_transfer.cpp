@@ -27,7 +27,7 @@ uint32_t Percent(uint32_t part, uint32_t whole) { return (part * 1000 / whole + 
 
 }  // namespace
 
-void DecodeLogRecord(const uint8_t* stored, size_t length, uint16_t version, int currentYear, int currentMonth,
+void DecodeLogRecord(const uint8_t* stored, size_t length, FirmwareVersion version, int currentYear, int currentMonth,
                      LogRecord& record) {
     uint8_t time[kStoredTimeBytes] = {};
     std::memcpy(time, stored, std::min(length, kStoredTimeBytes));
@@ -66,7 +66,7 @@ void LogTransfer::Begin(LogBuffer& out) {
     received_ = 0;
 }
 
-void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, StatusSink& sink) {
+void LogTransfer::Receive(const Frame& frame, FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
     const char* name = frame.command() == CMD_PEEK_LOG ? "PeekLog" : "GetLog";
     const uint8_t* payload = frame.payload();
     const size_t length = frame.length();
@@ -111,7 +111,7 @@ void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, 
     Finish(name, version, out, sink);
 }
 
-void LogTransfer::Finish(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink) {
+void LogTransfer::Finish(const char* name, FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
     phase_ = Phase::Finished;
     sink.Post(KX305_STATUS_PROGRESS, 100);
     if (count_ > 0 && raw_ == nullptr) {
