@@ -7,7 +7,8 @@
 #   windows      mingw-w64 build, tests under Wine against the native simulator
 #   windows32    32-bit kx305.dll and a C program linked by import: built and
 #                checked with objdump, never run (scripts/check-windows32.sh)
-# Warnings are errors.  Exits non-zero when any step fails.
+# Warnings are errors.  Exits non-zero when any step fails.  The summary
+# gives each stage's wall-clock time, and of it the time ctest took.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,27 +22,39 @@ status=0
 passed=0
 failed=0
 summary=()
-for preset in "${presets[@]}"; do
+started_all=$SECONDS
+
+# Minutes and seconds since $1 (a value of $SECONDS).
+elapsed() {
+    local s=$((SECONDS - $1))
+    printf '%dm%02ds' $((s / 60)) $((s % 60))
+}
+
+# One stage; appends its summary line (without the preset's name) and sets
+# test_started when ctest ran.
+run_stage() {
+    local preset=$1
     if [ "$preset" = windows32 ]; then
         echo "=== windows32: build and check exports (nothing runs)"
         if ./scripts/check-windows32.sh; then
-            summary+=("windows32: exports and link by import checked")
+            summary+=("exports and link by import checked")
         else
-            summary+=("windows32: check FAILED"); status=1
+            summary+=("check FAILED"); status=1
         fi
-        continue
+        return
     fi
     echo "=== $preset: configure and build"
     extra=(-DKX305_WERROR=ON)
     [ "$preset" = fuzz ] && extra+=(-DKX305_FUZZ_SECONDS="$fuzz_seconds")
     mkdir -p build
     if ! cmake --preset "$preset" "${extra[@]}" >"build/configure-$preset.log" 2>&1; then
-        cat "build/configure-$preset.log"; summary+=("$preset: configure FAILED"); status=1; continue
+        cat "build/configure-$preset.log"; summary+=("configure FAILED"); status=1; return
     fi
     if ! cmake --build --preset "$preset"; then
-        summary+=("$preset: build FAILED"); status=1; continue
+        summary+=("build FAILED"); status=1; return
     fi
     echo "=== $preset: test"
+    test_started=$SECONDS
     log=$(mktemp)
     ctest --preset "$preset" 2>&1 | tee "$log"
     rc=${PIPESTATUS[0]}
@@ -52,14 +65,23 @@ for preset in "${presets[@]}"; do
     fi
     rm -f "$log"
     if [ "$rc" -ne 0 ]; then
-        summary+=("$preset: tests FAILED ($line)"); status=1
+        summary+=("tests FAILED ($line)"); status=1
     else
-        summary+=("$preset: $line")
+        summary+=("$line")
     fi
+}
+
+for preset in "${presets[@]}"; do
+    started=$SECONDS
+    test_started=
+    run_stage "$preset"
+    tested=
+    [ -n "$test_started" ] && tested=" (test $(elapsed "$test_started"))"
+    summary[-1]=$(printf '%-12s %6s%-14s %s' "$preset" "$(elapsed $started)" "$tested" "${summary[-1]}")
 done
 
 echo
 echo "=== summary"
 printf '%s\n' "${summary[@]}"
-echo "tests: $passed passed, $failed failed"
+echo "tests: $passed passed, $failed failed; all stages $(elapsed $started_all)"
 exit $status

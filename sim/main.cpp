@@ -347,7 +347,7 @@ std::string BuildSettings(const Options& o, ConverterSettings& s) {
     if (!(o.rainRate >= 0 && o.rainRate <= 60000)) return "--rain-rate: expected 0 to 60000 impulses per minute";
     s.rainPerMinute = o.rainRate;
     if (o.period > 65535) return "--period: expected 0 to 65535 seconds";
-    if (s.version <= kLastMinutePeriodVersion && (o.period % 60 != 0 || o.period > 255 * 60))
+    if (PeriodInMinutes(s.version) && (o.period % 60 != 0 || o.period > 255 * 60))
         return "--period: firmware " + FormatFirmware(s.version) +
                " keeps the period in minutes; expected a multiple of 60 up to 15300";
     s.periodSeconds = static_cast<uint16_t>(o.period);

@@ -46,6 +46,14 @@ typedef int32_t KX305Status;
 #define KX305_STATUS_NO_RESOURCE  8 /* event or thread could not be created; log data lost */
 #define KX305_STATUS_BAD_HANDLE   9 /* null pointer, null handle or unknown handle */
 
+/* Firmware version word of a ConverterInfo: (major << 8) | minor. */
+#define KX305_FIRMWARE_VERSION(major, minor) ((uint16_t)(((unsigned)(major) << 8) | (unsigned)(minor)))
+/* From firmware 1.13 on the converter keeps its logging memory on a
+ * download: KX305PeekLog leaves the records, KX305ClearLog erases them.
+ * Before it only KX305GetLog downloads (and empties the memory) and
+ * KX305ClearLog does nothing. */
+#define KX305_FIRMWARE_KEEPS_LOG KX305_FIRMWARE_VERSION(1, 13)
+
 /* Converter identity, filled by KX305GetInfo. */
 typedef struct ConverterInfo {
     uint8_t versionMajor;
@@ -64,6 +72,22 @@ typedef struct ClockRecord {
     uint8_t minute;
     uint8_t second;
 } ClockRecord;
+
+/* InputReading.type: the instrument the library recognised in an input's
+ * data.  The KX-124 comes in two forms with different data words. */
+#define KX305_TYPE_NONE              0  /* nothing, or data of no known form */
+#define KX305_TYPE_RAIN_GAUGE        1  /* the converter's rain counter, input 0 */
+#define KX305_TYPE_KX538S            2  /* distance meter */
+#define KX305_TYPE_KX124             3  /* thermohygrometer: temperature and humidity */
+#define KX305_TYPE_KX124_TEMPERATURE 4  /* thermohygrometer reporting temperature only */
+#define KX305_TYPE_KX125             5  /* thermometer, up to eight channels */
+#define KX305_TYPE_KX129             6  /* thermohygrobarometer */
+#define KX305_TYPE_KX132             7  /* barometer */
+#define KX305_TYPE_KX153             8  /* anemometer */
+#define KX305_TYPE_KX261             9  /* radiation meter */
+#define KX305_TYPE_KX262             10 /* radiation meter, one or two channels */
+#define KX305_TYPE_KX273             11 /* surface-resistance meter */
+#define KX305_TYPE_LAST              KX305_TYPE_KX273
 
 /* One converter input: instrument type 0-11 and 22 data words whose meaning
  * depends on the type.  Words a type does not name are left untouched. */

@@ -73,12 +73,12 @@ void ConverterLink::SetTime(const ClockRecord& clock) {
 
 void ConverterLink::GetLogPeriod(uint16_t& period) {
     const Lock lock = Acquire();
-    Start(lock, version_ > kLastVersionWithMinutePeriod ? CMD_GET_PERIOD_SEC : CMD_GET_PERIOD_MIN, &period);
+    Start(lock, version_.HasPeriodInSeconds() ? CMD_GET_PERIOD_SEC : CMD_GET_PERIOD_MIN, &period);
 }
 
 void ConverterLink::SetLogPeriod(uint16_t period) {
     const Lock lock = Acquire();
-    if (version_ > kLastVersionWithMinutePeriod) {
+    if (version_.HasPeriodInSeconds()) {
         const uint8_t payload[] = {HighByte(period), LowByte(period)};
         Start(lock, CMD_SET_PERIOD_SEC, nullptr, payload, sizeof payload, period);
     } else {
@@ -116,7 +116,7 @@ void ConverterLink::FreeLog(LogBuffer& log) {
 // completes at once, nothing is sent and the pending request stays as it was.
 void ConverterLink::ResetRainCounter() {
     const Lock lock = Acquire();
-    if (version_ > kLastVersionWithoutRainReset)
+    if (version_.HasRainReset())
         Start(lock, CMD_RESET_RAIN, nullptr);
     else
         Post(lock, KX305_STATUS_OK, 100);
@@ -124,7 +124,7 @@ void ConverterLink::ResetRainCounter() {
 
 void ConverterLink::ClearLog() {
     const Lock lock = Acquire();
-    if (version_ >= kFirstVersionWithClearLog)
+    if (version_.HasClearLog())
         Start(lock, CMD_CLEAR_LOG, nullptr);
     else
         Post(lock, KX305_STATUS_OK, 100);
@@ -153,7 +153,7 @@ void ConverterLink::FrameReceived(const Lock& lock, const Frame& frame) {
         info.month = static_cast<uint8_t>(FromBcd(p[4]));
         info.year = static_cast<uint16_t>(FromBcd4(p[5], p[6]));
         info.serialNumber = static_cast<uint16_t>(p[7] << 8 | p[8]);
-        version_ = static_cast<uint16_t>(info.versionMajor << 8 | info.versionMinor);
+        version_ = FirmwareVersion(info.versionMajor, info.versionMinor);
         LogMessage("GetInfo(): Ok (wersja %u.%u (%02u.%02u.%04u), SN %u)", unsigned{info.versionMajor},
                    unsigned{info.versionMinor}, unsigned{info.day}, unsigned{info.month}, unsigned{info.year},
                    unsigned{info.serialNumber});

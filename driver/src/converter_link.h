@@ -43,9 +43,8 @@ private:
     void FrameReceived(const Lock& lock, const Frame& frame) override;
     void PreparingToSend(const Lock& lock, const Request& request) override;
 
-    // Firmware version word; 0 until the first info reply selects the
-    // oldest command variants.
-    uint16_t version_ = 0;
+    // 0 until the first info reply: the oldest command variants.
+    FirmwareVersion version_;
     LogTransfer log_;
 };
 

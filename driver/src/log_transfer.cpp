@@ -39,7 +39,7 @@ bool StampOf(const uint8_t* stored, size_t length, uint64_t& stamp) {
 
 }  // namespace
 
-void DecodeLogRecord(const uint8_t* stored, size_t length, uint16_t version, int currentYear, int currentMonth,
+void DecodeLogRecord(const uint8_t* stored, size_t length, FirmwareVersion version, int currentYear, int currentMonth,
                      LogRecord& record) {
     uint8_t time[kStoredTimeBytes] = {};
     std::memcpy(time, stored, std::min(length, kStoredTimeBytes));
@@ -146,7 +146,7 @@ bool LogTransfer::MergedComplete() const {
            kept_.size() + fresh_ == count_;
 }
 
-void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, StatusSink& sink) {
+void LogTransfer::Receive(const Frame& frame, FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
     const char* name = frame.command() == CMD_PEEK_LOG ? "PeekLog" : "GetLog";
     const uint8_t* payload = frame.payload();
     const size_t length = frame.length();
@@ -206,7 +206,7 @@ void LogTransfer::Receive(const Frame& frame, uint16_t version, LogBuffer& out, 
 
 // The kept records and this try's make up the memory: both in stamp order,
 // merged, each record once.
-void LogTransfer::FinishMerged(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink) {
+void LogTransfer::FinishMerged(const char* name, FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
     std::vector<const RawRecord*> ordered;
     try {
         ordered.reserve(count_);
@@ -228,7 +228,7 @@ void LogTransfer::FinishMerged(const char* name, uint16_t version, LogBuffer& ou
     Deliver(name, version, ordered.data(), out, sink);
 }
 
-void LogTransfer::Finish(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink) {
+void LogTransfer::Finish(const char* name, FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
     phase_ = Phase::Finished;
     sink.Post(KX305_STATUS_PROGRESS, 100);
     if (count_ > 0 && raw_ == nullptr) {
@@ -238,7 +238,7 @@ void LogTransfer::Finish(const char* name, uint16_t version, LogBuffer& out, Sta
     Deliver(name, version, nullptr, out, sink);
 }
 
-void LogTransfer::Deliver(const char* name, uint16_t version, const RawRecord* const* ordered, LogBuffer& out,
+void LogTransfer::Deliver(const char* name, FirmwareVersion version, const RawRecord* const* ordered, LogBuffer& out,
                           StatusSink& sink) {
     // One reading of the clock for the whole transfer.
     const LocalDate today = CurrentLocalDate();

@@ -14,6 +14,7 @@
 
 #include "frame.h"
 #include "kx305.h"
+#include "protocol.h"
 
 namespace kx305 {
 
@@ -65,13 +66,13 @@ public:
     void Release();
 
     // One awaited reply frame of CMD_GET_LOG or CMD_PEEK_LOG.  `version` is
-    // the converter's firmware version word (it selects the results-block
+    // the converter's firmware (it selects the results-block
     // layout).  On the last record frame (or once the kept records and this
     // try's make up N) the records are decoded, `out` is filled and 0 is
     // posted.  Frames before Begin or after the end are
     // dropped.  While the count frame is awaited, a frame shorter than 4
     // bytes or as long as a record (8 bytes or more) is not taken for it.
-    void Receive(const Frame& frame, uint16_t version, LogBuffer& out, StatusSink& sink);
+    void Receive(const Frame& frame, FirmwareVersion version, LogBuffer& out, StatusSink& sink);
 
 private:
     struct RawRecord {
@@ -85,15 +86,15 @@ private:
         RawRecord raw;
     };
 
-    void Finish(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink);
+    void Finish(const char* name, FirmwareVersion version, LogBuffer& out, StatusSink& sink);
     // Decodes `count_` records given in memory order.
-    void Deliver(const char* name, uint16_t version, const RawRecord* const* ordered, LogBuffer& out,
+    void Deliver(const char* name, FirmwareVersion version, const RawRecord* const* ordered, LogBuffer& out,
                  StatusSink& sink);
     void ReleaseBuffers();
     void KeepFailedTry();
     void NoteRecord(const RawRecord& slot);
     bool MergedComplete() const;
-    void FinishMerged(const char* name, uint16_t version, LogBuffer& out, StatusSink& sink);
+    void FinishMerged(const char* name, FirmwareVersion version, LogBuffer& out, StatusSink& sink);
 
     Allocate allocate_;
     Phase phase_ = Phase::Idle;
@@ -117,7 +118,7 @@ private:
 // Decodes one stored record (`length` bytes).  The year is not stored: it is
 // `today`'s, one more for a January record read in December, one less for a
 // December record read in January.
-void DecodeLogRecord(const uint8_t* stored, size_t length, uint16_t version, int currentYear, int currentMonth,
+void DecodeLogRecord(const uint8_t* stored, size_t length, FirmwareVersion version, int currentYear, int currentMonth,
                      LogRecord& record);
 
 }  // namespace kx305

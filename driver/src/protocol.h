@@ -1,7 +1,14 @@
-// Command codes of the converter and the fixed parameters of every request.
+// The converter's wire protocol as the driver speaks it: command codes, the
+// line speed, the fixed parameters of every request, and the firmware
+// versions at which the command set and the results block change.  The one
+// home of these facts inside the library; what callers see of them (status
+// codes, instrument types, the firmware that keeps its logging memory) is in
+// kx305.h.
 #pragma once
 
 #include <cstdint>
+
+#include "kx305.h"
 
 namespace kx305 {
 
@@ -27,9 +34,32 @@ constexpr uint32_t kBaudRate = 9600;
 constexpr uint32_t kRequestTries = 4;
 constexpr uint32_t kRequestTimeoutMs = 2500;
 
-// Firmware version words ((major << 8) | minor) that change the command set.
-constexpr uint16_t kLastVersionWithMinutePeriod = 0x0101;
-constexpr uint16_t kLastVersionWithoutRainReset = 0x0104;
-constexpr uint16_t kFirstVersionWithClearLog = 0x010D;
+// The converter's firmware version word, (major << 8) | minor, as the last
+// CMD_GET_INFO reply on a handle gave it.  Each predicate names a feature by
+// the first version that has it.  A handle starts at 0, before any info
+// reply: the oldest variants of every command.
+class FirmwareVersion {
+public:
+    constexpr FirmwareVersion() = default;
+    // Implicit: a version word is a version (tests and fuzzers pass words).
+    constexpr FirmwareVersion(uint16_t word) : word_(word) {}
+    constexpr FirmwareVersion(uint8_t major, uint8_t minor) : word_(static_cast<uint16_t>(major << 8 | minor)) {}
+
+    constexpr uint16_t word() const { return word_; }
+
+    // 1.02: the log period in seconds (CMD_GET/SET_PERIOD_SEC); up to 1.01
+    // in minutes (CMD_GET/SET_PERIOD_MIN).
+    constexpr bool HasPeriodInSeconds() const { return word_ >= FirmwareVersion(1, 2).word_; }
+    // 1.05: CMD_RESET_RAIN.
+    constexpr bool HasRainReset() const { return word_ >= FirmwareVersion(1, 5).word_; }
+    // 1.05: the results block gives a length and data for input 0 (the rain
+    // gauge); before, it starts with the length of input 1.
+    constexpr bool HasInput0InResults() const { return word_ >= FirmwareVersion(1, 5).word_; }
+    // 1.13: CMD_CLEAR_LOG, and a download that leaves the memory as it is.
+    constexpr bool HasClearLog() const { return word_ >= KX305_FIRMWARE_KEEPS_LOG; }
+
+private:
+    uint16_t word_ = 0;
+};
 
 }  // namespace kx305

@@ -51,55 +51,41 @@ void SetCode(int32_t& word, uint16_t code) {
     word = static_cast<int32_t>(high | code);
 }
 
-enum InstrumentType : uint32_t {
-    kNone = 0,
-    kRainGauge = 1,
-    kKX538S = 2,
-    kKX124Short = 3,
-    kKX124 = 4,
-    kKX125 = 5,
-    kKX129 = 6,
-    kKX132 = 7,
-    kKX153 = 8,
-    kKX261 = 9,
-    kKX262 = 10,
-    kKX273 = 11,
-};
-
 // The type an input's data select, before checking that they are long
 // enough for it.
 uint32_t SelectType(const uint8_t* d, size_t length) {
-    if (length == 0) return kNone;
-    if (length == 4) return kRainGauge;
+    if (length == 0) return KX305_TYPE_NONE;
+    if (length == 4) return KX305_TYPE_RAIN_GAUGE;
     if (d[0] == 1) {
-        if (length < 3 || d[1] != 0) return kNone;
+        if (length < 3 || d[1] != 0) return KX305_TYPE_NONE;
         switch (d[2]) {
-        case 3: return kKX261;
-        case 8: return kKX262;
-        case 9: return kKX124;
-        case 11: return kKX273;
-        case 12: return kKX538S;
-        default: return kNone;
+        case 3: return KX305_TYPE_KX261;
+        case 8: return KX305_TYPE_KX262;
+        case 9: return KX305_TYPE_KX124_TEMPERATURE;
+        case 11: return KX305_TYPE_KX273;
+        case 12: return KX305_TYPE_KX538S;
+        default: return KX305_TYPE_NONE;
         }
     }
     switch (length) {
-    case 12: return (d[0] & 0x08) ? kKX153 : kKX124Short;
+    case 12: return (d[0] & 0x08) ? KX305_TYPE_KX153 : KX305_TYPE_KX124;
     case 50:
-    case 59: return kKX125;
-    case 17: return kKX129;
-    case 10: return kKX132;
-    default: return kNone;
+    case 59: return KX305_TYPE_KX125;
+    case 17: return KX305_TYPE_KX129;
+    case 10: return KX305_TYPE_KX132;
+    default: return KX305_TYPE_NONE;
     }
 }
 
 // Bytes a type reads; the types chosen by length alone always fit.
 size_t BytesNeeded(uint32_t type, const uint8_t* d, size_t length) {
     switch (type) {
-    case kKX538S:
-    case kKX261:
-    case kKX273: return 13;
-    case kKX124: return length > 3 && (d[3] & 0x01) ? 14 : 13;  // 5 digits with bit 0 of d[3]
-    case kKX262: return 20;
+    case KX305_TYPE_KX538S:
+    case KX305_TYPE_KX261:
+    case KX305_TYPE_KX273: return 13;
+    // Five digits with bit 0 of d[3].
+    case KX305_TYPE_KX124_TEMPERATURE: return length > 3 && (d[3] & 0x01) ? 14 : 13;
+    case KX305_TYPE_KX262: return 20;
     default: return 0;
     }
 }
@@ -129,18 +115,18 @@ void DecodeKX125(const Characters& d, size_t length, InputReading& r) {
 
 void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
     uint32_t type = SelectType(data, length);
-    if (length < BytesNeeded(type, data, length)) type = kNone;
+    if (length < BytesNeeded(type, data, length)) type = KX305_TYPE_NONE;
     r.type = type;
-    if (type == kNone) return;
+    if (type == KX305_TYPE_NONE) return;
 
     const Characters d(data);
     switch (type) {
-    case kRainGauge:
+    case KX305_TYPE_RAIN_GAUGE:
         r.data[0] = static_cast<int32_t>(uint32_t{d[0]} | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 |
                                          uint32_t{d[3]} << 24);
         break;
-    case kKX538S:
-    case kKX261:
+    case KX305_TYPE_KX538S:
+    case KX305_TYPE_KX261:
         r.data[0] = NotBit(d[3], 3);
         r.data[1] = Bit(d[3], 2);
         r.data[2] = Bit(d[3], 0);
@@ -148,16 +134,16 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
         SetCode(r.data[4], d.Hex4(4));
         r.data[5] = d.SignedDec(8, 4);
         break;
-    case kKX124Short:
-    case kKX153:
+    case KX305_TYPE_KX124:
+    case KX305_TYPE_KX153:
         r.data[0] = Bit(d[0], 2);
         r.data[1] = Bit(d[0], 1);
         r.data[2] = Bit(d[0], 0);
         SetCode(r.data[3], d.Hex4(1));
         r.data[4] = static_cast<int32_t>(d.Dec(5, 3));
-        r.data[5] = type == kKX153 ? static_cast<int32_t>(d.Dec(8, 4)) : d.SignedDec(8, 3);
+        r.data[5] = type == KX305_TYPE_KX153 ? static_cast<int32_t>(d.Dec(8, 4)) : d.SignedDec(8, 3);
         break;
-    case kKX124: {
+    case KX305_TYPE_KX124_TEMPERATURE: {
         r.data[0] = Bit(d[3], 0);
         r.data[1] = Bit(d[3], 2);
         r.data[2] = Bit(d[3], 1);
@@ -166,10 +152,10 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
         r.data[4] = static_cast<int32_t>(d[8] == '-' ? 0u - value : value);
         break;
     }
-    case kKX125:
+    case KX305_TYPE_KX125:
         DecodeKX125(d, length, r);
         break;
-    case kKX129:
+    case KX305_TYPE_KX129:
         r.data[0] = Bit(d[0], 2);
         r.data[1] = Bit(d[0], 3);
         r.data[2] = Bit(d[0], 1);
@@ -179,7 +165,7 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
         r.data[6] = static_cast<int32_t>(d.Dec(5, 3));
         r.data[7] = d.SignedDec(8, 3);
         break;
-    case kKX132:
+    case KX305_TYPE_KX132:
         r.data[0] = NotBit(d[0], 3);
         r.data[1] = Bit(d[0], 2);
         r.data[2] = NotBit(d[0], 1);
@@ -187,7 +173,7 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
         SetCode(r.data[4], d.Hex4(1));
         r.data[5] = d.SignedDec(5, 4);
         break;
-    case kKX262:
+    case KX305_TYPE_KX262:
         r.data[0] = Bit(d[3], 3);
         r.data[1] = Bit(d[3], 0);
         r.data[2] = Bit(d[3], 1);
@@ -200,7 +186,7 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
         r.data[9] = d.SignedDec(10, 4);
         r.data[10] = d.SignedDec(15, 4);
         break;
-    case kKX273:
+    case KX305_TYPE_KX273:
         r.data[0] = Bit(d[3], 2);
         r.data[1] = Bit(d[3], 1);
         r.data[2] = Bit(d[3], 0);
@@ -210,11 +196,11 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
     }
 }
 
-void DecodeResultsBlock(const uint8_t* payload, size_t length, uint16_t version,
+void DecodeResultsBlock(const uint8_t* payload, size_t length, FirmwareVersion version,
                         InputReading results[KX305_INPUTS]) {
     // Byte 0 is not interpreted.  Old firmware has no length byte for input
     // 0 (its rain gauge is not reported there).
-    const bool hasInput0 = version > kVersionWithInput0Length;
+    const bool hasInput0 = version.HasInput0InResults();
     const size_t firstInput = hasInput0 ? 0 : 1;
     if (!hasInput0) DecodeInput(nullptr, 0, results[0]);
 

@@ -6,18 +6,16 @@
 #include <cstdint>
 
 #include "kx305.h"
+#include "protocol.h"
 
 namespace kx305 {
-
-// Firmware version word: (major << 8) | minor.  Above 0x0104 the block
-// carries a length byte for input 0 too.
-constexpr uint16_t kVersionWithInput0Length = 0x0104;
 
 // Decodes `length` payload bytes into results[0..4].  Never reads outside the
 // payload: an input whose data run past the end, or whose type needs more
 // bytes than its length holds, is decoded as type 0.  Data words a type does
-// not name keep what the record held.
-void DecodeResultsBlock(const uint8_t* payload, size_t length, uint16_t version,
+// not name keep what the record held.  The firmware decides whether the
+// block reports input 0.
+void DecodeResultsBlock(const uint8_t* payload, size_t length, FirmwareVersion version,
                         InputReading results[KX305_INPUTS]);
 
 // Decodes one input's data bytes d[0..length-1] into `reading`.

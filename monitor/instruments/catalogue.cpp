@@ -21,18 +21,18 @@ struct TypeNames {
     int tagId;
 };
 constexpr TypeNames kTypeNames[] = {
-    {23, 24},  // 0: no instrument
-    {39, 38},  // 1: rain gauge (display name from the settings)
-    {62, 63},  // 2: KX-538S
-    {13, 14},  // 3: KX-124
-    {13, 14},  // 4: KX-124, temperature only
-    {15, 16},  // 5: KX-125
-    {17, 18},  // 6: KX-129
-    {19, 20},  // 7: KX-132
-    {21, 22},  // 8: KX-153
-    {42, 43},  // 9: KX-261
-    {48, 49},  // 10: KX-262
-    {57, 58},  // 11: KX-273
+    {kStrNameNone, kStrTagNone},             // 0: no instrument
+    {kStrNameRainGauge, kStrTagRainGauge},   // 1: rain gauge (display name from the settings)
+    {kStrNameKX538S, kStrTagKX538S},         // 2: KX-538S
+    {kStrNameKX124, kStrTagKX124},           // 3: KX-124
+    {kStrNameKX124, kStrTagKX124},           // 4: KX-124, temperature only
+    {kStrNameKX125, kStrTagKX125},           // 5: KX-125
+    {kStrNameKX129, kStrTagKX129},           // 6: KX-129
+    {kStrNameKX132, kStrTagKX132},           // 7: KX-132
+    {kStrNameKX153, kStrTagKX153},           // 8: KX-153
+    {kStrNameKX261, kStrTagKX261},           // 9: KX-261
+    {kStrNameKX262, kStrTagKX262},           // 10: KX-262
+    {kStrNameKX273, kStrTagKX273},           // 11: KX-273
 };
 constexpr uint32_t kLastType = kTypeKX273;
 
@@ -50,10 +50,14 @@ struct UnitCodes {
     const char* units[3];
     int unknownNameId;
 };
-constexpr UnitCodes kDistanceUnits = {2, {66, 65, 0}, {"m", "mm", ""}, 64};
-constexpr UnitCodes kIntensityUnits = {2, {45, 46, 0}, {"W/m2", "kLx", ""}, 44};
-constexpr UnitCodes kChannel1Units = {3, {45, 46, 53}, {"W/m2", "kLx", "µmol/sm2"}, 44};
-constexpr UnitCodes kChannel2Units = {3, {54, 55, 56}, {"W/m2", "kLx", "µmol/sm2"}, 54};
+constexpr UnitCodes kDistanceUnits = {
+    2, {kStrDistanceM, kStrDistanceMm, kStrNone}, {"m", "mm", ""}, kStrDistance};
+constexpr UnitCodes kIntensityUnits = {
+    2, {kStrIntensityWm2, kStrIntensityKlx, kStrNone}, {"W/m2", "kLx", ""}, kStrIntensity};
+constexpr UnitCodes kChannel1Units = {
+    3, {kStrIntensityWm2, kStrIntensityKlx, kStrIntensityUmol}, {"W/m2", "kLx", "µmol/sm2"}, kStrIntensity};
+constexpr UnitCodes kChannel2Units = {
+    3, {kStrIntensity2Wm2, kStrIntensity2Klx, kStrIntensity2Umol}, {"W/m2", "kLx", "µmol/sm2"}, kStrIntensity2Wm2};
 
 Quantity WithUnitCode(const UnitCodes& codes, int32_t code, int32_t raw, int divisor) {
     if (code >= 0 && code < codes.count) return {codes.nameIds[code], raw, divisor, codes.units[code]};
@@ -86,42 +90,44 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
     switch (type) {
     case kTypeRainGauge:
         if (q != 0) return false;
-        quantity = {40, RainAmount(static_cast<uint32_t>(w[0])), 10, "mm"};
+        quantity = {kStrRain, RainAmount(static_cast<uint32_t>(w[0])), 10, "mm"};
         return true;
     case kTypeKX538S:
         if (q != 0) return false;
         quantity = WithUnitCode(kDistanceUnits, w[3], w[5], TenthsIf(w[0]));
         return true;
     case kTypeKX124:
-        if (q == 0) quantity = {25, w[5], 10, "°C"};
-        else if (q == 1) quantity = {26, w[4], 10, " %"};
+        if (q == 0) quantity = {kStrTemperature, w[5], 10, "°C"};
+        else if (q == 1) quantity = {kStrHumidity, w[4], 10, " %"};
         else return false;
         return true;
     case kTypeKX124Temperature:
         if (q != 0) return false;
-        quantity = {25, w[4], IsSet(w[0]) ? 100 : 10, "°C"};
+        quantity = {kStrTemperature, w[4], IsSet(w[0]) ? 100 : 10, "°C"};
         return true;
     case kTypeKX125:
         // q 0 is the average, q 1 to 8 the channels (presence word 5 + q,
         // value word 13 + q).
         if (q < 0 || q > 8) return false;
-        if (q == 0) quantity = {25, KX125Average(reading), KX125Divisor(reading), "°C"};
-        else quantity = {29 + q, IsSet(w[5 + q]) ? w[13 + q] : INVALID_VALUE, KX125Divisor(reading), "°C"};
+        if (q == 0) quantity = {kStrTemperature, KX125Average(reading), KX125Divisor(reading), "°C"};
+        else
+            quantity = {kStrTemperature1 + (q - 1), IsSet(w[5 + q]) ? w[13 + q] : INVALID_VALUE,
+                        KX125Divisor(reading), "°C"};
         return true;
     case kTypeKX129:
-        if (q == 0) quantity = {25, w[7], 10, "°C"};
-        else if (q == 1) quantity = {26, w[6], 10, " %"};
-        else if (q == 2) quantity = {27, w[5], 10, " hPa"};
+        if (q == 0) quantity = {kStrTemperature, w[7], 10, "°C"};
+        else if (q == 1) quantity = {kStrHumidity, w[6], 10, " %"};
+        else if (q == 2) quantity = {kStrPressureHpa, w[5], 10, " hPa"};
         else return false;
         return true;
     case kTypeKX132:
         if (q != 0) return false;
-        if (IsSet(w[2])) quantity = {27, w[5], TenthsIf(w[0]), "hPa"};
-        else quantity = {47, w[5], TenthsIf(w[0]), "Pa"};
+        if (IsSet(w[2])) quantity = {kStrPressureHpa, w[5], TenthsIf(w[0]), "hPa"};
+        else quantity = {kStrPressurePa, w[5], TenthsIf(w[0]), "Pa"};
         return true;
     case kTypeKX153:
-        if (q == 0) quantity = {29, w[5], 10, "m/s"};
-        else if (q == 1) quantity = {28, w[4], 1, "°"};
+        if (q == 0) quantity = {kStrWindSpeed, w[5], 10, "m/s"};
+        else if (q == 1) quantity = {kStrWindDirection, w[4], 1, "°"};
         else return false;
         return true;
     case kTypeKX261:
@@ -137,7 +143,7 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
         return false;
     case kTypeKX273:
         if (q != 0) return false;
-        quantity = {61, w[4], 1, "Ohm"};
+        quantity = {kStrResistance, w[4], 1, "Ohm"};
         return true;
     default:
         return false;
@@ -164,70 +170,70 @@ int InstrumentStatus(uint32_t type, const InputReading& reading) {
     const int32_t* w = reading.data;
     switch (type) {
     case kTypeRainGauge:
-        return 1;
+        return kStrMeasurementOk;
     case kTypeKX538S:
-        if (IsSet(w[1])) return 5;
-        if (IsSet(w[2])) return 67;
-        return 1;
+        if (IsSet(w[1])) return kStrCalibrationError;
+        if (IsSet(w[2])) return kStrDistanceError;
+        return kStrMeasurementOk;
     case kTypeKX124: {
-        if (IsSet(w[0])) return 5;
+        if (IsSet(w[0])) return kStrCalibrationError;
         const bool temperature = IsSet(w[1]), humidity = IsSet(w[2]);
-        if (temperature && humidity) return 4;
-        if (temperature) return 3;
-        if (humidity) return 2;
-        return 1;
+        if (temperature && humidity) return kStrHumidityTemperatureError;
+        if (temperature) return kStrTemperatureError;
+        if (humidity) return kStrHumidityError;
+        return kStrMeasurementOk;
     }
     case kTypeKX124Temperature:
-        if (IsSet(w[1])) return 5;
-        if (IsSet(w[2])) return 3;
-        return 1;
+        if (IsSet(w[1])) return kStrCalibrationError;
+        if (IsSet(w[2])) return kStrTemperatureError;
+        return kStrMeasurementOk;
     case kTypeKX125:
-        if (IsSet(w[0])) return 5;
-        if (IsSet(w[1])) return 3;
-        return 1;
+        if (IsSet(w[0])) return kStrCalibrationError;
+        if (IsSet(w[1])) return kStrTemperatureError;
+        return kStrMeasurementOk;
     case kTypeKX129: {
-        if (IsSet(w[0])) return 5;
+        if (IsSet(w[0])) return kStrCalibrationError;
         const bool pressure = IsSet(w[1]), temperature = IsSet(w[2]), humidity = IsSet(w[3]);
-        if (humidity && temperature && pressure) return 9;
-        if (temperature && humidity) return 4;
-        if (temperature && pressure) return 8;
-        if (humidity && pressure) return 7;
-        if (temperature) return 3;
-        if (humidity) return 2;
-        if (pressure) return 6;
-        return 1;
+        if (humidity && temperature && pressure) return kStrAllMeasurementsError;
+        if (temperature && humidity) return kStrHumidityTemperatureError;
+        if (temperature && pressure) return kStrTemperaturePressureError;
+        if (humidity && pressure) return kStrHumidityPressureError;
+        if (temperature) return kStrTemperatureError;
+        if (humidity) return kStrHumidityError;
+        if (pressure) return kStrPressureError;
+        return kStrMeasurementOk;
     }
     case kTypeKX132:
-        if (IsSet(w[1])) return 5;
-        if (IsSet(w[3])) return 6;
-        return 1;
+        if (IsSet(w[1])) return kStrCalibrationError;
+        if (IsSet(w[3])) return kStrPressureError;
+        return kStrMeasurementOk;
     case kTypeKX153: {
-        if (IsSet(w[0])) return 5;
+        if (IsSet(w[0])) return kStrCalibrationError;
         const bool direction = IsSet(w[1]), speed = IsSet(w[2]);
-        if (direction && speed) return 12;
-        if (speed) return 11;
-        if (direction) return 10;
-        return 1;
+        if (direction && speed) return kStrWindDirectionSpeedError;
+        if (speed) return kStrWindSpeedError;
+        if (direction) return kStrWindDirectionError;
+        return kStrMeasurementOk;
     }
     case kTypeKX261:
-        if (IsSet(w[1])) return 5;
-        if (IsSet(w[2])) return 41;
-        return 1;
+        if (IsSet(w[1])) return kStrCalibrationError;
+        if (IsSet(w[2])) return kStrRadiationError;
+        return kStrMeasurementOk;
     case kTypeKX262: {
-        if (IsSet(w[7])) return 5;
+        if (IsSet(w[7])) return kStrCalibrationError;
         const bool channel1 = IsSet(w[1]), channel2 = IsSet(w[2]);
-        if (channel1 && channel2) return 50;
-        if (channel1) return 51;
-        if (channel2) return 52;
-        return 1;
+        if (channel1 && channel2) return kStrRadiationErrorBoth;
+        if (channel1) return kStrRadiationError1;
+        if (channel2) return kStrRadiationError2;
+        return kStrMeasurementOk;
     }
     case kTypeKX273:
-        if (IsSet(w[0])) return 5;
-        if (IsSet(w[1])) return 59;
-        if (IsSet(w[2])) return 60;
-        return 1;
+        if (IsSet(w[0])) return kStrCalibrationError;
+        if (IsSet(w[1])) return kStrInternalTemperatureError;
+        if (IsSet(w[2])) return kStrResistanceError;
+        return kStrMeasurementOk;
     default:
-        return 0;
+        return kStrNone;
     }
 }
 
@@ -284,7 +290,7 @@ namespace {
 
 void ApplyDefaults(RainGaugeSettings& settings) {
     std::memset(settings.name, 0, sizeof settings.name);
-    std::strncpy(settings.name, StringText(39), sizeof settings.name - 1);
+    std::strncpy(settings.name, StringText(kStrNameRainGauge), sizeof settings.name - 1);
     settings.serial = 0;
     settings.calibration = 1000;
 }

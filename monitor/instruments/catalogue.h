@@ -17,20 +17,29 @@ namespace kx305mon {
 // A missing or invalid value or serial number; shown as "?????".
 constexpr int32_t INVALID_VALUE = 0x7FFFFFFF;
 
-// Instrument type codes as the driver decodes them.
+// Instrument type codes as the driver decodes them (kx305.h).
 enum InstrumentType : uint32_t {
-    kTypeNone = 0,
-    kTypeRainGauge = 1,
-    kTypeKX538S = 2,
-    kTypeKX124 = 3,
-    kTypeKX124Temperature = 4,
-    kTypeKX125 = 5,
-    kTypeKX129 = 6,
-    kTypeKX132 = 7,
-    kTypeKX153 = 8,
-    kTypeKX261 = 9,
-    kTypeKX262 = 10,
-    kTypeKX273 = 11,
+    kTypeNone = KX305_TYPE_NONE,
+    kTypeRainGauge = KX305_TYPE_RAIN_GAUGE,
+    kTypeKX538S = KX305_TYPE_KX538S,
+    kTypeKX124 = KX305_TYPE_KX124,
+    kTypeKX124Temperature = KX305_TYPE_KX124_TEMPERATURE,
+    kTypeKX125 = KX305_TYPE_KX125,
+    kTypeKX129 = KX305_TYPE_KX129,
+    kTypeKX132 = KX305_TYPE_KX132,
+    kTypeKX153 = KX305_TYPE_KX153,
+    kTypeKX261 = KX305_TYPE_KX261,
+    kTypeKX262 = KX305_TYPE_KX262,
+    kTypeKX273 = KX305_TYPE_KX273,
+};
+
+// String-table ids by name (resources/string_table.inc): kStrTemperature is
+// 25.  0 is no text.
+enum StringId : int {
+    kStrNone = 0,
+#define KX305_STRING(id, name, text) name = id,
+#include "resources/string_table.inc"
+#undef KX305_STRING
 };
 
 // Program-wide settings of the rain gauge on input 0.  The name is written by

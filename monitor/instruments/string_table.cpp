@@ -11,7 +11,7 @@ struct StringRow {
 };
 
 constexpr StringRow kRows[] = {
-#define KX305_STRING(id, text) {id, text},
+#define KX305_STRING(id, name, text) {id, text},
 #include "resources/string_table.inc"
 #undef KX305_STRING
 };

@@ -93,8 +93,8 @@ char ExportSeparator(const ExportContext& context) {
 }
 
 bool IsExported(const ExportContext& context, const MemoryEntry& entry) {
-    constexpr int32_t kAverageTemperature = 25;
-    return context.averageKX125 || entry.type != kTypeKX125 || entry.quantity != kAverageTemperature;
+    // Quantity 0 of a KX-125, its average, is the only one named "Temperatura".
+    return context.averageKX125 || entry.type != kTypeKX125 || entry.quantity != kStrTemperature;
 }
 
 bool WriteCsvHeader(const ExportContext& context, FileStream& file, const MemoryRecord& record, char separator) {

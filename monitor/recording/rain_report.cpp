@@ -11,7 +11,6 @@ namespace {
 
 // Status id that marks "no interval started yet"; no status text has it.
 constexpr int kNoIntervalYet = 65535;
-constexpr int kStatusOk = 1;
 
 // The whole millimetres of a cumulative total ("12.5" gives 12): blanks, a
 // sign and the digits up to the first other character, as atoi takes them.
@@ -77,7 +76,8 @@ std::vector<RainReportRow> BuildRainReport(const RecordList& records, RainInterv
             continue;
         }
         // An interval closes only between two good readings of the counter.
-        if (startStatus != kStatusOk || rain.status != kStatusOk || SameInterval(start->time, record.time, interval)) {
+        if (startStatus != kStrMeasurementOk || rain.status != kStrMeasurementOk ||
+            SameInterval(start->time, record.time, interval)) {
             continue;
         }
         const int32_t now = WholeMillimetres(rain.value);
@@ -95,7 +95,7 @@ std::vector<RainReportRow> BuildRainReport(const RecordList& records, RainInterv
 }
 
 int RainStatusIcon(int status) {
-    return status == kStatusOk ? 1 : 0;
+    return status == kStrMeasurementOk ? 1 : 0;
 }
 
 }  // namespace kx305mon

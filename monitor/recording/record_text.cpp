@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "instruments/catalogue.h"
+
 namespace kx305mon {
 
 std::string FormatRecordTime(const CalendarTime& time, RecordTimeStyle style, const NumberLocale& locale) {
@@ -36,45 +38,52 @@ const char* UnitText(int quantityId, UnitForm form) {
 
     const Unit* unit = &kNone;
     switch (quantityId) {
-    case 25:
-    case 30: case 31: case 32: case 33: case 34: case 35: case 36: case 37:
+    case kStrTemperature:
+    case kStrTemperature1:
+    case kStrTemperature2:
+    case kStrTemperature3:
+    case kStrTemperature4:
+    case kStrTemperature5:
+    case kStrTemperature6:
+    case kStrTemperature7:
+    case kStrTemperature8:
         unit = &kCelsius;
         break;
-    case 26:
+    case kStrHumidity:
         unit = &kPercent;
         break;
-    case 27:
+    case kStrPressureHpa:
         unit = &kHectopascal;
         break;
-    case 28:
+    case kStrWindDirection:
         unit = &kDegree;
         break;
-    case 29:
+    case kStrWindSpeed:
         unit = &kMetresPerSecond;
         break;
-    case 40:
-    case 65:
+    case kStrRain:
+    case kStrDistanceMm:
         unit = &kMillimetre;
         break;
-    case 45:
-    case 54:
+    case kStrIntensityWm2:
+    case kStrIntensity2Wm2:
         unit = &kIrradiance;
         break;
-    case 46:
-    case 55:
+    case kStrIntensityKlx:
+    case kStrIntensity2Klx:
         unit = &kKilolux;
         break;
-    case 47:
+    case kStrPressurePa:
         unit = &kPascal;
         break;
-    case 53:
-    case 56:
+    case kStrIntensityUmol:
+    case kStrIntensity2Umol:
         unit = &kPhotonFlux;
         break;
-    case 61:
+    case kStrResistance:
         unit = &kOhm;
         break;
-    case 66:
+    case kStrDistanceM:
         unit = &kMetre;
         break;
     default:

@@ -208,7 +208,7 @@ std::string ControlChannel::Period(const Args& args) {
     int64_t seconds = 0;
     if (args.size() != 2 || !ParseInteger(args[1], 0, 65535, seconds))
         return Error("period: expected seconds 0 to 65535");
-    if (converter_.version() <= kLastMinutePeriodVersion && (seconds % 60 != 0 || seconds > 255 * 60))
+    if (PeriodInMinutes(converter_.version()) && (seconds % 60 != 0 || seconds > 255 * 60))
         return Error("firmware " + FormatFirmware(converter_.version()) +
                      " keeps the period in minutes: expected a multiple of 60 up to 15300");
     converter_.SetPeriod(static_cast<uint16_t>(seconds));

@@ -56,10 +56,10 @@ bool FirmwareHas(uint16_t version, uint8_t code) {
         return true;
     case kCmdGetPeriodMin:
     case kCmdSetPeriodMin:
-        return version <= kLastMinutePeriodVersion;
+        return PeriodInMinutes(version);
     case kCmdGetPeriodSec:
     case kCmdSetPeriodSec:
-        return version > kLastMinutePeriodVersion;
+        return !PeriodInMinutes(version);
     case kCmdResetRain:
         return version >= kFirstRainResetVersion;
     case kCmdPeekLog:

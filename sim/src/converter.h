@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware.h"
 #include "frame.h"
 #include "instrument.h"
 #include "log_memory.h"
@@ -22,7 +23,8 @@
 
 namespace kx305sim {
 
-// Command codes of the converter's protocol.
+// Command codes of the converter's protocol (the simulator's own copy, see
+// firmware.h).
 enum Command : uint8_t {
     kCmdGetInfo = 0,
     kCmdSetSerial = 1,
@@ -38,11 +40,6 @@ enum Command : uint8_t {
     kCmdPeekLog = 14,
     kCmdClearLog = 15,
 };
-
-// Firmware versions at which commands appear or go.
-constexpr uint16_t kLastMinutePeriodVersion = 0x0101;  // up to it: minute period commands
-constexpr uint16_t kFirstRainResetVersion = 0x0105;
-constexpr uint16_t kFirstPeekClearVersion = 0x010D;    // peek and clear of the logging memory
 
 // Whether firmware `version` answers command `code`.
 bool FirmwareHas(uint16_t version, uint8_t code);

@@ -172,7 +172,8 @@ size_t EncodeRainGauge(uint32_t impulses, uint8_t* d) {
 
 size_t EncodeResultsBlock(uint32_t rainImpulses, const Instrument inputs[4], uint16_t version,
                           uint8_t* out) {
-    const bool withInput0 = version > kLastVersionWithoutInput0;
+    // Older firmware gives no length byte and no data for input 0.
+    const bool withInput0 = version >= kFirstInput0Version;
     out[0] = 0;
     size_t lengthAt = 1;
     size_t n = withInput0 ? 6 : 5;

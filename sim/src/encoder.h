@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "firmware.h"
 #include "instrument.h"
 
 namespace kx305sim {
@@ -19,10 +20,6 @@ namespace kx305sim {
 constexpr size_t kMaxInputData = 59;  // KX-125 with two decimals
 // Byte 0, five lengths, the rain gauge and four of the longest inputs.
 constexpr size_t kMaxResultsBlock = 1 + 5 + 4 + 4 * kMaxInputData;  // 246
-
-// Above this firmware version word the block has a length byte for input 0
-// (the rain gauge); up to it input 0 is not reported.
-constexpr uint16_t kLastVersionWithoutInput0 = 0x0104;
 
 // Writes the data bytes of one instrument into `d` (kMaxInputData bytes) and
 // returns their number; 0 for no instrument.

@@ -17,22 +17,26 @@
 #include <random>
 #include <string>
 
+#include "kx305.h"
+
 namespace kx305sim {
 
-// Instrument type codes, as the host's decoder names them.
+// Instrument type codes: the converter sends none, they are the codes the
+// library gives the host for what it recognises (kx305.h).  The command line
+// and the control channel take them as an alternative to the names.
 enum InstrumentType : int {
-    kNoInstrument = 0,
-    kRainGauge = 1,
-    kKX538S = 2,
-    kKX124 = 3,
-    kKX124T = 4,  // KX-124 in its temperature-only form
-    kKX125 = 5,
-    kKX129 = 6,
-    kKX132 = 7,
-    kKX153 = 8,
-    kKX261 = 9,
-    kKX262 = 10,
-    kKX273 = 11,
+    kNoInstrument = KX305_TYPE_NONE,
+    kRainGauge = KX305_TYPE_RAIN_GAUGE,
+    kKX538S = KX305_TYPE_KX538S,
+    kKX124 = KX305_TYPE_KX124,
+    kKX124T = KX305_TYPE_KX124_TEMPERATURE,  // KX-124 in its temperature-only form
+    kKX125 = KX305_TYPE_KX125,
+    kKX129 = KX305_TYPE_KX129,
+    kKX132 = KX305_TYPE_KX132,
+    kKX153 = KX305_TYPE_KX153,
+    kKX261 = KX305_TYPE_KX261,
+    kKX262 = KX305_TYPE_KX262,
+    kKX273 = KX305_TYPE_KX273,
 };
 
 // Quantity slots.  Every instrument carries all of them and uses its own few.

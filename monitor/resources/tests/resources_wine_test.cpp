@@ -697,7 +697,7 @@ struct TableRow {
 };
 
 const TableRow kStringTable[] = {
-#define KX305_STRING(id, text) {id, text},
+#define KX305_STRING(id, name, text) {id, text},
 #include "string_table.inc"
 #undef KX305_STRING
 };
