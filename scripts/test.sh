@@ -30,6 +30,35 @@ elapsed() {
     printf '%dm%02ds' $((s / 60)) $((s % 60))
 }
 
+# One Xvfb for the whole Windows stage when there is no display: Wine's
+# server keeps the display it started on, so tests that each brought their
+# own Xvfb (scripts/wine-run) would wait for the previous server to end.
+shared_xvfb=
+start_shared_display() {
+    [ -n "${DISPLAY:-}" ] && return 0
+    command -v Xvfb >/dev/null 2>&1 || return 0
+    local dir number=
+    dir=$(mktemp -d)
+    mkfifo "$dir/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
+    shared_xvfb=$!
+    read -r -t 20 number <"$dir/display"
+    rm -rf "$dir"
+    if [ -n "$number" ]; then
+        export DISPLAY=:$number
+    else
+        stop_shared_display
+    fi
+}
+stop_shared_display() {
+    [ -n "$shared_xvfb" ] || return 0
+    kill "$shared_xvfb" 2>/dev/null
+    wait "$shared_xvfb" 2>/dev/null
+    shared_xvfb=
+    unset DISPLAY
+}
+trap stop_shared_display EXIT
+
 # One stage; appends its summary line (without the preset's name) and sets
 # test_started when ctest ran.
 run_stage() {
@@ -56,8 +85,10 @@ run_stage() {
     echo "=== $preset: test"
     test_started=$SECONDS
     log=$(mktemp)
+    [ "$preset" = windows ] && start_shared_display
     ctest --preset "$preset" 2>&1 | tee "$log"
     rc=${PIPESTATUS[0]}
+    stop_shared_display
     line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
     if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
         f=${BASH_REMATCH[1]}; t=${BASH_REMATCH[2]}
@@ -83,5 +114,6 @@ done
 echo
 echo "=== summary"
 printf '%s\n' "${summary[@]}"
-echo "tests: $passed passed, $failed failed; all stages $(elapsed $started_all)"
+echo "all stages: $(elapsed $started_all)"
+echo "tests: $passed passed, $failed failed"
 exit $status
