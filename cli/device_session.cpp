@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -58,68 +59,41 @@ extern "C" void OnStopSignal(int signalNumber) {
 
 bool StopRequested() { return g_stopSignal != 0; }
 
-// The registration file as the worker writes it, watched.  The worker
-// hands each record to the file in one Write and ends the storing of every
-// completed download with one Flush (also when there was nothing to write);
-// a broken transfer stores nothing.  So the counts taken at the start and
-// the end of a download tell whether it completed, how many records it
-// added and why the file refused them.  Written on the worker's thread,
-// read on it and, after the worker ended, on the main thread.
+// The registration file as the worker writes it, keeping the system's
+// reason for the last write or flush it refused.  The download's report
+// tells that the file refused records; only this tells why (the worker
+// seeks and cuts the file after a failed write, which changes errno).
+// Written and read on the worker's thread; the report is made there too.
 class WatchedFile final : public FileStream {
 public:
-    struct Counts {
-        uint64_t records = 0;       // successful writes: whole records
-        uint64_t failedWrites = 0;
-        uint64_t flushes = 0;
-        uint64_t failedFlushes = 0;
-        int error = 0;              // errno of the last failure
-    };
-
     explicit WatchedFile(std::unique_ptr<FileStream> file) : file_(std::move(file)) {}
 
-    bool Write(const void* data, size_t size) override {
-        const bool ok = file_->Write(data, size);
-        const int error = errno;
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (ok) {
-            ++counts_.records;
-        } else {
-            ++counts_.failedWrites;
-            counts_.error = error;
-        }
-        return ok;
-    }
+    bool Write(const void* data, size_t size) override { return Kept(file_->Write(data, size)); }
     long Read(void* data, size_t size) override { return file_->Read(data, size); }
     bool SeekToStart() override { return file_->SeekToStart(); }
     bool SeekToEnd() override { return file_->SeekToEnd(); }
+    bool SeekTo(int64_t offset) override { return file_->SeekTo(offset); }
+    int64_t Position() override { return file_->Position(); }
     bool Truncate() override { return file_->Truncate(); }
-    bool Flush() override {
-        const bool ok = file_->Flush();
-        const int error = errno;
-        std::lock_guard<std::mutex> guard(mutex_);
-        ++counts_.flushes;
-        if (!ok) {
-            ++counts_.failedFlushes;
-            counts_.error = error;
-        }
-        return ok;
-    }
+    bool Flush() override { return Kept(file_->Flush()); }
     int64_t Size() override { return file_->Size(); }
 
-    Counts counts() const {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return counts_;
-    }
+    // errno of the last refused write or flush, 0 before any.
+    int lastError() const { return lastError_.load(); }
 
 private:
+    bool Kept(bool ok) {
+        if (!ok) lastError_.store(errno);
+        return ok;
+    }
+
     std::unique_ptr<FileStream> file_;
-    mutable std::mutex mutex_;
-    Counts counts_;
+    std::atomic<int> lastError_{0};
 };
 
 // What the acquisition told the windows, in order.
 struct Event {
-    enum Kind { Post, Display, Show, Number, Message } kind = Post;
+    enum Kind { Post, Display, Show, Number, Message, Download } kind = Post;
     WindowRef window = kNoWindow;
     uint32_t message = 0;    // Post
     uintptr_t wParam = 0;    // Post
@@ -130,7 +104,8 @@ struct Event {
     int control = 0;         // Show, Number
     bool visible = false;    // Show
     unsigned value = 0;      // Number
-    WatchedFile::Counts file;  // Show of the recording text: the file's counts then
+    DownloadReport download;  // Download
+    int fileError = 0;        // Download: errno of the file's last refusal
 };
 
 enum class WaitResult { Event, Timeout, Interrupted };
@@ -179,9 +154,6 @@ public:
         event.window = window;
         event.control = controlId;
         event.visible = visible;
-        // A download starts or has ended: nothing is written between this
-        // and the worker's next step.
-        if (controlId == kIdRecordingText && watched_ != nullptr) event.file = watched_->counts();
         Add(std::move(event));
     }
 
@@ -203,7 +175,15 @@ public:
         Add(std::move(event));
     }
 
-    // The file whose counts the download notices carry; set before the
+    void DownloadFinished(const DownloadReport& report) override {
+        Event event;
+        event.kind = Event::Download;
+        event.download = report;
+        if (watched_ != nullptr) event.fileError = watched_->lastError();
+        Add(std::move(event));
+    }
+
+    // The file whose refusals the download notices explain; set before the
     // worker starts.
     void Watch(const WatchedFile* file) { watched_ = file; }
 
@@ -452,11 +432,12 @@ struct RecordingState {
     bool lastFailed = false;   // the latest download failed
     bool storeFailed = false;  // the file refused records at least once
     uint64_t records = 0;      // records written
+    size_t waiting = 0;        // downloaded records the file has not taken yet
+    bool neverClearedTold = false;
     int reconnections = 0;
     bool connected = false;
     bool lost = false;
     bool downloading = false;
-    WatchedFile::Counts atStart;  // the file's counts when the download began
 };
 
 void ShowRecordingProgress(const RecordingState& state, const std::string& file, int percent) {
@@ -467,29 +448,47 @@ void ShowRecordingProgress(const RecordingState& state, const std::string& file,
     }
 }
 
-// Judges a download that has just ended from what reached the file.
-void JudgeDownload(RecordingState& state, const WatchedFile::Counts& end, const std::string& file,
-                   const std::string& port) {
-    const WatchedFile::Counts& start = state.atStart;
-    state.records += end.records - start.records;
+// Judges a download from the worker's report of it.
+void JudgeDownload(RecordingState& state, const Event& event, const std::string& file, const std::string& port) {
+    const DownloadReport& report = event.download;
+    // Written records count also when the download failed later on (a
+    // held-back record written before the transfer, the head of a download
+    // before a full disk).
+    state.records += report.written;
+    state.waiting = report.waiting;
+    if (report.clear == DownloadReport::Clear::TransferLongerThanLogPeriod && !state.neverClearedTold) {
+        state.neverClearedTold = true;
+        Console::Error(port,
+                       "a download takes longer than the log interval, so the logging memory is never cleared "
+                       "(a clear would erase a record not yet downloaded) and fills up; lengthen the log interval");
+    }
     const char* failure = nullptr;
-    if (end.flushes == start.flushes) {
-        // Nothing was stored: the transfer broke off.  The converter keeps
-        // what it had (firmware from 1.13 on; older firmware may have let
-        // go of the records it sent).
-        Console::Error(port, "the download of the logging memory broke off");
-    } else if (end.failedWrites != start.failedWrites) {
+    switch (report.store) {
+    case DownloadReport::Store::Stored:
+        break;
+    case DownloadReport::Store::WriteFailed:
         failure = "the records cannot be written";
-    } else if (end.failedFlushes != start.failedFlushes) {
+        break;
+    case DownloadReport::Store::FlushFailed:
         failure = "the records cannot be saved to the disk";
+        break;
+    case DownloadReport::Store::NoFile:
+        failure = "the registration file is closed";
+        break;
+    }
+    if (failure != nullptr) {
+        state.storeFailed = true;
+        std::string text = failure;
+        if (report.store != DownloadReport::Store::NoFile) text += " (" + SystemReason(event.fileError) + ")";
+        Console::Error(file, text);
+    } else if (!report.transferred) {
+        // The converter keeps what it had (firmware up to 1.12 lets go of
+        // its records only when a transfer completes).
+        Console::Error(port, "the download of the logging memory broke off");
     } else {
         ++state.completed;
         state.lastFailed = false;
         return;
-    }
-    if (failure != nullptr) {
-        state.storeFailed = true;
-        Console::Error(file, std::string(failure) + " (" + SystemReason(end.error) + ")");
     }
     ++state.failed;
     state.lastFailed = true;
@@ -508,13 +507,14 @@ bool TrackRecording(RecordingState& state, const Event& event, const std::string
     case Event::Show:
         if (event.control != kIdRecordingText) return false;
         state.downloading = event.visible;
-        if (event.visible) {
-            state.atStart = event.file;
-        } else {
-            JudgeDownload(state, event.file, file, port);
-        }
         ShowRecordingProgress(state, file, 0);
-        return !event.visible;
+        return false;
+    case Event::Download:
+        // The last notice of every download request.
+        state.downloading = false;
+        JudgeDownload(state, event, file, port);
+        ShowRecordingProgress(state, file, 0);
+        return true;
     case Event::Message:
         // A refused record is told with its reason when the download ends.
         if (event.text == messages::kExportFailed) return false;
@@ -705,13 +705,22 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     summary += "Failed downloads: " + std::to_string(state.failed) + "\n";
     summary += "Reconnections: " + std::to_string(state.reconnections) + "\n";
     Console::Out(summary);
+    bool failed = state.storeFailed;
     if (state.lastFailed) {
         // Whatever the converter still holds did not reach the file.
         Console::Error(session.port(), state.completed == 0 ? "no download completed; nothing was recorded"
                                                             : "the last download failed");
-        return kExitFailure;
+        failed = true;
     }
-    return state.storeFailed ? kExitFailure : kExitOk;
+    if (state.waiting > 0) {
+        // The converter let go of them (firmware up to 1.12) and the file
+        // never took them: they end with this program.
+        const char* what = state.waiting == 1 ? " downloaded record could not be written and is lost"
+                                              : " downloaded records could not be written and are lost";
+        Console::Error(record.file, std::to_string(state.waiting) + what + " (the converter no longer holds them)");
+        failed = true;
+    }
+    return failed ? kExitFailure : kExitOk;
 }
 
 int RunSyncClock(const DeviceOptions& options) { return SetClock(options, kOpSyncClock, nullptr); }

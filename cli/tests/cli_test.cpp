@@ -648,7 +648,7 @@ bool WaitForRequest(const SimProcess& sim, int code) {
 }
 
 TEST_F(CliTest, RecordAppendsTheLoggingMemoryAndReportsWhatItWrote) {
-    auto sim = StartSim({"--period", "0", "--prefill", "5", "--no-drift"});
+    auto sim = StartSim({"--period", "0", "--prefill", "5", "--no-drift", "--clock", "06-01 10:00:00"});
     ASSERT_NE(sim, nullptr);
     const std::string kxg = Path("rec.kxg");
     ProcessResult r = Run({"record", kxg, "--duration", "1", "--port", sim->port()});
@@ -661,11 +661,40 @@ TEST_F(CliTest, RecordAppendsTheLoggingMemoryAndReportsWhatItWrote) {
     // The converter's memory was emptied after the records were safe.
     EXPECT_EQ(SimState(*sim, "records"), "0");
 
+    // An hour later: three new records.  (Stored in the same minute they
+    // would equal the file's last three, which a new run takes for records
+    // delivered again.)
+    ASSERT_EQ(sim->Control("clock 06-01 11:00:00").rfind("ok", 0), 0u);
     ASSERT_EQ(sim->Control("fill 3").rfind("ok", 0), 0u);
     r = Run({"record", kxg, "--duration", "1", "--port", sim->port()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Lines(r.out).at(0), "Records written: 3") << r.out;
     EXPECT_EQ(ReadRegistration(kxg).size(), 8u);
+    EXPECT_EQ(SimState(*sim, "records"), "0");
+}
+
+// A paced download of ten records takes longer than a log interval of one
+// second, so the memory is never cleared: every record reaches the file
+// once, the converter keeps them all, and the user is told once why.
+TEST_F(CliTest, LogIntervalShorterThanADownloadIsToldOnceAndNothingIsLost) {
+    auto sim = StartSim({"--period", "1", "--prefill", "10", "--pace", "--clock", "06-01 10:00:00"});
+    ASSERT_NE(sim, nullptr);
+    const std::string kxg = Path("fast.kxg");
+    const ProcessResult r = Run({"record", kxg, "--duration", "1", "--port", sim->port()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string warning = "kx305cli: " + sim->port() +
+                                ": a download takes longer than the log interval, so the logging memory is never "
+                                "cleared (a clear would erase a record not yet downloaded) and fills up; lengthen "
+                                "the log interval\n";
+    EXPECT_EQ(r.err, warning);
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_NE(lines[1], "Downloads: 0");
+    EXPECT_EQ(lines[2], "Failed downloads: 0");
+    const size_t stored = ReadRegistration(kxg).size();
+    EXPECT_GE(stored, 10u);
+    EXPECT_EQ(lines[0], "Records written: " + std::to_string(stored));
+    EXPECT_GE(std::stoul(SimState(*sim, "records")), stored);
 }
 
 TEST_F(CliTest, InterruptedRecordingLeavesOnlyWholeRecords) {
@@ -741,28 +770,43 @@ TEST_F(CliTest, DownloadThatBreaksOffIsAFailedDownload) {
 }
 
 // A file that takes no more bytes (here a file size limit, EFBIG) is told
-// with the file's name and the system's reason; the converter keeps the
-// records that did not reach the file.
+// with the file's name and the system's reason.  Firmware 1.13 keeps the
+// records that did not reach the file; firmware 1.12 has let go of them
+// with the download, so at the end they exist nowhere else but in this
+// program, which says how many are lost.
 TEST_F(CliTest, RecordsTheFileRefusesAreReportedWithTheReason) {
-    auto sim = StartSim({"--period", "0", "--prefill", "4"});
-    ASSERT_NE(sim, nullptr);
-    const std::string kxg = WriteRegistration("full.kxg", {ExampleRecord()});
-    const std::string size = std::to_string(fs::file_size(kxg));
-    Process record("/usr/bin/prlimit",
-                   {"--fsize=" + size, "--", KX305CLI_PATH, "record", kxg, "--duration", "0.5", "--port", sim->port()},
-                   Environment());
-    const ProcessResult r = record.Wait(20000);
-    EXPECT_EQ(r.exitCode, 1) << r.err;
-    ASSERT_GE(Lines(r.out).size(), 3u) << r.out;
-    EXPECT_EQ(Lines(r.out)[0], "Records written: 0");
-    EXPECT_EQ(Lines(r.out)[1], "Downloads: 0");
-    EXPECT_NE(Lines(r.out)[2], "Failed downloads: 0");
-    EXPECT_NE(r.err.find("kx305cli: " + kxg + ": the records cannot be written (File too large)\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(r.err.find(Utf8(u8"Wystąpił")), std::string::npos) << r.err;
-    EXPECT_EQ(ReadRegistration(kxg).size(), 1u);
-    EXPECT_EQ(SimState(*sim, "records"), "4");
+    const struct {
+        std::string firmware;
+        std::string leftInConverter;
+        bool lost;
+    } cases[] = {{"1.13", "4", false}, {"1.12", "0", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.firmware);
+        auto sim = StartSim({"--firmware", c.firmware, "--period", "0", "--prefill", "4"});
+        ASSERT_NE(sim, nullptr);
+        const std::string kxg = WriteRegistration("full" + c.firmware + ".kxg", {ExampleRecord()});
+        const std::string size = std::to_string(fs::file_size(kxg));
+        Process record("/usr/bin/prlimit",
+                       {"--fsize=" + size, "--", KX305CLI_PATH, "record", kxg, "--duration", "0.5", "--port",
+                        sim->port()},
+                       Environment());
+        const ProcessResult r = record.Wait(20000);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        ASSERT_GE(Lines(r.out).size(), 3u) << r.out;
+        EXPECT_EQ(Lines(r.out)[0], "Records written: 0");
+        EXPECT_EQ(Lines(r.out)[1], "Downloads: 0");
+        EXPECT_NE(Lines(r.out)[2], "Failed downloads: 0");
+        EXPECT_NE(r.err.find("kx305cli: " + kxg + ": the records cannot be written (File too large)\n"),
+                  std::string::npos)
+            << r.err;
+        const std::string lost = "kx305cli: " + kxg +
+                                 ": 4 downloaded records could not be written and are lost (the converter no "
+                                 "longer holds them)\n";
+        EXPECT_EQ(r.err.find(lost) != std::string::npos, c.lost) << r.err;
+        EXPECT_EQ(r.err.find(Utf8(u8"Wystąpił")), std::string::npos) << r.err;
+        EXPECT_EQ(ReadRegistration(kxg).size(), 1u);
+        EXPECT_EQ(SimState(*sim, "records"), c.leftInConverter);
+    }
 }
 
 // Waits until the converter has received a few requests since now: a

@@ -324,6 +324,7 @@ int DownloadLog(AppContext& context) {
 
     const LogRecord* records = context.logBuffer.records;
     size_t count = context.logBuffer.count;
+    report.transferred = true;
     report.received = count;
     size_t alreadyInFile = 0;
     StoreOutcome stored = StoreRecords(context, records, count, peek && context.downloadMayRepeatFile, alreadyInFile);

@@ -52,6 +52,9 @@ struct DownloadReport {
         ClockUnknown,    // kept: the converter's clock made no sense
         ClearFailed,     // the clear failed on the line
     };
+    // The converter's records reached the program (false: the transfer broke
+    // off or was never begun, and the converter keeps what it held).
+    bool transferred = false;
     size_t received = 0;       // records the converter delivered
     size_t alreadyInFile = 0;  // of those, at the head, found at the end of the file
     size_t written = 0;        // records appended to the file (waiting ones included)

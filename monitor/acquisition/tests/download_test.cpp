@@ -5,6 +5,7 @@
 // held.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -281,6 +282,7 @@ TEST_F(Downloads, OneSecondLogPeriodIsNeverClearedAndLosesNothing) {
 
     std::vector<DownloadReport> reports = notifier.Downloads();
     for (const DownloadReport& report : reports) {
+        EXPECT_TRUE(report.transferred);
         EXPECT_EQ(report.store, DownloadReport::Store::Stored);
         EXPECT_EQ(report.clear, Clear::TransferLongerThanLogPeriod);
     }
@@ -465,6 +467,14 @@ TEST_F(Downloads, TransferInterruptedByFaultsLosesNothing) {
     StopPollingWorker(context);
 
     EXPECT_GT(ReplyField(Control("sent"), "dropped"), 0);
+    // The cut-off transfer is told as one: nothing received, nothing stored.
+    std::vector<DownloadReport> reports = notifier.Downloads();
+    auto broken = std::find_if(reports.begin(), reports.end(), [](const DownloadReport& r) { return !r.transferred; });
+    ASSERT_NE(broken, reports.end());
+    EXPECT_EQ(broken->received, 0u);
+    EXPECT_EQ(broken->written, 0u);
+    EXPECT_EQ(broken->clear, Clear::NotAsked);
+    EXPECT_TRUE(reports.back().transferred);
     RecordList stored = FileRecords();
     EXPECT_EQ(stored.size(), 6u);
     EXPECT_TRUE(StartsWith(stored, expected));
