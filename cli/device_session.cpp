@@ -19,6 +19,7 @@
 #include "acquisition/polling_worker.h"
 #include "console.h"
 #include "file_checks.h"
+#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "recording/file.h"
 #include "recording/local_time.h"
@@ -744,12 +745,7 @@ int RunSetTime(const DeviceOptions& options, int month, int day, int hour, int m
         Console::Error("the local time cannot be converted to UTC");
         return kExitFailure;
     }
-    ClockRecord clock;
-    clock.month = static_cast<uint8_t>(utc.month);
-    clock.day = static_cast<uint8_t>(utc.day);
-    clock.hour = static_cast<uint8_t>(utc.hour);
-    clock.minute = static_cast<uint8_t>(utc.minute);
-    clock.second = static_cast<uint8_t>(utc.second);
+    ClockRecord clock = ClockFromCalendar(utc);
     return SetClock(options, kOpSetClock, &clock);
 }
 

@@ -33,7 +33,8 @@ enum class MessageIcon { Information, Exclamation, Error, Question };
 // What one download of the logging memory (operation 4) did.
 struct DownloadReport {
     enum class Store {
-        Stored,       // every record the file lacked is in it and flushed
+        Stored,       // nothing refused: every record the file lacked is in it and
+                      // flushed (with `transferred` false: none came)
         NoFile,       // recording is off (or went off during the transfer)
         WriteFailed,  // a write failed; the file ends with the last whole record
         FlushFailed,  // written, but the flush failed
