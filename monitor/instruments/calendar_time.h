@@ -12,6 +12,17 @@
 
 namespace kx305mon {
 
+inline CalendarTime MakeCalendarTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    CalendarTime time;
+    time.year = static_cast<uint16_t>(year);
+    time.month = static_cast<uint16_t>(month);
+    time.day = static_cast<uint16_t>(day);
+    time.hour = static_cast<uint16_t>(hour);
+    time.minute = static_cast<uint16_t>(minute);
+    time.second = static_cast<uint16_t>(second);
+    return time;
+}
+
 inline CalendarTime CalendarFromLogRecord(const LogRecord& record) {
     CalendarTime time;
     time.year = record.year;

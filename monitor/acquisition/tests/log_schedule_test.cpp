@@ -3,6 +3,7 @@
 // period and the newest record.
 #include <gtest/gtest.h>
 
+#include "instruments/calendar_time.h"
 #include "acquisition/log_schedule.h"
 
 namespace kx305mon {
@@ -11,13 +12,7 @@ namespace {
 using Clear = DownloadReport::Clear;
 
 ClockRecord At(int month, int day, int hour, int minute, int second) {
-    ClockRecord clock;
-    clock.month = static_cast<uint8_t>(month);
-    clock.day = static_cast<uint8_t>(day);
-    clock.hour = static_cast<uint8_t>(hour);
-    clock.minute = static_cast<uint8_t>(minute);
-    clock.second = static_cast<uint8_t>(second);
-    return clock;
+    return ClockFromCalendar(MakeCalendarTime(0, month, day, hour, minute, second));
 }
 
 LogRecord Newest(int year, const ClockRecord& at) {

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "instruments/calendar_time.h"
 #include "../locale_backend.h"
 #include "test_support.h"
 
@@ -7,14 +8,7 @@ namespace kx305mon::test {
 namespace {
 
 CalendarTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    CalendarTime time;
-    time.year = static_cast<uint16_t>(year);
-    time.month = static_cast<uint16_t>(month);
-    time.day = static_cast<uint16_t>(day);
-    time.hour = static_cast<uint16_t>(hour);
-    time.minute = static_cast<uint16_t>(minute);
-    time.second = static_cast<uint16_t>(second);
-    return time;
+    return MakeCalendarTime(year, month, day, hour, minute, second);
 }
 
 TEST(FixedLocales, PolishSeparatorsAndDates) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "instruments/calendar_time.h"
 #include "test_environment.h"
 
 namespace kx305mon {
@@ -39,14 +40,7 @@ TEST(UtcFieldsToSeconds, LeapDaysFollowTheFourYearRule) {
 }
 
 CalendarTime Time(int year, int month, int day, int hour, int minute, int second) {
-    CalendarTime t;
-    t.year = static_cast<uint16_t>(year);
-    t.month = static_cast<uint16_t>(month);
-    t.day = static_cast<uint16_t>(day);
-    t.hour = static_cast<uint16_t>(hour);
-    t.minute = static_cast<uint16_t>(minute);
-    t.second = static_cast<uint16_t>(second);
-    return t;
+    return MakeCalendarTime(year, month, day, hour, minute, second);
 }
 
 void ExpectFields(const CalendarTime& t, int year, int month, int day, int hour, int minute) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "shell/display_text.h"
 #include "resources/resource.h"
@@ -24,13 +25,7 @@ const bool kTimeZoneSet = [] {
 }();
 
 CalendarTime At(int year, int month, int day, int hour = 12, int minute = 0) {
-    CalendarTime t;
-    t.year = static_cast<uint16_t>(year);
-    t.month = static_cast<uint16_t>(month);
-    t.day = static_cast<uint16_t>(day);
-    t.hour = static_cast<uint16_t>(hour);
-    t.minute = static_cast<uint16_t>(minute);
-    return t;
+    return MakeCalendarTime(year, month, day, hour, minute);
 }
 
 ClockRecord Clock(int month, int day, int hour, int minute, int second) {
