@@ -735,11 +735,7 @@ int RunSetTime(const DeviceOptions& options, int month, int day, int hour, int m
         Console::Error(text);
         return kExitUsage;
     }
-    local.month = static_cast<uint16_t>(month);
-    local.day = static_cast<uint16_t>(day);
-    local.hour = static_cast<uint16_t>(hour);
-    local.minute = static_cast<uint16_t>(minute);
-    local.second = static_cast<uint16_t>(second);
+    local = MakeCalendarTime(local.year, month, day, hour, minute, second);
     CalendarTime utc;
     if (!LocalToUtc(local, utc)) {
         Console::Error("the local time cannot be converted to UTC");
