@@ -155,5 +155,7 @@
 #define WMU_NEW_DATA            1030   // to the main window after every polling cycle
 #define WMU_INPUT_CHANGED       1031   // to the main window; wParam input 0..4, 5 = connection lost
 #define WMU_PROMO               1032   // main window to itself, once: promotion, then WMU_START
+#define WMU_PERIOD_READ         1033   // to dialog 105; wParam the converter's log interval in seconds
+#define WMU_DISPLAY             1034   // to the main window: a new display snapshot waits in its mailbox
 
 #endif  // KX305MON_RESOURCE_H
