@@ -67,6 +67,25 @@ int PortNumber(const std::string& port) {
 
 std::string WinePath(const std::string& path) { return !path.empty() && path[0] == '/' ? "Z:" + path : path; }
 
+std::string ReplyField(const std::string& reply, const std::string& key) {
+    const std::string marker = key + "=";
+    size_t at = 0;
+    while ((at = reply.find(marker, at)) != std::string::npos) {
+        if (at == 0 || reply[at - 1] == ' ' || reply[at - 1] == ',') {
+            const size_t start = at + marker.size();
+            const size_t end = reply.find_first_of(" ,", start);
+            return reply.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        }
+        at += marker.size();
+    }
+    return "";
+}
+
+std::string Simulator(const std::string& port, const std::string& command) {
+    const auto reply = ui::SimulatorCommand(port, command);
+    return reply ? *reply : "";
+}
+
 bool WriteSettings(const Settings& s) {
     if (!ui::DeleteRegistryTree(kSettingsKey)) return false;
     struct Dword {
@@ -172,6 +191,29 @@ std::string ProgramTest::Panel(int id) const {
 
 bool ProgramTest::WaitPanel(int id, const std::function<bool(const std::string&)>& done, Milliseconds timeout) {
     return ui::WaitUntil([&] { return done(Panel(id)); }, timeout);
+}
+
+std::optional<HWND> ProgramTest::WaitDialog(const std::string& title, Milliseconds timeout) {
+    if (programs_.empty()) return std::nullopt;
+    return ui::WaitForWindow({title, "#32770", program().id(), true}, timeout);
+}
+
+bool ProgramTest::PressButton(HWND dialog, int id, Milliseconds timeout) {
+    const auto button = ui::FindControl(dialog, id);
+    if (!button || !ui::Click(*button)) return false;
+    return ui::WaitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, timeout);
+}
+
+bool ProgramTest::WaitLive(const std::string& port, Milliseconds timeout) {
+    const std::string state = Simulator(port, "state");
+    const std::string firmware = ReplyField(state, "firmware");
+    const std::string serial = ReplyField(state, "serial");
+    const size_t dot = firmware.find('.');
+    if (dot == std::string::npos || serial.empty()) return false;
+    // The minor version as a number: firmware 1.01 shows as "1.1".
+    const std::string line = "KX-305 wersja " + std::to_string(std::atoi(firmware.c_str())) + "." +
+                             std::to_string(std::atoi(firmware.c_str() + dot + 1)) + ", nr " + serial;
+    return WaitPanel(1025, [&](const std::string& text) { return text.rfind(line, 0) == 0; }, timeout);
 }
 
 bool ProgramTest::Command(int id) { return main_ && ui::PostCommand(main_, id); }

@@ -47,6 +47,11 @@ struct Settings {
     DWORD quickStart = 0;
     DWORD showQmv = 1;
 };
+// "key=value" of a simulator reply ("ok firmware=1.13 serial=3051 ..."); "" when absent.
+std::string ReplyField(const std::string& reply, const std::string& key);
+// A simulator's reply to `command`, "" when the channel failed.
+std::string Simulator(const std::string& port, const std::string& command);
+
 // Writes all ten values (a key left by an earlier run is removed first).
 bool WriteSettings(const Settings& settings);
 
@@ -81,6 +86,15 @@ protected:
     std::string Panel(int id) const;
     // Until `done` holds for the panel's text.
     bool WaitPanel(int id, const std::function<bool(const std::string&)>& done, Milliseconds timeout);
+
+    // A dialog of the latest copy by its title, once it is visible.
+    std::optional<HWND> WaitDialog(const std::string& title, Milliseconds timeout = kStartWait);
+    // Clicks the button `id` of `dialog` and waits until the dialog is gone.
+    bool PressButton(HWND dialog, int id, Milliseconds timeout = Milliseconds(10000));
+    // Until the converter line 1025 names this converter's firmware
+    // ("KX-305 wersja 1.13, nr 3051" for firmware=1.13 serial=3051 in the
+    // simulator's state), i.e. the polling worker shows live data.
+    bool WaitLive(const std::string& port, Milliseconds timeout = kStartWait);
 
     bool Command(int id);  // a menu command, posted
     std::optional<ui::MessageBoxInfo> WaitMessageBox(Milliseconds timeout = kStartWait);
