@@ -15,6 +15,7 @@
 
 #include "resources/messages.h"
 #include "resources/resource.h"
+#include "program_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/settings.h"
 #include "shell/settings_store.h"
@@ -138,6 +139,7 @@ TEST_F(ExportDialogs, FullDialogFollowsTheLayoutRefusesNoFieldAndStoresTheChoice
     ASSERT_TRUE(box.has_value()) << ui::LastError();
     EXPECT_EQ(box->caption, messages::kCaption);
     EXPECT_EQ(box->text, messages::kTickOneField);
+    EXPECT_EQ(LastMessageIcon(), static_cast<UINT>(MB_ICONSTOP));
     ASSERT_TRUE(ui::PressMessageBoxButton(*box, IDOK));
     EXPECT_FALSE(ui::FindWindows(Query()).empty());
     EXPECT_EQ(Flags(), 0x1FFu);
