@@ -42,9 +42,9 @@ def percentile(values, p):
     return s[k]
 
 rows, unknown = [], set()
-known = {"transaction", "operation", "cycle", "events", "display"}
+known = {"transaction", "operation", "cycle", "events", "livedata", "display", "program"}
 for line in open(sys.argv[1], encoding="latin-1"):
-    fields = dict(re.findall(r"([A-Za-z_]+)=(-?\d+)", line))
+    fields = dict(re.findall(r"([A-Za-z_]+)[= ](-?\d+)", line))
     if not fields:
         continue
     unknown |= set(fields) - known
