@@ -14,8 +14,9 @@
 # The log has one line per cycle of NAME MICROSECONDS pairs ("cycle 812
 # transaction 640 ..."; NAME=MICROSECONDS is read too), written by the
 # program (CycleLogLine in monitor/shell/main_window.cpp; the worker's
-# fields are CycleTiming's in monitor/acquisition/app_context.h): "transaction" the driver's calls, "operation" a device
-# operation of that cycle, "cycle" the whole cycle without the pause,
+# fields are CycleTiming's in monitor/acquisition/app_context.h):
+# "transaction" the driver's calls, "operation" a device operation of that
+# cycle, "cycle" the whole cycle without the pause,
 # "events" the worker's event calls, and "display" the UI thread's latest
 # display update when the line was written (a cycle whose snapshot the UI
 # has not yet taken repeats the previous figure).  Fields it does not know
