@@ -81,4 +81,11 @@ std::vector<std::pair<DdeName, DdeName>> DdeWildcardPairs(const DdeNameTable& ta
     return pairs;
 }
 
+bool DdeServiceShared(const DdeNameTable& table, int input) {
+    const DdeName service = table.inputs[input].service;
+    for (int i = 0; i < kDdeInputs; ++i)
+        if (i != input && table.inputs[i].topicCount > 0 && table.inputs[i].service == service) return true;
+    return false;
+}
+
 }  // namespace kx305mon

@@ -74,4 +74,9 @@ bool MatchDdeConnect(const DdeNameTable& table, DdeName topic, DdeName service);
 std::vector<std::pair<DdeName, DdeName>> DdeWildcardPairs(const DdeNameTable& table, DdeName topic,
                                                           DdeName service);
 
+// Another registered input publishes the same service as `input` (two
+// thermohygrometers, say).  The library knows a service name once: it is
+// registered by the first of its inputs and unregistered with the last.
+bool DdeServiceShared(const DdeNameTable& table, int input);
+
 }  // namespace kx305mon

@@ -221,6 +221,18 @@ TEST_F(DdeMatchTest, ConnectsNeedTheServiceOfAnInputOfferingTheTopic) {
     EXPECT_FALSE(Connect("KX124", "Temperatura#1234"));
 }
 
+TEST_F(DdeMatchTest, AServiceIsSharedWhileAnotherRegisteredInputHasIt) {
+    Register(1, Thermohygrometer(1, 215));
+    Register(2, Reading(kTypeKX132, {{4, 1}}));
+    EXPECT_FALSE(DdeServiceShared(table_, 1));
+    Register(4, Thermohygrometer(2, 215));
+    EXPECT_TRUE(DdeServiceShared(table_, 1));
+    EXPECT_TRUE(DdeServiceShared(table_, 4));
+    EXPECT_FALSE(DdeServiceShared(table_, 2));
+    table_.inputs[4].topicCount = 0;  // unregistered
+    EXPECT_FALSE(DdeServiceShared(table_, 1));
+}
+
 TEST_F(DdeMatchTest, WildcardListsPairsOfRegisteredInputs) {
     using Pairs = std::vector<std::pair<std::string, std::string>>;
     Register(0, Reading(kTypeNone));
