@@ -34,10 +34,19 @@ inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną p
 inline constexpr char kPortInUse[] = "Wybrany port szeregowy jest już zajęty.";
 
 // Start-up, settings and uninstall.
+inline constexpr char kWrongPlatform[] = "Do poprawnego działania program wymaga Windows95/98 lub WindowsNT";
+inline constexpr char kFatalStartError[] = "Bład krytyczny przy inicjalizacji programu!";
+inline constexpr char kDdeStartFailed[] = "Błąd inicjalizacji DDE!";
 inline constexpr char kBadCommandLine[] = "Błędny parametr w linii wywołania!";
 inline constexpr char kRegisterQuestion[] = "Czy chcesz zarejestrować ten program w systemie Windows?";
 inline constexpr char kUninstallDone[] = "Deinstalacja została zakończona pomyślnie!";
 inline constexpr char kUninstallFailed[] = "Deinstalacja nie powiodła się!";
+
+// Main window commands: the clock and the charting program.
+inline constexpr char kClockSet[] = "Zegar został ustawiony.";
+inline constexpr char kClockSetFailed[] = "Próba ustawienia czasu nie powiodła się!";
+inline constexpr char kVizoNotFound[] = "Nie można odnaleźć programu Vizo";
+inline constexpr char kVizoStartFailed[] = "Błąd przy próbie uruchomienia programu Vizo";
 
 // The save-as dialog that names a registration file.
 inline constexpr char kChooseRegistrationTitle[] = "Wybierz plik rejesracji";
