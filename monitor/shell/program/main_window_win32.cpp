@@ -26,6 +26,8 @@ struct MainWindow {
     Program* program = nullptr;
     std::string shownText[kDisplayTextControls];  // by DisplayControlTexts' order
     int shownIcon[KX305_INPUTS] = {};
+    HANDLE instrument = nullptr;    // bitmap 112
+    HANDLE noInstrument = nullptr;  // bitmap 113
     UINT menuStateMessage = 0;
     UINT lastIconMessage = 0;
 };
@@ -39,12 +41,19 @@ std::string HelpFile() {
     return path;
 }
 
+// The two pictures of the input panels, loaded once with the system's 3-D
+// colours and shared by the five controls.
+HANDLE LoadInputBitmap(int bitmapId) {
+    return LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0,
+                      LR_LOADMAP3DCOLORS);
+}
+
 void SetInputIcon(HWND window, int input, int bitmapId) {
-    HANDLE bitmap = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0,
-                               LR_LOADMAP3DCOLORS);
+    HANDLE bitmap = bitmapId == IDB_INSTRUMENT ? mainWindow.instrument : mainWindow.noInstrument;
     HANDLE old = reinterpret_cast<HANDLE>(SendDlgItemMessageA(window, IDC_INPUT_PICTURE_0 + input, STM_SETIMAGE,
                                                               IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
-    if (old != nullptr && old != bitmap) DeleteObject(old);
+    // Only the template's own picture, replaced at creation, is let go here.
+    if (old != nullptr && old != mainWindow.instrument && old != mainWindow.noInstrument) DeleteObject(old);
     mainWindow.shownIcon[input] = bitmapId;
 }
 
@@ -87,7 +96,12 @@ void InitDialog(HWND window, Program* program) {
     ShowWindow(GetDlgItem(window, IDC_RECORDING_TEXT), SW_HIDE);
     DeleteMenu(GetSystemMenu(window, FALSE), SC_MAXIMIZE, MF_BYCOMMAND);
     if (!context.firstInstance) EnableMenuItem(GetMenu(window), IDM_UNINSTALL, MF_BYCOMMAND | MF_GRAYED);
+    mainWindow.instrument = LoadInputBitmap(IDB_INSTRUMENT);
+    mainWindow.noInstrument = LoadInputBitmap(IDB_NO_INSTRUMENT);
     for (int i = 0; i < KX305_INPUTS; ++i) SetInputIcon(window, i, IDB_NO_INSTRUMENT);
+    // Until the converter answers: the display without a converter.
+    program->events.Mailbox().Put(MakeDisplaySnapshot(nullptr, nullptr, nullptr, context.averageKX125));
+    ShowSnapshot(window);
     PostMessageA(window, WMU_PROMO, 0, 0);
 }
 
@@ -127,7 +141,6 @@ void StartAcquisition(HWND window) {
     }
     context.recordingEvent.Set();
     mainWindow.program->events.StartCycleLog(context);
-    context.events = &mainWindow.program->events;
     StartPollingWorker(context);
 }
 
@@ -237,10 +250,11 @@ void Close(HWND window) {
 }
 
 void ReleaseInputIcons(HWND window) {
-    for (int i = 0; i < KX305_INPUTS; ++i) {
-        HANDLE old = reinterpret_cast<HANDLE>(
-            SendDlgItemMessageA(window, IDC_INPUT_PICTURE_0 + i, STM_SETIMAGE, IMAGE_BITMAP, 0));
-        if (old != nullptr) DeleteObject(old);
+    for (int i = 0; i < KX305_INPUTS; ++i)
+        SendDlgItemMessageA(window, IDC_INPUT_PICTURE_0 + i, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    for (HANDLE* bitmap : {&mainWindow.instrument, &mainWindow.noInstrument}) {
+        if (*bitmap != nullptr) DeleteObject(*bitmap);
+        *bitmap = nullptr;
     }
 }
 
