@@ -8,7 +8,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "resources/resource.h"
 
@@ -171,8 +173,24 @@ TEST_F(SmallDialogs, LogIntervalCancelBeforeTheAnswerWithdrawsTheRead) {
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
 }
 
+// The different serial numbers in the topics of the rain gauge's DDE
+// service ("<quantity>#<serial>"), each followed by a blank.
+std::string RainTopicSerials() {
+    std::set<std::string> serials;
+    for (const ui::DdePair& pair : ui::DdeInitiate("KX305", "").value_or(std::vector<ui::DdePair>{})) {
+        const size_t hash = pair.topic.rfind('#');
+        serials.insert(hash != std::string::npos ? pair.topic.substr(hash + 1) : pair.topic);
+    }
+    std::string text;
+    for (const std::string& serial : serials) text += serial + " ";
+    return text;
+}
+
 TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW113"));
+    // Without a stored serial the rain gauge takes the converter's.
+    EXPECT_TRUE(ui::WaitUntil([] { return RainTopicSerials() == "3051 "; }, Milliseconds(10000)))
+        << RainTopicSerials();
     HWND dialog = OpenDialog(IDM_RAIN_GAUGE, kRainGauge);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(TextOf(dialog, IDC_CALIBRATION), "1,000");
@@ -196,10 +214,13 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     ASSERT_TRUE(PressButton(dialog, IDC_OK));
     EXPECT_EQ(ui::ReadRegistryDword(kSettingsKey, "RainMeter Cal"), std::optional<DWORD>(200));
     EXPECT_EQ(ui::ReadRegistryDword(kSettingsKey, "RainMeter Serial"), std::optional<DWORD>(4321));
-    // The rain gauge's panel names the new serial.
+    // The rain gauge's panel names the new serial, and its DDE topic is
+    // built anew with it.
     EXPECT_TRUE(WaitPanel(IDC_INPUT_NAME_0, [](const std::string& t) { return t.find("4321") != std::string::npos; },
                           Milliseconds(10000)))
         << Panel(IDC_INPUT_NAME_0);
+    EXPECT_TRUE(ui::WaitUntil([] { return RainTopicSerials() == "4321 "; }, Milliseconds(10000)))
+        << RainTopicSerials();
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
 }
 
