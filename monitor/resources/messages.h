@@ -55,4 +55,19 @@ inline constexpr char kChooseRegistrationTitle[] = "Wybierz plik rejesracji";
 inline constexpr char kRegistrationFileTypes[] = "Plik binarny (*.kxg)\0*.kxg\0Wszystkie pliki (*.*)\0*.*\0";
 inline constexpr char kRegistrationExtension[] = "kxg";
 
+// Dialog 124, set the clock: the first field that OK refuses.
+inline constexpr char kSetDays[] = "Ustaw dni";
+inline constexpr char kSetMonths[] = "Ustaw miesiące";
+inline constexpr char kSetHours[] = "Ustaw godziny";
+inline constexpr char kSetMinutes[] = "Ustaw minuty";
+inline constexpr char kSetSeconds[] = "Ustaw sekundy";
+
+// Dialog 105, the converter's logging interval.
+inline constexpr char kIntervalNotPositive[] = "Interwał musi być większy od zera!";
+inline constexpr char kIntervalWriteFailed[] =
+    "Wystąpił błąd komunikacyjny podczas zapisywania nowego interwału!";
+
+// Dialog 119, the rain gauge.
+inline constexpr char kInvalidValue[] = "Podana wartość jest niepoprawna!";
+
 }  // namespace kx305mon::messages

@@ -77,13 +77,16 @@ int Run(HINSTANCE instance, const char* commandLine) {
     SetSettingsStartValues(context);
     context.firstInstance = firstInstance;
     context.instance = reinterpret_cast<uintptr_t>(instance);
+    // From here on the port tests of the first-run port dialog and of the
+    // acquisition start report to the program.
+    ProgramEvents events;
+    context.events = &events;
 
     std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
     WindowFirstRunQuestions questions;
     LoadSettings(context, *store, questions);  // what was not read keeps its start value
 
     int result = 0;
-    ProgramEvents events;
     Program program{context, events};
     if (!ParseCommandLine(context, commandLine != nullptr ? commandLine : "", *store)) {
         ShowMessage(nullptr, messages::kBadCommandLine, MB_ICONERROR);

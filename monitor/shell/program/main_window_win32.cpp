@@ -99,6 +99,9 @@ void InitDialog(HWND window, Program* program) {
     mainWindow.instrument = LoadInputBitmap(IDB_INSTRUMENT);
     mainWindow.noInstrument = LoadInputBitmap(IDB_NO_INSTRUMENT);
     for (int i = 0; i < KX305_INPUTS; ++i) SetInputIcon(window, i, IDB_NO_INSTRUMENT);
+    // Until the converter answers: the display without a converter.
+    program->events.Mailbox().Put(MakeDisplaySnapshot(nullptr, nullptr, nullptr, context.averageKX125));
+    ShowSnapshot(window);
     PostMessageA(window, WMU_PROMO, 0, 0);
 }
 
@@ -138,7 +141,6 @@ void StartAcquisition(HWND window) {
     }
     context.recordingEvent.Set();
     mainWindow.program->events.StartCycleLog(context);
-    context.events = &mainWindow.program->events;
     StartPollingWorker(context);
 }
 

@@ -178,7 +178,20 @@ std::optional<HWND> ProgramTest::WaitMainWindow(Milliseconds timeout) {
             return !program().Running();
         },
         timeout);
-    if (!ok || !found) return std::nullopt;
+    if (!ok || !found) {
+        // What there was instead: the exit code, or the program's windows.
+        std::string seen;
+        if (const auto code = program().WaitExit(Milliseconds(0))) {
+            seen = "ended with " + std::to_string(*code);
+        } else {
+            for (HWND w : ui::FindWindows({"", "", processId, false})) {
+                seen += " [" + ui::WindowClass(w) + " \"" + ui::WindowText(w) + "\"" +
+                        (IsWindowVisible(w) ? " visible]" : "]");
+            }
+        }
+        ADD_FAILURE() << "no main window: " << seen;
+        return std::nullopt;
+    }
     main_ = found;
     return found;
 }
