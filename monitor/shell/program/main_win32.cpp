@@ -120,6 +120,7 @@ int Run(HINSTANCE instance, const char* commandLine) {
         context.readFile.reset();
     }
     context.events = nullptr;
+    context.onCycleTiming = nullptr;
     RemoveStaticPainting();
     OleUninitialize();
     CoUninitialize();
