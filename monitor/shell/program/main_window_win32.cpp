@@ -3,9 +3,9 @@
 #include "program_win32.h"
 
 #include <commctrl.h>
+
 #include <chrono>
 #include <string>
-
 
 #include "acquisition/polling_worker.h"
 #include "dde/dde_server.h"
