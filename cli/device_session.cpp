@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "acquisition/app_context.h"
-#include "acquisition/notifier.h"
+#include "acquisition/events.h"
 #include "acquisition/polling_worker.h"
 #include "console.h"
 #include "file_checks.h"
@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Window tokens of the acquisition's notices: the live display and the
+// Window tokens of the acquisition's events: the live display and the
 // requester of a log-interval operation, as in the program.
 constexpr WindowRef kMainWindow = 102;
 constexpr WindowRef kIntervalDialog = 105;
@@ -92,39 +92,50 @@ private:
     std::atomic<int> lastError_{0};
 };
 
-// What the acquisition told the windows, in order.
+// What the acquisition reported, in order.
 struct Event {
-    enum Kind { Post, Display, Show, Number, Message, Download } kind = Post;
+    enum Kind { CycleDone, Display, DownloadStarted, Progress, Answer, PeriodRead, Download, Failure } kind = CycleDone;
     WindowRef window = kNoWindow;
-    uint32_t message = 0;    // Post
-    uintptr_t wParam = 0;    // Post
-    bool slotEmpty = false;  // Post of WMU_NEW_DATA: no request left in the slot
-    uint64_t placement = 0;  // Post of WMU_NEW_DATA: the placement it saw (see Arm)
+    bool slotEmpty = false;  // CycleDone: no request left in the slot
+    uint64_t placement = 0;  // CycleDone: the placement it saw (see Arm)
     bool connected = false;  // Display: with the converter's readings
-    std::string text;        // Display: the block; Message: the text
-    int control = 0;         // Show, Number
-    bool visible = false;    // Show
-    unsigned value = 0;      // Number
+    std::string text;        // Display: the block
+    bool done = false;       // Answer: the clock or the log interval was set
+    unsigned value = 0;      // Progress: percent; PeriodRead: seconds
     DownloadReport download;  // Download
     int fileError = 0;        // Download: errno of the file's last refusal
+    AcquisitionFailure failure = AcquisitionFailure::PortInUse;  // Failure
 };
 
 enum class WaitResult { Event, Timeout, Interrupted };
 
-// Hands the acquisition's notices from the worker's thread to the command
+// Hands the acquisition's events from the worker's thread to the command
 // running on the main thread.
-class CliNotifier final : public AcquisitionNotifier {
+class CliEvents final : public AcquisitionEvents {
 public:
-    explicit CliNotifier(AppContext& context) : context_(context) {}
+    explicit CliEvents(AppContext& context) : context_(context) {}
 
-    void Post(WindowRef target, uint32_t message, uintptr_t wParam, intptr_t) override {
-        Event event;
-        event.kind = Event::Post;
-        event.window = target;
-        event.message = message;
-        event.wParam = wParam;
-        if (message == WMU_NEW_DATA) {
-            // Read now: the cycle that posts this has finished its operation.
+    void InputChanged(WindowRef, int) override {}
+
+    void LiveData(WindowRef window, const ConverterInfo* info, const ClockRecord* clock, const InputReading* results,
+                  AppContext& context) override {
+        bool average;
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            average = context.averageKX125;
+        }
+        Event event = Make(Event::Display, window);
+        event.connected = results != nullptr;
+        event.text = LiveBlock(info, clock, results, average);
+        Add(std::move(event));
+    }
+
+    void RainGauge(WindowRef, uint32_t) override {}
+
+    void CycleDone(WindowRef window) override {
+        Event event = Make(Event::CycleDone, window);
+        {
+            // Read now: the cycle that reports this has finished its operation.
             std::lock_guard<std::mutex> guard(context_.lock);
             event.slotEmpty = context_.request == 0;
             event.placement = placement_;
@@ -132,59 +143,41 @@ public:
         Add(std::move(event));
     }
 
-    void UpdateDisplay(WindowRef window, const ConverterInfo* info, const ClockRecord* clock,
-                       const InputReading* results, AppContext& context) override {
-        bool average;
-        {
-            std::lock_guard<std::mutex> guard(context.lock);
-            average = context.averageKX125;
-        }
-        Event event;
-        event.kind = Event::Display;
-        event.window = window;
-        event.connected = results != nullptr;
-        event.text = LiveBlock(info, clock, results, average);
+    // The display's question marks (LiveData without readings) tell the loss.
+    void ConnectionLost(WindowRef) override {}
+
+    void DownloadStarted(WindowRef window) override { Add(Make(Event::DownloadStarted, window)); }
+
+    void DownloadProgress(WindowRef window, unsigned percent) override {
+        Event event = Make(Event::Progress, window);
+        event.value = percent;
         Add(std::move(event));
     }
 
-    void SetRainGaugeMenu(WindowRef, uint32_t) override {}
-
-    void ShowControl(WindowRef window, int controlId, bool visible) override {
-        Event event;
-        event.kind = Event::Show;
-        event.window = window;
-        event.control = controlId;
-        event.visible = visible;
-        Add(std::move(event));
-    }
-
-    void SetControlNumber(WindowRef window, int controlId, unsigned value) override {
-        Event event;
-        event.kind = Event::Number;
-        event.window = window;
-        event.control = controlId;
-        event.value = value;
-        Add(std::move(event));
-    }
-
-    void EnableControl(WindowRef, int, bool) override {}
-
-    void ShowMessage(WindowRef, const char* text, MessageIcon) override {
-        Event event;
-        event.kind = Event::Message;
-        event.text = text;
-        Add(std::move(event));
-    }
-
-    void DownloadFinished(const DownloadReport& report) override {
-        Event event;
-        event.kind = Event::Download;
+    void DownloadFinished(WindowRef window, const DownloadReport& report) override {
+        Event event = Make(Event::Download, window);
         event.download = report;
         if (watched_ != nullptr) event.fileError = watched_->lastError();
         Add(std::move(event));
     }
 
-    // The file whose refusals the download notices explain; set before the
+    void ClockSet(WindowRef requester, bool done) override { AddAnswer(requester, done); }
+
+    void LogPeriodRead(WindowRef requester, unsigned seconds) override {
+        Event event = Make(Event::PeriodRead, requester);
+        event.value = seconds;
+        Add(std::move(event));
+    }
+
+    void LogPeriodWritten(WindowRef requester, bool done) override { AddAnswer(requester, done); }
+
+    void Failure(WindowRef owner, AcquisitionFailure failure) override {
+        Event event = Make(Event::Failure, owner);
+        event.failure = failure;
+        Add(std::move(event));
+    }
+
+    // The file whose refusals the download events explain; set before the
     // worker starts.
     void Watch(const WatchedFile* file) { watched_ = file; }
 
@@ -195,7 +188,7 @@ public:
         return ++placement_;
     }
 
-    // The next notice, waiting at most until `deadline`.
+    // The next event, waiting at most until `deadline`.
     WaitResult Next(Event& event, Clock::time_point deadline) {
         std::unique_lock<std::mutex> guard(mutex_);
         for (;;) {
@@ -212,6 +205,19 @@ public:
     }
 
 private:
+    static Event Make(Event::Kind kind, WindowRef window) {
+        Event event;
+        event.kind = kind;
+        event.window = window;
+        return event;
+    }
+
+    void AddAnswer(WindowRef requester, bool done) {
+        Event event = Make(Event::Answer, requester);
+        event.done = done;
+        Add(std::move(event));
+    }
+
     void Add(Event event) {
         {
             std::lock_guard<std::mutex> guard(mutex_);
@@ -228,16 +234,16 @@ private:
     std::deque<Event> events_;
 };
 
-bool IsNewData(const Event& event) { return event.kind == Event::Post && event.message == WMU_NEW_DATA; }
+bool IsNewData(const Event& event) { return event.kind == Event::CycleDone; }
 bool IsConnectionLost(const Event& event) { return event.kind == Event::Display && !event.connected; }
 
 // One connection to a converter for the length of a command: the port (or
 // the built-in simulator), the shared record and the polling worker.
 class Session {
 public:
-    explicit Session(const DeviceOptions& options) : options_(options), notifier_(context) {}
+    explicit Session(const DeviceOptions& options) : options_(options), events_(context) {}
     ~Session() {
-        // The worker uses the notifier and the port to its last instruction.
+        // The worker uses the events and the port to its last instruction.
         StopPollingWorker(context);
         simulator_.reset();
     }
@@ -264,17 +270,17 @@ public:
         if (int result = TestPort(); result != kExitOk) return result;
         context.mainWindow = kMainWindow;
         context.averageKX125 = options_.averageKX125;
-        context.notifier = &notifier_;
+        context.events = &events_;
         StartPollingWorker(context);
         return kExitOk;
     }
 
-    // The converter's first good cycle; the notices before it are dropped.
+    // The converter's first good cycle; the events before it are dropped.
     int WaitFirstCycle() {
         const Clock::time_point deadline = Deadline();
         Event event;
         for (;;) {
-            switch (notifier_.Next(event, deadline)) {
+            switch (events_.Next(event, deadline)) {
             case WaitResult::Event:
                 if (IsNewData(event)) return kExitOk;
                 break;
@@ -286,9 +292,9 @@ public:
         }
     }
 
-    WaitResult Next(Event& event, Clock::time_point deadline) { return notifier_.Next(event, deadline); }
-    uint64_t Arm() { return notifier_.Arm(); }
-    void Watch(const WatchedFile* file) { notifier_.Watch(file); }
+    WaitResult Next(Event& event, Clock::time_point deadline) { return events_.Next(event, deadline); }
+    uint64_t Arm() { return events_.Arm(); }
+    void Watch(const WatchedFile* file) { events_.Watch(file); }
 
     // The end of the time allowed for an answer from now.
     Clock::time_point Deadline() const {
@@ -327,7 +333,7 @@ private:
     }
 
     DeviceOptions options_;
-    CliNotifier notifier_;
+    CliEvents events_;
     std::unique_ptr<EmbeddedSimulator> simulator_;
     std::string port_;
 };
@@ -380,13 +386,11 @@ OperationResult RunOperation(Session& session, uint32_t operation, uint32_t para
         case WaitResult::Event:
             break;
         }
-        const bool notice = event.message == WMU_TIME_SET || event.message == WMU_PERIOD_SET;
-        if (event.kind == Event::Post && event.window == requester && notice) {
-            result.outcome = event.wParam != 0 ? Outcome::Done : Outcome::Failed;
+        if (event.kind == Event::Answer && event.window == requester) {
+            result.outcome = event.done ? Outcome::Done : Outcome::Failed;
             return result;
         }
-        if (operation == kOpReadLogPeriod && event.kind == Event::Number && event.window == requester &&
-            event.control == kIdIntervalEdit) {
+        if (operation == kOpReadLogPeriod && event.kind == Event::PeriodRead && event.window == requester) {
             result.outcome = Outcome::Done;
             result.value = event.value;
             return result;
@@ -495,31 +499,28 @@ void JudgeDownload(RecordingState& state, const Event& event, const std::string&
     state.lastFailed = true;
 }
 
-// Keeps the counts of a recording up to date with one notice.  True when
-// the notice ended a download.
+// Keeps the counts of a recording up to date with one event.  True when
+// the event ended a download.
 bool TrackRecording(RecordingState& state, const Event& event, const std::string& file, const std::string& port) {
     switch (event.kind) {
-    case Event::Post:
-        // The last notice of a download is a progress of 0.
-        if (event.message == WMU_PROGRESS && event.wParam > 0 && state.downloading) {
-            ShowRecordingProgress(state, file, static_cast<int>(event.wParam));
-        }
+    case Event::Progress:
+        // The last progress of a transfer is 0.
+        if (event.value > 0 && state.downloading) ShowRecordingProgress(state, file, static_cast<int>(event.value));
         return false;
-    case Event::Show:
-        if (event.control != kIdRecordingText) return false;
-        state.downloading = event.visible;
+    case Event::DownloadStarted:
+        state.downloading = true;
         ShowRecordingProgress(state, file, 0);
         return false;
     case Event::Download:
-        // The last notice of every download request.
+        // The last event of every download request.
         state.downloading = false;
         JudgeDownload(state, event, file, port);
         ShowRecordingProgress(state, file, 0);
         return true;
-    case Event::Message:
+    case Event::Failure:
         // A refused record is told with its reason when the download ends.
-        if (event.text == messages::kExportFailed) return false;
-        Console::Error(file, event.text);
+        if (event.failure == AcquisitionFailure::RecordsNotStored) return false;
+        Console::Error(file, messages::kPortInUse);
         return false;
     case Event::Display:
         if (event.connected) {
@@ -535,7 +536,9 @@ bool TrackRecording(RecordingState& state, const Event& event, const std::string
             Console::Error(port, "connection lost, reconnecting");
         }
         return false;
-    case Event::Number:
+    case Event::CycleDone:
+    case Event::Answer:
+    case Event::PeriodRead:
         return false;
     }
     return false;

@@ -2,24 +2,28 @@
 
 #include <cstring>
 
+#include "acquisition/events.h"
 #include "acquisition/internal.h"
-#include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
 
 namespace kx305mon {
 
 namespace {
 
-class NullNotifier final : public AcquisitionNotifier {
+class NullEvents final : public AcquisitionEvents {
 public:
-    void Post(WindowRef, uint32_t, uintptr_t, intptr_t) override {}
-    void UpdateDisplay(WindowRef, const ConverterInfo*, const ClockRecord*, const InputReading*,
-                       AppContext&) override {}
-    void SetRainGaugeMenu(WindowRef, uint32_t) override {}
-    void ShowControl(WindowRef, int, bool) override {}
-    void SetControlNumber(WindowRef, int, unsigned) override {}
-    void EnableControl(WindowRef, int, bool) override {}
-    void ShowMessage(WindowRef, const char*, MessageIcon) override {}
+    void InputChanged(WindowRef, int) override {}
+    void LiveData(WindowRef, const ConverterInfo*, const ClockRecord*, const InputReading*, AppContext&) override {}
+    void RainGauge(WindowRef, uint32_t) override {}
+    void CycleDone(WindowRef) override {}
+    void ConnectionLost(WindowRef) override {}
+    void DownloadStarted(WindowRef) override {}
+    void DownloadProgress(WindowRef, unsigned) override {}
+    void DownloadFinished(WindowRef, const DownloadReport&) override {}
+    void ClockSet(WindowRef, bool) override {}
+    void LogPeriodRead(WindowRef, unsigned) override {}
+    void LogPeriodWritten(WindowRef, bool) override {}
+    void Failure(WindowRef, AcquisitionFailure) override {}
 };
 
 bool IsUserOperation(DeviceRequest request) {
@@ -30,9 +34,9 @@ bool IsUserOperation(DeviceRequest request) {
 
 namespace detail {
 
-AcquisitionNotifier& NotifierOf(AppContext& context) {
-    static NullNotifier nowhere;
-    return context.notifier != nullptr ? *context.notifier : nowhere;
+AcquisitionEvents& EventsOf(AppContext& context) {
+    static NullEvents nowhere;
+    return context.events != nullptr ? *context.events : nowhere;
 }
 
 WindowRef MainWindow(AppContext& context) {
@@ -40,26 +44,19 @@ WindowRef MainWindow(AppContext& context) {
     return context.mainWindow;
 }
 
-void PostToMain(AppContext& context, uint32_t message, uintptr_t wParam) {
-    WindowRef window = MainWindow(context);
-    if (window != kNoWindow) NotifierOf(context).Post(window, message, wParam, 0);
-}
-
-uint32_t FailureNotice(DeviceRequest request) {
+void NotifyFailure(AppContext& context, DeviceRequest request, WindowRef requester) {
+    if (request == 0 || requester == kNoWindow) return;
     switch (RequestOperation(request)) {
     case kOpSyncClock:
     case kOpSetClock:
-        return WMU_TIME_SET;
+        EventsOf(context).ClockSet(requester, false);
+        break;
     case kOpWriteLogPeriod:
-        return WMU_PERIOD_SET;
+        EventsOf(context).LogPeriodWritten(requester, false);
+        break;
     default:
-        return 0;
+        break;
     }
-}
-
-void NotifyFailure(AppContext& context, DeviceRequest request, WindowRef requester) {
-    uint32_t message = FailureNotice(request);
-    if (message != 0 && requester != kNoWindow) NotifierOf(context).Post(requester, message, 0, 0);
 }
 
 }  // namespace detail

@@ -25,7 +25,7 @@
 
 namespace kx305mon {
 
-class AcquisitionNotifier;
+class AcquisitionEvents;
 class RecordingTimerClock;
 
 // A window of the program, as an opaque number (an HWND in the Windows
@@ -90,6 +90,15 @@ struct AcquisitionTiming {
     uint32_t minimumRecordingInterval = 20;         // seconds (ticks) between downloads, at least
 };
 
+// Where the time of one good polling cycle went, in microseconds (steady
+// clock).  The pause after the cycle is not part of it.
+struct CycleTiming {
+    int64_t transactionMicros = 0;  // the driver: GetTime and GetResults, each to its DoneWait
+    int64_t operationMicros = 0;    // the pending device operation, if any (its transactions included)
+    int64_t eventsMicros = 0;       // the events calls: InputChanged, LiveData, RainGauge, CycleDone
+    int64_t cycleMicros = 0;        // from the first read to the end of the events calls
+};
+
 struct AppContext {
     AppContext();
     ~AppContext();
@@ -126,9 +135,13 @@ struct AppContext {
     // --- acquisition plumbing ---
     // The live-state lock.
     std::mutex lock;
-    // Where the workers' notices go; null = nowhere.  Set before the worker
+    // Where the workers' events go; null = nowhere.  Set before the worker
     // starts and kept alive until it has stopped.
-    AcquisitionNotifier* notifier = nullptr;
+    AcquisitionEvents* events = nullptr;
+    // Called by the polling worker after every good cycle, on its thread
+    // (not under the lock); empty = not measured.  Set before the worker
+    // starts.
+    std::function<void(const CycleTiming&)> onCycleTiming;
     PortNamer portNamer = DefaultPortName;
     AcquisitionTiming timing;
     // The recording timer's time; null = real time.  Set before the worker

@@ -4,24 +4,22 @@
 #include <cstring>
 #include <string>
 
+#include "acquisition/events.h"
 #include "acquisition/internal.h"
 #include "acquisition/log_schedule.h"
-#include "acquisition/notifier.h"
 #include "acquisition/polling_worker.h"
 #include "instruments/calendar_time.h"
 #include "recording/local_time.h"
 #include "recording/registration_file.h"
-#include "resources/messages.h"
 
 namespace kx305mon {
 
 namespace {
 
-// Ends the running request.  Its requester gets `message` (unless it is 0)
-// and is returned, so that operation 2 can fill in its dialog; none when the
-// request was withdrawn.  A request placed over the running one stays in the
-// slot for the next cycle.
-WindowRef FinishRequest(AppContext& context, uint32_t message, uintptr_t wParam) {
+// Ends the running request and returns its requester, who is told the
+// outcome; none when the request was withdrawn.  A request placed over the
+// running one stays in the slot for the next cycle.
+WindowRef FinishRequest(AppContext& context) {
     WindowRef target = kNoWindow;
     {
         std::lock_guard<std::mutex> guard(context.lock);
@@ -34,9 +32,6 @@ WindowRef FinishRequest(AppContext& context, uint32_t message, uintptr_t wParam)
         }
         context.runningRequest = 0;
         context.runningRequester = kNoWindow;
-    }
-    if (target != kNoWindow && message != 0) {
-        detail::NotifierOf(context).Post(target, message, wParam, 0);
     }
     return target;
 }
@@ -52,7 +47,8 @@ int SetConverterClock(AppContext& context, const ClockRecord& clock) {
     context.transaction.clockToSet = clock;
     KX305SetTime(&context.device, &context.transaction.clockToSet);
     int ok = WaitDone(&context.device);
-    FinishRequest(context, WMU_TIME_SET, static_cast<uintptr_t>(ok));
+    WindowRef requester = FinishRequest(context);
+    if (requester != kNoWindow) detail::EventsOf(context).ClockSet(requester, ok == 1);
     return ok;
 }
 
@@ -64,13 +60,8 @@ int ReadLogPeriod(AppContext& context) {
     context.transaction.period = 0;
     KX305GetLogPeriod(&context.device, &context.transaction.period);
     int ok = WaitDone(&context.device);
-    WindowRef dialog = FinishRequest(context, 0, 0);
-    if (ok && dialog != kNoWindow) {
-        AcquisitionNotifier& notifier = detail::NotifierOf(context);
-        notifier.SetControlNumber(dialog, kIdIntervalEdit, context.transaction.period);
-        notifier.EnableControl(dialog, kIdIntervalEdit, true);
-        notifier.EnableControl(dialog, kIdIntervalOk, true);
-    }
+    WindowRef dialog = FinishRequest(context);
+    if (ok && dialog != kNoWindow) detail::EventsOf(context).LogPeriodRead(dialog, context.transaction.period);
     return ok;
 }
 
@@ -84,14 +75,15 @@ int WriteLogPeriod(AppContext& context, uint16_t seconds) {
         std::lock_guard<std::mutex> guard(context.lock);
         context.recordingInterval = std::max<uint32_t>(seconds, context.timing.minimumRecordingInterval);
     }
-    FinishRequest(context, WMU_PERIOD_SET, static_cast<uintptr_t>(ok));
+    WindowRef requester = FinishRequest(context);
+    if (requester != kNoWindow) detail::EventsOf(context).LogPeriodWritten(requester, ok == 1);
     return ok;
 }
 
 int ResetRainCounter(AppContext& context) {
     KX305ResetRainCounter(&context.device);
     int ok = WaitDone(&context.device);
-    FinishRequest(context, 0, 0);
+    FinishRequest(context);
     return ok;
 }
 
@@ -220,6 +212,13 @@ StoreOutcome StoreRecords(AppContext& context, const LogRecord* records, size_t 
     return {DownloadReport::Store::Stored, handled, written};
 }
 
+// Download progress to the main window as it stands now (none once the
+// program is shutting down).
+void ReportProgress(AppContext& context, unsigned percent) {
+    WindowRef window = detail::MainWindow(context);
+    if (window != kNoWindow) detail::EventsOf(context).DownloadProgress(window, percent);
+}
+
 // Runs the download transaction, reporting progress; false when it failed
 // or was cancelled by a withdrawn or displaced request.
 bool TransferLog(AppContext& context, bool peek) {
@@ -233,7 +232,7 @@ bool TransferLog(AppContext& context, bool peek) {
     for (;;) {
         uint32_t progress = 0;
         status = KX305DoneWait(&context.device, &progress);
-        if (status == KX305_STATUS_PROGRESS) detail::PostToMain(context, WMU_PROGRESS, progress);
+        if (status == KX305_STATUS_PROGRESS) ReportProgress(context, progress);
         if (status != KX305_STATUS_BUSY && status != KX305_STATUS_PROGRESS) break;
         if (!StillRequested(context)) return false;
     }
@@ -251,7 +250,7 @@ bool ReadConverterClock(AppContext& context, ClockRecord& clock) {
 }
 
 void ReportStoreFailure(AppContext& context) {
-    detail::NotifierOf(context).ShowMessage(kNoWindow, messages::kExportFailed, MessageIcon::Exclamation);
+    detail::EventsOf(context).Failure(kNoWindow, AcquisitionFailure::RecordsNotStored);
 }
 
 // Firmware up to 1.12 empties its memory on a download.  Records that did
@@ -279,14 +278,12 @@ int DownloadLog(AppContext& context) {
         std::lock_guard<std::mutex> guard(context.lock);
         version = context.info.versionMajor * 100u + context.info.versionMinor;
     }
-    AcquisitionNotifier& notifier = detail::NotifierOf(context);
+    AcquisitionEvents& events = detail::EventsOf(context);
     DownloadReport report;
     auto finish = [&](int result) {
         report.waiting = context.waitingRecords.size();
-        FinishRequest(context, 0, 0);
-        WindowRef window = detail::MainWindow(context);
-        if (window != kNoWindow) notifier.ShowControl(window, kIdRecordingText, false);
-        notifier.DownloadFinished(report);
+        FinishRequest(context);
+        events.DownloadFinished(detail::MainWindow(context), report);
         return result;
     };
     if (!RecordingOn(context)) {
@@ -297,7 +294,7 @@ int DownloadLog(AppContext& context) {
         return finish(1);
     }
     WindowRef window = detail::MainWindow(context);
-    if (window != kNoWindow) notifier.ShowControl(window, kIdRecordingText, true);
+    events.DownloadStarted(window);
     if (!StoreWaitingRecords(context, report)) return finish(1);
 
     bool peek = version >= kPeekLogVersion;
@@ -308,12 +305,12 @@ int DownloadLog(AppContext& context) {
         t.logPeriod = 0;
         KX305GetLogPeriod(&context.device, &t.logPeriod);
         if (WaitDone(&context.device) != 1 || !ReadConverterClock(context, t.transferStart)) {
-            detail::PostToMain(context, WMU_PROGRESS, 0);
+            ReportProgress(context, 0);
             return finish(0);
         }
     }
     bool downloaded = TransferLog(context, peek);
-    detail::PostToMain(context, WMU_PROGRESS, 0);
+    ReportProgress(context, 0);
     if (!downloaded) {
         if (!RecordingOn(context)) {
             report.store = DownloadReport::Store::NoFile;
@@ -397,7 +394,7 @@ int RunDeviceRequest(AppContext& context) {
     case kOpResetRain:
         return ResetRainCounter(context);
     default:
-        FinishRequest(context, 0, 0);
+        FinishRequest(context);
         return 1;
     }
 }

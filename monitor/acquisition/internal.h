@@ -4,24 +4,19 @@
 #include <cstdint>
 
 #include "acquisition/app_context.h"
-#include "acquisition/notifier.h"
+#include "acquisition/events.h"
 
 namespace kx305mon::detail {
 
-// The context's notifier, or one that drops everything.
-AcquisitionNotifier& NotifierOf(AppContext& context);
+// The context's events, or a sink that drops everything.
+AcquisitionEvents& EventsOf(AppContext& context);
 
 // The main window as it stands now (read under the lock; none after stop).
 WindowRef MainWindow(AppContext& context);
 
-// Posts to the main window unless it is gone.
-void PostToMain(AppContext& context, uint32_t message, uintptr_t wParam);
-
-// The message that tells a requester its operation failed (wParam 0), or 0
-// for operations without a notice (2, 4, 5).
-uint32_t FailureNotice(DeviceRequest request);
-
-// Sends a requester its failure notice, if the operation has one.
+// Tells `requester` that `request` failed, for the operations that answer
+// (1 and 6: ClockSet, 3: LogPeriodWritten); the others (2, 4, 5) and
+// kNoWindow are not told.
 void NotifyFailure(AppContext& context, DeviceRequest request, WindowRef requester);
 
 // Platform backend: the recording timer runs at the highest thread priority

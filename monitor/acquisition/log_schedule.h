@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "acquisition/notifier.h"
+#include "acquisition/events.h"
 #include "instruments/locale.h"
 #include "kx305.h"
 

@@ -6,16 +6,20 @@
 #include <thread>
 
 #include "acquisition/device_operations.h"
+#include "acquisition/events.h"
 #include "acquisition/internal.h"
-#include "acquisition/notifier.h"
 #include "instruments/catalogue.h"
-#include "resources/messages.h"
 
 namespace kx305mon {
 
 namespace {
 
 using Lock = std::unique_lock<std::mutex>;
+using SteadyClock = std::chrono::steady_clock;
+
+int64_t MicrosSince(SteadyClock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start).count();
+}
 
 bool Stopping(AppContext& context) {
     std::lock_guard<std::mutex> guard(context.lock);
@@ -30,20 +34,26 @@ void PauseCycle(AppContext& context, std::chrono::milliseconds pause, int32_t po
                           [&] { return context.stopping || context.port != port; });
 }
 
-// One cycle's clock and results reads into the worker's transaction records.
-bool ReadClockAndResults(AppContext& context) {
+// One cycle's clock and results reads into the worker's transaction records;
+// adds the time spent in the driver to `micros`.
+bool ReadClockAndResults(AppContext& context, int64_t& micros) {
     AppContext::Transaction& t = context.transaction;
+    SteadyClock::time_point start = SteadyClock::now();
     KX305GetTime(&context.device, &t.clock);
     bool clockRead = WaitDone(&context.device) == 1;
+    micros += MicrosSince(start);
     if (Stopping(context)) return false;
+    start = SteadyClock::now();
     KX305GetResults(&context.device, t.results);
     bool resultsRead = WaitDone(&context.device) == 1;
+    micros += MicrosSince(start);
     return clockRead && resultsRead;
 }
 
 // Stores the cycle's readings; tells the main window about every input whose
-// instrument came, went or was exchanged.
-void PublishCycle(AppContext& context) {
+// instrument came, went or was exchanged.  Returns the time spent in the
+// events calls.
+int64_t PublishCycle(AppContext& context) {
     AppContext::Transaction& t = context.transaction;
     bool changed[KX305_INPUTS] = {};
     WindowRef window;
@@ -58,14 +68,16 @@ void PublishCycle(AppContext& context) {
         context.clock = t.clock;
         window = context.mainWindow;
     }
-    AcquisitionNotifier& notifier = detail::NotifierOf(context);
-    if (window == kNoWindow) return;
+    if (window == kNoWindow) return 0;
+    AcquisitionEvents& events = detail::EventsOf(context);
+    SteadyClock::time_point start = SteadyClock::now();
     for (int i = 0; i < KX305_INPUTS; ++i) {
-        if (changed[i]) notifier.Post(window, WMU_INPUT_CHANGED, static_cast<uintptr_t>(i), 0);
+        if (changed[i]) events.InputChanged(window, i);
     }
-    notifier.UpdateDisplay(window, &t.info, &t.clock, t.results, context);
-    notifier.SetRainGaugeMenu(window, t.results[0].type);
-    notifier.Post(window, WMU_NEW_DATA, 0, 0);
+    events.LiveData(window, &t.info, &t.clock, t.results, context);
+    events.RainGauge(window, t.results[0].type);
+    events.CycleDone(window);
+    return MicrosSince(start);
 }
 
 void ResumeRecordingTimer(AppContext& context) {
@@ -87,12 +99,18 @@ struct Session {
 // worker is told to stop.
 void RunCycles(AppContext& context, int32_t port, Session& session) {
     for (;;) {
-        bool readOk = ReadClockAndResults(context);
+        CycleTiming timing;
+        SteadyClock::time_point cycleStart = SteadyClock::now();
+        bool readOk = ReadClockAndResults(context, timing.transactionMicros);
         // The pending operation runs even after a failed read: it fails on
         // the line the same way and its requester learns so.
+        SteadyClock::time_point operationStart = SteadyClock::now();
         bool operationOk = !Stopping(context) && RunDeviceRequest(context) == 1;
+        timing.operationMicros = MicrosSince(operationStart);
         if (!readOk || !operationOk) return;
-        PublishCycle(context);
+        timing.eventsMicros = PublishCycle(context);
+        timing.cycleMicros = MicrosSince(cycleStart);
+        if (context.onCycleTiming) context.onCycleTiming(timing);
         session.published = true;
         ResumeRecordingTimer(context);
         PauseCycle(context, context.timing.cyclePause, port);
@@ -157,9 +175,9 @@ void Disconnect(AppContext& context, const Session& session, bool& windowsShowLi
     if (!windowsShowLive) return;
     windowsShowLive = false;
     if (window == kNoWindow) return;
-    AcquisitionNotifier& notifier = detail::NotifierOf(context);
-    notifier.UpdateDisplay(window, nullptr, nullptr, nullptr, context);
-    notifier.Post(window, WMU_INPUT_CHANGED, kAllInputsChanged, 0);
+    AcquisitionEvents& events = detail::EventsOf(context);
+    events.LiveData(window, nullptr, nullptr, nullptr, context);
+    events.ConnectionLost(window);
 }
 
 }  // namespace
@@ -177,7 +195,7 @@ unsigned PollingWorker(AppContext& context) {
     context.transaction = {};
     WindowRef window = detail::MainWindow(context);
     if (window != kNoWindow) {
-        detail::NotifierOf(context).UpdateDisplay(window, nullptr, nullptr, nullptr, context);
+        detail::EventsOf(context).LiveData(window, nullptr, nullptr, nullptr, context);
     }
     std::thread timer(RecordingTimer, std::ref(context));
 
@@ -293,9 +311,7 @@ int PortTest(AppContext& context, WindowRef owner, int32_t port) {
     std::string name = context.portNamer(port);
     KX305Handle device = nullptr;
     if (KX305Open(&device, name.c_str()) != 0) {
-        if (context.notifier != nullptr) {
-            context.notifier->ShowMessage(owner, messages::kPortInUse, MessageIcon::Exclamation);
-        }
+        detail::EventsOf(context).Failure(owner, AcquisitionFailure::PortInUse);
         return 0;
     }
     return KX305Close(&device) == 0 ? 1 : 0;

@@ -42,7 +42,7 @@ public:
 };
 
 // Starts PollingWorker on context.pollingThread.  False when it already runs.
-// The notifier, port namer and timing must be set before.
+// The events, port namer, timing and cycle-timing hook must be set before.
 bool StartPollingWorker(AppContext& context);
 
 // The stop operation: main window none, port PORT_NONE, a running driver
@@ -51,8 +51,7 @@ bool StartPollingWorker(AppContext& context);
 void StopPollingWorker(AppContext& context);
 
 // Port test: 1 when the port can be opened and closed again, else 0.  On
-// failure shows "Wybrany port szeregowy jest już zajęty." through the
-// notifier with `owner` when a notifier is set.
+// failure reports Failure(owner, PortInUse) to the events, if set.
 int PortTest(AppContext& context, WindowRef owner, int32_t port);
 
 // Polls KX305DoneWait until the transaction has a final status; 1 when it

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "acquisition/app_context.h"
+#include "recording/export.h"
 #include "shell/settings_store.h"
 
 namespace kx305mon {
@@ -34,9 +35,9 @@ enum SettingsGroup : uint32_t {
     kSettingsAll = 0x3F,
 };
 
-// Export flags when nothing is stored: all records, descriptive layout, the
-// locale's list separator and every field.
-constexpr uint32_t kDefaultExportFlags = 0x1FF;
+// Export flags when nothing is stored (kDefaultExportFlags of the export
+// writers): all records, descriptive layout, the locale's list separator
+// and every field.
 constexpr int32_t kDefaultRainCalibration = 1000;   // 1.000 mm per impulse
 constexpr int32_t kDefaultRainReportInterval = 1;   // days
 

@@ -49,10 +49,8 @@ protected:
         return static_cast<long>(timegm(&fields));
     }
 
-    size_t PostsTo(WindowRef window, uint32_t message, size_t from = 0) {
-        return notifier.Count([&](const Notice& n) {
-            return n.kind == Notice::Post && n.window == window && n.message == message;
-        }, from);
+    size_t EventsTo(WindowRef window, Notice::Kind kind, size_t from = 0) {
+        return recorder.Count([&](const Notice& n) { return n.kind == kind && n.window == window; }, from);
     }
 
     DeviceRequest Slot() {
@@ -71,9 +69,9 @@ TEST_F(DeviceOperations, ClockSynchronisationWritesTheComputersUtcTime) {
     ASSERT_TRUE(WaitCycles(1));
 
     PlaceRequest(context, kMain, kOpSyncClock, 0);
-    ASSERT_TRUE(notifier.WaitForPost(WMU_TIME_SET));
-    ASSERT_EQ(PostsTo(kMain, WMU_TIME_SET), 1u);
-    EXPECT_EQ(notifier.CountPostsWith(WMU_TIME_SET, 1), 1u);
+    ASSERT_TRUE(recorder.WaitFor(Notice::ClockSet));
+    ASSERT_EQ(EventsTo(kMain, Notice::ClockSet), 1u);
+    EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, true)), 1u);
 
     // UTC, not the local time an hour ahead.
     long utcNow = static_cast<long>(time(nullptr));
@@ -103,7 +101,7 @@ TEST_F(DeviceOperations, SetClockSendsTheStoredUtcTime) {
                                 static_cast<uint8_t>(utc.second)};
     }
     PlaceRequest(context, kMain, kOpSetClock, 0);
-    ASSERT_TRUE(notifier.WaitForPostWith(WMU_TIME_SET, 1, 0));
+    ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::ClockSet, true)));
     std::string clock = ReplyText(Control("state"), "clock");
     EXPECT_EQ(clock.substr(0, 11), "02-19T09:00") << clock;
 }
@@ -114,17 +112,13 @@ TEST_F(DeviceOperations, ReadingTheLogIntervalFillsAndEnablesTheDialog) {
     ASSERT_TRUE(WaitCycles(1));
 
     PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
-    auto okEnabled = [](const Notice& n) {
-        return n.kind == Notice::Enable && n.window == kDialog && n.control == kIdIntervalOk && n.flag;
-    };
-    ASSERT_TRUE(notifier.WaitFor(okEnabled));
-    EXPECT_EQ(notifier.Count([](const Notice& n) {
-        return n.kind == Notice::Number && n.window == kDialog && n.control == kIdIntervalEdit && n.value == 90;
+    ASSERT_TRUE(recorder.WaitFor(Notice::LogPeriodRead));
+    ASSERT_TRUE(WaitCycles(2));
+    EXPECT_EQ(recorder.Count([](const Notice& n) {
+        return n.kind == Notice::LogPeriodRead && n.window == kDialog && n.value == 90;
     }), 1u);
-    EXPECT_EQ(notifier.Count([](const Notice& n) {
-        return n.kind == Notice::Enable && n.window == kDialog && n.control == kIdIntervalEdit && n.flag;
-    }), 1u);
-    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Post && n.window == kDialog; }), 0u);
+    // The read answers once and with nothing else.
+    EXPECT_EQ(recorder.Count([](const Notice& n) { return n.window == kDialog; }), 1u);
 }
 
 TEST_F(DeviceOperations, WritingTheLogIntervalSetsConverterAndRecordingInterval) {
@@ -138,10 +132,10 @@ TEST_F(DeviceOperations, WritingTheLogIntervalSetsConverterAndRecordingInterval)
         uint32_t recording;
     };
     for (Case c : {Case{5, 5, 20}, Case{600, 600, 600}, Case{70000, 65535, 65535}}) {
-        size_t mark = notifier.Size();
+        size_t mark = recorder.Size();
         ASSERT_TRUE(PlaceLogPeriodRequest(context, kDialog, c.typed));
-        ASSERT_TRUE(notifier.WaitForPostWith(WMU_PERIOD_SET, 1, mark)) << c.typed;
-        EXPECT_EQ(PostsTo(kDialog, WMU_PERIOD_SET, mark), 1u);
+        ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::LogPeriodWritten, true), 1, mark)) << c.typed;
+        EXPECT_EQ(EventsTo(kDialog, Notice::LogPeriodWritten, mark), 1u);
         EXPECT_EQ(State("period"), c.written);
         std::lock_guard<std::mutex> guard(context.lock);
         EXPECT_EQ(context.recordingInterval, c.recording);
@@ -154,14 +148,14 @@ TEST_F(DeviceOperations, RainCounterResetRunsWithoutNotice) {
     ASSERT_TRUE(WaitCycles(1));
     ASSERT_NE(Control("input 0").find("count=50,"), std::string::npos);
 
-    size_t mark = notifier.Size();
+    size_t mark = recorder.Size();
     PlaceRequest(context, kMain, kOpResetRain, 2);
     ASSERT_TRUE(WaitUntil([&] { return Received(kCodeResetRain) == 1; }));
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_NE(Control("input 0").find("count=0,"), std::string::npos);
-    EXPECT_EQ(notifier.Count([](const Notice& n) {
-        return n.kind == Notice::Message ||
-               (n.kind == Notice::Post && n.message != WMU_NEW_DATA && n.message != WMU_INPUT_CHANGED);
+    EXPECT_EQ(recorder.Count([](const Notice& n) {
+        return n.kind != Notice::InputChanged && n.kind != Notice::LiveData && n.kind != Notice::RainGauge &&
+               n.kind != Notice::CycleDone;
     }, mark), 0u);
     EXPECT_EQ(Slot(), 0u);
 }
@@ -176,24 +170,24 @@ TEST_F(DeviceOperations, WithdrawnRequestFindsNoRequester) {
     PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
     WithdrawRequest(context, kDialog);
     ASSERT_TRUE(WaitCycles(4));
-    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.window == kDialog; }), 0u);
+    EXPECT_EQ(recorder.Count([](const Notice& n) { return n.window == kDialog; }), 0u);
     EXPECT_EQ(Slot(), 0u);
 }
 
 TEST_F(DeviceOperations, RequestWithoutAConverterGetsItsFailureNotice) {
     StartWorker(kMissingPort);
     for (int i = 0; i < 3; ++i) {
-        size_t mark = notifier.Size();
+        size_t mark = recorder.Size();
         PlaceRequest(context, kMain, kOpSyncClock, 0);
-        ASSERT_TRUE(notifier.WaitForPostWith(WMU_TIME_SET, 0, mark));
-        mark = notifier.Size();
+        ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::ClockSet, false), 1, mark));
+        mark = recorder.Size();
         PlaceLogPeriodRequest(context, kDialog, 60);
-        ASSERT_TRUE(notifier.WaitForPostWith(WMU_PERIOD_SET, 0, mark));
+        ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::LogPeriodWritten, false), 1, mark));
     }
-    EXPECT_EQ(PostsTo(kMain, WMU_TIME_SET), 3u);
-    EXPECT_EQ(PostsTo(kDialog, WMU_PERIOD_SET), 3u);
+    EXPECT_EQ(EventsTo(kMain, Notice::ClockSet), 3u);
+    EXPECT_EQ(EventsTo(kDialog, Notice::LogPeriodWritten), 3u);
     // The lost converter was announced once, not at every attempt.
-    EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, kAllInputsChanged), 1u);
+    EXPECT_EQ(recorder.Count(Notice::ConnectionLost), 1u);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include "memory_file.h"
 #include "recording/registration_file.h"
 #include "request_timing_scope.h"
-#include "resources/messages.h"
 #include "simulator_fixture.h"
 
 namespace kx305mon::testing {
@@ -58,7 +57,9 @@ bool SameRecord(const MemoryRecord& a, const MemoryRecord& b) {
     return ::testing::AssertionSuccess();
 }
 
-bool IsExportError(const Notice& n) { return n.kind == Notice::Message && n.text == messages::kExportFailed; }
+bool IsExportError(const Notice& n) {
+    return n.kind == Notice::Failure && n.failure == AcquisitionFailure::RecordsNotStored;
+}
 
 // Seconds of a record's local time stamp on a continuous count (for the
 // distance between two records).
@@ -155,7 +156,7 @@ protected:
         ASSERT_EQ(expected.size(), 5u);
         breakFile(*file, held);
         StartWorker();
-        ASSERT_TRUE(notifier.WaitFor(IsExportError));
+        ASSERT_TRUE(recorder.WaitFor(IsExportError));
         ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) >= 3; }));
         EXPECT_EQ(State("records"), 5);
         EXPECT_EQ(Received(kCodeClearLog), 0);
@@ -185,7 +186,7 @@ TEST_F(Downloads, FirmwareBefore113GetsTheMemoryAndNeverClears) {
     EXPECT_EQ(Received(kCodePeekLog), 0);
     EXPECT_EQ(Received(kCodeClearLog), 0);
     EXPECT_EQ(FileRecords().size(), 5u);
-    EXPECT_EQ(notifier.Count(IsExportError), 0u);
+    EXPECT_EQ(recorder.Count(IsExportError), 0u);
 }
 
 TEST_F(Downloads, Firmware113PeeksWritesFlushesThenClears) {
@@ -203,16 +204,16 @@ TEST_F(Downloads, Firmware113PeeksWritesFlushesThenClears) {
     EXPECT_EQ(Received(kCodeGetLog), 0);
     EXPECT_EQ(Received(kCodeClearLog), 1);  // later downloads found nothing to clear
     EXPECT_GE(file->flushes, 3);
-    EXPECT_EQ(notifier.Count(IsExportError), 0u);
+    EXPECT_EQ(recorder.Count(IsExportError), 0u);
 
-    // The main window saw the download: text shown, progress, text hidden,
-    // progress back at 0.
-    std::vector<Notice> all = notifier.All();
-    auto shown = [](const Notice& n) { return n.kind == Notice::Show && n.control == kIdRecordingText && n.flag; };
-    auto hidden = [](const Notice& n) { return n.kind == Notice::Show && n.control == kIdRecordingText && !n.flag; };
-    EXPECT_GE(notifier.Count(shown), 3u);
-    EXPECT_EQ(notifier.Count(shown), notifier.Count(hidden));
-    EXPECT_GE(notifier.CountPostsWith(WMU_PROGRESS, 0), 3u);
+    // The main window saw the download: started, progress, progress back
+    // at 0, finished.
+    auto toMain = [](Notice::Kind kind) {
+        return [kind](const Notice& n) { return n.kind == kind && n.window == kMain; };
+    };
+    EXPECT_GE(recorder.Count(toMain(Notice::DownloadStarted)), 3u);
+    EXPECT_EQ(recorder.Count(toMain(Notice::DownloadStarted)), recorder.Count(toMain(Notice::DownloadFinished)));
+    EXPECT_GE(recorder.Count(IsWith(Notice::DownloadProgress, 0)), 3u);
 }
 
 TEST_F(Downloads, ClearIsDoneBeforeTheNextCycleStarts) {
@@ -224,8 +225,8 @@ TEST_F(Downloads, ClearIsDoneBeforeTheNextCycleStarts) {
     StartSimulator({"--firmware", "1.13", "--period", "0"});
     constexpr int kRounds = 30;
     std::atomic<int> filled{0};
-    notifier.onNotice = [&](const Notice& n) {
-        if (n.kind == Notice::Show && n.control == kIdRecordingText && n.flag && filled < kRounds) {
+    recorder.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::DownloadStarted && filled < kRounds) {
             filled += static_cast<int>(ReplyField(Control("fill 1"), "stored"));
         }
     };
@@ -277,10 +278,10 @@ TEST_F(Downloads, OneSecondLogPeriodIsNeverClearedAndLosesNothing) {
     // that the file never got.  The memory stays and the user is told why.
     StartSimulator({"--firmware", "1.13", "--prefill", "10", "--period", "1", "--pace", "--clock", "06-01 00:00:00"});
     StartWorker();
-    ASSERT_TRUE(notifier.WaitForDownloads(2, 30s));
+    ASSERT_TRUE(recorder.WaitForDownloads(2, 30s));
     StopPollingWorker(context);
 
-    std::vector<DownloadReport> reports = notifier.Downloads();
+    std::vector<DownloadReport> reports = recorder.Downloads();
     for (const DownloadReport& report : reports) {
         EXPECT_TRUE(report.transferred);
         EXPECT_EQ(report.store, DownloadReport::Store::Stored);
@@ -303,14 +304,14 @@ TEST_F(Downloads, SixtySecondLogPeriodClearsOnlyWhenNoRecordWasStoredMeanwhile) 
     StartSimulator({"--firmware", "1.13", "--prefill", "12", "--period", "60", "--pace", "--no-drift", "--clock",
                     "06-01 00:00:00"});
     std::atomic<bool> moved{false};
-    notifier.onNotice = [&](const Notice& n) {
-        if (n.kind == Notice::Show && n.control == kIdRecordingText && n.flag && !moved.exchange(true)) {
+    recorder.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::DownloadStarted && !moved.exchange(true)) {
             Control("clock 06-01 00:00:59");
         }
     };
     StartWorker();
     auto cleared = [&] {
-        std::vector<DownloadReport> reports = notifier.Downloads();
+        std::vector<DownloadReport> reports = recorder.Downloads();
         return !reports.empty() && reports.back().clear == Clear::Cleared;
     };
     ASSERT_TRUE(WaitUntil(cleared, 30s));
@@ -318,7 +319,7 @@ TEST_F(Downloads, SixtySecondLogPeriodClearsOnlyWhenNoRecordWasStoredMeanwhile) 
 
     // A download that begins in the second of the instant keeps the memory
     // too (the clock shows whole seconds); one of the next ones clears it.
-    std::vector<DownloadReport> reports = notifier.Downloads();
+    std::vector<DownloadReport> reports = recorder.Downloads();
     EXPECT_EQ(reports[0].received, 12u);
     EXPECT_EQ(reports[0].clear, Clear::LoggedDuringTransfer);
     size_t firstClear = 1;
@@ -388,16 +389,16 @@ TEST_F(Downloads, Firmware112KeepsWhatTheFileRefusedAndWritesItFirst) {
     StartSimulator({"--firmware", "1.12", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
     file->writesLeft = 2;
     StartWorker();
-    ASSERT_TRUE(notifier.WaitForDownloads(3));
+    ASSERT_TRUE(recorder.WaitForDownloads(3));
     EXPECT_EQ(Received(kCodeGetLog), 1);
     EXPECT_EQ(State("records"), 0);
-    std::vector<DownloadReport> reports = notifier.Downloads();
+    std::vector<DownloadReport> reports = recorder.Downloads();
     EXPECT_EQ(reports[0].received, 5u);
     EXPECT_EQ(reports[0].written, 2u);
     EXPECT_EQ(reports[0].waiting, 3u);
     EXPECT_EQ(reports[2].store, DownloadReport::Store::WriteFailed);
     EXPECT_EQ(reports[2].waiting, 3u);
-    EXPECT_GE(notifier.Count(IsExportError), 3u);
+    EXPECT_GE(recorder.Count(IsExportError), 3u);
     Control("clock 06-01 01:00:00");
     Control("fill 2");
 
@@ -420,8 +421,8 @@ TEST_F(Downloads, ClearLostOnTheLineDoesNotWriteRecordsTwice) {
     // clear: the records are in the file and still in its memory.  Two new
     // ones are stored while it is away.
     std::atomic<bool> done{false};
-    notifier.onNotice = [&](const Notice& n) {
-        if (n.kind == Notice::Post && n.message == WMU_PROGRESS && n.wParam == 0 && !done.exchange(true)) {
+    recorder.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::DownloadProgress && n.value == 0 && !done.exchange(true)) {
             Control("vanish 0.5");
             Control("fill 2");
         }
@@ -434,7 +435,7 @@ TEST_F(Downloads, ClearLostOnTheLineDoesNotWriteRecordsTwice) {
     EXPECT_EQ(stored.size(), 7u);
     EXPECT_TRUE(StartsWith(stored, expected));
     EXPECT_TRUE(NoRecordTwice(stored));
-    EXPECT_EQ(notifier.Count(IsExportError), 0u);
+    EXPECT_EQ(recorder.Count(IsExportError), 0u);
 }
 
 TEST_F(Downloads, TransferInterruptedByFaultsLosesNothing) {
@@ -450,10 +451,10 @@ TEST_F(Downloads, TransferInterruptedByFaultsLosesNothing) {
     std::atomic<bool> dropping{false};
     std::atomic<bool> linesClear{false};
     std::atomic<bool> vanished{false};
-    notifier.onNotice = [&](const Notice& n) {
-        if (n.kind == Notice::Show && n.flag && !dropping.exchange(true)) {
+    recorder.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::DownloadStarted && !dropping.exchange(true)) {
             Control("fault drop 0.5");
-        } else if (n.kind == Notice::Post && n.message == WMU_PROGRESS && n.wParam >= 30 && n.wParam < 100 &&
+        } else if (n.kind == Notice::DownloadProgress && n.value >= 30 && n.value < 100 &&
                    linesClear && !vanished.exchange(true)) {
             Control("vanish 0.3");
         }
@@ -468,7 +469,7 @@ TEST_F(Downloads, TransferInterruptedByFaultsLosesNothing) {
 
     EXPECT_GT(ReplyField(Control("sent"), "dropped"), 0);
     // The cut-off transfer is told as one: nothing received, nothing stored.
-    std::vector<DownloadReport> reports = notifier.Downloads();
+    std::vector<DownloadReport> reports = recorder.Downloads();
     auto broken = std::find_if(reports.begin(), reports.end(), [](const DownloadReport& r) { return !r.transferred; });
     ASSERT_NE(broken, reports.end());
     EXPECT_EQ(broken->received, 0u);
@@ -489,10 +490,10 @@ TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled
         stored += ReplyField(Control("fill 2"), "stored");
         // Somewhere in the next download (two records at the line's pace).
         ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) > round; }));
-        size_t mark = notifier.Size();
+        size_t mark = recorder.Size();
         PlaceRequest(context, kMain, kOpSyncClock, 0);
-        ASSERT_TRUE(notifier.WaitForPost(WMU_TIME_SET, 1, mark));
-        EXPECT_EQ(notifier.CountPostsWith(WMU_TIME_SET, 1, mark), 1u) << round;
+        ASSERT_TRUE(recorder.WaitFor(Notice::ClockSet, 1, mark));
+        EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, true), mark), 1u) << round;
     }
     ASSERT_TRUE(ConverterEmptied());
     StopPollingWorker(context);

@@ -2,12 +2,13 @@
 // changes, loss and return of the converter, change of port, stop.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <vector>
+
 #include "simulator_fixture.h"
 
 namespace kx305mon::testing {
 namespace {
-
-bool IsInputChanged(const Notice& n) { return n.kind == Notice::Post && n.message == WMU_INPUT_CHANGED; }
 
 TEST_F(AcquisitionOnSimulator, GoodConnectionPublishesReadingsAndIdentity) {
     StartSimulator({"--firmware", "1.13", "--serial", "3051", "--no-drift", "--input",
@@ -30,19 +31,19 @@ TEST_F(AcquisitionOnSimulator, GoodConnectionPublishesReadingsAndIdentity) {
 
     // Inputs 0 to 3 appeared in the first cycle, each announced once;
     // nothing changes afterwards.
-    for (uintptr_t i = 0; i < 4; ++i) EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, i), 1u) << i;
-    EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, 4), 0u);
-    EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, kAllInputsChanged), 0u);
+    for (unsigned i = 0; i < 4; ++i) EXPECT_EQ(recorder.Count(IsWith(Notice::InputChanged, i)), 1u) << i;
+    EXPECT_EQ(recorder.Count(IsWith(Notice::InputChanged, 4)), 0u);
+    EXPECT_EQ(recorder.Count(Notice::ConnectionLost), 0u);
 
-    std::vector<Notice> all = notifier.All();
-    EXPECT_EQ(all.front().kind, Notice::Display);
+    std::vector<Notice> all = recorder.All();
+    EXPECT_EQ(all.front().kind, Notice::LiveData);
     EXPECT_FALSE(all.front().flag);  // question marks until the converter answers
     bool sawLiveDisplay = false;
     for (const Notice& n : all) {
-        if (n.kind == Notice::Display && n.flag && n.withInfo) {
+        if (n.kind == Notice::LiveData && n.flag && n.withInfo) {
             sawLiveDisplay = n.info.serialNumber == 3051 && n.results[1].type == kTypeKX124;
         }
-        if (n.kind == Notice::RainMenu) {
+        if (n.kind == Notice::RainGauge) {
             EXPECT_EQ(n.value, kTypeRainGauge);
         }
     }
@@ -54,16 +55,16 @@ TEST_F(AcquisitionOnSimulator, ExchangedInstrumentIsAnnouncedOnceAndNewValuesAre
     StartWorker();
     ASSERT_TRUE(WaitCycles(2));
 
-    size_t mark = notifier.Size();
+    size_t mark = recorder.Size();
     ASSERT_EQ(Control("set 3 t=30.5 h=20").rfind("ok", 0), 0u);
     ASSERT_TRUE(WaitCycles(4));
-    EXPECT_EQ(notifier.Count(IsInputChanged, mark), 0u);
+    EXPECT_EQ(recorder.Count(Notice::InputChanged, mark), 0u);
 
-    mark = notifier.Size();
+    mark = recorder.Size();
     ASSERT_EQ(Control("input 3 kx129,serial=4444").rfind("ok", 0), 0u);
-    ASSERT_TRUE(notifier.WaitForPostWith(WMU_INPUT_CHANGED, 3, mark));
+    ASSERT_TRUE(recorder.WaitFor(IsWith(Notice::InputChanged, 3), 1, mark));
     ASSERT_TRUE(WaitCycles(4));
-    EXPECT_EQ(notifier.Count(IsInputChanged, mark), 1u);
+    EXPECT_EQ(recorder.Count(Notice::InputChanged, mark), 1u);
     EXPECT_EQ(InstrumentSerial(Input(3).type, Input(3)), 4444);
 }
 
@@ -72,24 +73,24 @@ TEST_F(AcquisitionOnSimulator, UnpluggedConverterIsAnnouncedOnceAndReconnectedSi
     StartWorker();
     ASSERT_TRUE(WaitCycles(2));
 
-    size_t mark = notifier.Size();
+    size_t mark = recorder.Size();
     ASSERT_EQ(Control("vanish 1").rfind("ok", 0), 0u);
-    ASSERT_TRUE(notifier.WaitForPostWith(WMU_INPUT_CHANGED, kAllInputsChanged, mark));
+    ASSERT_TRUE(recorder.WaitFor(Notice::ConnectionLost, 1, mark));
     EXPECT_EQ(Input(1).type, kTypeNone);
     EXPECT_FALSE(ReadLiveState(context).connected);
-    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Display && !n.flag && !n.withInfo; },
+    EXPECT_EQ(recorder.Count([](const Notice& n) { return n.kind == Notice::LiveData && !n.flag && !n.withInfo; },
                              mark),
               1u);
 
     // Back after a second: polling resumes with nothing said in between but
     // the instruments that reappear.
-    size_t lost = notifier.Size();
+    size_t lost = recorder.Size();
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_EQ(Input(1).type, kTypeKX124);
     EXPECT_TRUE(ReadLiveState(context).connected);
-    EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, kAllInputsChanged, mark), 1u);
-    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Message; }), 0u);
-    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Display && !n.flag; }, lost), 0u);
+    EXPECT_EQ(recorder.Count(Notice::ConnectionLost, mark), 1u);
+    EXPECT_EQ(recorder.Count(Notice::Failure), 0u);
+    EXPECT_EQ(recorder.Count([](const Notice& n) { return n.kind == Notice::LiveData && !n.flag; }, lost), 0u);
 }
 
 TEST_F(AcquisitionOnSimulator, ChangeOfPortMovesPollingToTheOtherConverter) {
@@ -99,9 +100,9 @@ TEST_F(AcquisitionOnSimulator, ChangeOfPortMovesPollingToTheOtherConverter) {
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_EQ(Info().serialNumber, 1111);
 
-    size_t mark = notifier.Size();
+    size_t mark = recorder.Size();
     SetPort(context, 2);
-    ASSERT_TRUE(notifier.WaitForPostWith(WMU_INPUT_CHANGED, kAllInputsChanged, mark));
+    ASSERT_TRUE(recorder.WaitFor(Notice::ConnectionLost, 1, mark));
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_EQ(Info().serialNumber, 2222);
     EXPECT_EQ(Input(2).type, kTypeKX132);
@@ -120,11 +121,43 @@ TEST_F(AcquisitionOnSimulator, RainGaugeSerialComesFromTheConverterOnlyWhenUnset
     EXPECT_EQ(InstrumentSerial(kTypeRainGauge, Input(0)), 3051);
 
     rainGaugeSettings().serial = 77;
-    size_t mark = notifier.Size();
+    size_t mark = recorder.Size();
     ASSERT_EQ(Control("vanish 0.2").rfind("ok", 0), 0u);
-    ASSERT_TRUE(notifier.WaitForPostWith(WMU_INPUT_CHANGED, kAllInputsChanged, mark));
+    ASSERT_TRUE(recorder.WaitFor(Notice::ConnectionLost, 1, mark));
     ASSERT_TRUE(WaitCycles(1));
     EXPECT_EQ(rainGaugeSettings().serial.load(), 77u);
+}
+
+TEST_F(AcquisitionOnSimulator, EveryGoodCycleReportsWhereItsTimeWent) {
+    StartSimulator({"--no-drift"});
+    std::mutex mutex;
+    std::vector<CycleTiming> timings;
+    std::vector<size_t> cyclesBefore;  // CycleDone events recorded when the hook ran
+    context.onCycleTiming = [&](const CycleTiming& timing) {
+        size_t done = recorder.Count(Notice::CycleDone);
+        std::lock_guard<std::mutex> guard(mutex);
+        timings.push_back(timing);
+        cyclesBefore.push_back(done);
+    };
+    StartWorker();
+    ASSERT_TRUE(WaitCycles(5));
+    StopPollingWorker(context);
+
+    std::lock_guard<std::mutex> guard(mutex);
+    ASSERT_GE(timings.size(), 5u);
+    EXPECT_EQ(timings.size(), recorder.Count(Notice::CycleDone));
+    for (size_t i = 0; i < timings.size(); ++i) {
+        const CycleTiming& t = timings[i];
+        // Two exchanges on a pty take some time; the parts fit in the whole,
+        // and the pause after the cycle is not in it.
+        EXPECT_GT(t.transactionMicros, 0) << i;
+        EXPECT_GE(t.operationMicros, 0) << i;
+        EXPECT_GE(t.eventsMicros, 0) << i;
+        EXPECT_GE(t.cycleMicros, t.transactionMicros + t.operationMicros + t.eventsMicros) << i;
+        EXPECT_LT(t.cycleMicros, 5000000) << i;
+        // Reported after the cycle's events, once per cycle.
+        EXPECT_EQ(cyclesBefore[i], i + 1) << i;
+    }
 }
 
 TEST_F(AcquisitionOnSimulator, StopBreaksOffATransactionTheConverterNeverAnswers) {

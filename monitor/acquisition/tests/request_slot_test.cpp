@@ -5,12 +5,11 @@
 #include <thread>
 
 #include "acquisition/app_context.h"
-#include "acquisition/notifier.h"
+#include "acquisition/events.h"
 #include "acquisition/polling_worker.h"
 #include "memory_file.h"
+#include "recording_events.h"
 #include "stepped_timer_clock.h"
-#include "recording_notifier.h"
-#include "resources/messages.h"
 
 namespace kx305mon {
 namespace {
@@ -18,8 +17,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::MemoryFile;
 using testing::SteppedTimerClock;
+using testing::IsAnswer;
 using testing::Notice;
-using testing::RecordingNotifier;
+using testing::RecordingEvents;
 
 constexpr WindowRef kMain = 102;
 constexpr WindowRef kDialog = 105;
@@ -43,38 +43,38 @@ TEST(RequestSlot, PlacedRequestCarriesOperationParameterAndRequester) {
 
 TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
     AppContext context;
-    RecordingNotifier notifier;
-    context.notifier = &notifier;
+    RecordingEvents recorder;
+    context.events = &recorder;
 
     PlaceRequest(context, kMain, kOpSyncClock, 0);
     PlaceRequest(context, kDialog, kOpWriteLogPeriod, 60);
-    EXPECT_EQ(notifier.CountPostsWith(WMU_TIME_SET, 0), 1u);
-    EXPECT_EQ(notifier.All().back().window, kMain);
+    EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, false)), 1u);
+    EXPECT_EQ(recorder.All().back().window, kMain);
 
     PlaceRequest(context, kMain, kOpSetClock, 0);
-    EXPECT_EQ(notifier.CountPostsWith(WMU_PERIOD_SET, 0), 1u);
-    EXPECT_EQ(notifier.All().back().window, kDialog);
+    EXPECT_EQ(recorder.Count(IsAnswer(Notice::LogPeriodWritten, false)), 1u);
+    EXPECT_EQ(recorder.All().back().window, kDialog);
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSetClock, 0));
 }
 
 TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
     AppContext context;
-    RecordingNotifier notifier;
-    context.notifier = &notifier;
+    RecordingEvents recorder;
+    context.events = &recorder;
     {
         std::lock_guard<std::mutex> guard(context.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
     PlaceRequest(context, kMain, kOpResetRain, 1);
     PlaceRequest(context, kMain, kOpResetRain, 3);
-    EXPECT_EQ(notifier.Size(), 0u);
+    EXPECT_EQ(recorder.Size(), 0u);
     EXPECT_EQ(Slot(context), 0x50003u);
 }
 
 TEST(RequestSlot, RunningOperationIsNotDeclaredFailedWhenAnotherIsPlaced) {
     AppContext context;
-    RecordingNotifier notifier;
-    context.notifier = &notifier;
+    RecordingEvents recorder;
+    context.events = &recorder;
     PlaceRequest(context, kMain, kOpSyncClock, 0);
     {
         // The worker has taken it.
@@ -83,7 +83,7 @@ TEST(RequestSlot, RunningOperationIsNotDeclaredFailedWhenAnotherIsPlaced) {
         context.runningRequester = context.requesterWindow;
     }
     PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
-    EXPECT_EQ(notifier.Size(), 0u);
+    EXPECT_EQ(recorder.Size(), 0u);
 }
 
 TEST(RequestSlot, LogPeriodAboveSixteenBitsIsCutAndZeroRefused) {
@@ -225,8 +225,8 @@ TEST_F(RecordingTimerTest, StandsStillWhileRecordingIsHeld) {
 
 TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     AppContext context;
-    RecordingNotifier notifier;
-    context.notifier = &notifier;
+    RecordingEvents recorder;
+    context.events = &recorder;
     context.mainWindow = kMain;
     context.timing.reconnectPause = 20ms;
     context.inputs[2].type = 3;
@@ -234,16 +234,16 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     ASSERT_TRUE(StartPollingWorker(context));
     context.pollingThread.join();  // ends by itself
 
-    EXPECT_EQ(notifier.CountPosts(WMU_INPUT_CHANGED), 1u);
-    EXPECT_EQ(notifier.CountPostsWith(WMU_INPUT_CHANGED, kAllInputsChanged), 1u);
-    EXPECT_EQ(notifier.CountPosts(WMU_NEW_DATA), 0u);
+    EXPECT_EQ(recorder.Count(Notice::InputChanged), 0u);
+    EXPECT_EQ(recorder.Count(Notice::ConnectionLost), 1u);
+    EXPECT_EQ(recorder.Count(Notice::CycleDone), 0u);
     // The pending operation could not run: its requester is told.
-    EXPECT_EQ(notifier.Count([](const Notice& n) {
-        return n.kind == Notice::Post && n.window == kDialog && n.message == WMU_PERIOD_SET && n.wParam == 0;
+    EXPECT_EQ(recorder.Count([](const Notice& n) {
+        return n.kind == Notice::LogPeriodWritten && n.window == kDialog && !n.flag;
     }), 1u);
-    std::vector<Notice> all = notifier.All();
+    std::vector<Notice> all = recorder.All();
     ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all.front().kind, Notice::Display);
+    EXPECT_EQ(all.front().kind, Notice::LiveData);
     EXPECT_FALSE(all.front().flag);
     EXPECT_FALSE(all.front().withInfo);
     std::lock_guard<std::mutex> guard(context.lock);
@@ -253,15 +253,15 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
 
 TEST(PortTest, PortThatCannotBeOpenedFailsWithTheMessage) {
     AppContext context;
-    RecordingNotifier notifier;
-    context.notifier = &notifier;
+    RecordingEvents recorder;
+    context.events = &recorder;
     context.portNamer = [](int32_t) { return std::string("/nonexistent/kx305-port"); };
     EXPECT_EQ(PortTest(context, kDialog, 7), 0);
-    ASSERT_EQ(notifier.Size(), 1u);
-    Notice n = notifier.All()[0];
-    EXPECT_EQ(n.kind, Notice::Message);
+    ASSERT_EQ(recorder.Size(), 1u);
+    Notice n = recorder.All()[0];
+    EXPECT_EQ(n.kind, Notice::Failure);
     EXPECT_EQ(n.window, kDialog);
-    EXPECT_EQ(n.text, messages::kPortInUse);
+    EXPECT_EQ(n.failure, AcquisitionFailure::PortInUse);
 }
 
 }  // namespace

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "acquisition/app_context.h"
-#include "acquisition/notifier.h"
+#include "acquisition/events.h"
 #include "acquisition/polling_worker.h"
 #include "instruments/catalogue.h"
 #include "kx305.h"
-#include "recording_notifier.h"
+#include "recording_events.h"
 #include "sim_process.h"
 
 namespace kx305mon::testing {
@@ -57,7 +57,7 @@ class AcquisitionOnSimulator : public ::testing::Test {
 protected:
     void SetUp() override {
         rainGaugeSettings().serial = 1234;
-        context.notifier = &notifier;
+        context.events = &recorder;
         context.mainWindow = kMain;
         context.timing.cyclePause = 20ms;
         context.timing.reconnectPause = 50ms;
@@ -118,7 +118,7 @@ protected:
 
     // Waits for `count` more good cycles from now.
     bool WaitCycles(size_t count = 1, std::chrono::milliseconds timeout = 30s) {
-        return notifier.WaitForPost(WMU_NEW_DATA, count, notifier.Size(), timeout);
+        return recorder.WaitFor(Notice::CycleDone, count, recorder.Size(), timeout);
     }
 
     static bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 30s) {
@@ -135,7 +135,7 @@ protected:
     ConverterInfo Info() { return ReadLiveState(context).info; }
 
     AppContext context;
-    RecordingNotifier notifier;
+    RecordingEvents recorder;
     std::unique_ptr<kx305sim::SimProcess> sims_[2];
 };
 

@@ -21,6 +21,9 @@ INT_PTR RunRegistrationDialog(HWND owner, AppContext& context);
 
 // "Parametry eksportu" (106): the export options, saved as group 1.
 INT_PTR RunExportParametersDialog(HWND owner, AppContext& context);
+// "Parametry eksportu" (128) of the rain report: separator and layout
+// only, the other export flags kept; saved as group 1.
+INT_PTR RunRainExportParametersDialog(HWND owner, AppContext& context);
 
 // "Odczyt pamięci" (122): where the records to review come from; non-zero
 // means open the viewer.

@@ -12,13 +12,12 @@
 #include <thread>
 
 #include "acquisition/app_context.h"
-#include "acquisition/notifier.h"
+#include "acquisition/events.h"
 #include "acquisition/polling_worker.h"
 #include "instruments/catalogue.h"
 #include "memory_file.h"
 #include "recording/registration_file.h"
-#include "recording_notifier.h"
-#include "resources/messages.h"
+#include "recording_events.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -41,7 +40,7 @@ class WindowsAcquisition : public ::testing::Test {
 protected:
     void SetUp() override {
         rainGaugeSettings().serial = 1234;
-        context.notifier = &notifier;
+        context.events = &recorder;
         context.mainWindow = kMain;
         context.timing.cyclePause = 20ms;
         context.timing.reconnectPause = 50ms;
@@ -51,16 +50,16 @@ protected:
     void TearDown() override { StopPollingWorker(context); }
 
     AppContext context;
-    RecordingNotifier notifier;
+    RecordingEvents recorder;
 };
 
 TEST_F(WindowsAcquisition, PortTestOpensTheDevicePathOfTheComNumber) {
     EXPECT_EQ(DefaultPortName(12), "\\\\.\\COM12");
     EXPECT_EQ(PortTest(context, kMain, SimPortNumber("KX305_PORT_FW112")), 1);
-    EXPECT_EQ(notifier.Size(), 0u);
+    EXPECT_EQ(recorder.Size(), 0u);
     EXPECT_EQ(PortTest(context, kMain, SimPortNumber("KX305_PORT_MISSING")), 0);
-    ASSERT_EQ(notifier.Size(), 1u);
-    EXPECT_EQ(notifier.All()[0].text, messages::kPortInUse);
+    ASSERT_EQ(recorder.Size(), 1u);
+    EXPECT_EQ(recorder.Count(IsFailure(AcquisitionFailure::PortInUse)), 1u);
 }
 
 TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
@@ -74,7 +73,7 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     context.port = port;
     ASSERT_TRUE(StartPollingWorker(context));
 
-    ASSERT_TRUE(notifier.WaitForPost(WMU_NEW_DATA, 2, 0, 30s));
+    ASSERT_TRUE(recorder.WaitFor(Notice::CycleDone, 2, 0, 30s));
     {
         std::lock_guard<std::mutex> guard(context.lock);
         EXPECT_EQ(context.info.serialNumber, 3051);
@@ -82,9 +81,9 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
         EXPECT_EQ(InstrumentSerial(context.inputs[1].type, context.inputs[1]), 1201);
     }
     // The converter sends at the line's 9600 baud: the first download takes
-    // a while.  It ends with the recording text hidden.
-    ASSERT_TRUE(notifier.WaitFor([](const Notice& n) {
-        return n.kind == Notice::Show && n.control == kIdRecordingText && !n.flag;
+    // a while.
+    ASSERT_TRUE(recorder.WaitFor([](const Notice& n) {
+        return n.kind == Notice::DownloadFinished && n.window == kMain;
     }, 1, 0, 120s));
     StopPollingWorker(context);
 
@@ -92,7 +91,7 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     ReadRegistrationFile(context.registrationFile.get(), records);
     EXPECT_GE(static_cast<long>(records.size()), prefilled);
     EXPECT_LE(static_cast<long>(records.size()), prefilled + 1);  // one more at a minute boundary
-    EXPECT_EQ(notifier.Count([](const Notice& n) { return n.kind == Notice::Message; }), 0u);
+    EXPECT_EQ(recorder.Count(Notice::Failure), 0u);
 
     // The memory was cleared after the download.
     KX305Handle handle = nullptr;
