@@ -34,10 +34,19 @@ inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną p
 inline constexpr char kPortInUse[] = "Wybrany port szeregowy jest już zajęty.";
 
 // Start-up, settings and uninstall.
+inline constexpr char kWrongPlatform[] = "Do poprawnego działania program wymaga Windows95/98 lub WindowsNT";
+inline constexpr char kFatalStartError[] = "Bład krytyczny przy inicjalizacji programu!";
+inline constexpr char kDdeStartFailed[] = "Błąd inicjalizacji DDE!";
 inline constexpr char kBadCommandLine[] = "Błędny parametr w linii wywołania!";
 inline constexpr char kRegisterQuestion[] = "Czy chcesz zarejestrować ten program w systemie Windows?";
 inline constexpr char kUninstallDone[] = "Deinstalacja została zakończona pomyślnie!";
 inline constexpr char kUninstallFailed[] = "Deinstalacja nie powiodła się!";
+
+// Main window commands: the clock and the charting program.
+inline constexpr char kClockSet[] = "Zegar został ustawiony.";
+inline constexpr char kClockSetFailed[] = "Próba ustawienia czasu nie powiodła się!";
+inline constexpr char kVizoNotFound[] = "Nie można odnaleźć programu Vizo";
+inline constexpr char kVizoStartFailed[] = "Błąd przy próbie uruchomienia programu Vizo";
 
 // The save-as dialog that names a registration file.
 inline constexpr char kChooseRegistrationTitle[] = "Wybierz plik rejesracji";
@@ -56,5 +65,20 @@ inline constexpr char kCsvExportExtension[] = "csv";
 // Names the viewer proposes.
 inline constexpr char kMemoryTextFileName[] = "Memory.txt";
 inline constexpr char kMemoryCsvFileName[] = "Memory.csv";
+
+// Dialog 124, set the clock: the first field that OK refuses.
+inline constexpr char kSetDays[] = "Ustaw dni";
+inline constexpr char kSetMonths[] = "Ustaw miesiące";
+inline constexpr char kSetHours[] = "Ustaw godziny";
+inline constexpr char kSetMinutes[] = "Ustaw minuty";
+inline constexpr char kSetSeconds[] = "Ustaw sekundy";
+
+// Dialog 105, the converter's logging interval.
+inline constexpr char kIntervalNotPositive[] = "Interwał musi być większy od zera!";
+inline constexpr char kIntervalWriteFailed[] =
+    "Wystąpił błąd komunikacyjny podczas zapisywania nowego interwału!";
+
+// Dialog 119, the rain gauge.
+inline constexpr char kInvalidValue[] = "Podana wartość jest niepoprawna!";
 
 }  // namespace kx305mon::messages

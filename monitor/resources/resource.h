@@ -157,5 +157,7 @@
 #define WMU_PROMO               1032   // main window to itself, once: promotion, then WMU_START
 #define WMU_PERIOD_READ         1033   // to dialog 105; wParam the converter's log interval in seconds
 #define WMU_DISPLAY             1034   // to the main window: a new display snapshot waits in its mailbox
+#define WMU_RECORDING_TEXT      1035   // to the main window; wParam 1 show, 0 hide text 1062
+#define WMU_RAIN_GAUGE_MENU     1036   // to the main window; wParam 1 enable, 0 grey menu item 40012
 
 #endif  // KX305MON_RESOURCE_H

@@ -1,0 +1,331 @@
+// The main window (dialog 102): start of the acquisition, the menu
+// commands, the workers' posted messages and the live display.
+#include "program_win32.h"
+
+#include <commctrl.h>
+#include <chrono>
+#include <string>
+
+
+#include "acquisition/polling_worker.h"
+#include "dde/dde_server.h"
+#include "dialogs.h"
+#include "instruments/help_path.h"
+#include "resources/messages.h"
+#include "resources/resource.h"
+#include "shell/main_window.h"
+#include "shell/registration.h"
+#include "shell/settings.h"
+
+namespace kx305mon {
+
+namespace {
+
+// The main window's state; UI thread only.
+struct MainWindow {
+    Program* program = nullptr;
+    std::string shownText[kDisplayTextControls];  // by DisplayControlTexts' order
+    int shownIcon[KX305_INPUTS] = {};
+    HANDLE instrument = nullptr;    // bitmap 112
+    HANDLE noInstrument = nullptr;  // bitmap 113
+    UINT menuStateMessage = 0;
+    UINT lastIconMessage = 0;
+};
+MainWindow mainWindow;
+
+AppContext& Context() { return mainWindow.program->context; }
+
+std::string HelpFile() {
+    char path[MAX_PATH];
+    HelpFilePath(path, sizeof path, ".HLP");
+    return path;
+}
+
+// The two pictures of the input panels, loaded once with the system's 3-D
+// colours and shared by the five controls.
+HANDLE LoadInputBitmap(int bitmapId) {
+    return LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0,
+                      LR_LOADMAP3DCOLORS);
+}
+
+void SetInputIcon(HWND window, int input, int bitmapId) {
+    HANDLE bitmap = bitmapId == IDB_INSTRUMENT ? mainWindow.instrument : mainWindow.noInstrument;
+    HANDLE old = reinterpret_cast<HANDLE>(SendDlgItemMessageA(window, IDC_INPUT_PICTURE_0 + input, STM_SETIMAGE,
+                                                              IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+    // Only the template's own picture, replaced at creation, is let go here.
+    if (old != nullptr && old != mainWindow.instrument && old != mainWindow.noInstrument) DeleteObject(old);
+    mainWindow.shownIcon[input] = bitmapId;
+}
+
+void ShowSnapshot(HWND window) {
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<DisplaySnapshot> snapshot = mainWindow.program->events.Mailbox().Take();
+    if (!snapshot) return;
+    const auto texts = DisplayControlTexts(*snapshot);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        // An unchanged text is not painted again.
+        if (mainWindow.shownText[k] == *texts[k].text) continue;
+        mainWindow.shownText[k] = *texts[k].text;
+        SetDlgItemTextA(window, texts[k].controlId, texts[k].text->c_str());
+    }
+    for (int i = 0; i < KX305_INPUTS; ++i) {
+        if (mainWindow.shownIcon[i] != snapshot->icons[i]) SetInputIcon(window, i, snapshot->icons[i]);
+    }
+    mainWindow.program->events.DisplayUpdated(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+void InitDialog(HWND window, Program* program) {
+    mainWindow.program = program;
+    AppContext& context = program->context;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.mainWindow = reinterpret_cast<WindowRef>(window);
+    }
+    mainWindow.menuStateMessage = RegisterWindowMessageA("KX305MonMenuState");
+    mainWindow.lastIconMessage = RegisterWindowMessageA("KX305MonLastMessageIcon");
+
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HANDLE big = LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                            GetSystemMetrics(SM_CYICON), 0);
+    HANDLE small = LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                              GetSystemMetrics(SM_CYSMICON), 0);
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    SetWindowTextA(window, messages::kCaption);
+    ShowWindow(GetDlgItem(window, IDC_RECORDING_TEXT), SW_HIDE);
+    DeleteMenu(GetSystemMenu(window, FALSE), SC_MAXIMIZE, MF_BYCOMMAND);
+    if (!context.firstInstance) EnableMenuItem(GetMenu(window), IDM_UNINSTALL, MF_BYCOMMAND | MF_GRAYED);
+    mainWindow.instrument = LoadInputBitmap(IDB_INSTRUMENT);
+    mainWindow.noInstrument = LoadInputBitmap(IDB_NO_INSTRUMENT);
+    for (int i = 0; i < KX305_INPUTS; ++i) SetInputIcon(window, i, IDB_NO_INSTRUMENT);
+    // Until the converter answers: the display without a converter.
+    program->events.Mailbox().Put(MakeDisplaySnapshot(nullptr, nullptr, nullptr, context.averageKX125));
+    ShowSnapshot(window);
+    PostMessageA(window, WMU_PROMO, 0, 0);
+}
+
+// The port test until a usable port, the registration file, then the worker.
+void StartAcquisition(HWND window) {
+    AppContext& context = Context();
+    const WindowRef self = reinterpret_cast<WindowRef>(window);
+    for (;;) {
+        int32_t port;
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            port = context.port;
+        }
+        if (PortTest(context, self, port) != 0) break;
+        if (RunPortDialog(window, context) == 0) {
+            PostMessageA(window, WM_CLOSE, 0, 0);
+            return;
+        }
+    }
+    bool quickStart;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        context.recordingInterval = 20;
+        quickStart = context.quickStart;
+    }
+    bool recording = false;
+    if (quickStart) {
+        const RecordingOpen opened =
+            OpenRegistrationFile(context, true, [] { return ExistingFileChoice::Append; });
+        recording = opened == RecordingOpen::Opened;
+        if (opened == RecordingOpen::Unavailable)
+            ShowMessage(window, messages::kRegistrationFileUnavailable, MB_ICONERROR);
+    }
+    if (!recording && RunRegistrationDialog(window, context) == 0) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        return;
+    }
+    context.recordingEvent.Set();
+    mainWindow.program->events.StartCycleLog(context);
+    StartPollingWorker(context);
+}
+
+void PlaceMainWindowRequest(HWND window, uint32_t operation, uint32_t parameter) {
+    PlaceRequest(Context(), reinterpret_cast<WindowRef>(window), operation, parameter);
+}
+
+void RunVizo(HWND window) {
+    const UINT result = WinExec("VIZO.EXE", SW_SHOW);
+    switch (ClassifyVizoStart(result)) {
+    case VizoStart::NotFound:
+        ShowMessage(window, messages::kVizoNotFound, MB_ICONINFORMATION);
+        break;
+    case VizoStart::CannotStart:
+        ShowMessage(window, messages::kVizoStartFailed, MB_ICONINFORMATION);
+        break;
+    case VizoStart::Started:
+        break;
+    }
+}
+
+void Uninstall(HWND window) {
+    auto store = MakeRegistrySettingsStore();
+    if (UninstallSettings(*store)) {
+        ShowMessage(window, messages::kUninstallDone, MB_ICONINFORMATION);
+    } else {
+        ShowMessage(window, messages::kUninstallFailed, MB_ICONERROR);
+    }
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+void OpenHelpContents(HWND window) { WinHelpA(window, HelpFile().c_str(), HELP_CONTENTS, 0); }
+
+void Command(HWND window, int id) {
+    AppContext& context = Context();
+    if (id >= IDC_INPUT_PICTURE_0 && id < IDC_INPUT_PICTURE_0 + IDC_INPUT_COUNT) {
+        PlaceMainWindowRequest(window, kOpResetRain, static_cast<uint32_t>(id - IDC_INPUT_PICTURE_0));
+        return;
+    }
+    switch (id) {
+    case IDM_SYNC_CLOCK:
+        PlaceMainWindowRequest(window, kOpSyncClock, 0);
+        break;
+    case IDM_SET_TIME:
+        RunSetTimeDialog(window, context);
+        break;
+    case IDM_PORT:
+        RunPortDialog(window, context);
+        break;
+    case IDM_RAIN_GAUGE:
+        RunRainGaugeDialog(window, context);
+        break;
+    case IDM_RUN_VIZO:
+        RunVizo(window);
+        break;
+    case IDM_UNINSTALL:
+        Uninstall(window);
+        break;
+    case IDM_EXIT:
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        break;
+    case IDM_READ_MEMORY:
+        if (RunReadSourceDialog(window, context) != 0) RunMemoryViewer(window, context);
+        break;
+    case IDM_LOG_INTERVAL:
+        RunLogIntervalDialog(window, context);
+        break;
+    case IDM_EXPORT_PARAMETERS:
+        RunExportParametersDialog(window, context);
+        break;
+    case IDM_RAIN_REPORT:
+        if (RunRainSourceDialog(window, context) != 0) RunRainReport(window, context);
+        break;
+    case IDM_REGISTRATION:
+        RunRegistrationDialog(window, context);
+        break;
+    case IDM_EXTRA_SETTINGS:
+        RunExtraSettingsDialog(window, context);
+        break;
+    case IDM_HELP_CONTENTS:
+        OpenHelpContents(window);
+        break;
+    case IDM_ABOUT:
+        RunAboutDialog(window);
+        break;
+    default:
+        break;
+    }
+}
+
+// DDE names of input `input` renewed, or (kAllInputsChanged) the whole server.
+void InputChanged(WPARAM input) {
+    if (input < static_cast<WPARAM>(KX305_INPUTS)) {
+        DdeInputUnregister(static_cast<int>(input));
+        DdeInputRegister(static_cast<int>(input));
+        return;
+    }
+    for (int i = 0; i < KX305_INPUTS; ++i) DdeInputUnregister(i);
+    DdeServerStop();
+    DdeServerStart(Context());
+}
+
+void Close(HWND window) {
+    for (int i = 0; i < KX305_INPUTS; ++i) DdeInputUnregister(i);
+    WinHelpA(window, HelpFile().c_str(), HELP_QUIT, 0);
+    EndDialog(window, 1);
+}
+
+void ReleaseInputIcons(HWND window) {
+    for (int i = 0; i < KX305_INPUTS; ++i)
+        SendDlgItemMessageA(window, IDC_INPUT_PICTURE_0 + i, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    for (HANDLE* bitmap : {&mainWindow.instrument, &mainWindow.noInstrument}) {
+        if (*bitmap != nullptr) DeleteObject(*bitmap);
+        *bitmap = nullptr;
+    }
+}
+
+// A test hook's answer: the dialog's result for a registered message.
+INT_PTR Answer(HWND window, LONG_PTR result) {
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        InitDialog(window, reinterpret_cast<Program*>(lParam));
+        return TRUE;
+    case WMU_PROMO:
+        if (Context().showQmv) RunPromotionDialog(window, Context());
+        PostMessageA(window, WMU_START, 0, 0);
+        return TRUE;
+    case WMU_START:
+        StartAcquisition(window);
+        return TRUE;
+    case WM_COMMAND:
+        // Menu commands and clicks; other notifications of the controls go.
+        if (HIWORD(wParam) == 0) Command(window, LOWORD(wParam));
+        return TRUE;
+    case WMU_DISPLAY:
+        ShowSnapshot(window);
+        return TRUE;
+    case WMU_PROGRESS:
+        SendDlgItemMessageA(window, IDC_DOWNLOAD_PROGRESS, PBM_SETPOS, wParam, 0);
+        return TRUE;
+    case WMU_RECORDING_TEXT:
+        ShowWindow(GetDlgItem(window, IDC_RECORDING_TEXT), wParam != 0 ? SW_SHOW : SW_HIDE);
+        return TRUE;
+    case WMU_RAIN_GAUGE_MENU:
+        EnableMenuItem(GetMenu(window), IDM_RAIN_GAUGE, MF_BYCOMMAND | (wParam != 0 ? MF_ENABLED : MF_GRAYED));
+        DrawMenuBar(window);
+        return TRUE;
+    case WMU_TIME_SET:
+        if (wParam != 0) {
+            ShowMessage(window, messages::kClockSet, MB_ICONINFORMATION);
+        } else {
+            ShowMessage(window, messages::kClockSetFailed, MB_ICONERROR);
+        }
+        return TRUE;
+    case WMU_NEW_DATA:
+        for (int i = 0; i < KX305_INPUTS; ++i) DdeInputAdvise(i);
+        return TRUE;
+    case WMU_INPUT_CHANGED:
+        InputChanged(wParam);
+        return TRUE;
+    case WM_HELP:
+        OpenHelpContents(window);
+        return TRUE;
+    case WM_CLOSE:
+        Close(window);
+        return TRUE;
+    case WM_DESTROY:
+        ReleaseInputIcons(window);
+        return FALSE;
+    default:
+        break;
+    }
+    if (message != 0 && message == mainWindow.menuStateMessage)
+        return Answer(window, static_cast<LONG_PTR>(static_cast<int>(
+                                  GetMenuState(GetMenu(window), static_cast<UINT>(wParam), MF_BYCOMMAND))));
+    if (message != 0 && message == mainWindow.lastIconMessage)
+        return Answer(window, static_cast<LONG_PTR>(LastMessageIcon()));
+    return FALSE;
+}
+
+}  // namespace kx305mon

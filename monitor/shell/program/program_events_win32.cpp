@@ -1,0 +1,110 @@
+// The program's acquisition events: posted messages to the main window and
+// the requesting dialogs, the display texts through the mailbox, the
+// failures as message boxes.
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "program_win32.h"
+#include "resources/messages.h"
+#include "resources/resource.h"
+#include "shell/main_window.h"
+
+namespace kx305mon {
+
+namespace {
+
+HWND Hwnd(WindowRef window) { return reinterpret_cast<HWND>(window); }
+
+void Post(WindowRef window, UINT message, WPARAM wParam) {
+    if (window != kNoWindow) PostMessageA(Hwnd(window), message, wParam, 0);
+}
+
+int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+ProgramEvents::ProgramEvents() = default;
+
+ProgramEvents::~ProgramEvents() {
+    if (cycleLog_ != nullptr) std::fclose(cycleLog_);
+}
+
+void ProgramEvents::InputChanged(WindowRef window, int input) { Post(window, WMU_INPUT_CHANGED, input); }
+
+void ProgramEvents::LiveData(WindowRef window, const ConverterInfo* info, const ClockRecord* clock,
+                             const InputReading* results, AppContext& context) {
+    const auto start = std::chrono::steady_clock::now();
+    bool averageKX125;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        averageKX125 = context.averageKX125;
+    }
+    // Built here, on the worker's thread; the UI thread only sets texts.
+    if (mailbox_.Put(MakeDisplaySnapshot(info, clock, results, averageKX125))) Post(window, WMU_DISPLAY, 0);
+    liveDataMicros_.store(MicrosSince(start), std::memory_order_relaxed);
+}
+
+void ProgramEvents::RainGauge(WindowRef window, uint32_t typeOfInput0) {
+    // The menu belongs to the UI thread: it changes it when told.
+    if (auto enable = rainGaugeMenu_.Update(typeOfInput0)) Post(window, WMU_RAIN_GAUGE_MENU, *enable ? 1 : 0);
+}
+
+void ProgramEvents::CycleDone(WindowRef window) { Post(window, WMU_NEW_DATA, 0); }
+
+void ProgramEvents::ConnectionLost(WindowRef window) { Post(window, WMU_INPUT_CHANGED, kAllInputsChanged); }
+
+void ProgramEvents::DownloadStarted(WindowRef window) { Post(window, WMU_RECORDING_TEXT, 1); }
+
+void ProgramEvents::DownloadProgress(WindowRef window, unsigned percent) { Post(window, WMU_PROGRESS, percent); }
+
+void ProgramEvents::DownloadFinished(WindowRef window, const DownloadReport&) {
+    Post(window, WMU_RECORDING_TEXT, 0);
+}
+
+void ProgramEvents::ClockSet(WindowRef requester, bool done) { Post(requester, WMU_TIME_SET, done ? 1 : 0); }
+
+void ProgramEvents::LogPeriodRead(WindowRef requester, unsigned seconds) {
+    Post(requester, WMU_PERIOD_READ, seconds);
+}
+
+void ProgramEvents::LogPeriodWritten(WindowRef requester, bool done) {
+    Post(requester, WMU_PERIOD_SET, done ? 1 : 0);
+}
+
+void ProgramEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
+    HWND ownerWindow = Hwnd(owner);
+    // A box owned by a window of another thread would disable that window
+    // by a message the worker has to wait for: from the worker's thread the
+    // box has no owner and stands in front on its own.
+    UINT extra = 0;
+    if (ownerWindow != nullptr && GetWindowThreadProcessId(ownerWindow, nullptr) != GetCurrentThreadId()) {
+        ownerWindow = nullptr;
+        extra = MB_SETFOREGROUND | MB_TOPMOST;
+    }
+    switch (failure) {
+    case AcquisitionFailure::PortInUse:
+        ShowMessage(ownerWindow, messages::kPortInUse, MB_ICONWARNING, MB_OK | extra);
+        break;
+    case AcquisitionFailure::RecordsNotStored:
+        ShowMessage(ownerWindow, messages::kExportFailed, MB_ICONEXCLAMATION, MB_OK | extra);
+        break;
+    }
+}
+
+void ProgramEvents::StartCycleLog(AppContext& context) {
+    const char* path = std::getenv("KX305MON_CYCLE_LOG");
+    if (path == nullptr || *path == '\0') return;
+    cycleLog_ = std::fopen(path, "a");
+    if (cycleLog_ == nullptr) return;
+    context.onCycleTiming = [this](const CycleTiming& timing) {
+        const std::string line = CycleLogLine(timing, liveDataMicros_.load(std::memory_order_relaxed),
+                                              displayMicros_.load(std::memory_order_relaxed));
+        std::fputs(line.c_str(), cycleLog_);
+        std::fflush(cycleLog_);
+    };
+}
+
+}  // namespace kx305mon

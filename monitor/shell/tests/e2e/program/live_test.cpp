@@ -1,0 +1,220 @@
+// Live readings of kx305mon.exe against the simulated converters: the
+// panels follow the simulator's instruments, the connection is lost and
+// found again, and the logging memory reaches the registration file.
+#include "program_fixture.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "recording/file.h"
+#include "recording/registration_file.h"
+#include "resources/resource.h"
+
+namespace kx305::e2e {
+namespace {
+
+using LiveReadings = ProgramTest;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A simulator value ("21.5") as the panels show it in the Polish locale.
+std::string Shown(std::string value) {
+    for (char& c : value) {
+        if (c == '.') c = ',';
+    }
+    return value;
+}
+
+// A control's client area as it stands on the screen (read back like a
+// screenshot), 0x00RRGGBB per pixel, rows from the top.
+std::vector<uint32_t> ScreenPixels(HWND control, int* width = nullptr) {
+    RECT r;
+    if (!GetClientRect(control, &r) || r.right <= 0 || r.bottom <= 0) return {};
+    POINT origin{0, 0};
+    ClientToScreen(control, &origin);
+    const int w = r.right, h = r.bottom;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> pixels(size_t(w) * h);
+    GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    for (uint32_t& p : pixels) p &= 0xFFFFFF;
+    if (width) *width = w;
+    return pixels;
+}
+
+// The colours painted inside a control, without its sunken edge: one colour
+// means nothing is drawn there.
+size_t PaintedColours(HWND control) {
+    int width = 0;
+    const std::vector<uint32_t> pixels = ScreenPixels(control, &width);
+    const int height = width ? int(pixels.size()) / width : 0;
+    std::set<uint32_t> colours;
+    for (int y = 2; y < height - 2; ++y) {
+        for (int x = 2; x < width - 2; ++x) colours.insert(pixels[size_t(y) * width + x]);
+    }
+    return colours.size();
+}
+
+// The picture of an input as shown: the bitmap with an instrument (112) and
+// the one without (113) differ.
+std::vector<uint32_t> Picture(HWND main, int input) {
+    const auto control = ui::FindControl(main, IDC_INPUT_PICTURE_0 + input);
+    return control ? ScreenPixels(*control) : std::vector<uint32_t>{};
+}
+
+class QuickStart : public LiveReadings {
+protected:
+    void Start(const char* variable) {
+        port_ = EnvironmentPort(variable);
+        ASSERT_FALSE(port_.empty()) << variable << ": run through scripts/wine-sim-run";
+        ASSERT_TRUE(WriteQuickStart(port_)) << ui::LastError();
+        ASSERT_TRUE(Launch());
+        ASSERT_TRUE(WaitMainWindow()) << ui::LastError();
+        ASSERT_TRUE(WaitLive(port_)) << Panel(IDC_CONVERTER_STATUS);
+    }
+    std::string port_;
+};
+
+TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
+    ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW113"));
+    // Input 1 carries the KX-124 the simulator names, with its serial number.
+    const std::string kx124 = Simulator(port_, "input 1");
+    ASSERT_EQ(kx124.rfind("ok kx124,", 0), 0u) << kx124;
+    EXPECT_TRUE(WaitPanel(IDC_INPUT_NAME_0 + 1,
+                          [&](const std::string& t) {
+                              return Contains(t, "KX-124") && Contains(t, "nr " + ReplyField(kx124, "serial"));
+                          },
+                          Milliseconds(5000)))
+        << Panel(IDC_INPUT_NAME_0 + 1);
+    EXPECT_TRUE(Contains(Panel(IDC_INPUT_DESCRIPTION_0 + 1), Shown(ReplyField(kx124, "t"))))
+        << Panel(IDC_INPUT_DESCRIPTION_0 + 1) << " / " << kx124;
+    // The rain gauge on input 0, the other instruments on 2 and 3, nothing on 4.
+    EXPECT_FALSE(Panel(IDC_INPUT_NAME_0).empty());
+    for (int input : {2, 3}) {
+        EXPECT_FALSE(Panel(IDC_INPUT_NAME_0 + input).empty()) << input;
+        EXPECT_FALSE(Panel(IDC_INPUT_DESCRIPTION_0 + input).empty()) << input;
+    }
+    EXPECT_EQ(Panel(IDC_INPUT_DESCRIPTION_0 + 4), "");
+    EXPECT_NE(Picture(main(), 1), Picture(main(), 4));
+
+    // A changed value reaches the panel within a few cycles.
+    const std::string changed = Simulator(port_, "set 1 t=12.5");
+    ASSERT_EQ(changed.rfind("ok", 0), 0u) << changed;
+    EXPECT_TRUE(WaitPanel(IDC_INPUT_DESCRIPTION_0 + 1, [](const std::string& t) { return Contains(t, "12,5"); },
+                          Milliseconds(10000)))
+        << Panel(IDC_INPUT_DESCRIPTION_0 + 1);
+    // The rain gauge makes its menu item usable.
+    const auto rainItem = MenuState(IDM_RAIN_GAUGE);
+    ASSERT_TRUE(rainItem) << "menu hook";
+    EXPECT_EQ(*rainItem & MF_GRAYED, 0u);
+    EXPECT_EQ(Close(), std::optional<DWORD>(0));
+}
+
+// The panels hold their texts as window texts (WM_GETTEXT answers what is
+// shown) and the window paints them: a panel with text has drawn pixels, an
+// empty one has none.
+TEST_F(QuickStart, PanelsAnswerWithTheirTextsAndPaintThem) {
+    ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW112"));
+    SetForegroundWindow(main());  // nothing may cover the panels
+    for (int input = 0; input < 5; ++input) {
+        for (int id : {IDC_INPUT_NAME_0 + input, IDC_INPUT_DESCRIPTION_0 + input, IDC_INPUT_STATUS_0 + input}) {
+            SCOPED_TRACE(id);
+            const auto control = ui::FindControl(main(), id);
+            ASSERT_TRUE(control);
+            char buffer[512] = {};
+            const LRESULT n = SendMessageA(*control, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+            // Inputs 0..3 carry instruments, input 4 none (its name field
+            // still names the empty input).
+            if (id == IDC_INPUT_NAME_0 + input) {
+                EXPECT_GT(n, 0);
+            } else {
+                EXPECT_EQ(n > 0, input < 4) << buffer;
+                EXPECT_EQ(PaintedColours(*control) > 1, input < 4) << buffer;
+            }
+        }
+    }
+    const std::string status = Panel(IDC_CONVERTER_STATUS);
+    EXPECT_NE(status.find("\r\n"), std::string::npos) << "two lines: " << status;
+    EXPECT_GT(PaintedColours(*ui::FindControl(main(), IDC_CONVERTER_STATUS)), 1u);
+    EXPECT_EQ(Close(), std::optional<DWORD>(0));
+}
+
+TEST_F(QuickStart, LostConverterShowsQuestionMarksUntilItReturns) {
+    ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW112"));
+    SetForegroundWindow(main());
+    const std::vector<uint32_t> present = Picture(main(), 1);
+    const std::vector<uint32_t> absent = Picture(main(), 4);
+    ASSERT_FALSE(present.empty());
+    ASSERT_NE(present, absent);
+    const std::string gone = Simulator(port_, "vanish 6");
+    ASSERT_EQ(gone.rfind("ok", 0), 0u) << gone;
+    EXPECT_TRUE(WaitPanel(IDC_CONVERTER_STATUS,
+                          [](const std::string& t) { return t.rfind("KX-305 wersja ?.?, nr ????", 0) == 0; },
+                          Milliseconds(5000)))
+        << Panel(IDC_CONVERTER_STATUS);
+    EXPECT_TRUE(Contains(Panel(IDC_CONVERTER_STATUS), "?????, ?????")) << Panel(IDC_CONVERTER_STATUS);
+    for (int input = 0; input < 5; ++input) {
+        EXPECT_TRUE(ui::WaitUntil([&] { return Picture(main(), input) == absent; }, Milliseconds(2000))) << input;
+    }
+    // Back after six seconds: the worker reopens the port by itself.
+    EXPECT_TRUE(WaitLive(port_, Milliseconds(20000))) << Panel(IDC_CONVERTER_STATUS);
+    EXPECT_TRUE(ui::WaitUntil([&] { return Picture(main(), 1) == present; }, Milliseconds(5000)));
+    EXPECT_EQ(Close(), std::optional<DWORD>(0));
+}
+
+// The firmware 1.13 converter holds records at the start; the first download
+// shows its text and progress, and every record lands in the file.
+TEST_F(QuickStart, DownloadFillsTheRegistrationFile) {
+    // Earlier scenarios may have emptied the memory already.
+    const std::string port = EnvironmentPort("KX305_PORT_FW113");
+    ASSERT_EQ(Simulator(port, "fill 40").rfind("ok", 0), 0u);
+    const std::string count = ReplyField(Simulator(port, "state"), "records");
+    ASSERT_FALSE(count.empty());
+    const int stored = std::stoi(count);
+    ASSERT_GE(stored, 40);
+    ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW113"));
+    const auto text = ui::FindControl(main(), IDC_RECORDING_TEXT);
+    const auto bar = ui::FindControl(main(), IDC_DOWNLOAD_PROGRESS);
+    ASSERT_TRUE(text && bar);
+    bool textShown = false;
+    int highest = 0;
+    // Paced at 9600 baud the transfer takes seconds; watch it run.
+    ui::WaitUntil(
+        [&] {
+            textShown = textShown || IsWindowVisible(*text);
+            highest = std::max(highest, ui::ProgressPosition(*bar).value_or(0));
+            return ReplyField(Simulator(port, "state"), "records") == "0";
+        },
+        Milliseconds(60000));
+    EXPECT_TRUE(textShown);
+    EXPECT_GT(highest, 0);
+    EXPECT_EQ(ui::WindowText(*text), "Trwa rejestracja pomiarów...");
+    EXPECT_TRUE(ui::WaitUntil([&] { return !IsWindowVisible(*text); }, Milliseconds(10000)));
+    EXPECT_EQ(Close(), std::optional<DWORD>(0));
+
+    auto file = kx305mon::OpenFile(TempFile("pomiary.kxg"), kx305mon::FileMode::Reading);
+    ASSERT_TRUE(file);
+    kx305mon::RecordList records;
+    EXPECT_GE(kx305mon::ReadRegistrationFile(file.get(), records), stored);
+    kx305mon::FreeRecordList(records);
+}
+
+}  // namespace
+}  // namespace kx305::e2e

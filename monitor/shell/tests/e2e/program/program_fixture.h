@@ -1,0 +1,120 @@
+// The shared fixture of the end-to-end scenarios of kx305mon.exe under Wine.
+// Each scenario starts from a clean settings key, may prepare a quick start
+// on one of the simulated converters (ports from KX305_PORT_*), starts the
+// program, operates it as a user would, and always leaves a screenshot of
+// the whole screen in the build tree (KX305_SCREENSHOT_DIR/<Suite>.<Test>.png).
+// A program still running at the end is closed, and killed when it does not
+// end.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "uidriver.h"
+
+namespace kx305::e2e {
+
+using ui::Milliseconds;
+
+// The program's settings key below HKEY_CURRENT_USER.
+inline constexpr char kSettingsKey[] = "Software\\Velmor\\KX-305V\\2.3";
+// Title of the main window and caption of every message box.
+inline constexpr char kTitle[] = "Konwerter KX-305";
+inline constexpr Milliseconds kStartWait{20000};
+inline constexpr Milliseconds kExitWait{20000};
+
+// A port variable of scripts/wine-sim-run ("\\.\COM5"); "" when unset.
+std::string EnvironmentPort(const char* variable);
+// The COM number of "\\.\COM5" or "COM5"; 0 when there is none.
+int PortNumber(const std::string& port);
+// A Unix path of the build tree as Wine sees it (Z:...); other paths unchanged.
+std::string WinePath(const std::string& path);
+
+// The ten settings values as the program keeps them.
+struct Settings {
+    DWORD flags = 0x1FF;
+    DWORD port = 0x7FFFFFFF;
+    std::string logfile;
+    std::string rainName = "Deszczomierz KX-305";
+    DWORD rainSerial = 0;
+    DWORD rainCal = 1000;
+    DWORD rainPeriod = 1;
+    DWORD kx125Average = 1;
+    DWORD quickStart = 0;
+    DWORD showQmv = 1;
+};
+// "key=value" of a simulator reply ("ok firmware=1.13 serial=3051 ..."); "" when absent.
+std::string ReplyField(const std::string& reply, const std::string& key);
+// A simulator's reply to `command`, "" when the channel failed.
+std::string Simulator(const std::string& port, const std::string& command);
+
+// Writes all ten values (a key left by an earlier run is removed first).
+bool WriteSettings(const Settings& settings);
+
+// A scenario: prepares the key, starts and operates the program, cleans up.
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A directory of this scenario's own (removed afterwards) and a file
+    // name in it.
+    const std::string& TempDirectory() const { return tempDirectory_; }
+    std::string TempFile(const std::string& name) const { return tempDirectory_ + "\\" + name; }
+
+    // Settings for a start straight into live readings on `port` ("\\.\COMn"),
+    // recording into a fresh file of the temporary directory, no promotion.
+    Settings QuickStartSettings(const std::string& port) const;
+    bool WriteQuickStart(const std::string& port) { return WriteSettings(QuickStartSettings(port)); }
+
+    // Starts kx305mon.exe (KX305MON_EXE) with these arguments.  A second
+    // call starts another copy; program() is always the latest.
+    bool Launch(const std::vector<std::string>& arguments = {});
+    ui::Process& program() { return programs_.back(); }
+    // The main window of the latest copy (a visible "Konwerter KX-305"
+    // dialog with the converter status 1025; message boxes share the title).
+    std::optional<HWND> WaitMainWindow(Milliseconds timeout = kStartWait);
+    HWND main() const { return main_; }
+
+    // Panel texts: 1010..1014 input names, 1015..1019 descriptions,
+    // 1020..1024 statuses, 1025 the converter line.  "" when the control is
+    // missing.
+    std::string Panel(int id) const;
+    // Until `done` holds for the panel's text.
+    bool WaitPanel(int id, const std::function<bool(const std::string&)>& done, Milliseconds timeout);
+
+    // A dialog of the latest copy by its title, once it is visible.
+    std::optional<HWND> WaitDialog(const std::string& title, Milliseconds timeout = kStartWait);
+    // Clicks the button `id` of `dialog` and waits until the dialog is gone.
+    bool PressButton(HWND dialog, int id, Milliseconds timeout = Milliseconds(10000));
+    // Until the converter line 1025 names this converter's firmware
+    // ("KX-305 wersja 1.13, nr 3051" for firmware=1.13 serial=3051 in the
+    // simulator's state), i.e. the polling worker shows live data.
+    bool WaitLive(const std::string& port, Milliseconds timeout = kStartWait);
+
+    bool Command(int id);  // a menu command, posted
+    std::optional<ui::MessageBoxInfo> WaitMessageBox(Milliseconds timeout = kStartWait);
+    // Waits for a box with this text, presses `button`; the box itself for checks.
+    std::optional<ui::MessageBoxInfo> AnswerMessageBox(const std::string& text, int button,
+                                                      Milliseconds timeout = kStartWait);
+    // The program's test hooks: GetMenuState flags of a menu item, and the
+    // MB_ICON* of the last message box the program showed.
+    std::optional<UINT> MenuState(int id) const;
+    std::optional<UINT> LastMessageIcon() const;
+
+    // WM_CLOSE to the main window, then the exit code.
+    std::optional<DWORD> Close(Milliseconds timeout = kExitWait);
+
+private:
+    std::optional<UINT> Hook(const char* name, WPARAM wParam) const;
+
+    std::string tempDirectory_;
+    std::vector<ui::Process> programs_;
+    HWND main_ = nullptr;
+};
+
+}  // namespace kx305::e2e
