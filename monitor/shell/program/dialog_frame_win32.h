@@ -1,27 +1,23 @@
-// What the program's dialog procedures share: the dialog's state kept in its
-// user data, the context-help answer and the message boxes.  Windows build
-// only.
+// What the procedures of the port, registration, read-source and viewer
+// dialogs share beyond small_dialog_support_win32.h: running a template,
+// the context-help answer, Cancel, and the unavailable-file message.
+// Windows build only.
 #pragma once
 
 #include <windows.h>
 
+#include "program_win32.h"
 #include "resources/messages.h"
 #include "shell/help.h"
+#include "small_dialog_support_win32.h"
 
 namespace kx305mon {
 
 // Runs dialog `dialogId` of the program's module modally over `owner` with
 // `state` as its creation parameter.
-inline INT_PTR RunDialog(int dialogId, HWND owner, DLGPROC procedure, void* state) {
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(dialogId), owner, procedure,
+inline INT_PTR RunDialog(AppContext& context, int dialogId, HWND owner, DLGPROC procedure, void* state) {
+    return DialogBoxParamA(small_dialogs::TemplateModule(&context), MAKEINTRESOURCEA(dialogId), owner, procedure,
                            reinterpret_cast<LPARAM>(state));
-}
-
-// The state a dialog keeps from WM_INITDIALOG on (null before).
-template <typename State>
-State* DialogState(HWND dialog, UINT message, LPARAM lParam) {
-    if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    return reinterpret_cast<State*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
 inline INT_PTR AnswerHelp(LPARAM lParam, int dialogId) {
@@ -36,7 +32,7 @@ inline bool IsCancel(UINT message, WPARAM wParam, int cancelId) {
 }
 
 inline void ShowUnavailableFile(HWND owner) {
-    MessageBoxA(owner, messages::kRegistrationFileUnavailable, messages::kCaption, MB_OK | MB_ICONEXCLAMATION);
+    ShowMessage(owner, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION);
 }
 
 }  // namespace kx305mon

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "program_win32.h"
 #include "resources/messages.h"
 
 namespace kx305mon {
@@ -13,7 +14,7 @@ namespace {
 constexpr DWORD kClipboardRetryMs = 100;
 constexpr DWORD kClipboardRetryStepMs = 10;
 
-void Tell(HWND owner, const char* text) { MessageBoxA(owner, text, messages::kCaption, MB_OK | MB_ICONEXCLAMATION); }
+void Tell(HWND owner, const char* text) { ShowMessage(owner, text, MB_ICONEXCLAMATION); }
 
 bool OpenClipboardWithRetry(HWND owner) {
     const DWORD start = GetTickCount();

@@ -200,7 +200,7 @@ bool Command(HWND dialog, Viewer& viewer, int id) {
 }
 
 INT_PTR CALLBACK ViewerProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    Viewer* viewer = DialogState<Viewer>(dialog, message, lParam);
+    Viewer* viewer = small_dialogs::StateOf<Viewer>(dialog, message, lParam);
     if (viewer == nullptr) return FALSE;
     switch (message) {
         case WM_INITDIALOG:
@@ -224,7 +224,7 @@ INT_PTR RunMemoryViewer(HWND owner, AppContext& context) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     Viewer viewer{context};
-    const INT_PTR result = RunDialog(IDD_MEMORY_VIEWER, owner, ViewerProcedure, &viewer);
+    const INT_PTR result = RunDialog(context, IDD_MEMORY_VIEWER, owner, ViewerProcedure, &viewer);
     if (viewer.images != nullptr) ImageList_Destroy(viewer.images);
     for (HICON icon : viewer.icons) DestroyIcon(icon);
     return result;

@@ -41,7 +41,7 @@ void Accept(HWND dialog, PortDialog& state) {
 }
 
 INT_PTR CALLBACK PortProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    PortDialog* state = DialogState<PortDialog>(dialog, message, lParam);
+    PortDialog* state = small_dialogs::StateOf<PortDialog>(dialog, message, lParam);
     if (state == nullptr) return FALSE;
     if (IsCancel(message, wParam, IDC_CANCEL)) {
         EndDialog(dialog, 0);
@@ -66,7 +66,7 @@ INT_PTR CALLBACK PortProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 INT_PTR RunPortDialog(HWND owner, AppContext& context) {
     PortDialog state{context};
-    return RunDialog(IDD_PORT, owner, PortProcedure, &state);
+    return RunDialog(context, IDD_PORT, owner, PortProcedure, &state);
 }
 
 }  // namespace kx305mon

@@ -51,7 +51,7 @@ void Browse(HWND dialog, const FileDialog& state) {
 }
 
 ExistingFileChoice AskAboutExistingFile(HWND owner) {
-    switch (MessageBoxA(owner, messages::kRegistrationFileExists, messages::kCaption, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    switch (ShowMessage(owner, messages::kRegistrationFileExists, MB_ICONQUESTION, MB_YESNOCANCEL)) {
         case IDYES: return ExistingFileChoice::Append;
         case IDNO: return ExistingFileChoice::Erase;
         default: return ExistingFileChoice::Cancel;
@@ -76,7 +76,7 @@ void AcceptRegistration(HWND dialog, FileDialog& state) {
 }
 
 INT_PTR CALLBACK RegistrationProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    FileDialog* state = DialogState<FileDialog>(dialog, message, lParam);
+    FileDialog* state = small_dialogs::StateOf<FileDialog>(dialog, message, lParam);
     if (state == nullptr) return FALSE;
     if (IsCancel(message, wParam, IDC_CANCEL)) {
         EndDialog(dialog, 0);
@@ -130,7 +130,7 @@ void AcceptReadSource(HWND dialog, FileDialog& state) {
 }
 
 INT_PTR CALLBACK ReadSourceProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    FileDialog* state = DialogState<FileDialog>(dialog, message, lParam);
+    FileDialog* state = small_dialogs::StateOf<FileDialog>(dialog, message, lParam);
     if (state == nullptr) return FALSE;
     if (IsCancel(message, wParam, IDC_CANCEL)) {
         EndDialog(dialog, 0);
@@ -165,12 +165,12 @@ INT_PTR CALLBACK ReadSourceProcedure(HWND dialog, UINT message, WPARAM wParam, L
 
 INT_PTR RunRegistrationDialog(HWND owner, AppContext& context) {
     FileDialog state{context, context.registrationPath};
-    return RunDialog(IDD_REGISTRATION, owner, RegistrationProcedure, &state);
+    return RunDialog(context, IDD_REGISTRATION, owner, RegistrationProcedure, &state);
 }
 
 INT_PTR RunReadSourceDialog(HWND owner, AppContext& context) {
     FileDialog state{context, context.readPath};
-    return RunDialog(IDD_READ_SOURCE, owner, ReadSourceProcedure, &state);
+    return RunDialog(context, IDD_READ_SOURCE, owner, ReadSourceProcedure, &state);
 }
 
 }  // namespace kx305mon
