@@ -71,6 +71,8 @@ ui=$root/$ui
 demo=$root/build/demo
 mkdir -p "$demo"
 export KX305_WINEPREFIX=$root/build/demo-prefix
+# One Wine server for the whole demo (the device links stay as set below).
+export KX305_WINESERVER_PERSIST=60
 prefix=$(./scripts/wine-run --prefix "$mon")
 wineserver=wineserver
 [ -x /usr/lib/wine/wineserver64 ] && wineserver=/usr/lib/wine/wineserver64
@@ -110,20 +112,6 @@ fi
 WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
 rm -f "$prefix.display"
 
-# The simulated converter: firmware 1.13, the rain gauge on input 0, a KX-124
-# on 1, KX-125 and KX-129 on 2 and 3, a log period of one minute and records
-# waiting in its memory.
-sim_log=$demo/kx305sim.log
-build/native/sim/kx305sim --link "$prefix/dosdevices/com1" --control "$demo/com1.sock" \
-    --firmware 1.13 --serial 3051 --period 60 --prefill 20 --input 1=kx124,serial=1201 "${pace[@]}" \
-    >"$sim_log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 100); do
-    [ -s "$sim_log" ] && break
-    kill -0 "$sim_pid" 2>/dev/null || { cat "$sim_log" >&2; exit 1; }
-    sleep 0.1
-done
-
 kx305ui() { ./scripts/wine-run "$ui" "$@"; }
 key='Software\Velmor\KX-305V\2.3'
 kx305ui reg delete "$key" >/dev/null
@@ -143,6 +131,21 @@ if [ $first_run = 0 ]; then
 else
     echo "Settings: none (first run)"
 fi
+
+# The simulated converter, linked once the Wine server runs (its device
+# manager, starting with the server, links com1 to /dev/ttyS0): firmware 1.13, the rain gauge on input 0, a KX-124
+# on 1, KX-125 and KX-129 on 2 and 3, a log period of one minute and records
+# waiting in its memory.
+sim_log=$demo/kx305sim.log
+build/native/sim/kx305sim --link "$prefix/dosdevices/com1" --control "$demo/com1.sock" \
+    --firmware 1.13 --serial 3051 --period 60 --prefill 20 --input 1=kx124,serial=1201 "${pace[@]}" \
+    >"$sim_log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -s "$sim_log" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || { cat "$sim_log" >&2; exit 1; }
+    sleep 0.1
+done
 
 ./scripts/wine-run "$mon" >"$demo/kx305mon.out" 2>&1 &
 mon_pid=$!

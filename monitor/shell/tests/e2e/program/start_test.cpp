@@ -43,8 +43,14 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
     ASSERT_TRUE(exportDialog) << ui::LastError();
     ASSERT_TRUE(PressButton(*exportDialog, IDC_OK));
 
-    // All groups were written once both dialogs were confirmed.
-    ASSERT_TRUE(ui::WaitUntil([] { return ui::RegistryKeyExists(kSettingsKey); }, kStartWait));
+    // All groups were written once both dialogs were confirmed (the port
+    // dialog's OK already saved its own group).
+    ASSERT_TRUE(ui::WaitUntil(
+        [] {
+            const auto stored = ui::ReadRegistryValues(kSettingsKey);
+            return stored && stored->size() == 10u;
+        },
+        kStartWait));
     const auto values = ui::ReadRegistryValues(kSettingsKey);
     ASSERT_TRUE(values) << ui::LastError();
     struct Expected {
@@ -71,7 +77,7 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
         }
     }
     EXPECT_EQ(values->size(), 10u);
-    EXPECT_EQ(ui::ReadRegistryString(kSettingsKey, "RainMeter Name"), std::optional<std::string>("Deszczomierz KX-305"));
+    EXPECT_STREQ(ui::ReadRegistryString(kSettingsKey, "RainMeter Name").value_or("").c_str(), "Deszczomierz KX-305");
 
     // Then the promotion (SHOW_QMV is set), and the choice of a registration
     // file: cancelling it closes the program normally.

@@ -1,0 +1,203 @@
+// The DDEML server of the program.  Names and answers come from
+// dde_names.h; this file holds the instance, the string handles and the
+// callback, all on the UI thread.
+#include "dde/dde_server.h"
+
+#include <windows.h>
+#include <ddeml.h>
+
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "dde/dde_names.h"
+#include "shell/help.h"
+
+namespace kx305mon {
+namespace {
+
+// The library's filters: no executes, no pokes, no notices about other
+// servers' names.
+constexpr UINT kServerFlags =
+    APPCLASS_STANDARD | CBF_FAIL_EXECUTES | CBF_FAIL_POKES | CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS;
+static_assert(kServerFlags == 0x198000);
+
+struct ServerState {
+    DWORD instance = 0;
+    AppContext* context = nullptr;
+    const InputReading* readings[kDdeInputs] = {};
+    DdeNameTable names;
+};
+ServerState server;
+
+HSZ Handle(DdeName name) { return reinterpret_cast<HSZ>(name); }
+DdeName Name(HSZ handle) { return reinterpret_cast<DdeName>(handle); }
+
+DdeName CreateName(const char* text) {
+    return Name(DdeCreateStringHandleA(server.instance, text, CP_WINANSI));
+}
+
+void FreeName(DdeName& name) {
+    if (name) DdeFreeStringHandle(server.instance, Handle(name));
+    name = 0;
+}
+
+InputReading CopyReading(int input) {
+    std::lock_guard<std::mutex> hold(server.context->lock);
+    return *server.readings[input];
+}
+
+HDDEDATA Answer(const DdeMatch& match, HSZ item) {
+    const InputReading reading = CopyReading(match.input);
+    const std::string text = BuildDdeAnswer(reading.type, reading, match.quantity, match.item);
+    return DdeCreateDataHandle(server.instance, reinterpret_cast<LPBYTE>(const_cast<char*>(text.c_str())),
+                               static_cast<DWORD>(text.size() + 1), 0, item, CF_TEXT, 0);
+}
+
+// The topic of the conversation that asks.  An advise may be posted for one
+// topic and still reach the links of another topic with the same item
+// (Wine matches advises by item alone), so an advise request is answered
+// for the conversation's own topic.
+HSZ ConversationTopic(HCONV conversation, HSZ fallback) {
+    CONVINFO info = {};
+    info.cb = sizeof info;
+    if (DdeQueryConvInfo(conversation, QID_SYNC, &info) == 0 || !info.hszTopic) return fallback;
+    return info.hszTopic;
+}
+
+HDDEDATA WildcardList(UINT format, HSZ topic, HSZ service) {
+    const auto pairs = DdeWildcardPairs(server.names, Name(topic), Name(service));
+    // The platform's own pair size, closed by a pair of zeros.
+    const size_t size = (pairs.size() + 1) * sizeof(HSZPAIR);
+    auto* list = static_cast<HSZPAIR*>(AllocOrDie(size));
+    for (size_t i = 0; i < pairs.size(); ++i) list[i] = HSZPAIR{Handle(pairs[i].first), Handle(pairs[i].second)};
+    const HDDEDATA data = DdeCreateDataHandle(server.instance, reinterpret_cast<LPBYTE>(list),
+                                              static_cast<DWORD>(size), 0, nullptr, format, 0);
+    FreeOrDie(list);
+    return data;
+}
+
+// A link exists only once its advise start has been accepted, so the
+// first value of a new link is posted just after the callback returns, on
+// the next turn of the message loop (a thread timer needs no window).
+std::vector<std::pair<HSZ, HSZ>> pendingAdvises;
+UINT_PTR pendingTimer = 0;
+
+void CALLBACK PostPendingAdvises(HWND, UINT, UINT_PTR, DWORD) {
+    KillTimer(nullptr, pendingTimer);
+    pendingTimer = 0;
+    std::vector<std::pair<HSZ, HSZ>> advises;
+    advises.swap(pendingAdvises);
+    for (const auto& [topic, item] : advises) {
+        if (server.instance != 0) DdePostAdvise(server.instance, topic, item);
+        DdeFreeStringHandle(server.instance, topic);
+        DdeFreeStringHandle(server.instance, item);
+    }
+}
+
+void PostAdviseSoon(HSZ topic, HSZ item) {
+    DdeKeepStringHandle(server.instance, topic);
+    DdeKeepStringHandle(server.instance, item);
+    pendingAdvises.emplace_back(topic, item);
+    if (pendingTimer == 0) pendingTimer = SetTimer(nullptr, 0, 0, &PostPendingAdvises);
+}
+
+HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV conversation, HSZ name1, HSZ name2, HDDEDATA,
+                              ULONG_PTR, ULONG_PTR) {
+    const bool text = format == CF_TEXT;
+    switch (type) {
+    case XTYP_CONNECT:
+        return reinterpret_cast<HDDEDATA>(MatchDdeConnect(server.names, Name(name1), Name(name2)) ? TRUE : FALSE);
+    case XTYP_WILDCONNECT:
+        return WildcardList(format, name1, name2);
+    case XTYP_REQUEST: {
+        const DdeMatch match = MatchDdeRequest(server.names, text, Name(name1), Name(name2));
+        return match.Found() ? Answer(match, name2) : nullptr;
+    }
+    case XTYP_ADVREQ: {
+        const HSZ topic = ConversationTopic(conversation, name1);
+        const DdeMatch match = MatchDdeRequest(server.names, text, Name(topic), Name(name2));
+        return match.Found() ? Answer(match, name2) : nullptr;
+    }
+    case XTYP_ADVSTART:
+        if (!MatchDdeRequest(server.names, text, Name(name1), Name(name2)).Found())
+            return reinterpret_cast<HDDEDATA>(FALSE);
+        PostAdviseSoon(name1, name2);
+        return reinterpret_cast<HDDEDATA>(TRUE);
+    case XTYP_ADVSTOP:
+        return reinterpret_cast<HDDEDATA>(
+            MatchDdeRequest(server.names, text, Name(name1), Name(name2)).Found() ? TRUE : FALSE);
+    default:
+        return nullptr;
+    }
+}
+
+bool IsInput(int input) { return input >= 0 && input < kDdeInputs; }
+
+}  // namespace
+
+bool DdeServerStart(AppContext& context) {
+    {
+        std::lock_guard<std::mutex> hold(context.lock);
+        server.context = &context;
+        for (int i = 0; i < kDdeInputs; ++i) server.readings[i] = &context.inputs[i];
+    }
+    if (server.instance != 0) return false;
+    DWORD instance = 0;
+    if (DdeInitializeA(&instance, &DdeCallback, kServerFlags, 0) != DMLERR_NO_ERROR) return false;
+    server.instance = instance;
+    for (int i = 0; i < kDdeItems; ++i) server.names.items[i] = CreateName(kDdeItemNames[i]);
+    return true;
+}
+
+void DdeServerStop() {
+    if (server.instance == 0) return;
+    if (pendingTimer != 0) KillTimer(nullptr, pendingTimer);
+    pendingTimer = 0;
+    pendingAdvises.clear();  // their handles go with the instance
+    for (DdeName& item : server.names.items) FreeName(item);
+    DdeUninitialize(server.instance);
+    server.instance = 0;
+    // The library has dropped every handle of the instance with it.
+    for (DdeInputNames& input : server.names.inputs) input = DdeInputNames{};
+}
+
+void DdeInputRegister(int input) {
+    if (!IsInput(input) || server.instance == 0) return;
+    const InputReading reading = CopyReading(input);
+    DdeInputNames& names = server.names.inputs[input];
+    names.topicCount = 0;
+    if (reading.type == 0) return;
+    const DdeInputTexts texts = BuildDdeInputTexts(reading.type, reading);
+    names.service = CreateName(texts.service.c_str());
+    int count = 0;
+    for (const std::string& topic : texts.topics) names.topics[count++] = CreateName(topic.c_str());
+    names.topicCount = count;
+    if (count == 0) {
+        FreeName(names.service);  // an unknown instrument: nothing to publish
+    } else if (!DdeServiceShared(server.names, input)) {
+        // Connects for other names do not reach this service's window.
+        DdeNameService(server.instance, Handle(names.service), nullptr, DNS_REGISTER | DNS_FILTERON);
+    }
+}
+
+void DdeInputUnregister(int input) {
+    if (!IsInput(input) || server.instance == 0) return;
+    DdeInputNames& names = server.names.inputs[input];
+    if (names.topicCount == 0) return;
+    for (int q = 0; q < names.topicCount; ++q) FreeName(names.topics[q]);
+    names.topicCount = 0;
+    if (!DdeServiceShared(server.names, input))
+        DdeNameService(server.instance, Handle(names.service), nullptr, DNS_UNREGISTER);
+    FreeName(names.service);
+}
+
+void DdeInputAdvise(int input) {
+    if (!IsInput(input) || server.instance == 0) return;
+    const DdeInputNames& names = server.names.inputs[input];
+    for (int q = 0; q < names.topicCount; ++q)
+        for (DdeName item : server.names.items) DdePostAdvise(server.instance, Handle(names.topics[q]), Handle(item));
+}
+
+}  // namespace kx305mon

@@ -1,0 +1,116 @@
+// "Deszczomierz (Wejście nr 0)" (119): name, serial and calibration of the
+// rain gauge on input 0.  The spin moves the typed calibration by a
+// thousandth of a millimetre per step; OK stores and saves group 4 and, for
+// a new serial, has the main window build the rain gauge's DDE topic anew.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+
+#include "instruments/catalogue.h"
+#include "resources/resource.h"
+#include "shell/help.h"
+#include "shell/program/dialogs.h"
+#include "shell/program/small_dialog_support_win32.h"
+#include "shell/settings_store.h"
+#include "shell/small_dialogs.h"
+
+namespace kx305mon {
+namespace {
+
+using namespace small_dialogs;
+
+struct RainGaugeDialog {
+    AppContext& context;
+    HWND mainWindow;
+};
+
+void ShowSettings(HWND dialog) {
+    const RainGaugeSettings& rain = rainGaugeSettings();
+    const int32_t calibration = rain.calibration.load();
+    HWND spin = GetDlgItem(dialog, IDC_CALIBRATION_SPIN);
+    static UDACCEL acceleration[] = {{1, 1}, {2, 10}, {3, 100}};
+    SendMessageA(spin, UDM_SETBASE, 10, 0);
+    SendMessageA(spin, UDM_SETRANGE32, kRainCalibrationMin, kRainCalibrationMax);
+    SendMessageA(spin, UDM_SETACCEL, sizeof acceleration / sizeof acceleration[0],
+                 reinterpret_cast<LPARAM>(acceleration));
+    SendMessageA(spin, UDM_SETPOS32, 0, calibration);
+    SetDlgItemTextA(dialog, IDC_CALIBRATION, CalibrationText(calibration).c_str());
+    SendDlgItemMessageA(dialog, IDC_RAIN_GAUGE_NAME, EM_LIMITTEXT, sizeof rain.name - 1, 0);
+    SetDlgItemTextA(dialog, IDC_RAIN_GAUGE_NAME, rain.name);
+    SetDlgItemInt(dialog, IDC_RAIN_GAUGE_SERIAL, rain.serial.load(), FALSE);
+}
+
+// The spin's position is about to change: TRUE refuses the change.
+LRESULT SpinStep(HWND dialog, const NMUPDOWN& change) {
+    std::string text = ItemText(dialog, IDC_CALIBRATION);
+    if (!StepCalibration(text, change.iDelta)) return TRUE;
+    SetDlgItemTextA(dialog, IDC_CALIBRATION, text.c_str());
+    return FALSE;
+}
+
+void Accept(HWND dialog, RainGaugeDialog& state) {
+    const std::string name = ItemText(dialog, IDC_RAIN_GAUGE_NAME);
+    const std::string serial = ItemText(dialog, IDC_RAIN_GAUGE_SERIAL);
+    const std::string calibration = ItemText(dialog, IDC_CALIBRATION);
+    std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
+    switch (StoreRainGauge(state.context, *store, name.c_str(), serial.c_str(), calibration.c_str())) {
+    case RainGaugeOutcome::Refused:
+        Tell(dialog, messages::kInvalidValue, MB_ICONERROR);
+        return;
+    case RainGaugeOutcome::SerialChanged:
+        if (state.mainWindow != nullptr) PostMessageA(state.mainWindow, WMU_INPUT_CHANGED, 0, 0);
+        break;
+    case RainGaugeOutcome::Stored:
+        break;
+    }
+    EndDialog(dialog, 1);
+}
+
+INT_PTR CALLBACK RainGaugeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    RainGaugeDialog* state = StateOf<RainGaugeDialog>(dialog, message, lParam);
+    switch (message) {
+    case WM_INITDIALOG:
+        ShowSettings(dialog);
+        return TRUE;
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom != IDC_CALIBRATION_SPIN || header->code != UDN_DELTAPOS) break;
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, SpinStep(dialog, *reinterpret_cast<const NMUPDOWN*>(lParam)));
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (state == nullptr) break;
+        switch (LOWORD(wParam)) {
+        case IDC_OK:
+        case IDOK:
+            Accept(dialog, *state);
+            return TRUE;
+        case IDC_CANCEL:
+        case IDCANCEL:
+            EndDialog(dialog, 0);
+            return TRUE;
+        default:
+            break;
+        }
+        break;
+    case WM_HELP:
+        ShowContextHelp(reinterpret_cast<const void*>(lParam), HelpIdTable(IDD_RAIN_GAUGE), IDD_RAIN_GAUGE);
+        return TRUE;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+INT_PTR RunRainGaugeDialog(HWND owner, AppContext& context) {
+    RainGaugeDialog state{context, MainWindow(context, owner)};
+    return DialogBoxParamA(TemplateModule(&context), MAKEINTRESOURCEA(IDD_RAIN_GAUGE), owner, RainGaugeProc,
+                           reinterpret_cast<LPARAM>(&state));
+}
+
+}  // namespace kx305mon
