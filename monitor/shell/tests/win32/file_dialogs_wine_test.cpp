@@ -360,6 +360,24 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
         for (long got; (got = file->Read(buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<size_t>(got));
     }
     EXPECT_TRUE(Eventually([&] { return ui::ReadClipboard() == std::optional<std::string>(bytes + '\0'); }));
+
+    // "Zapisz" through the save-as dialog writes the same bytes.
+    const std::string saved = Path("zapis.txt");
+    Click(window, IDC_SAVE);
+    std::optional<HWND> saveAs = ui::WaitForWindow({"Wybierz plik tekstowy do zapisu pamięci", "", GetCurrentProcessId()}, 10s);
+    ASSERT_TRUE(saveAs.has_value()) << ui::LastError();
+    std::optional<HWND> nameBox = ui::FindControl(*saveAs, 1148);
+    ASSERT_TRUE(nameBox.has_value());
+    HWND nameEdit = FindWindowExA(FindWindowExA(*nameBox, nullptr, "ComboBox", nullptr), nullptr, "Edit", nullptr);
+    ASSERT_NE(nameEdit, nullptr);
+    ASSERT_TRUE(ui::SetEditText(nameEdit, saved));
+    ASSERT_TRUE(ui::PostCommand(*saveAs, IDOK));
+    EXPECT_TRUE(Eventually([&] {
+        std::unique_ptr<FileStream> file = OpenFile(saved, FileMode::Reading);
+        if (!file || file->Size() != static_cast<int64_t>(bytes.size())) return false;
+        std::string content(bytes.size(), '\0');
+        return file->Read(&content[0], content.size()) == static_cast<long>(content.size()) && content == bytes;
+    }));
     Click(window, IDC_NEXT_RECORD);
     expectRecord(1);
     Screenshot();
