@@ -3,10 +3,10 @@
 #include "program_win32.h"
 
 #include <commctrl.h>
-#include <memory>
-
 #include <objbase.h>
 #include <ole2.h>
+
+#include <memory>
 
 #include "acquisition/polling_worker.h"
 #include "dde/dde_server.h"
@@ -120,6 +120,7 @@ int Run(HINSTANCE instance, const char* commandLine) {
         context.readFile.reset();
     }
     context.events = nullptr;
+    context.onCycleTiming = nullptr;
     RemoveStaticPainting();
     OleUninitialize();
     CoUninitialize();

@@ -3,9 +3,9 @@
 #include "program_win32.h"
 
 #include <commctrl.h>
+
 #include <chrono>
 #include <string>
-
 
 #include "acquisition/polling_worker.h"
 #include "dde/dde_server.h"
@@ -272,6 +272,10 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         InitDialog(window, reinterpret_cast<Program*>(lParam));
         return TRUE;
     case WMU_PROMO:
+        // The window shows before anything of the start asks the user (the
+        // modal loop would show it only once its queue ran empty).
+        ShowWindow(window, SW_SHOW);
+        UpdateWindow(window);
         if (Context().showQmv) RunPromotionDialog(window, Context());
         PostMessageA(window, WMU_START, 0, 0);
         return TRUE;

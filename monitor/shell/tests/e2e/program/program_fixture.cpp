@@ -169,7 +169,9 @@ std::optional<HWND> ProgramTest::WaitMainWindow(Milliseconds timeout) {
     HWND found = nullptr;
     const bool ok = ui::WaitUntil(
         [&] {
-            for (HWND w : ui::FindWindows({kTitle, "#32770", processId, true})) {
+            // Hidden too: the modal loop shows the window only once its
+            // queue is empty, after the start-up's first message box.
+            for (HWND w : ui::FindWindows({kTitle, "#32770", processId, false})) {
                 if (ui::FindControl(w, 1025)) {
                     found = w;
                     return true;

@@ -75,8 +75,9 @@ protected:
     // call starts another copy; program() is always the latest.
     bool Launch(const std::vector<std::string>& arguments = {});
     ui::Process& program() { return programs_.back(); }
-    // The main window of the latest copy (a visible "Konwerter KX-305"
-    // dialog with the converter status 1025; message boxes share the title).
+    // The main window of the latest copy (the "Konwerter KX-305" dialog
+    // with the converter status 1025; message boxes share the title), also
+    // while it is not shown yet.
     std::optional<HWND> WaitMainWindow(Milliseconds timeout = kStartWait);
     HWND main() const { return main_; }
 

@@ -43,8 +43,14 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
     ASSERT_TRUE(exportDialog) << ui::LastError();
     ASSERT_TRUE(PressButton(*exportDialog, IDC_OK));
 
-    // All groups were written once both dialogs were confirmed.
-    ASSERT_TRUE(ui::WaitUntil([] { return ui::RegistryKeyExists(kSettingsKey); }, kStartWait));
+    // All groups were written once both dialogs were confirmed (each
+    // dialog has already stored its own group before).
+    ASSERT_TRUE(ui::WaitUntil(
+        [] {
+            const auto v = ui::ReadRegistryValues(kSettingsKey);
+            return v && v->size() >= 10;
+        },
+        kStartWait));
     const auto values = ui::ReadRegistryValues(kSettingsKey);
     ASSERT_TRUE(values) << ui::LastError();
     struct Expected {
@@ -71,7 +77,20 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
         }
     }
     EXPECT_EQ(values->size(), 10u);
-    EXPECT_EQ(ui::ReadRegistryString(kSettingsKey, "RainMeter Name"), std::optional<std::string>("Deszczomierz KX-305"));
+    // The two texts are stored as their whole fields (200 and 260 bytes,
+    // zero-padded; the driver drops the last zero).
+    struct Text {
+        const char* name;
+        size_t field;
+        std::string text;
+    };
+    for (const Text& t : {Text{"RainMeter Name", 200, "Deszczomierz KX-305"}, Text{"Logfile", 260, ""}}) {
+        SCOPED_TRACE(t.name);
+        const std::string& data = values->at(t.name).data;
+        EXPECT_EQ(data.size(), t.field - 1);
+        EXPECT_EQ(data.substr(0, data.find('\0')), t.text);
+        EXPECT_EQ(data.find_first_not_of('\0', t.text.size()), std::string::npos);
+    }
 
     // Then the promotion (SHOW_QMV is set), and the choice of a registration
     // file: cancelling it closes the program normally.

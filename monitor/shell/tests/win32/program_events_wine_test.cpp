@@ -1,0 +1,118 @@
+// The program's acquisition events under Wine, with a window that is never
+// served while the worker reports: every event only posts, the display
+// texts wait in the mailbox (one wake-up for any number of cycles, the
+// newest snapshot wins), and the rain-gauge menu is touched only on a change.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "program_win32.h"
+#include "resources/resource.h"
+
+namespace kx305mon {
+namespace {
+
+// A message-only window of the test's thread, read only by PeekMessage.
+class StalledWindow {
+public:
+    StalledWindow() {
+        window_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    }
+    ~StalledWindow() { DestroyWindow(window_); }
+    WindowRef ref() const { return reinterpret_cast<WindowRef>(window_); }
+    // The private messages waiting in the queue, in order: (message, wParam).
+    std::vector<std::pair<UINT, WPARAM>> Drain() {
+        std::vector<std::pair<UINT, WPARAM>> posted;
+        MSG message;
+        while (PeekMessageA(&message, window_, WM_USER, WM_USER + 0x100, PM_REMOVE))
+            posted.emplace_back(message.message, message.wParam);
+        return posted;
+    }
+
+private:
+    HWND window_ = nullptr;
+};
+
+using Posted = std::vector<std::pair<UINT, WPARAM>>;
+
+TEST(ProgramEvents, EachEventPostsItsMessage) {
+    StalledWindow window;
+    ASSERT_NE(window.ref(), kNoWindow);
+    ProgramEvents events;
+    const WindowRef w = window.ref();
+    struct Case {
+        const char* name;
+        std::function<void()> report;
+        Posted posted;
+    };
+    const Case cases[] = {
+        {"input changed", [&] { events.InputChanged(w, 3); }, {{WMU_INPUT_CHANGED, 3}}},
+        {"connection lost", [&] { events.ConnectionLost(w); }, {{WMU_INPUT_CHANGED, 5}}},
+        {"cycle done", [&] { events.CycleDone(w); }, {{WMU_NEW_DATA, 0}}},
+        {"download", [&] {
+             events.DownloadStarted(w);
+             events.DownloadProgress(w, 42);
+             events.DownloadProgress(w, 0);
+             events.DownloadFinished(w, DownloadReport{});
+         },
+         {{WMU_RECORDING_TEXT, 1}, {WMU_PROGRESS, 42}, {WMU_PROGRESS, 0}, {WMU_RECORDING_TEXT, 0}}},
+        {"download without a window", [&] { events.DownloadStarted(kNoWindow); }, {}},
+        {"clock set", [&] { events.ClockSet(w, true); }, {{WMU_TIME_SET, 1}}},
+        {"clock not set", [&] { events.ClockSet(w, false); }, {{WMU_TIME_SET, 0}}},
+        {"interval read", [&] { events.LogPeriodRead(w, 65535); }, {{WMU_PERIOD_READ, 65535}}},
+        {"interval written", [&] { events.LogPeriodWritten(w, true); }, {{WMU_PERIOD_SET, 1}}},
+        {"interval not written", [&] { events.LogPeriodWritten(w, false); }, {{WMU_PERIOD_SET, 0}}},
+    };
+    for (const Case& c : cases) {
+        c.report();
+        EXPECT_EQ(window.Drain(), c.posted) << c.name;
+    }
+}
+
+TEST(ProgramEvents, StalledWindowGetsOneWakeUpAndTheNewestTexts) {
+    StalledWindow window;
+    ProgramEvents events;
+    AppContext context;
+    const InputReading results[KX305_INPUTS] = {};
+    const ClockRecord clock = {6, 15, 12, 0, 0};
+    // The worker's thread: many cycles while the window serves nothing.
+    std::thread worker([&] {
+        for (uint16_t serial = 1; serial <= 300; ++serial) {
+            const ConverterInfo info = {1, 13, 1, 1, 2020, serial};
+            events.LiveData(window.ref(), &info, &clock, results, context);
+        }
+    });
+    worker.join();
+    EXPECT_EQ(window.Drain(), (Posted{{WMU_DISPLAY, 0}}));
+    std::optional<DisplaySnapshot> shown = events.Mailbox().Take();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->status.rfind("KX-305 wersja 1.13, nr 300\r\n", 0), 0u) << shown->status;
+    EXPECT_FALSE(events.Mailbox().Take());
+    // Once taken, the next cycle wakes the window again; after a loss of
+    // connection the texts are the question marks.
+    events.LiveData(window.ref(), nullptr, nullptr, nullptr, context);
+    EXPECT_EQ(window.Drain(), (Posted{{WMU_DISPLAY, 0}}));
+    shown = events.Mailbox().Take();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->status, "KX-305 wersja ?.?, nr ????\r\n?????, ?????");
+    for (int icon : shown->icons) EXPECT_EQ(icon, IDB_NO_INSTRUMENT);
+}
+
+TEST(ProgramEvents, RainGaugeMenuChangesOnlyWithTheType) {
+    StalledWindow window;
+    ProgramEvents events;
+    for (uint32_t type : {0u, 1u, 1u, 2u, 1u, 0u, 0u, 1u}) events.RainGauge(window.ref(), type);
+    EXPECT_EQ(window.Drain(), (Posted{{WMU_RAIN_GAUGE_MENU, 1},
+                                      {WMU_RAIN_GAUGE_MENU, 0},
+                                      {WMU_RAIN_GAUGE_MENU, 1},
+                                      {WMU_RAIN_GAUGE_MENU, 0},
+                                      {WMU_RAIN_GAUGE_MENU, 1}}));
+}
+
+}  // namespace
+}  // namespace kx305mon
