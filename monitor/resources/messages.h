@@ -67,6 +67,9 @@ inline constexpr char kCsvExportExtension[] = "csv";
 // Names the viewer proposes.
 inline constexpr char kMemoryTextFileName[] = "Memory.txt";
 inline constexpr char kMemoryCsvFileName[] = "Memory.csv";
+// Names the rain report proposes.
+inline constexpr char kRainTextFileName[] = "RainMeter.txt";
+inline constexpr char kRainCsvFileName[] = "RainMeter.csv";
 
 // Dialog 124, set the clock: the first field that OK refuses.
 inline constexpr char kSetDays[] = "Ustaw dni";
