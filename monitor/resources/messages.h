@@ -22,6 +22,8 @@ inline constexpr char kNoRecords[] = "Brak rekordów do odczytania";
 // Caption line of the viewer: record number, record count, then the date.
 inline constexpr char kRecordCaption[] = "Rekord %i/%i z dnia ";
 inline constexpr char kChooseInterval[] = "Wybierz interwał";
+// Entries of the rain report's interval box, in the order of "RainMeter Period".
+inline constexpr const char* kRainIntervals[] = {"godziny", "dni", "miesiące"};
 
 // Exports and the clipboard.
 inline constexpr char kExportFailed[] = "Wystąpił błąd podczas eksportu danych.";
@@ -65,6 +67,9 @@ inline constexpr char kCsvExportExtension[] = "csv";
 // Names the viewer proposes.
 inline constexpr char kMemoryTextFileName[] = "Memory.txt";
 inline constexpr char kMemoryCsvFileName[] = "Memory.csv";
+// Names the rain report proposes.
+inline constexpr char kRainTextFileName[] = "RainMeter.txt";
+inline constexpr char kRainCsvFileName[] = "RainMeter.csv";
 
 // Dialog 124, set the clock: the first field that OK refuses.
 inline constexpr char kSetDays[] = "Ustaw dni";

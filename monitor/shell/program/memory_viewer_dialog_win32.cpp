@@ -13,6 +13,7 @@
 #include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/program/export_save_dialog_win32.h"
+#include "shell/program/status_list_win32.h"
 
 namespace kx305mon {
 
@@ -20,12 +21,7 @@ namespace {
 
 constexpr int kIconSize = 16;
 
-struct Column {
-    const char* title;
-    int format;
-    int width;  // dialog units
-};
-constexpr Column kColumns[] = {
+constexpr ListColumn kColumns[] = {
     {"Przyrząd", LVCFMT_LEFT, 78}, {"Numer", LVCFMT_RIGHT, 25}, {"Wielkość", LVCFMT_LEFT, 50},
     {"Wynik", LVCFMT_RIGHT, 35},   {"Status", LVCFMT_LEFT, 100},
 };
@@ -54,37 +50,6 @@ struct Viewer {
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_RECORD_LIST); }
 
-void SetUpList(HWND dialog, Viewer& viewer) {
-    HWND list = List(dialog);
-    viewer.images = ImageList_Create(kIconSize, kIconSize, ILC_COLOR24 | ILC_MASK, 2, 0);
-    HINSTANCE module = GetModuleHandleA(nullptr);
-    HBITMAP images = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_STATUS_IMAGES));
-    HBITMAP mask = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_STATUS_MASK));
-    ImageList_Add(viewer.images, images, mask);
-    DeleteObject(images);
-    DeleteObject(mask);
-    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(viewer.images));
-    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
-    const int baseUnit = LOWORD(GetDialogBaseUnits());
-    int index = 0;
-    for (const Column& column : kColumns) {
-        LVCOLUMNA item = {};
-        item.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
-        item.fmt = column.format;
-        item.cx = column.width * baseUnit / 4;
-        item.pszText = const_cast<char*>(column.title);
-        item.iSubItem = index;
-        SendMessageA(list, LVM_INSERTCOLUMNA, index++, reinterpret_cast<LPARAM>(&item));
-    }
-}
-
-void SetCell(HWND list, int row, int column, const std::string& text) {
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = const_cast<char*>(text.c_str());
-    SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-}
-
 void ShowRecord(HWND dialog, Viewer& viewer, int index) {
     const MemoryRecord& record = viewer.context.records[static_cast<size_t>(index)];
     SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, RecordCaption(index, viewer.recordCount, record.time).c_str());
@@ -98,17 +63,12 @@ void ShowRecord(HWND dialog, Viewer& viewer, int index) {
     const std::vector<ViewerRow> rows = ViewerRows(record, averageKX125);
     for (size_t i = 0; i < rows.size(); ++i) {
         const ViewerRow& row = rows[i];
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-        item.iItem = static_cast<int>(i);
-        item.pszText = const_cast<char*>(row.instrument.c_str());
-        item.iImage = row.image;
-        item.lParam = static_cast<LPARAM>(row.itemData);
-        const int at = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-        SetCell(list, at, 1, row.serial);
-        SetCell(list, at, 2, row.quantity);
-        SetCell(list, at, 3, row.result);
-        SetCell(list, at, 4, row.status);
+        const int at =
+            AppendListRow(list, static_cast<int>(i), row.instrument, row.image, static_cast<LPARAM>(row.itemData));
+        SetListCell(list, at, 1, row.serial);
+        SetListCell(list, at, 2, row.quantity);
+        SetListCell(list, at, 3, row.result);
+        SetListCell(list, at, 4, row.status);
     }
     if (!rows.empty()) SendMessageA(list, LVM_REDRAWITEMS, 0, static_cast<LPARAM>(rows.size() - 1));
     UpdateWindow(list);
@@ -122,7 +82,7 @@ void Open(HWND dialog, Viewer& viewer) {
         viewer.icons.push_back(icon);
         SendDlgItemMessageA(dialog, button.control, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
     }
-    SetUpList(dialog, viewer);
+    viewer.images = SetUpStatusList(List(dialog), kColumns);
     viewer.recordCount = ReadRecordsForReview(viewer.context);
     if (viewer.recordCount == 0) {
         SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, messages::kNoRecords);
@@ -172,17 +132,6 @@ void Copy(HWND dialog, const Viewer& viewer) {
     CopyExportToClipboard(dialog, [&] { return Export(viewer, choice, std::string()); });
 }
 
-// Frees the records and withdraws only what this dialog asked of the
-// converter (a download of the recording timer goes on).
-void Close(HWND dialog, Viewer& viewer) {
-    {
-        std::lock_guard<std::mutex> guard(viewer.context.lock);
-        FreeRecordList(viewer.context.records);
-    }
-    WithdrawRequest(viewer.context, reinterpret_cast<WindowRef>(dialog));
-    EndDialog(dialog, 0);
-}
-
 bool Command(HWND dialog, Viewer& viewer, int id) {
     switch (id) {
         case IDC_FIRST_RECORD: Step(dialog, viewer, ViewerStep::First); return true;
@@ -194,7 +143,7 @@ bool Command(HWND dialog, Viewer& viewer, int id) {
         case IDC_COPY: Copy(dialog, viewer); return true;
         case IDC_CLOSE:
         case IDCANCEL:
-        case IDOK: Close(dialog, viewer); return true;
+        case IDOK: CloseReview(dialog, viewer.context); return true;
         default: return false;
     }
 }
@@ -209,7 +158,7 @@ INT_PTR CALLBACK ViewerProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         case WM_COMMAND:
             return Command(dialog, *viewer, LOWORD(wParam)) ? TRUE : FALSE;
         case WM_CLOSE:
-            Close(dialog, *viewer);
+            CloseReview(dialog, viewer->context);
             return TRUE;
         case WM_HELP:
             return AnswerHelp(lParam, IDD_MEMORY_VIEWER);

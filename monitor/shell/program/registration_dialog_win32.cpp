@@ -12,6 +12,7 @@
 #include "shell/memory_review.h"
 #include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
+#include "shell/program/read_source_win32.h"
 #include "shell/registration.h"
 #include "shell/settings_store.h"
 
@@ -25,30 +26,6 @@ struct FileDialog {
     AppContext& context;
     char (&storedPath)[260];  // registrationPath (121) or readPath (122)
 };
-
-std::string StoredPath(const FileDialog& state) {
-    std::lock_guard<std::mutex> guard(state.context.lock);
-    return state.storedPath;
-}
-
-std::string EditText(HWND dialog) {
-    char text[kPathLength + 1] = {};
-    GetDlgItemTextA(dialog, IDC_FILE_NAME, text, sizeof text);
-    return text;
-}
-
-void ShowStoredPath(HWND dialog, const FileDialog& state) {
-    SendDlgItemMessageA(dialog, IDC_FILE_NAME, EM_LIMITTEXT, kPathLength, 0);
-    SetDlgItemTextA(dialog, IDC_FILE_NAME, StoredPath(state).c_str());
-}
-
-// "...": the save-as dialog from the stored name (not the edit's text).
-void Browse(HWND dialog, const FileDialog& state) {
-    char path[260] = {};
-    const std::string stored = StoredPath(state);
-    std::memcpy(path, stored.data(), stored.size() < sizeof path ? stored.size() : sizeof path - 1);
-    if (ChooseRegistrationFile(reinterpret_cast<WindowRef>(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);
-}
 
 ExistingFileChoice AskAboutExistingFile(HWND owner) {
     switch (ShowMessage(owner, messages::kRegistrationFileExists, MB_ICONQUESTION, MB_YESNOCANCEL)) {
@@ -67,7 +44,7 @@ bool IsOk(UINT message, WPARAM wParam) {
 void AcceptRegistration(HWND dialog, FileDialog& state) {
     std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
     const RecordingOpen opened = ConfirmRegistrationFile(
-        state.context, EditText(dialog), [dialog] { return AskAboutExistingFile(dialog); }, *store);
+        state.context, FileNameText(dialog), [dialog] { return AskAboutExistingFile(dialog); }, *store);
     if (opened == RecordingOpen::Opened) {
         EndDialog(dialog, 1);
     } else if (opened == RecordingOpen::Unavailable) {
@@ -88,11 +65,11 @@ INT_PTR CALLBACK RegistrationProcedure(HWND dialog, UINT message, WPARAM wParam,
     }
     switch (message) {
         case WM_INITDIALOG:
-            ShowStoredPath(dialog, *state);
+            ShowStoredPath(dialog, state->context, state->storedPath);
             return TRUE;
         case WM_COMMAND:
             if (LOWORD(wParam) != IDC_BROWSE) return FALSE;
-            Browse(dialog, *state);
+            BrowseFromStoredPath(dialog, state->context, state->storedPath);
             return TRUE;
         case WM_HELP:
             return AnswerHelp(lParam, IDD_REGISTRATION);
@@ -103,20 +80,13 @@ INT_PTR CALLBACK RegistrationProcedure(HWND dialog, UINT message, WPARAM wParam,
 
 // --- 122 ---
 
-// The edit and "..." are there for another file only.
-void ApplyReadSourceRule(HWND dialog) {
-    const BOOL otherFile = IsDlgButtonChecked(dialog, IDC_USE_CURRENT_FILE) != BST_CHECKED;
-    EnableWindow(GetDlgItem(dialog, IDC_FILE_NAME), otherFile);
-    EnableWindow(GetDlgItem(dialog, IDC_BROWSE), otherFile);
-}
-
 void EnableReadSourceButtons(HWND dialog, BOOL enabled) {
     for (int id : {IDC_USE_CURRENT_FILE, IDC_OK, IDC_CANCEL}) EnableWindow(GetDlgItem(dialog, id), enabled);
 }
 
 void AcceptReadSource(HWND dialog, FileDialog& state) {
     const bool useFileInUse = IsDlgButtonChecked(dialog, IDC_USE_CURRENT_FILE) == BST_CHECKED;
-    const std::string text = EditText(dialog);
+    const std::string text = FileNameText(dialog);
     EnableWindow(GetDlgItem(dialog, IDC_FILE_NAME), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
     EnableReadSourceButtons(dialog, FALSE);
@@ -142,17 +112,17 @@ INT_PTR CALLBACK ReadSourceProcedure(HWND dialog, UINT message, WPARAM wParam, L
     }
     switch (message) {
         case WM_INITDIALOG:
-            ShowStoredPath(dialog, *state);
+            ShowStoredPath(dialog, state->context, state->storedPath);
             CheckDlgButton(dialog, IDC_USE_CURRENT_FILE, BST_CHECKED);
             ApplyReadSourceRule(dialog);
             return TRUE;
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDC_USE_CURRENT_FILE && HIWORD(wParam) == BN_CLICKED) {
+            if (IsUseCurrentFileClick(message, wParam)) {
                 ApplyReadSourceRule(dialog);
                 return TRUE;
             }
             if (LOWORD(wParam) != IDC_BROWSE) return FALSE;
-            Browse(dialog, *state);
+            BrowseFromStoredPath(dialog, state->context, state->storedPath);
             return TRUE;
         case WM_HELP:
             return AnswerHelp(lParam, IDD_READ_SOURCE);
@@ -162,6 +132,41 @@ INT_PTR CALLBACK ReadSourceProcedure(HWND dialog, UINT message, WPARAM wParam, L
 }
 
 }  // namespace
+
+void ShowStoredPath(HWND dialog, AppContext& context, const char (&stored)[260]) {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        path = stored;
+    }
+    SendDlgItemMessageA(dialog, IDC_FILE_NAME, EM_LIMITTEXT, kPathLength, 0);
+    SetDlgItemTextA(dialog, IDC_FILE_NAME, path.c_str());
+}
+
+std::string FileNameText(HWND dialog) {
+    char text[kPathLength + 1] = {};
+    GetDlgItemTextA(dialog, IDC_FILE_NAME, text, sizeof text);
+    return text;
+}
+
+void BrowseFromStoredPath(HWND dialog, AppContext& context, const char (&stored)[260]) {
+    char path[260] = {};
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        std::memcpy(path, stored, sizeof path - 1);
+    }
+    if (ChooseRegistrationFile(reinterpret_cast<WindowRef>(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);
+}
+
+void ApplyReadSourceRule(HWND dialog) {
+    const BOOL otherFile = IsDlgButtonChecked(dialog, IDC_USE_CURRENT_FILE) != BST_CHECKED;
+    EnableWindow(GetDlgItem(dialog, IDC_FILE_NAME), otherFile);
+    EnableWindow(GetDlgItem(dialog, IDC_BROWSE), otherFile);
+}
+
+bool IsUseCurrentFileClick(UINT message, WPARAM wParam) {
+    return message == WM_COMMAND && LOWORD(wParam) == IDC_USE_CURRENT_FILE && HIWORD(wParam) == BN_CLICKED;
+}
 
 INT_PTR RunRegistrationDialog(HWND owner, AppContext& context) {
     FileDialog state{context, context.registrationPath};

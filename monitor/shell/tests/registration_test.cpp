@@ -10,6 +10,7 @@
 
 #include "instruments/catalogue.h"
 #include "shell/memory_review.h"
+#include "shell/rain_review.h"
 #include "shell/registration.h"
 #include "shell_fixture.h"
 
@@ -234,6 +235,85 @@ TEST(SameFilePath, LettersRegardlessOfCaseAndEitherSeparator) {
     EXPECT_TRUE(SameFilePath("C:\\Dane\\Stacja.KXG", "c:/dane/stacja.kxg"));
     EXPECT_FALSE(SameFilePath("C:\\dane\\stacja.kxg", "C:\\dane\\stacja2.kxg"));
     EXPECT_FALSE(SameFilePath("C:\\dane\\a.kxg", "C:\\dane\\b.kxg"));
+}
+
+// OK of the rain report's source dialog: no interval stays, an unreadable
+// file stays with the interval already taken, everything else stores the
+// source and saves "RainMeter Period" with the registration group.
+TEST_F(RegistrationTest, RainSourceNeedsAnIntervalAndAReadableFile) {
+    const std::string other = Path("deszcz.kxg");
+    {
+        std::unique_ptr<FileStream> file;
+        ASSERT_EQ(OpenRecordingFile(other, true, Never(), file), RecordingOpen::Opened);
+    }
+    // A name longer than readPath holds is cut to its 259 characters.
+    const std::string tooLong = Path(std::string(300, 'x') + ".kxg");
+    struct Case {
+        const char* name;
+        int interval;
+        bool useFileInUse;
+        std::string path;
+        RainSourceAnswer answer;
+        std::string readPath;  // after the answer
+    };
+    const Case cases[] = {
+        {"no interval", -1, true, "", RainSourceAnswer::NoInterval, "unchanged"},
+        {"an interval past the box", 3, false, other, RainSourceAnswer::NoInterval, "unchanged"},
+        {"hours from another file", 0, false, other, RainSourceAnswer::Accepted, other},
+        {"months from the file in use", 2, true, other, RainSourceAnswer::Accepted, ""},
+        {"days from a missing file", 1, false, Path("brak.kxg"), RainSourceAnswer::Unavailable, Path("brak.kxg")},
+        {"the file in use by its name", 0, false, inUse, RainSourceAnswer::Unavailable, inUse},
+        {"a name too long", 2, false, tooLong, RainSourceAnswer::Unavailable, tooLong.substr(0, 259)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::snprintf(context.readPath, sizeof context.readPath, "%s", "unchanged");
+        context.rainReportInterval = 1;
+        store = MemorySettingsStore();
+        EXPECT_EQ(ConfirmRainSource(context, c.interval, c.useFileInUse, c.path, store), c.answer);
+        EXPECT_EQ(std::string(context.readPath), c.readPath);
+        EXPECT_EQ(context.rainReportInterval, c.answer == RainSourceAnswer::NoInterval ? 1 : c.interval);
+        EXPECT_EQ(context.readFile != nullptr, c.answer == RainSourceAnswer::Accepted && !c.useFileInUse);
+        if (c.answer == RainSourceAnswer::Accepted) {
+            EXPECT_EQ(StoredNumber("RainMeter Period"), static_cast<uint32_t>(c.interval));
+            EXPECT_EQ(StoredNames(), (std::set<std::string>{"Logfile", "RainMeter Period"}));
+        } else {
+            EXPECT_TRUE(StoredNames().empty());
+        }
+        context.readFile.reset();
+    }
+    // The box opens on the stored interval, or on none when it is out of range.
+    for (const auto& [stored, selection] : {std::pair{0, 0}, {2, 2}, {3, -1}, {-1, -1}}) {
+        context.rainReportInterval = stored;
+        EXPECT_EQ(RainIntervalSelection(context), selection) << stored;
+    }
+}
+
+// The rows of the report as the list shows them: the status text of the
+// record that closed the interval and its image.
+TEST(RainListRows, StatusTextAndImageOfEachRow) {
+    const std::vector<RainReportRow> rows = {
+        {"2007-02-19 15:00:00", "2", kStrMeasurementOk},
+        {"2007-02-19 16:00:00", "0", kStrTemperatureError},
+    };
+    const std::vector<RainListRow> list = RainListRows(rows);
+    ASSERT_EQ(list.size(), 2u);
+    const struct {
+        int image;
+        const char* label;
+        const char* amount;
+        std::string status;
+    } expected[] = {
+        {kRowImageTick, "2007-02-19 15:00:00", "2", "Pomiar --> OK"},
+        {kRowImageWarning, "2007-02-19 16:00:00", "0", "B\xb3\xb9" "d pomiaru temperatury"},
+    };
+    for (size_t i = 0; i < list.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(list[i].image, expected[i].image);
+        EXPECT_EQ(list[i].label, expected[i].label);
+        EXPECT_EQ(list[i].amount, expected[i].amount);
+        EXPECT_EQ(list[i].status, expected[i].status);
+    }
 }
 
 }  // namespace

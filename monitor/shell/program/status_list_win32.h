@@ -1,0 +1,80 @@
+// What the memory viewer (104) and the rain report (127) share: a report
+// list view with the status images of bitmaps 109/110 and columns sized in
+// dialog units, and the closing of a review.  Windows build only.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <mutex>
+#include <string>
+
+#include "acquisition/app_context.h"
+#include "resources/resource.h"
+
+namespace kx305mon {
+
+struct ListColumn {
+    const char* title;
+    int format;  // LVCFMT_*
+    int width;   // dialog units
+};
+
+// Full-row selection, the small-icon image list of 16 x 16 status images
+// (returned: the caller destroys it after the dialog) and the columns.
+template <size_t N>
+HIMAGELIST SetUpStatusList(HWND list, const ListColumn (&columns)[N]) {
+    constexpr int kIconSize = 16;
+    HIMAGELIST images = ImageList_Create(kIconSize, kIconSize, ILC_COLOR24 | ILC_MASK, 2, 0);
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    HBITMAP bitmap = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_STATUS_IMAGES));
+    HBITMAP mask = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_STATUS_MASK));
+    ImageList_Add(images, bitmap, mask);
+    DeleteObject(bitmap);
+    DeleteObject(mask);
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    const int baseUnit = LOWORD(GetDialogBaseUnits());
+    for (size_t index = 0; index < N; ++index) {
+        LVCOLUMNA item = {};
+        item.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
+        item.fmt = columns[index].format;
+        item.cx = columns[index].width * baseUnit / 4;
+        item.pszText = const_cast<char*>(columns[index].title);
+        item.iSubItem = static_cast<int>(index);
+        SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&item));
+    }
+    return images;
+}
+
+// A row at the end of the list with its first cell and image; its index.
+inline int AppendListRow(HWND list, int row, const std::string& text, int image, LPARAM data = 0) {
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = row;
+    item.pszText = const_cast<char*>(text.c_str());
+    item.iImage = image;
+    item.lParam = data;
+    return static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+inline void SetListCell(HWND list, int row, int column, const std::string& text) {
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text.c_str());
+    SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// Frees the records and withdraws only what this dialog asked of the
+// converter (a download of the recording timer goes on), then ends it.
+inline void CloseReview(HWND dialog, AppContext& context) {
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        FreeRecordList(context.records);
+    }
+    WithdrawRequest(context, reinterpret_cast<WindowRef>(dialog));
+    EndDialog(dialog, 0);
+}
+
+}  // namespace kx305mon
