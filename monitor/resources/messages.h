@@ -55,6 +55,17 @@ inline constexpr char kChooseRegistrationTitle[] = "Wybierz plik rejesracji";
 inline constexpr char kRegistrationFileTypes[] = "Plik binarny (*.kxg)\0*.kxg\0Wszystkie pliki (*.*)\0*.*\0";
 inline constexpr char kRegistrationExtension[] = "kxg";
 
+// The save-as dialog of an export: the text layout and the CSV layout.
+inline constexpr char kChooseTextExportTitle[] = "Wybierz plik tekstowy do zapisu pamięci";
+inline constexpr char kTextExportFileTypes[] = "Plik tekstowy (*.txt)\0*.txt\0Wszystkie pliki (*.*)\0*.*\0";
+inline constexpr char kTextExportExtension[] = "txt";
+inline constexpr char kChooseCsvExportTitle[] = "Wybierz listę CSV do zapisu pamięci";
+inline constexpr char kCsvExportFileTypes[] = "Lista CSV (*.csv)\0*.csv\0Wszystkie pliki (*.*)\0*.*\0";
+inline constexpr char kCsvExportExtension[] = "csv";
+// Names the viewer proposes.
+inline constexpr char kMemoryTextFileName[] = "Memory.txt";
+inline constexpr char kMemoryCsvFileName[] = "Memory.csv";
+
 // Dialog 124, set the clock: the first field that OK refuses.
 inline constexpr char kSetDays[] = "Ustaw dni";
 inline constexpr char kSetMonths[] = "Ustaw miesiące";

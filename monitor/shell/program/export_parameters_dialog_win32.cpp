@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "resources/messages.h"
+#include "program_win32.h"
 #include "resources/resource.h"
 #include "shell/export_parameters.h"
 #include "shell/help.h"
@@ -65,7 +65,7 @@ void Accept(HWND dialog, ExportDialog& state) {
     std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
     if (state.Full()) {
         if (const char* message = AcceptExportParameters(state.context, *store, choice)) {
-            MessageBoxA(dialog, message, messages::kCaption, MB_OK | MB_ICONSTOP);
+            ShowMessage(dialog, message, MB_ICONSTOP);
             return;
         }
     } else {

@@ -133,7 +133,7 @@ void StartAcquisition(HWND window) {
             OpenRegistrationFile(context, true, [] { return ExistingFileChoice::Append; });
         recording = opened == RecordingOpen::Opened;
         if (opened == RecordingOpen::Unavailable)
-            ShowMessage(window, messages::kRegistrationFileUnavailable, MB_ICONERROR);
+            ShowMessage(window, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION);
     }
     if (!recording && RunRegistrationDialog(window, context) == 0) {
         PostMessageA(window, WM_CLOSE, 0, 0);

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "instruments/catalogue.h"
+#include "shell/memory_review.h"
 #include "shell/registration.h"
 #include "shell_fixture.h"
 
@@ -169,6 +171,63 @@ TEST_F(RegistrationTest, QuickStartOpenAppendsWithoutAskingAndReportsUnavailable
     EXPECT_EQ(OpenRegistrationFile(context, true, Never()), RecordingOpen::Unavailable);
     EXPECT_FALSE(context.registrationFile);
     EXPECT_EQ(questions, 0);
+}
+
+// The read-source dialog's OK and the viewer's read: another file is read
+// through its own handle, the file in use only through the recording
+// handle, and recording goes on appending after the read.
+TEST_F(RegistrationTest, ReviewReadsTheChosenSourceAndRecordingGoesOn) {
+    LogRecord record{};
+    record.year = 2007;
+    record.month = 2;
+    record.day = 19;
+    record.results[1].type = kTypeKX124;
+    record.results[1].data[3] = 5678;
+    context.registrationFile->SeekToStart();
+    context.registrationFile->Truncate();
+    ASSERT_TRUE(WriteRegistrationRecord(*context.registrationFile, record));
+    ASSERT_TRUE(WriteRegistrationRecord(*context.registrationFile, record));
+    const std::string other = Path("inny.kxg");
+    {
+        std::unique_ptr<FileStream> file;
+        ASSERT_EQ(OpenRecordingFile(other, true, Never(), file), RecordingOpen::Opened);
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteRegistrationRecord(*file, record));
+    }
+    struct Case {
+        const char* name;
+        bool useFileInUse;
+        std::string path;
+        bool accepted;
+        int records;  // read at the viewer's opening; -1: not opened
+    };
+    const Case cases[] = {
+        {"the file in use, ticked", true, Path("pominiety.kxg"), true, 2},
+        {"another file", false, other, true, 3},
+        {"the file in use by its name", false, inUse, false, -1},
+        {"the file in use by another spelling", false, Path("STACJA.KXG"), false, -1},
+        {"a missing file", false, Path("brak.kxg"), false, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ConfirmReadSource(context, c.useFileInUse, c.path), c.accepted);
+        EXPECT_EQ(std::string(context.readPath), c.useFileInUse ? "" : c.path);
+        EXPECT_EQ(context.readFile != nullptr, c.accepted && !c.useFileInUse);
+        if (c.records < 0) continue;
+        EXPECT_EQ(ReadRecordsForReview(context), c.records);
+        EXPECT_EQ(context.records.size(), static_cast<size_t>(c.records));
+        EXPECT_FALSE(context.readFile) << "closed after one read";
+        FreeRecordList(context.records);
+    }
+    // The next download follows the last record of the file in use.
+    ASSERT_TRUE(WriteRegistrationRecord(*context.registrationFile, record));
+    ASSERT_TRUE(context.registrationFile->Flush());
+    context.registrationFile.reset();
+    std::unique_ptr<FileStream> check = OpenFile(inUse, FileMode::Reading);
+    RecordList records;
+    EXPECT_EQ(ReadRegistrationFile(check.get(), records), 3);
+    // Neither file open: nothing to read.
+    EXPECT_TRUE(ConfirmReadSource(context, true, ""));
+    EXPECT_EQ(ReadRecordsForReview(context), 0);
 }
 
 TEST(SameFilePath, LettersRegardlessOfCaseAndEitherSeparator) {

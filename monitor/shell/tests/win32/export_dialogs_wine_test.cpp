@@ -15,6 +15,7 @@
 
 #include "resources/messages.h"
 #include "resources/resource.h"
+#include "program_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/settings.h"
 #include "shell/settings_store.h"
@@ -90,6 +91,14 @@ protected:
     }
     static std::optional<DWORD> StoredFlags() { return ui::ReadRegistryDword(kSettingsKeyPath, "Flags"); }
 
+    // OK ends the dialog with 1, `flags` in force and saved.
+    void AcceptAndExpect(HWND window, uint32_t flags) {
+        Click(window, IDC_OK);
+        EXPECT_EQ(Closed(), 1);
+        EXPECT_EQ(Flags(), flags);
+        EXPECT_EQ(StoredFlags(), std::optional<DWORD>(flags));
+    }
+
     AppContext context;
 
 private:
@@ -130,6 +139,7 @@ TEST_F(ExportDialogs, FullDialogFollowsTheLayoutRefusesNoFieldAndStoresTheChoice
     ASSERT_TRUE(box.has_value()) << ui::LastError();
     EXPECT_EQ(box->caption, messages::kCaption);
     EXPECT_EQ(box->text, messages::kTickOneField);
+    EXPECT_EQ(LastMessageIcon(), static_cast<UINT>(MB_ICONSTOP));
     ASSERT_TRUE(ui::PressMessageBoxButton(*box, IDOK));
     EXPECT_FALSE(ui::FindWindows(Query()).empty());
     EXPECT_EQ(Flags(), 0x1FFu);
@@ -140,10 +150,7 @@ TEST_F(ExportDialogs, FullDialogFollowsTheLayoutRefusesNoFieldAndStoresTheChoice
     Click(window, IDC_SEPARATOR_TAB);
     Click(window, IDC_FIELD_RESULT);
     ASSERT_TRUE(Eventually([&] { return Checked(window, IDC_FIELD_RESULT); }));
-    Click(window, IDC_OK);
-    EXPECT_EQ(Closed(), 1);
-    EXPECT_EQ(Flags(), 0x082u);
-    EXPECT_EQ(StoredFlags(), std::optional<DWORD>(0x082));
+    AcceptAndExpect(window, 0x082);
 }
 
 TEST_F(ExportDialogs, CancelKeepsTheFlags) {
@@ -169,10 +176,7 @@ TEST_F(ExportDialogs, RainDialogShowsSeparatorAndLayoutAndKeepsTheOtherBits) {
     Click(window, IDC_SEPARATOR_LIST);
     Click(window, IDC_LAYOUT_DESCRIPTIVE);
     ASSERT_TRUE(Eventually([&] { return Checked(window, IDC_LAYOUT_DESCRIPTIVE); }));
-    Click(window, IDC_OK);
-    EXPECT_EQ(Closed(), 1);
-    EXPECT_EQ(Flags(), 0x1FFu);
-    EXPECT_EQ(StoredFlags(), std::optional<DWORD>(0x1FF));
+    AcceptAndExpect(window, 0x1FF);
 }
 
 }  // namespace

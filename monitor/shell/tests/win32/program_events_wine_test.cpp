@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "program_win32.h"
+#include "resources/messages.h"
 #include "resources/resource.h"
 
 namespace kx305mon {
@@ -112,6 +116,48 @@ TEST(ProgramEvents, RainGaugeMenuChangesOnlyWithTheType) {
                                       {WMU_RAIN_GAUGE_MENU, 1},
                                       {WMU_RAIN_GAUGE_MENU, 0},
                                       {WMU_RAIN_GAUGE_MENU, 1}}));
+}
+
+// A failure on the worker's thread about the main window: the box comes
+// without owner, so that showing it never waits for the window's thread
+// (which here serves nothing), and the worker goes on once it is answered.
+TEST(ProgramEvents, FailureOnTheWorkersThreadNeverWaitsForTheWindowsThread) {
+    HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    ProgramEvents events;
+    std::atomic<bool> answered{false};
+    std::thread worker([&] {
+        events.Failure(reinterpret_cast<WindowRef>(owner), AcquisitionFailure::RecordsNotStored);
+        answered = true;
+    });
+    HWND box = nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (box == nullptr && std::chrono::steady_clock::now() < deadline) {
+        HWND found = FindWindowA("#32770", messages::kCaption);
+        if (found != nullptr && IsWindowVisible(found)) box = found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (box == nullptr) {
+        // Stuck on this thread: let the worker go before failing.
+        MSG message;
+        while (!answered) {
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+            if (HWND late = FindWindowA("#32770", messages::kCaption)) PostMessageA(late, WM_COMMAND, IDOK, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        worker.join();
+        DestroyWindow(owner);
+        FAIL() << "the box waited for the window's thread";
+    }
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    char text[256] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_STREQ(text, messages::kExportFailed);
+    EXPECT_EQ(LastMessageIcon(), static_cast<UINT>(MB_ICONEXCLAMATION));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    worker.join();
+    EXPECT_TRUE(answered);
+    DestroyWindow(owner);
 }
 
 }  // namespace

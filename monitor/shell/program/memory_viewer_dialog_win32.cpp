@@ -1,0 +1,233 @@
+// "Zawartość pamięci rejestrującej" (104): the records of a registration
+// file one at a time, with save, copy and the export options.  What a row
+// shows and where navigation goes is memory_review.h's.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <mutex>
+#include <vector>
+
+#include "resources/resource.h"
+#include "shell/memory_review.h"
+#include "shell/program/dialog_frame_win32.h"
+#include "shell/program/dialogs.h"
+#include "shell/program/export_save_dialog_win32.h"
+
+namespace kx305mon {
+
+namespace {
+
+constexpr int kIconSize = 16;
+
+struct Column {
+    const char* title;
+    int format;
+    int width;  // dialog units
+};
+constexpr Column kColumns[] = {
+    {"Przyrząd", LVCFMT_LEFT, 78}, {"Numer", LVCFMT_RIGHT, 25}, {"Wielkość", LVCFMT_LEFT, 50},
+    {"Wynik", LVCFMT_RIGHT, 35},   {"Status", LVCFMT_LEFT, 100},
+};
+
+constexpr struct {
+    int control;
+    int icon;
+} kNavigationIcons[] = {
+    {IDC_FIRST_RECORD, IDI_FIRST},
+    {IDC_PREVIOUS_RECORD, IDI_PREVIOUS},
+    {IDC_NEXT_RECORD, IDI_NEXT},
+    {IDC_LAST_RECORD, IDI_LAST},
+};
+
+// Enabled once there is a record to show.
+constexpr int kRecordControls[] = {IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD,
+                                   IDC_RECORD_LIST,  IDC_SAVE,            IDC_COPY};
+
+struct Viewer {
+    AppContext& context;
+    int recordCount = 0;
+    int currentRecord = 0;
+    HIMAGELIST images = nullptr;
+    std::vector<HICON> icons{};
+};
+
+HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_RECORD_LIST); }
+
+void SetUpList(HWND dialog, Viewer& viewer) {
+    HWND list = List(dialog);
+    viewer.images = ImageList_Create(kIconSize, kIconSize, ILC_COLOR24 | ILC_MASK, 2, 0);
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    HBITMAP images = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_STATUS_IMAGES));
+    HBITMAP mask = LoadBitmapA(module, MAKEINTRESOURCEA(IDB_STATUS_MASK));
+    ImageList_Add(viewer.images, images, mask);
+    DeleteObject(images);
+    DeleteObject(mask);
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(viewer.images));
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    const int baseUnit = LOWORD(GetDialogBaseUnits());
+    int index = 0;
+    for (const Column& column : kColumns) {
+        LVCOLUMNA item = {};
+        item.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
+        item.fmt = column.format;
+        item.cx = column.width * baseUnit / 4;
+        item.pszText = const_cast<char*>(column.title);
+        item.iSubItem = index;
+        SendMessageA(list, LVM_INSERTCOLUMNA, index++, reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+void SetCell(HWND list, int row, int column, const std::string& text) {
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = const_cast<char*>(text.c_str());
+    SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+}
+
+void ShowRecord(HWND dialog, Viewer& viewer, int index) {
+    const MemoryRecord& record = viewer.context.records[static_cast<size_t>(index)];
+    SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, RecordCaption(index, viewer.recordCount, record.time).c_str());
+    bool averageKX125;
+    {
+        std::lock_guard<std::mutex> guard(viewer.context.lock);
+        averageKX125 = viewer.context.averageKX125;
+    }
+    HWND list = List(dialog);
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    const std::vector<ViewerRow> rows = ViewerRows(record, averageKX125);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const ViewerRow& row = rows[i];
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+        item.iItem = static_cast<int>(i);
+        item.pszText = const_cast<char*>(row.instrument.c_str());
+        item.iImage = row.image;
+        item.lParam = static_cast<LPARAM>(row.itemData);
+        const int at = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        SetCell(list, at, 1, row.serial);
+        SetCell(list, at, 2, row.quantity);
+        SetCell(list, at, 3, row.result);
+        SetCell(list, at, 4, row.status);
+    }
+    if (!rows.empty()) SendMessageA(list, LVM_REDRAWITEMS, 0, static_cast<LPARAM>(rows.size() - 1));
+    UpdateWindow(list);
+}
+
+void Open(HWND dialog, Viewer& viewer) {
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    for (const auto& button : kNavigationIcons) {
+        HICON icon = static_cast<HICON>(
+            LoadImageA(module, MAKEINTRESOURCEA(button.icon), IMAGE_ICON, kIconSize, kIconSize, LR_DEFAULTCOLOR));
+        viewer.icons.push_back(icon);
+        SendDlgItemMessageA(dialog, button.control, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    }
+    SetUpList(dialog, viewer);
+    viewer.recordCount = ReadRecordsForReview(viewer.context);
+    if (viewer.recordCount == 0) {
+        SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, messages::kNoRecords);
+        return;
+    }
+    for (int id : kRecordControls) EnableWindow(GetDlgItem(dialog, id), TRUE);
+    viewer.currentRecord = 0;
+    ShowRecord(dialog, viewer, 0);
+}
+
+void Step(HWND dialog, Viewer& viewer, ViewerStep step) {
+    if (viewer.recordCount == 0) return;
+    const int next = StepRecord(step, viewer.currentRecord, viewer.recordCount);
+    if (next == viewer.currentRecord && (step == ViewerStep::Previous || step == ViewerStep::Next)) return;
+    viewer.currentRecord = next;
+    ShowRecord(dialog, viewer, next);
+}
+
+// Everything an export of the shown records takes.
+struct ViewerExport {
+    uint32_t flags;
+    bool averageKX125;
+    int choice;
+};
+
+ViewerExport ExportChoice(const Viewer& viewer) {
+    std::lock_guard<std::mutex> guard(viewer.context.lock);
+    const uint32_t flags = viewer.context.exportFlags;
+    return {flags, viewer.context.averageKX125, (flags & kExportAllRecords) != 0 ? kAllRecords : viewer.currentRecord};
+}
+
+ExportResult Export(const Viewer& viewer, const ViewerExport& choice, const std::string& path) {
+    const ExportContext context =
+        MakeExportContext(choice.flags, choice.averageKX125, viewer.context.records, CurrentLocale());
+    return ExportRecords(context, path, choice.choice);
+}
+
+void Save(HWND dialog, const Viewer& viewer) {
+    const ViewerExport choice = ExportChoice(viewer);
+    const bool text = (choice.flags & kExportDescriptive) != 0;
+    SaveExport(dialog, text ? messages::kMemoryTextFileName : messages::kMemoryCsvFileName, text,
+               [&](const std::string& path) { return Export(viewer, choice, path); });
+}
+
+void Copy(HWND dialog, const Viewer& viewer) {
+    const ViewerExport choice = ExportChoice(viewer);
+    CopyExportToClipboard(dialog, [&] { return Export(viewer, choice, std::string()); });
+}
+
+// Frees the records and withdraws only what this dialog asked of the
+// converter (a download of the recording timer goes on).
+void Close(HWND dialog, Viewer& viewer) {
+    {
+        std::lock_guard<std::mutex> guard(viewer.context.lock);
+        FreeRecordList(viewer.context.records);
+    }
+    WithdrawRequest(viewer.context, reinterpret_cast<WindowRef>(dialog));
+    EndDialog(dialog, 0);
+}
+
+bool Command(HWND dialog, Viewer& viewer, int id) {
+    switch (id) {
+        case IDC_FIRST_RECORD: Step(dialog, viewer, ViewerStep::First); return true;
+        case IDC_PREVIOUS_RECORD: Step(dialog, viewer, ViewerStep::Previous); return true;
+        case IDC_NEXT_RECORD: Step(dialog, viewer, ViewerStep::Next); return true;
+        case IDC_LAST_RECORD: Step(dialog, viewer, ViewerStep::Last); return true;
+        case IDC_OPTIONS: RunExportParametersDialog(dialog, viewer.context); return true;
+        case IDC_SAVE: Save(dialog, viewer); return true;
+        case IDC_COPY: Copy(dialog, viewer); return true;
+        case IDC_CLOSE:
+        case IDCANCEL:
+        case IDOK: Close(dialog, viewer); return true;
+        default: return false;
+    }
+}
+
+INT_PTR CALLBACK ViewerProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    Viewer* viewer = small_dialogs::StateOf<Viewer>(dialog, message, lParam);
+    if (viewer == nullptr) return FALSE;
+    switch (message) {
+        case WM_INITDIALOG:
+            Open(dialog, *viewer);
+            return TRUE;
+        case WM_COMMAND:
+            return Command(dialog, *viewer, LOWORD(wParam)) ? TRUE : FALSE;
+        case WM_CLOSE:
+            Close(dialog, *viewer);
+            return TRUE;
+        case WM_HELP:
+            return AnswerHelp(lParam, IDD_MEMORY_VIEWER);
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+INT_PTR RunMemoryViewer(HWND owner, AppContext& context) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    Viewer viewer{context};
+    const INT_PTR result = RunDialog(context, IDD_MEMORY_VIEWER, owner, ViewerProcedure, &viewer);
+    if (viewer.images != nullptr) ImageList_Destroy(viewer.images);
+    for (HICON icon : viewer.icons) DestroyIcon(icon);
+    return result;
+}
+
+}  // namespace kx305mon
