@@ -179,4 +179,6 @@ if ! kill -0 "$mon_pid" 2>/dev/null; then
     wait "$mon_pid" || status=$?
     mon_pid=
     echo "kx305mon.exe ended with $status"
+else
+    echo "kx305mon.exe did not close (a dialog or message box open?); stopping it"
 fi
