@@ -112,14 +112,21 @@ void ProgramTest::SetUp() {
     ASSERT_TRUE(CreateDirectoryA(tempDirectory_.c_str(), nullptr)) << tempDirectory_;
 }
 
-void ProgramTest::TearDown() {
-    // The screen as the scenario left it, message boxes included.
+void ProgramTest::SaveScenarioScreenshot() {
+    // The screen as the scenario left it, message boxes included: taken
+    // before the program closes (by Close or by TearDown), else it shows an
+    // empty screen.
+    if (screenshotTaken_) return;
+    screenshotTaken_ = true;
     const std::string directory = WinePath(Environment("KX305_SCREENSHOT_DIR"));
-    if (!directory.empty()) {
-        CreateDirectoryA(directory.c_str(), nullptr);
-        const std::string file = directory + "\\" + ScenarioName() + ".png";
-        EXPECT_TRUE(ui::SaveScreenshot(file)) << file << ": " << ui::LastError();
-    }
+    if (directory.empty()) return;
+    CreateDirectoryA(directory.c_str(), nullptr);
+    const std::string file = directory + "\\" + ScenarioName() + ".png";
+    EXPECT_TRUE(ui::SaveScreenshot(file)) << file << ": " << ui::LastError();
+}
+
+void ProgramTest::TearDown() {
+    SaveScenarioScreenshot();
     for (ui::Process& p : programs_) {
         if (!p.Running()) continue;
         // A scenario that failed half-way may leave a dialog open: WM_CLOSE
@@ -264,6 +271,7 @@ std::optional<UINT> ProgramTest::LastMessageIcon() const { return Hook("KX305Mon
 
 std::optional<DWORD> ProgramTest::Close(Milliseconds timeout) {
     if (programs_.empty()) return std::nullopt;
+    if (program().Running()) SaveScenarioScreenshot();
     if (main_) PostMessageA(main_, WM_CLOSE, 0, 0);
     return program().WaitExit(timeout);
 }

@@ -111,9 +111,12 @@ protected:
     std::optional<DWORD> Close(Milliseconds timeout = kExitWait);
 
 private:
+    // Once per scenario, while the program still shows its windows.
+    void SaveScenarioScreenshot();
     std::optional<UINT> Hook(const char* name, WPARAM wParam) const;
 
     std::string tempDirectory_;
+    bool screenshotTaken_ = false;
     std::vector<ui::Process> programs_;
     HWND main_ = nullptr;
 };
