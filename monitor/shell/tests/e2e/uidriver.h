@@ -187,6 +187,13 @@ std::optional<MessageBoxInfo> WaitForMessageBox(DWORD processId, Milliseconds ti
 // Presses the button with this id and waits until the box is gone.
 bool PressMessageBoxButton(const MessageBoxInfo& box, int buttonId, Milliseconds timeout = Milliseconds(5000));
 
+// ---- Save-as dialog ----------------------------------------------------------------
+
+// Puts `path` into the file-name box of an explorer-style save-as dialog (the
+// Edit inside the ComboBox of the ComboBoxEx32 1148) and posts its IDOK.
+// The dialog may answer with its own message box (an overwrite question).
+bool AnswerSaveAs(HWND dialog, const std::string& path);
+
 // ---- Clipboard -------------------------------------------------------------------
 
 // The whole data block of `format` (GlobalSize bytes: for CF_TEXT the text

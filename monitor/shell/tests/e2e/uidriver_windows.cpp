@@ -492,4 +492,16 @@ bool PressMessageBoxButton(const MessageBoxInfo& box, int buttonId, Milliseconds
     return true;
 }
 
+// ---- Save-as dialog ------------------------------------------------------------
+
+bool AnswerSaveAs(HWND dialog, const std::string& path) {
+    constexpr int kFileNameBox = 1148;
+    const auto box = FindControl(dialog, kFileNameBox);
+    if (!box) return Fail("the dialog has no file-name box 1148");
+    const HWND combo = FindWindowExA(*box, nullptr, "ComboBox", nullptr);
+    const HWND edit = combo ? FindWindowExA(combo, nullptr, "Edit", nullptr) : nullptr;
+    if (!edit) return Fail("the file-name box holds no edit");
+    return SetEditText(edit, path) && PostCommand(dialog, IDOK);
+}
+
 }  // namespace kx305::ui

@@ -366,12 +366,7 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
     Click(window, IDC_SAVE);
     std::optional<HWND> saveAs = ui::WaitForWindow({"Wybierz plik tekstowy do zapisu pamięci", "", GetCurrentProcessId()}, 10s);
     ASSERT_TRUE(saveAs.has_value()) << ui::LastError();
-    std::optional<HWND> nameBox = ui::FindControl(*saveAs, 1148);
-    ASSERT_TRUE(nameBox.has_value());
-    HWND nameEdit = FindWindowExA(FindWindowExA(*nameBox, nullptr, "ComboBox", nullptr), nullptr, "Edit", nullptr);
-    ASSERT_NE(nameEdit, nullptr);
-    ASSERT_TRUE(ui::SetEditText(nameEdit, saved));
-    ASSERT_TRUE(ui::PostCommand(*saveAs, IDOK));
+    ASSERT_TRUE(ui::AnswerSaveAs(*saveAs, saved)) << ui::LastError();
     EXPECT_TRUE(Eventually([&] {
         std::unique_ptr<FileStream> file = OpenFile(saved, FileMode::Reading);
         if (!file || file->Size() != static_cast<int64_t>(bytes.size())) return false;

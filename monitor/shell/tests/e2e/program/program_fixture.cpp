@@ -67,6 +67,32 @@ int PortNumber(const std::string& port) {
 
 std::string WinePath(const std::string& path) { return !path.empty() && path[0] == '/' ? "Z:" + path : path; }
 
+std::optional<std::string> FileBytes(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0) bytes.append(buffer, got);
+    CloseHandle(file);
+    if (!ok) return std::nullopt;
+    return bytes;
+}
+
+bool WaitClipboardText(const std::string& text, Milliseconds timeout) {
+    std::optional<std::string> held;
+    const bool done = ui::WaitUntil(
+        [&] {
+            held = ui::ReadClipboard();
+            return held == text + '\0';
+        },
+        timeout);
+    if (!done) ADD_FAILURE() << "the clipboard holds " << held.value_or("nothing readable");
+    return done;
+}
+
 std::string ReplyField(const std::string& reply, const std::string& key) {
     const std::string marker = key + "=";
     size_t at = 0;

@@ -34,6 +34,14 @@ int PortNumber(const std::string& port);
 // A Unix path of the build tree as Wine sees it (Z:...); other paths unchanged.
 std::string WinePath(const std::string& path);
 
+// The whole content of a file; nullopt when it cannot be opened (also while
+// another program holds it without sharing).
+std::optional<std::string> FileBytes(const std::string& path);
+
+// Until the clipboard holds exactly `text` and its terminating zero (CF_TEXT
+// as a program puts it); else a failure showing what it holds.
+bool WaitClipboardText(const std::string& text, Milliseconds timeout = Milliseconds(5000));
+
 // The ten settings values as the program keeps them.
 struct Settings {
     DWORD flags = 0x1FF;
