@@ -245,8 +245,8 @@ int main(int argc, char** argv) {
     if (argc == 6 && std::string(argv[1]) == "--client")
         return RunClient(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], argv[5]);
     const int rounds = argc > 1 ? std::max(1, std::min(99, std::atoi(argv[1]))) : 20;
-    // Under Wine a round grows with topics x links (an advise reaches the
-    // links of every topic with its item): 1000 links take minutes there.
+    // Under Wine every advise walks the links of its item, so a round grows
+    // with the square of the links: 1000 links take long there.
     const int maxLinks = argc > 2 ? std::atoi(argv[2]) : 1000;
     ResetRainGaugeSettings();
     Bench bench(rounds);
@@ -254,9 +254,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the DDE server did not start\n");
         return 1;
     }
-    std::printf("DDE advise round on the UI thread (DdeInputAdvise for inputs 0..4: 5 inputs x 9 topics x 3 items\n"
-                "= 135 posts), %d rounds a %lld ms; links held by client processes, plus the one link that\n"
-                "watches the changes\n",
+    std::printf("DDE advise round on the UI thread (DdeInputAdvise for inputs 0..4: 5 inputs x 9 topics x 3 items,\n"
+                "one advise per hot link), %d rounds a %lld ms; links held by client processes, plus the one\n"
+                "link that watches the changes\n",
                 rounds, static_cast<long long>(kCycle.count()));
     std::printf("%8s %16s %16s %22s %22s\n", "links", "round mean ms", "round max ms", "change->callback ms",
                 "round->callback ms");

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ddeml.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -48,8 +49,7 @@ InputReading CopyReading(int input) {
     return *server.readings[input];
 }
 
-HDDEDATA Answer(const DdeMatch& match, HSZ item) {
-    const InputReading reading = CopyReading(match.input);
+HDDEDATA Answer(const InputReading& reading, const DdeMatch& match, HSZ item) {
     const std::string text = BuildDdeAnswer(reading.type, reading, match.quantity, match.item);
     return DdeCreateDataHandle(server.instance, reinterpret_cast<LPBYTE>(const_cast<char*>(text.c_str())),
                                static_cast<DWORD>(text.size() + 1), 0, item, CF_TEXT, 0);
@@ -78,28 +78,87 @@ HDDEDATA WildcardList(UINT format, HSZ topic, HSZ service) {
     return data;
 }
 
+// The hot links that clients hold, as their advise starts, advise stops and
+// disconnects report them.  Every value goes out as an advise for one link:
+// the advise request of any other link it wakes is answered with nothing.
+// One post per advise keeps Wine's DDEML sound: it matches links by item
+// alone, and it takes one reference on the item's global atom per advise
+// while each client drops one per value, so an advise that served several
+// links would kill the atom, and the clients would drop later values.
+struct HotLink {
+    HCONV conversation;
+    HSZ topic;
+    HSZ item;
+};
+std::vector<HotLink> hotLinks;
+
+void KeepLink(HCONV conversation, HSZ topic, HSZ item) {
+    for (const HotLink& link : hotLinks)
+        if (link.conversation == conversation && link.item == item) return;
+    DdeKeepStringHandle(server.instance, topic);
+    DdeKeepStringHandle(server.instance, item);
+    hotLinks.push_back(HotLink{conversation, topic, item});
+}
+
+// The links of the conversation with this item, or all of them (item 0).
+void DropLinks(HCONV conversation, HSZ item) {
+    auto gone = [&](const HotLink& link) {
+        if (link.conversation != conversation || (item && link.item != item)) return false;
+        DdeFreeStringHandle(server.instance, link.topic);
+        DdeFreeStringHandle(server.instance, link.item);
+        return true;
+    };
+    hotLinks.erase(std::remove_if(hotLinks.begin(), hotLinks.end(), gone), hotLinks.end());
+}
+
+// The link an advise being posted is meant for, and its answer's source.
+struct AdviseTarget {
+    HCONV conversation;
+    DdeMatch match;
+    const InputReading* reading;
+};
+const AdviseTarget* adviseTarget = nullptr;
+
+void PostLinkAdvise(const HotLink& link, const DdeMatch& match, const InputReading& reading) {
+    const AdviseTarget target{link.conversation, match, &reading};
+    adviseTarget = &target;
+    DdePostAdvise(server.instance, link.topic, link.item);
+    adviseTarget = nullptr;
+}
+
+HDDEDATA AdviseAnswer(HCONV conversation, HSZ topic, HSZ item, bool text) {
+    if (adviseTarget) {
+        if (conversation != adviseTarget->conversation) return nullptr;
+        return Answer(*adviseTarget->reading, adviseTarget->match, item);
+    }
+    // An advise that the library posts by itself.
+    const DdeMatch match = MatchDdeRequest(server.names, text, Name(ConversationTopic(conversation, topic)), Name(item));
+    return match.Found() ? Answer(CopyReading(match.input), match, item) : nullptr;
+}
+
 // A link exists only once its advise start has been accepted, so the
 // first value of a new link is posted just after the callback returns, on
 // the next turn of the message loop (a thread timer needs no window).
-std::vector<std::pair<HSZ, HSZ>> pendingAdvises;
+std::vector<std::pair<HCONV, HSZ>> pendingAdvises;
 UINT_PTR pendingTimer = 0;
 
 void CALLBACK PostPendingAdvises(HWND, UINT, UINT_PTR, DWORD) {
     KillTimer(nullptr, pendingTimer);
     pendingTimer = 0;
-    std::vector<std::pair<HSZ, HSZ>> advises;
+    std::vector<std::pair<HCONV, HSZ>> advises;
     advises.swap(pendingAdvises);
-    for (const auto& [topic, item] : advises) {
-        if (server.instance != 0) DdePostAdvise(server.instance, topic, item);
-        DdeFreeStringHandle(server.instance, topic);
-        DdeFreeStringHandle(server.instance, item);
+    for (const auto& [conversation, item] : advises) {
+        for (const HotLink& link : hotLinks) {
+            if (link.conversation != conversation || link.item != item) continue;
+            const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
+            if (match.Found()) PostLinkAdvise(link, match, CopyReading(match.input));
+            break;
+        }
     }
 }
 
-void PostAdviseSoon(HSZ topic, HSZ item) {
-    DdeKeepStringHandle(server.instance, topic);
-    DdeKeepStringHandle(server.instance, item);
-    pendingAdvises.emplace_back(topic, item);
+void PostAdviseSoon(HCONV conversation, HSZ item) {
+    pendingAdvises.emplace_back(conversation, item);
     if (pendingTimer == 0) pendingTimer = SetTimer(nullptr, 0, 0, &PostPendingAdvises);
 }
 
@@ -113,21 +172,23 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV conversation, HSZ na
         return WildcardList(format, name1, name2);
     case XTYP_REQUEST: {
         const DdeMatch match = MatchDdeRequest(server.names, text, Name(name1), Name(name2));
-        return match.Found() ? Answer(match, name2) : nullptr;
+        return match.Found() ? Answer(CopyReading(match.input), match, name2) : nullptr;
     }
-    case XTYP_ADVREQ: {
-        const HSZ topic = ConversationTopic(conversation, name1);
-        const DdeMatch match = MatchDdeRequest(server.names, text, Name(topic), Name(name2));
-        return match.Found() ? Answer(match, name2) : nullptr;
-    }
+    case XTYP_ADVREQ:
+        return AdviseAnswer(conversation, name1, name2, text);
     case XTYP_ADVSTART:
         if (!MatchDdeRequest(server.names, text, Name(name1), Name(name2)).Found())
             return reinterpret_cast<HDDEDATA>(FALSE);
-        PostAdviseSoon(name1, name2);
+        KeepLink(conversation, name1, name2);
+        PostAdviseSoon(conversation, name2);
         return reinterpret_cast<HDDEDATA>(TRUE);
     case XTYP_ADVSTOP:
+        DropLinks(conversation, name2);
         return reinterpret_cast<HDDEDATA>(
             MatchDdeRequest(server.names, text, Name(name1), Name(name2)).Found() ? TRUE : FALSE);
+    case XTYP_DISCONNECT:
+        DropLinks(conversation, nullptr);
+        return nullptr;
     default:
         return nullptr;
     }
@@ -155,7 +216,8 @@ void DdeServerStop() {
     if (server.instance == 0) return;
     if (pendingTimer != 0) KillTimer(nullptr, pendingTimer);
     pendingTimer = 0;
-    pendingAdvises.clear();  // their handles go with the instance
+    pendingAdvises.clear();
+    hotLinks.clear();  // their handles go with the instance
     for (DdeName& item : server.names.items) FreeName(item);
     DdeUninitialize(server.instance);
     server.instance = 0;
@@ -195,9 +257,13 @@ void DdeInputUnregister(int input) {
 
 void DdeInputAdvise(int input) {
     if (!IsInput(input) || server.instance == 0) return;
-    const DdeInputNames& names = server.names.inputs[input];
-    for (int q = 0; q < names.topicCount; ++q)
-        for (DdeName item : server.names.items) DdePostAdvise(server.instance, Handle(names.topics[q]), Handle(item));
+    if (server.names.inputs[input].topicCount == 0) return;
+    const InputReading reading = CopyReading(input);
+    for (size_t i = 0; i < hotLinks.size(); ++i) {
+        const HotLink link = hotLinks[i];
+        const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
+        if (match.input == input) PostLinkAdvise(link, match, reading);
+    }
 }
 
 }  // namespace kx305mon
