@@ -1,6 +1,7 @@
 // Registration file throughput: the writer in records per second, the reader
 // in MB/s next to a plain sequential read of the same file through the same
-// file layer and block size, and the memory the reader keeps.
+// file layer and block size, the memory the reader keeps, and an export of
+// all records (CSV and descriptive) next to a plain write of as many bytes.
 //
 //   recording_bench [megabytes]     (default 100)
 //
@@ -16,6 +17,8 @@
 #include <string>
 
 #include "instruments/catalogue.h"
+#include "instruments/locale.h"
+#include "recording/export.h"
 #include "recording/file.h"
 #include "recording/registration_file.h"
 #include "station_records.h"
@@ -77,6 +80,49 @@ public:
 private:
     FileStream& file_;
 };
+
+// Writes `bytes` bytes in 64 KiB blocks through the same file layer as the
+// exports, and nothing else.
+double PlainWrite(const std::string& path, int64_t bytes) {
+    std::unique_ptr<FileStream> file = OpenFile(path, FileMode::Export);
+    if (!file) {
+        return 1e9;
+    }
+    const std::string block(65536, 'x');
+    const auto start = Clock::now();
+    for (int64_t left = bytes; left > 0; left -= static_cast<int64_t>(block.size())) {
+        if (!file->Write(block.data(), static_cast<size_t>(std::min<int64_t>(left, block.size())))) {
+            return 1e9;
+        }
+    }
+    file.reset();
+    return SecondsSince(start);
+}
+
+// An all-records export beside a plain write of its size, the best of three
+// each, in turns.  False when an export failed.
+bool CompareExport(const char* name, const ExportContext& context, const std::string& path) {
+    double exportSeconds = 1e9;
+    double plainSeconds = 1e9;
+    int64_t bytes = 0;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = Clock::now();
+        ExportResult result = ExportRecords(context, path, kAllRecords);
+        if (!result.file || !result.written) {
+            std::fprintf(stderr, "%s export failed\n", name);
+            return false;
+        }
+        bytes = result.file->Size();
+        result.file.reset();
+        exportSeconds = std::min(exportSeconds, SecondsSince(start));
+        plainSeconds = std::min(plainSeconds, PlainWrite(path, bytes));
+    }
+    const double exportRate = bytes / 1e6 / exportSeconds;
+    const double plainRate = bytes / 1e6 / plainSeconds;
+    std::printf("export:  %-11s %.0f MB in %.2f s: %.0f MB/s, plain write %.0f MB/s, ratio %.2f\n", name,
+                bytes / 1e6, exportSeconds, exportRate, plainRate, exportRate / plainRate);
+    return true;
+}
 
 }  // namespace
 
@@ -153,6 +199,14 @@ int main(int argc, char** argv) {
                     damagedKiB - baseKiB, none, readKiB - damagedKiB, count,
                     (readKiB - damagedKiB) * 1024.0 / std::max(count, 1));
         status = count == static_cast<int>(written) && none == 0 ? 0 : 1;
+
+        const std::unique_ptr<NumberLocale> polish = MakePolishLocale();
+        const std::string exportPath = (dir / "export.txt").string();
+        const ExportContext csv = MakeExportContext(kDefaultExportFlags & ~kExportDescriptive, true, records, *polish);
+        const ExportContext descriptive = MakeExportContext(kDefaultExportFlags, true, records, *polish);
+        if (!CompareExport("CSV", csv, exportPath) || !CompareExport("descriptive", descriptive, exportPath)) {
+            status = 1;
+        }
     } while (false);
 
     std::error_code ignored;

@@ -1,7 +1,9 @@
 #include "recording/export.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "instruments/catalogue.h"
 #include "recording/record_text.h"
@@ -16,14 +18,17 @@ constexpr char kInvalidSerial[] = "?????";
 // The rain report's lines, CR LF included, are cut to this length.
 constexpr size_t kRainLineLimit = 260;
 
+// Records are written in batches of whole records of about this size.
+constexpr size_t kBatchBytes = 64 * 1024;
+
 bool WriteText(FileStream& file, const std::string& text) {
     return file.Write(text.data(), text.size());
 }
 
-std::string InstrumentText(int32_t type, bool longName) {
+void AppendInstrument(std::string& out, int32_t type, bool longName) {
     char name[256];
     InstrumentName(static_cast<uint32_t>(type), name, sizeof name, longName);
-    return name;
+    out += name;
 }
 
 // Two records get the same CSV columns when their entries, hidden ones
@@ -39,39 +44,55 @@ std::unique_ptr<FileStream> CreateExportFile(const std::string& path) {
     return OpenFile(path, path.empty() ? FileMode::Temporary : FileMode::Export);
 }
 
-std::string CsvCell(const MemoryEntry& entry, char separator, char decimal) {
-    // On a copy: the record list keeps the dot, whatever the export writes.
-    std::string value = entry.value;
-    std::replace(value.begin(), value.end(), '.', decimal);
-    return NumericPart(value) + separator;
+// The length of the number at the start of `text` (see NumericPart).
+size_t NumericLength(const char* text, size_t size) {
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    for (size_t i = size; i-- > 1;) {
+        const char before = text[i - 1];
+        if (isDigit(text[i]) && (isDigit(before) || before == '-' || before == '.' || before == ',')) {
+            return i + 1;
+        }
+    }
+    return size > 0 && isDigit(text[0]) ? 1 : 0;
 }
 
-std::string DescriptiveLine(const MemoryEntry& entry, char separator, uint32_t flags) {
-    std::string line;
+size_t ValueLength(const MemoryEntry& entry) {
+    return strnlen(entry.value, sizeof entry.value);
+}
+
+void AppendCsvCell(std::string& out, const MemoryEntry& entry, char separator, char decimal) {
+    // The record list keeps the dot, whatever the export writes.
+    const size_t start = out.size();
+    out.append(entry.value, NumericLength(entry.value, ValueLength(entry)));
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '.', decimal);
+    out += separator;
+}
+
+void AppendDescriptiveLine(std::string& out, const MemoryEntry& entry, char separator, uint32_t flags) {
     if (flags & kExportFieldName) {
-        line += InstrumentText(entry.type, true);
-        line += separator;
+        AppendInstrument(out, entry.type, true);
+        out += separator;
     }
     if (flags & kExportFieldSerial) {
-        line += entry.serial >= INVALID_VALUE ? std::string(kInvalidSerial) : std::to_string(entry.serial);
-        line += separator;
+        out += entry.serial >= INVALID_VALUE ? std::string(kInvalidSerial) : std::to_string(entry.serial);
+        out += separator;
     }
     if (flags & kExportFieldQuantity) {
-        line += StringText(entry.quantity);
-        line += separator;
+        out += StringText(entry.quantity);
+        out += separator;
     }
     if (flags & kExportFieldValue) {
         // Number and unit take two fields; the dot stays a dot here.
-        line += NumericPart(entry.value);
-        line += separator;
-        line += UnitText(entry.quantity, UnitForm::Bare);
-        line += separator;
+        out.append(entry.value, NumericLength(entry.value, ValueLength(entry)));
+        out += separator;
+        out += UnitText(entry.quantity, UnitForm::Bare);
+        out += separator;
     }
     if (flags & kExportFieldStatus) {
-        line += StringText(entry.status);
-        line += separator;
+        out += StringText(entry.status);
+        out += separator;
     }
-    return line + kLineBreak;
+    out += kLineBreak;
 }
 
 }  // namespace
@@ -97,67 +118,60 @@ bool IsExported(const ExportContext& context, const MemoryEntry& entry) {
     return context.averageKX125 || entry.type != kTypeKX125 || entry.quantity != kStrTemperature;
 }
 
-bool WriteCsvHeader(const ExportContext& context, FileStream& file, const MemoryRecord& record, char separator) {
-    bool written = WriteText(file, std::string("Data i Czas") + separator);
+void AppendCsvHeader(const ExportContext& context, std::string& out, const MemoryRecord& record, char separator) {
+    out += "Data i Czas";
+    out += separator;
     for (const MemoryEntry& entry : record.entries) {
         if (!IsExported(context, entry)) {
             continue;
         }
         // A quantity without unit keeps the blank after its name.
-        const std::string title = InstrumentText(entry.type, false) + " " + StringText(entry.quantity) + " " +
-                                  UnitText(entry.quantity, UnitForm::Parenthesised) + separator;
-        written = WriteText(file, title) && written;
+        AppendInstrument(out, entry.type, false);
+        out += ' ';
+        out += StringText(entry.quantity);
+        out += ' ';
+        out += UnitText(entry.quantity, UnitForm::Parenthesised);
+        out += separator;
     }
-    return WriteText(file, kLineBreak) && written;
+    out += kLineBreak;
 }
 
-bool WriteEntry(FileStream& file, const MemoryEntry& entry, char separator, char decimal, uint32_t flags) {
+void AppendEntry(std::string& out, const MemoryEntry& entry, char separator, char decimal, uint32_t flags) {
     if (flags & kExportDescriptive) {
-        return WriteText(file, DescriptiveLine(entry, separator, flags));
+        AppendDescriptiveLine(out, entry, separator, flags);
+    } else {
+        AppendCsvCell(out, entry, separator, decimal);
     }
-    return WriteText(file, CsvCell(entry, separator, decimal));
 }
 
-bool WriteRecordLines(const ExportContext& context, FileStream& file, const MemoryRecord& record, char separator,
-                      char decimal, uint32_t flags) {
+void AppendRecordLines(const ExportContext& context, std::string& out, const MemoryRecord& record, char separator,
+                       char decimal, uint32_t flags) {
     const bool descriptive = (flags & kExportDescriptive) != 0;
-    bool written = true;
     if (!descriptive) {
-        written = WriteText(file, FormatRecordTime(record.time, RecordTimeStyle::Fixed) + separator);
+        out += FormatRecordTime(record.time, RecordTimeStyle::Fixed);
+        out += separator;
     } else if (flags & kExportFieldTime) {
         const NumberLocale& locale = context.locale != nullptr ? *context.locale : CurrentLocale();
-        written = WriteText(file, FormatRecordTime(record.time, RecordTimeStyle::Short, locale) + separator +
-                                      kLineBreak);
+        out += FormatRecordTime(record.time, RecordTimeStyle::Short, locale);
+        out += separator;
+        out += kLineBreak;
     }
     for (const MemoryEntry& entry : record.entries) {
         if (IsExported(context, entry)) {
-            written = WriteEntry(file, entry, separator, decimal, flags) && written;
+            AppendEntry(out, entry, separator, decimal, flags);
         }
     }
     // CSV: the end of the record's line; descriptive: an empty line.
-    return WriteText(file, kLineBreak) && written;
+    out += kLineBreak;
 }
 
 std::string NumericPart(const std::string& text) {
-    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    for (size_t i = text.size(); i-- > 1;) {
-        const char before = text[i - 1];
-        if (isDigit(text[i]) && (isDigit(before) || before == '-' || before == '.' || before == ',')) {
-            return text.substr(0, i + 1);
-        }
-    }
-    return !text.empty() && isDigit(text[0]) ? text.substr(0, 1) : std::string();
+    return text.substr(0, NumericLength(text.data(), text.size()));
 }
 
-ExportResult ExportRecords(const ExportContext& context, const std::string& path, int choice) {
-    ExportResult result;
-    result.file = CreateExportFile(path);
-    if (result.file == nullptr) {
-        return result;
-    }
-    result.written = true;
+bool WriteRecords(const ExportContext& context, FileStream& file, int choice) {
     if (context.records == nullptr) {
-        return result;
+        return true;
     }
     const RecordList& records = *context.records;
     size_t first = 0;
@@ -170,17 +184,30 @@ ExportResult ExportRecords(const ExportContext& context, const std::string& path
     const char decimal = context.decimalSeparator;
     const bool csv = (context.exportFlags & kExportDescriptive) == 0;
     const MemoryRecord* previous = nullptr;
+    std::string batch;
+    batch.reserve(kBatchBytes + 4096);
     for (size_t k = first; k < last; ++k) {
         const MemoryRecord& record = records[k];
         if (csv && (previous == nullptr || !SameColumns(*previous, record))) {
-            // A failed title line is reported, the records still follow.
-            result.written = WriteCsvHeader(context, *result.file, record, separator) && result.written;
+            AppendCsvHeader(context, batch, record, separator);
         }
         previous = &record;
-        if (!WriteRecordLines(context, *result.file, record, separator, decimal, context.exportFlags)) {
-            result.written = false;
-            break;
+        AppendRecordLines(context, batch, record, separator, decimal, context.exportFlags);
+        if (batch.size() >= kBatchBytes) {
+            if (!WriteText(file, batch)) {
+                return false;
+            }
+            batch.clear();
         }
+    }
+    return WriteText(file, batch);
+}
+
+ExportResult ExportRecords(const ExportContext& context, const std::string& path, int choice) {
+    ExportResult result;
+    result.file = CreateExportFile(path);
+    if (result.file != nullptr) {
+        result.written = WriteRecords(context, *result.file, choice);
     }
     return result;
 }

@@ -61,8 +61,12 @@ constexpr int kAllRecords = -1;
 // Writes the records of context.records (all, or record `choice` only) into
 // the file `path`, or a temporary file when `path` is empty.  In CSV a title
 // line precedes every record whose columns differ from the previous one's.
-// A record whose lines cannot be written ends the export.
 ExportResult ExportRecords(const ExportContext& context, const std::string& path, int choice);
+
+// The records of ExportRecords into an open file, written in batches of
+// whole records.  A write that fails ends the export: false, and the file
+// keeps the batches written before it.
+bool WriteRecords(const ExportContext& context, FileStream& file, int choice);
 
 // The separator of the exports: the list separator or TAB (flag bit 2).
 char ExportSeparator(const ExportContext& context);
@@ -70,16 +74,16 @@ char ExportSeparator(const ExportContext& context);
 // False for the KX-125 average when the average option is off.
 bool IsExported(const ExportContext& context, const MemoryEntry& entry);
 
-// The CSV title line of a record.
-bool WriteCsvHeader(const ExportContext& context, FileStream& file, const MemoryRecord& record, char separator);
+// The CSV title line of a record, appended to `out`.
+void AppendCsvHeader(const ExportContext& context, std::string& out, const MemoryRecord& record, char separator);
 
 // The CSV line or the descriptive lines of a record, by `flags`.
-bool WriteRecordLines(const ExportContext& context, FileStream& file, const MemoryRecord& record, char separator,
-                      char decimal, uint32_t flags);
+void AppendRecordLines(const ExportContext& context, std::string& out, const MemoryRecord& record, char separator,
+                       char decimal, uint32_t flags);
 
 // One entry: its CSV cell (value with `decimal` for the dot) or, with the
 // descriptive flag, its line of the chosen fields.
-bool WriteEntry(FileStream& file, const MemoryEntry& entry, char separator, char decimal, uint32_t flags);
+void AppendEntry(std::string& out, const MemoryEntry& entry, char separator, char decimal, uint32_t flags);
 
 // The number at the start of a value text without what follows it:
 // "21.5" stays, "5 mm" gives "5", "?????" and a blank give "".

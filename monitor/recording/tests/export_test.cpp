@@ -228,18 +228,38 @@ TEST_F(ExportTest, FileThatCannotBeCreatedGivesNoFile) {
     EXPECT_EQ(ExportRainReport(Context(0), "/no/such/directory/RainMeter.csv", rows).file, nullptr);
 }
 
-TEST_F(ExportTest, WriteFailuresAreReported) {
-    MemoryFile failing;
-    failing.failWrites = true;
-    const ExportContext context = Context(kDefaultExportFlags);
-    EXPECT_FALSE(WriteRecordLines(context, failing, records_[0], ';', ',', kDefaultExportFlags));
-    EXPECT_FALSE(WriteRecordLines(context, failing, records_[0], ';', ',', kExportListSeparator));
-    EXPECT_FALSE(WriteCsvHeader(context, failing, records_[0], ';'));
-    EXPECT_FALSE(WriteEntry(failing, records_[0].entries[0], ';', ',', 0));
+TEST_F(ExportTest, LargeExportsAreWrittenInWholeRecordsAndAFailedWriteEndsThem) {
+    for (int k = 0; k < 3000; ++k) {
+        (k % 2 == 0 ? AddKX125Record : AddExampleRecord)(records_);
+    }
+    for (const uint32_t flags : {kExportListSeparator, kDefaultExportFlags}) {
+        const ExportContext context = Context(flags);
+        const std::string whole = Export(context);
+        ASSERT_GT(whole.size(), 200000u);
 
-    MemoryFile good;
-    EXPECT_TRUE(WriteRecordLines(context, good, records_[0], ';', ',', kExportListSeparator));
-    EXPECT_EQ(std::string(good.bytes.begin(), good.bytes.end()), "2007.02.19 15:16:55;0,2;21,5;45,3;\r\n");
+        MemoryFile good;
+        EXPECT_TRUE(WriteRecords(context, good, kAllRecords));
+        EXPECT_EQ(std::string(good.bytes.begin(), good.bytes.end()), whole);
+        EXPECT_LE(good.writeCalls, static_cast<int>(whole.size() / 32768) + 1) << "batches, not lines";
+
+        // A disk that fills up, and one whose second write fails: the
+        // export ends at the failed write, whatever follows is not written.
+        MemoryFile full;
+        full.capacity = 100000;
+        EXPECT_FALSE(WriteRecords(context, full, kAllRecords));
+        EXPECT_EQ(std::string(full.bytes.begin(), full.bytes.end()), whole.substr(0, 100000));
+        MemoryFile failing;
+        failing.writesLeft = 1;
+        EXPECT_FALSE(WriteRecords(context, failing, kAllRecords));
+        EXPECT_EQ(failing.writeCalls, 2);
+        // What was written is the export's head up to the start of a record
+        // (in CSV, every record here follows a title line).
+        const std::string kept(failing.bytes.begin(), failing.bytes.end());
+        EXPECT_EQ(whole.compare(0, kept.size(), kept), 0);
+        const std::string recordStart =
+            (flags & kExportDescriptive) ? whole.substr(0, whole.find("\r\n") + 2) : "Data i Czas";
+        EXPECT_EQ(whole.compare(kept.size(), recordStart.size(), recordStart), 0);
+    }
 }
 
 TEST_F(ExportTest, RainReportHasATitleAndThreeFieldsPerRow) {
