@@ -79,12 +79,9 @@ HDDEDATA WildcardList(UINT format, HSZ topic, HSZ service) {
 }
 
 // The hot links that clients hold, as their advise starts, advise stops and
-// disconnects report them.  Every value goes out as an advise for one link:
-// the advise request of any other link it wakes is answered with nothing.
-// One post per advise keeps Wine's DDEML sound: it matches links by item
-// alone, and it takes one reference on the item's global atom per advise
-// while each client drops one per value, so an advise that served several
-// links would kill the atom, and the clients would drop later values.
+// disconnects report them.  Every value goes out as an advise for the links
+// it is meant for: the advise request of any other link it wakes is
+// answered with nothing.
 struct HotLink {
     HCONV conversation;
     HSZ topic;
@@ -111,25 +108,63 @@ void DropLinks(HCONV conversation, HSZ item) {
     hotLinks.erase(std::remove_if(hotLinks.begin(), hotLinks.end(), gone), hotLinks.end());
 }
 
-// The link an advise being posted is meant for, and its answer's source.
+// The links an advise being posted is meant for, each answered once, and
+// their answers' source.
 struct AdviseTarget {
     HCONV conversation;
     DdeMatch match;
+    bool answered;
+};
+struct AdviseBatch {
+    std::vector<AdviseTarget> targets;  // sorted by conversation
     const InputReading* reading;
 };
-const AdviseTarget* adviseTarget = nullptr;
+AdviseBatch* adviseBatch = nullptr;
+
+AdviseTarget* FindTarget(AdviseBatch& batch, HCONV conversation) {
+    auto before = [](const AdviseTarget& target, HCONV c) { return target.conversation < c; };
+    const auto found = std::lower_bound(batch.targets.begin(), batch.targets.end(), conversation, before);
+    return found != batch.targets.end() && found->conversation == conversation ? &*found : nullptr;
+}
+
+void PostAdvise(AdviseBatch& batch, HSZ topic, HSZ item) {
+    std::sort(batch.targets.begin(), batch.targets.end(),
+              [](const AdviseTarget& a, const AdviseTarget& b) { return a.conversation < b.conversation; });
+    adviseBatch = &batch;
+    DdePostAdvise(server.instance, topic, item);
+    adviseBatch = nullptr;
+}
 
 void PostLinkAdvise(const HotLink& link, const DdeMatch& match, const InputReading& reading) {
-    const AdviseTarget target{link.conversation, match, &reading};
-    adviseTarget = &target;
-    DdePostAdvise(server.instance, link.topic, link.item);
-    adviseTarget = nullptr;
+    AdviseBatch batch{{AdviseTarget{link.conversation, match, false}}, &reading};
+    PostAdvise(batch, link.topic, link.item);
+}
+
+// Wine's DDEML wakes every link of an item with one advise, whatever the
+// link's topic, so one advise per item can serve all links of an input.
+// The values it posts then share the one reference on the item's global
+// atom that the advise takes, and each client drops one: the server adds
+// the missing references first, one per further link, so that the atom
+// outlives the last client's value.  (A reference too many, should a post
+// fail, only keeps the name in the atom table.)
+bool ItemWideAdvises() {
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// One advise for all links of `input` with item `item`; `topic` is the
+// topic of one of them.
+void PostItemAdvise(AdviseBatch& batch, HSZ topic, int item) {
+    for (size_t extra = 1; extra < batch.targets.size(); ++extra) GlobalAddAtomA(kDdeItemNames[item]);
+    PostAdvise(batch, topic, Handle(server.names.items[item]));
 }
 
 HDDEDATA AdviseAnswer(HCONV conversation, HSZ topic, HSZ item, bool text) {
-    if (adviseTarget) {
-        if (conversation != adviseTarget->conversation) return nullptr;
-        return Answer(*adviseTarget->reading, adviseTarget->match, item);
+    if (adviseBatch) {
+        AdviseTarget* target = FindTarget(*adviseBatch, conversation);
+        if (!target || target->answered) return nullptr;
+        target->answered = true;
+        return Answer(*adviseBatch->reading, target->match, item);
     }
     // An advise that the library posts by itself.
     const DdeMatch match = MatchDdeRequest(server.names, text, Name(ConversationTopic(conversation, topic)), Name(item));
@@ -259,10 +294,25 @@ void DdeInputAdvise(int input) {
     if (!IsInput(input) || server.instance == 0) return;
     if (server.names.inputs[input].topicCount == 0) return;
     const InputReading reading = CopyReading(input);
-    for (size_t i = 0; i < hotLinks.size(); ++i) {
-        const HotLink link = hotLinks[i];
+    if (!ItemWideAdvises()) {
+        for (size_t i = 0; i < hotLinks.size(); ++i) {
+            const HotLink link = hotLinks[i];
+            const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
+            if (match.input == input) PostLinkAdvise(link, match, reading);
+        }
+        return;
+    }
+    AdviseBatch batches[kDdeItems];
+    HSZ topics[kDdeItems] = {};
+    for (const HotLink& link : hotLinks) {
         const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
-        if (match.input == input) PostLinkAdvise(link, match, reading);
+        if (match.input != input) continue;
+        batches[match.item].targets.push_back(AdviseTarget{link.conversation, match, false});
+        topics[match.item] = link.topic;
+    }
+    for (int item = 0; item < kDdeItems; ++item) {
+        batches[item].reading = &reading;
+        if (!batches[item].targets.empty()) PostItemAdvise(batches[item], topics[item], item);
     }
 }
 
