@@ -295,6 +295,7 @@ void DdeInputAdvise(int input) {
     if (server.names.inputs[input].topicCount == 0) return;
     const InputReading reading = CopyReading(input);
     if (!ItemWideAdvises()) {
+        // Windows matches an advise by topic and item: one for each link.
         for (size_t i = 0; i < hotLinks.size(); ++i) {
             const HotLink link = hotLinks[i];
             const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
