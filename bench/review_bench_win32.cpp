@@ -261,27 +261,31 @@ public:
     };
     std::optional<Opening> WaitFirstRecord(HWND source, Clock::time_point clicked, int count) {
         Opening opening;
-        const bool shown = Poll(
-            [&] {
-                if (opening.sourceHiddenMs < 0 && !IsWindowVisible(source)) opening.sourceHiddenMs = MsSince(clicked);
-                const auto found = ui::FindWindows({kViewerTitle, "#32770", id(), false});
-                if (found.empty()) return false;
-                if (opening.viewerCreatedMs < 0) opening.viewerCreatedMs = MsSince(clicked);
-                opening.viewer = found.front();
-                if (!IsWindowVisible(opening.viewer)) return false;
-                const auto caption = ui::FindControl(opening.viewer, IDC_RECORD_CAPTION);
-                const auto list = ui::FindControl(opening.viewer, IDC_RECORD_LIST);
-                return caption && list && StartsWith(ui::WindowText(*caption), RecordHead(1, count)) &&
-                       ListRows(*list) > 0;
-            },
-            kOpenWait, 1);
-        if (!shown) {
+        // Light checks while the program works: a search of every window
+        // each millisecond would take a core from it.
+        const auto failed = [&](const char* what) {
             const auto caption =
                 opening.viewer ? ui::FindControl(opening.viewer, IDC_RECORD_CAPTION) : std::nullopt;
-            std::fprintf(stderr, "the viewer did not show record 1/%d (caption \"%s\")\n", count,
+            std::fprintf(stderr, "the viewer did not show record 1/%d: %s (caption \"%s\")\n", count, what,
                          caption ? ui::WindowText(*caption).c_str() : "");
             return std::nullopt;
-        }
+        };
+        if (!Poll([&] { return !IsWindowVisible(source); }, kDialogWait, 1)) return failed("dialog 122 stayed");
+        opening.sourceHiddenMs = MsSince(clicked);
+        const auto created = [&] {
+            const auto found = ui::FindWindows({kViewerTitle, "#32770", id(), false});
+            if (!found.empty()) opening.viewer = found.front();
+            return opening.viewer != nullptr;
+        };
+        if (!Poll(created, kDialogWait, 10)) return failed("no window");
+        opening.viewerCreatedMs = MsSince(clicked);
+        if (!Poll([&] { return IsWindowVisible(opening.viewer) != FALSE; }, kOpenWait, 1)) return failed("hidden");
+        const auto firstRecord = [&] {
+            const auto caption = ui::FindControl(opening.viewer, IDC_RECORD_CAPTION);
+            const auto list = ui::FindControl(opening.viewer, IDC_RECORD_LIST);
+            return caption && list && StartsWith(ui::WindowText(*caption), RecordHead(1, count)) && ListRows(*list) > 0;
+        };
+        if (!Poll(firstRecord, kStepWait, 1)) return failed("another caption or no rows");
         opening.firstRecordMs = MsSince(clicked);
         return opening;
     }
