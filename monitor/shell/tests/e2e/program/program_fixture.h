@@ -14,25 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include "program_driver.h"
 #include "uidriver.h"
 
 namespace kx305::e2e {
 
-using ui::Milliseconds;
-
-// The program's settings key below HKEY_CURRENT_USER.
-inline constexpr char kSettingsKey[] = "Software\\Velmor\\KX-305V\\2.3";
-// Title of the main window and caption of every message box.
-inline constexpr char kTitle[] = "Konwerter KX-305";
-inline constexpr Milliseconds kStartWait{20000};
-inline constexpr Milliseconds kExitWait{20000};
-
-// A port variable of scripts/wine-sim-run ("\\.\COM5"); "" when unset.
-std::string EnvironmentPort(const char* variable);
-// The COM number of "\\.\COM5" or "COM5"; 0 when there is none.
-int PortNumber(const std::string& port);
-// A Unix path of the build tree as Wine sees it (Z:...); other paths unchanged.
-std::string WinePath(const std::string& path);
+// The settings, the start, the main window and the simulators are
+// program_driver.h's, shared with the benchmarks.
 
 // The whole content of a file; nullopt when it cannot be opened (also while
 // another program holds it without sharing).
@@ -41,27 +29,6 @@ std::optional<std::string> FileBytes(const std::string& path);
 // Until the clipboard holds exactly `text` and its terminating zero (CF_TEXT
 // as a program puts it); else a failure showing what it holds.
 bool WaitClipboardText(const std::string& text, Milliseconds timeout = Milliseconds(5000));
-
-// The ten settings values as the program keeps them.
-struct Settings {
-    DWORD flags = 0x1FF;
-    DWORD port = 0x7FFFFFFF;
-    std::string logfile;
-    std::string rainName = "Deszczomierz KX-305";
-    DWORD rainSerial = 0;
-    DWORD rainCal = 1000;
-    DWORD rainPeriod = 1;
-    DWORD kx125Average = 1;
-    DWORD quickStart = 0;
-    DWORD showQmv = 1;
-};
-// "key=value" of a simulator reply ("ok firmware=1.13 serial=3051 ..."); "" when absent.
-std::string ReplyField(const std::string& reply, const std::string& key);
-// A simulator's reply to `command`, "" when the channel failed.
-std::string Simulator(const std::string& port, const std::string& command);
-
-// Writes all ten values (a key left by an earlier run is removed first).
-bool WriteSettings(const Settings& settings);
 
 // A scenario: prepares the key, starts and operates the program, cleans up.
 class ProgramTest : public ::testing::Test {
@@ -76,7 +43,9 @@ protected:
 
     // Settings for a start straight into live readings on `port` ("\\.\COMn"),
     // recording into a fresh file of the temporary directory, no promotion.
-    Settings QuickStartSettings(const std::string& port) const;
+    Settings QuickStartSettings(const std::string& port) const {
+        return e2e::QuickStartSettings(port, TempFile("pomiary.kxg"));
+    }
     bool WriteQuickStart(const std::string& port) { return WriteSettings(QuickStartSettings(port)); }
 
     // Starts kx305mon.exe (KX305MON_EXE) with these arguments.  A second
