@@ -24,13 +24,9 @@ sim=build/native/sim/kx305sim
 for file in "$bench" "$program" "$sim"; do
     [ -e "$file" ] || { echo "review_bench: $file is missing (see the build lines in $0)" >&2; exit 1; }
 done
-# Wine waits up to 2 s for a window manager to confirm that a managed window
-# was hidden (dialog 122 ending), and Xvfb runs none: the benchmark's Wine
-# leaves its windows unmanaged, so that the figures are the program's.
-prefix=$(scripts/wine-run --prefix "$bench")
-wine=wine
-[ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-WINEPREFIX=$prefix WINEDEBUG=-all "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-
+# Wine's windows unmanaged, whatever the display: a managed window that
+# hides (dialog 122 ending) makes Wine wait up to 2 s for a window manager's
+# answer, and the figures would be Wine's instead of the program's.
+export KX305_WINE_NO_WM=1
 export KX305_WINE_DISPLAY=1 KX305MON_EXE="$(pwd)/$program"
 exec scripts/wine-sim-run "$sim" "$bench" "$@"

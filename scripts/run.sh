@@ -103,7 +103,7 @@ if ! display_works; then
     read -r -t 20 number <"$fifo/display" || true
     rm -rf "$fifo"
     [ -n "${number:-}" ] || { echo "run.sh: Xvfb did not start" >&2; exit 1; }
-    export DISPLAY=:$number
+    export DISPLAY=:$number KX305_WINE_NO_WM=1
     echo "Display: Xvfb $DISPLAY (no usable \$DISPLAY)"
 else
     echo "Display: $DISPLAY"

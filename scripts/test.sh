@@ -45,7 +45,7 @@ start_shared_display() {
     read -r -t 20 number <"$dir/display"
     rm -rf "$dir"
     if [ -n "$number" ]; then
-        export DISPLAY=:$number
+        export DISPLAY=:$number KX305_WINE_NO_WM=1
     else
         stop_shared_display
     fi
@@ -55,7 +55,7 @@ stop_shared_display() {
     kill "$shared_xvfb" 2>/dev/null
     wait "$shared_xvfb" 2>/dev/null
     shared_xvfb=
-    unset DISPLAY
+    unset DISPLAY KX305_WINE_NO_WM
 }
 trap stop_shared_display EXIT
 
