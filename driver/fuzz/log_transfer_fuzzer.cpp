@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (control % 8) {
         case 0: transfer.Begin(out); break;
         case 1: transfer.Release(); break;
-        case 2: transfer.NewTransfer(out, (control & 8) != 0); break;
+        case 2: transfer.NewTransfer(out, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG); break;
         default: {
             kx305::Frame frame;
             kx305::BuildFrame(frame, 0, 0, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG, data + i,
