@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "diagnostic_log.h"
 #include "fake_converter.h"
 #include "local_clock.h"
 #include "protocol.h"
@@ -128,8 +134,13 @@ TEST_F(LogTransferTest, OnlyACountSizedFrameIsTakenForTheCount) {
 }
 
 // A GetLog cannot be asked for again: what comes instead of its count frame
-// is kept, every frame a record from the first record-sized one on.
+// is kept, every frame a record from the first record-sized one on.  Each
+// interrupted transfer writes one line.
 TEST_F(LogTransferTest, GetLogWithoutItsCountFrameKeepsTheRecordsThatCame) {
+    const std::filesystem::path logPath =
+        std::filesystem::temp_directory_path() / ("kx305-transfer-" + std::to_string(getpid()) + ".log");
+    std::filesystem::remove(logPath);
+    ASSERT_TRUE(OpenDiagnosticLog(logPath.c_str(), 0));
     transfer_.NewTransfer(out_, CMD_GET_LOG);
     EXPECT_FALSE(transfer_.Answered());
     Feed(MakeFrame({0, 5}));
@@ -149,6 +160,25 @@ TEST_F(LogTransferTest, GetLogWithoutItsCountFrameKeepsTheRecordsThatCame) {
     EXPECT_EQ(out_.records[1].results[0].type, 0u);
     EXPECT_EQ(out_.records[2].day, 3);
     EXPECT_EQ(out_.records[2].results[0].data[0], 300);
+
+    // With its count frame: the number lost is known.
+    transfer_.NewTransfer(out_, CMD_GET_LOG);
+    Feed(CountFrame(5));
+    Feed(RecordFrame(5, 4, 400));
+    Feed(RecordFrame(5, 5, 500));
+    transfer_.Interrupt(kVersion, out_, sink_);
+    EXPECT_EQ(sink_.posts.back(), (Posted{KX305_STATUS_NO_RESOURCE, 3}));
+    ASSERT_EQ(out_.count, 2);
+    EXPECT_EQ(out_.records[1].results[0].data[0], 500);
+
+    CloseDiagnosticLog();
+    std::ifstream in(logPath);
+    std::vector<std::string> interrupted;
+    for (std::string line; std::getline(in, line);)
+        if (line.find("przerwany") != std::string::npos) interrupted.push_back(line.substr(line.find("GetLog")));
+    std::filesystem::remove(logPath);
+    EXPECT_EQ(interrupted, (std::vector<std::string>{"GetLog(): transfer przerwany, odebrane rekordy: 3/?",
+                                                     "GetLog(): transfer przerwany, odebrane rekordy: 2/5"}));
 }
 
 TEST_F(LogTransferTest, RecordFramesOfOddSizesStayInTheirSlot) {
