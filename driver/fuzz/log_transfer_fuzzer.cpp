@@ -1,11 +1,13 @@
 // Arbitrary frame sequences through the log-transfer reply handler: count
 // frames and record frames of any length, duplicates, frames after the end,
-// restarts (a new try) and releases (KX305FreeLog) in between, and new
-// transfers that keep records across their tries.
+// restarts (a new try) and releases (KX305FreeLog) in between, new
+// transfers that keep records across their tries, and GetLogs that end
+// short of their records.
 //
 // Input: a series of [control][length][length payload bytes].  Control % 8:
 // 0 starts a try, 1 releases the buffers, 2 starts a new transfer (bit 3:
-// one that keeps records across tries), anything else delivers a frame
+// a PeekLog, which keeps records across tries), 3 lets a try run out (an
+// answered GetLog ends with what arrived), anything else delivers a frame
 // (bit 3: CMD_PEEK_LOG instead of CMD_GET_LOG; bit 4: firmware 1.05
 // instead of 1.04).
 #include <cstddef>
@@ -19,8 +21,12 @@ namespace {
 struct CheckingSink final : kx305::StatusSink {
     const LogBuffer* out = nullptr;
     void Post(KX305Status status, uint32_t percent) override {
-        if (percent > 100) __builtin_trap();
+        // 8 carries the number of records lost, any other status a share.
+        if (percent > 100 && status != KX305_STATUS_NO_RESOURCE) __builtin_trap();
         switch (status) {
+        case KX305_STATUS_NO_RESOURCE:
+            if (percent != KX305_LOG_LOST_UNKNOWN && percent > 0xFFFF) __builtin_trap();
+            [[fallthrough]];
         case KX305_STATUS_OK: {
             // Every record handed out must be readable.
             unsigned sum = 0;
@@ -30,8 +36,7 @@ struct CheckingSink final : kx305::StatusSink {
             break;
         }
         case KX305_STATUS_PROGRESS:
-        case KX305_STATUS_NO_MEMORY:
-        case KX305_STATUS_NO_RESOURCE: break;
+        case KX305_STATUS_NO_MEMORY: break;
         default: __builtin_trap();
         }
     }
@@ -53,7 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (control % 8) {
         case 0: transfer.Begin(out); break;
         case 1: transfer.Release(); break;
-        case 2: transfer.NewTransfer(out, (control & 8) != 0); break;
+        case 2: transfer.NewTransfer(out, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG); break;
+        case 3:
+            if (transfer.Answered()) transfer.Interrupt((control & 16) ? 0x0105 : 0x0104, out, sink);
+            break;
         default: {
             kx305::Frame frame;
             kx305::BuildFrame(frame, 0, 0, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG, data + i,

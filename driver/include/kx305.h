@@ -43,7 +43,8 @@ typedef int32_t KX305Status;
 #define KX305_STATUS_TIMEOUT      4 /* DoneWait: no valid reply on any try */
 #define KX305_STATUS_PORT_ERROR   6 /* port could not be opened, configured or written */
 #define KX305_STATUS_NO_MEMORY    7 /* allocation failed */
-#define KX305_STATUS_NO_RESOURCE  8 /* event or thread could not be created; log data lost */
+#define KX305_STATUS_NO_RESOURCE  8 /* event or thread could not be created; log data lost
+                                     * (DoneWait: percent then holds how many, see KX305GetLog) */
 #define KX305_STATUS_BAD_HANDLE   9 /* null pointer, null handle or unknown handle */
 
 /* Firmware version word of a ConverterInfo: (major << 8) | minor. */
@@ -116,6 +117,10 @@ typedef struct LogRecord {
     InputReading results[KX305_INPUTS];
 } LogRecord;
 
+/* Percent of a KX305GetLog ending with 8 when the count frame was lost as
+ * well: how many records were lost is not known. */
+#define KX305_LOG_LOST_UNKNOWN 0xFFFFFFFFu
+
 /* Descriptor of a downloaded logging memory; records belong to the handle. */
 typedef struct LogBuffer {
     uint16_t count;
@@ -140,7 +145,8 @@ typedef char kx305_size_check_results[sizeof(ResultSet) == 460 ? 1 : -1];
 KX305Status KX305_API KX305Open(KX305Handle* ph, const char* portPath);
 /* Stops the handle's threads, closes the port, frees the handle, nulls *ph. 0 or 9. */
 KX305Status KX305_API KX305Close(KX305Handle* ph);
-/* Waits up to 2500 ms for the pending request; status 0-8 and percent 0-100, or 9.
+/* Waits up to 2500 ms for the pending request; status 0-8 and percent 0-100, or 9
+ * (after 8 on a log transfer the percent is a number of records, see KX305GetLog).
  * On a handle that has not started a request it returns 4 (100 %) at once. */
 KX305Status KX305_API KX305DoneWait(KX305Handle* ph, uint32_t* percent);
 /* Ends the pending request with status 3 for the next KX305DoneWait. 0 or 9. */
@@ -162,9 +168,21 @@ KX305Status KX305_API KX305GetLogPeriod(KX305Handle* ph, uint16_t* period);
 KX305Status KX305_API KX305SetLogPeriod(KX305Handle* ph, const uint16_t* period);
 /* Starts reading the current readings into five InputReadings (inputs 0-4). 0 or 9. */
 KX305Status KX305_API KX305GetResults(KX305Handle* ph, InputReading* results);
-/* Starts downloading the logging memory; the converter empties it afterwards. 0 or 9. */
+/* Starts downloading the logging memory; the converter empties it afterwards. 0 or 9.
+ * KX305DoneWait returns 2 with the share received while the records come, then
+ * 0 with all of them in *log.  Up to firmware 1.12 the converter empties its
+ * memory as soon as it takes the request, so once it has begun to answer (a
+ * count frame announcing records, or record frames in its place) the request
+ * is never sent again: when the records stop coming short of the end, it ends
+ * with 8, *log holds the records that did arrive (decoded, in arrival order,
+ * possibly none), and the percent of that KX305DoneWait is the number of
+ * announced records that did not arrive, KX305_LOG_LOST_UNKNOWN when the count
+ * frame was lost too.  A failed allocation (7) also ends with 8, all announced
+ * records lost.  Only a converter that does not answer at all gets the request
+ * again (1, then 4 after the last try). */
 KX305Status KX305_API KX305GetLog(KX305Handle* ph, LogBuffer* log);
-/* Starts downloading the logging memory without emptying it. 0 or 9. */
+/* Starts downloading the logging memory without emptying it. 0 or 9.
+ * Tries that lose frames are sent again (the records are still there). */
 KX305Status KX305_API KX305PeekLog(KX305Handle* ph, LogBuffer* log);
 /* Releases the handle's log buffers and clears *log. 0 or 9. */
 KX305Status KX305_API KX305FreeLog(KX305Handle* ph, LogBuffer* log);

@@ -18,6 +18,16 @@ uint8_t LowByte(uint16_t v) { return static_cast<uint8_t>(v & 0xFF); }
 
 }  // namespace
 
+class ConverterLink::Poster final : public StatusSink {
+public:
+    Poster(ConverterLink& link, const Lock& lock) : link_(link), lock_(lock) {}
+    void Post(KX305Status status, uint32_t percent) override { link_.Post(lock_, status, percent); }
+
+private:
+    ConverterLink& link_;
+    const Lock& lock_;
+};
+
 ConverterLink::~ConverterLink() { CloseLink(); }
 
 KX305Status ConverterLink::Open(const char* portPath) {
@@ -95,10 +105,10 @@ void ConverterLink::GetResults(InputReading* results) {
 void ConverterLink::GetLog(LogBuffer& log, uint8_t command) {
     const Lock lock = Acquire();
     // A peek leaves the converter's memory as it was, so what a failed try
-    // received is still there for the next one to complete.  A GetLog try
-    // may change the memory (older firmware empties it), so each of its
-    // tries starts over.
-    log_.NewTransfer(log, command == CMD_PEEK_LOG);
+    // received is still there for the next one to complete.  Older firmware
+    // empties its memory when it takes a GetLog, so once one is answered it
+    // is never sent again (TryRanOut).
+    log_.NewTransfer(log, command);
     Start(lock, command, &log);
 }
 
@@ -133,6 +143,23 @@ void ConverterLink::ClearLog() {
 void ConverterLink::PreparingToSend(const Lock&, const Request& request) {
     if (request.command == CMD_GET_LOG || request.command == CMD_PEEK_LOG)
         log_.Begin(*static_cast<LogBuffer*>(request.output));
+}
+
+// A GetLog the converter has begun to answer is not sent again: it goes on
+// while its frames still come (a percentage changes only every N/100
+// records, which at 9600 baud may take longer than a try), and ends with
+// what arrived once they have stopped for a whole try.
+FrameLink::TryOutcome ConverterLink::TryRanOut(const Lock& lock, uint32_t& percent) {
+    const Request& request = pending(lock);
+    if (request.command != CMD_GET_LOG || !log_.Answered()) return TryOutcome::Resend;
+    if (log_.Receiving() &&
+        std::chrono::steady_clock::now() - lastLogFrame_ < std::chrono::milliseconds(request.timeoutMs)) {
+        percent = log_.ProgressPercent();
+        return TryOutcome::Running;
+    }
+    Poster poster(*this, lock);
+    log_.Interrupt(version_, *static_cast<LogBuffer*>(request.output), poster);
+    return TryOutcome::Ended;
 }
 
 void ConverterLink::FrameReceived(const Lock& lock, const Frame& frame) {
@@ -212,12 +239,8 @@ void ConverterLink::FrameReceived(const Lock& lock, const Frame& frame) {
         break;
     case CMD_GET_LOG:
     case CMD_PEEK_LOG: {
-        struct Poster final : StatusSink {
-            ConverterLink& link;
-            const Lock& lock;
-            Poster(ConverterLink& l, const Lock& k) : link(l), lock(k) {}
-            void Post(KX305Status status, uint32_t percent) override { link.Post(lock, status, percent); }
-        } poster(*this, lock);
+        lastLogFrame_ = std::chrono::steady_clock::now();
+        Poster poster(*this, lock);
         log_.Receive(frame, version_, *static_cast<LogBuffer*>(request.output), poster);
         return;
     }

@@ -6,6 +6,8 @@
 // learned by the last info reply selects the command variants.
 #pragma once
 
+#include <chrono>
+
 #include "frame_link.h"
 #include "log_transfer.h"
 
@@ -42,10 +44,16 @@ private:
                uint8_t length = 0, uint16_t argument = 0);
     void FrameReceived(const Lock& lock, const Frame& frame) override;
     void PreparingToSend(const Lock& lock, const Request& request) override;
+    TryOutcome TryRanOut(const Lock& lock, uint32_t& percent) override;
+
+    // The log transfer's posts, as the link's.
+    class Poster;
 
     // 0 until the first info reply: the oldest command variants.
     FirmwareVersion version_;
     LogTransfer log_;
+    // When the last reply frame of a log transfer arrived.
+    std::chrono::steady_clock::time_point lastLogFrame_;
 };
 
 }  // namespace kx305

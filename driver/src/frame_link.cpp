@@ -119,6 +119,16 @@ KX305Status FrameLink::DoneWait(uint32_t& percent) {
                                            [this] { return doneEvent_ || closed_; });
     --waiting_;
     if (!woken) {
+        switch (TryRanOut(lock, percent)) {
+        case TryOutcome::Running:
+            return KX305_STATUS_PROGRESS;
+        case TryOutcome::Ended:
+            doneEvent_ = false;
+            percent = progress_;
+            return status_;
+        case TryOutcome::Resend:
+            break;
+        }
         percent = 100;
         status_ = KX305_STATUS_TIMEOUT;
     } else if (closed_) {
@@ -159,6 +169,8 @@ uint32_t FrameLink::CallersWaiting() {
 void FrameLink::FrameReceived(const Lock&, const Frame&) {}
 
 void FrameLink::PreparingToSend(const Lock&, const Request&) {}
+
+FrameLink::TryOutcome FrameLink::TryRanOut(const Lock&, uint32_t&) { return TryOutcome::Resend; }
 
 void FrameLink::RunDispatcher() {
     Lock lock(mutex_);

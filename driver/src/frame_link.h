@@ -63,7 +63,8 @@ public:
     FrameLink& operator=(const FrameLink&) = delete;
 
     // Caller's thread.  Waits up to one try's time-out for the pending
-    // request, re-sends it after a try without reply, and returns its state:
+    // request, re-sends it after a try without reply (unless TryRanOut says
+    // otherwise), and returns its state:
     // 0-8, with 0-100 in `percent`.  On a link that never started a request
     // and has nothing posted it returns 4 with 100 at once.  Once the link is
     // being closed (a KX305Close racing the call) it returns 9 at once and
@@ -129,6 +130,13 @@ protected:
 
     // Dispatcher thread, mutex held: before each try's frame is written.
     virtual void PreparingToSend(const Lock& lock, const Request& request);
+
+    // Caller's thread, mutex held: a whole time-out passed without a post.
+    // Resend counts a failed try as usual; Running returns 2 with `percent`
+    // and sends nothing; Ended means the request has posted its final state,
+    // which DoneWait returns at once.  FrameLink always re-sends.
+    enum class TryOutcome { Resend, Running, Ended };
+    virtual TryOutcome TryRanOut(const Lock& lock, uint32_t& percent);
 
 private:
     void RunDispatcher();

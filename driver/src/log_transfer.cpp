@@ -16,6 +16,8 @@ namespace {
 constexpr size_t kRecordFrameSkip = 2;  // payload bytes 0 and 1 of a record frame are not used
 constexpr size_t kStoredTimeBytes = 6;
 constexpr size_t kCountFrameSize = 4;  // record count, capacity
+constexpr size_t kRecordFrameSize = kRecordFrameSkip + kStoredTimeBytes;  // the shortest record worth the name
+constexpr size_t kMaxRecords = 0xFFFF;                                     // what LogBuffer.count can hold
 
 // Leaves an already clear record alone: the caller may be looking at it
 // while a try starts on the dispatcher thread.
@@ -73,11 +75,13 @@ void LogTransfer::ReleaseBuffers() {
 void LogTransfer::Release() {
     ReleaseBuffers();
     std::vector<KeptRecord>().swap(kept_);
+    std::vector<RawRecord>().swap(collected_);
 }
 
-void LogTransfer::NewTransfer(LogBuffer& out, bool keepAcrossTries) {
+void LogTransfer::NewTransfer(LogBuffer& out, uint8_t command) {
     Release();
-    keepAcross_ = keepAcrossTries;
+    command_ = command;
+    keepAcross_ = command == CMD_PEEK_LOG;
     keptCount_ = 0;
     Begin(out);
 }
@@ -85,6 +89,7 @@ void LogTransfer::NewTransfer(LogBuffer& out, bool keepAcrossTries) {
 void LogTransfer::Begin(LogBuffer& out) {
     KeepFailedTry();
     ReleaseBuffers();
+    std::vector<RawRecord>().swap(collected_);
     Clear(out);
     phase_ = Phase::AwaitingCount;
     count_ = 0;
@@ -151,11 +156,33 @@ void LogTransfer::Receive(const Frame& frame, FirmwareVersion version, LogBuffer
     const uint8_t* payload = frame.payload();
     const size_t length = frame.length();
 
+    if (phase_ == Phase::AwaitingCount && length >= kRecordFrameSize && command_ == CMD_GET_LOG) {
+        // The count frame was lost and the converter is handing over its
+        // memory: asking again would find it empty, so every record that
+        // comes is kept.
+        phase_ = Phase::Collecting;
+    }
+    if (phase_ == Phase::Collecting) {
+        // Nothing is posted: how far the transfer is, is unknown.  A record
+        // that finds no memory is lost like one the line lost.
+        if (collected_.size() >= kMaxRecords) return;
+        RawRecord raw{};
+        if (length >= kRecordFrameSkip) {
+            raw.length = static_cast<uint8_t>(std::min(length - kRecordFrameSkip, kRawRecordSize));
+            std::memcpy(raw.bytes, payload + kRecordFrameSkip, raw.length);
+        }
+        try {
+            collected_.push_back(raw);
+        } catch (const std::bad_alloc&) {
+        }
+        return;
+    }
+
     if (phase_ == Phase::AwaitingCount) {
         // The count frame has 4 bytes.  A frame of record size here means the
         // count frame was lost: taking it for one would end the transfer
-        // early with a wrong count, so it is dropped and the try times out.
-        if (length < kCountFrameSize || length >= kRecordFrameSkip + kStoredTimeBytes) return;
+        // early with a wrong count, so a peek drops it and the try times out.
+        if (length < kCountFrameSize || length >= kRecordFrameSize) return;
         count_ = static_cast<uint16_t>(payload[0] << 8 | payload[1]);
         const unsigned capacity = payload[2] << 8 | payload[3];
         LogMessage("%s(): ilosc zgromadzonych rekordow: %u/%u", name, unsigned{count_}, capacity);
@@ -232,19 +259,82 @@ void LogTransfer::Finish(const char* name, FirmwareVersion version, LogBuffer& o
     phase_ = Phase::Finished;
     sink.Post(KX305_STATUS_PROGRESS, 100);
     if (count_ > 0 && raw_ == nullptr) {
-        sink.Post(KX305_STATUS_NO_RESOURCE, 100);
+        // No memory for them, or released while they came: all N are lost.
+        phase_ = Phase::Interrupted;
+        lost_ = count_;
+        sink.Post(KX305_STATUS_NO_RESOURCE, lost_);
         return;
     }
     Deliver(name, version, nullptr, out, sink);
 }
 
-void LogTransfer::Deliver(const char* name, FirmwareVersion version, const RawRecord* const* ordered, LogBuffer& out,
-                          StatusSink& sink) {
+bool LogTransfer::Answered() const {
+    if (command_ != CMD_GET_LOG) return false;
+    return (phase_ == Phase::Receiving && count_ > 0) || phase_ == Phase::Collecting || phase_ == Phase::Interrupted;
+}
+
+uint32_t LogTransfer::ProgressPercent() const {
+    return phase_ == Phase::Receiving && count_ > 0 ? Percent(received_, count_) : 0;
+}
+
+void LogTransfer::Interrupt(FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
+    const char* name = command_ == CMD_PEEK_LOG ? "PeekLog" : "GetLog";
+    if (phase_ == Phase::Interrupted) {
+        sink.Post(KX305_STATUS_NO_RESOURCE, lost_);
+        return;
+    }
+    size_t arrived = 0;
+    uint32_t lost = KX305_LOG_LOST_UNKNOWN;
+    if (phase_ == Phase::Receiving) {
+        // Without a raw buffer (no memory, or released) nothing was kept.
+        arrived = raw_ != nullptr && records_ != nullptr ? received_ : 0;
+        lost = count_ - static_cast<uint32_t>(arrived);
+        if (arrived > 0) DecodeAll(raw_, arrived, version);
+        LogMessage("%s(): transfer przerwany, odebrane rekordy: %u/%u", name, static_cast<unsigned>(arrived),
+                   unsigned{count_});
+    } else if (phase_ == Phase::Collecting) {
+        arrived = collected_.size();
+        if (arrived > 0) {
+            ReleaseBuffers();
+            records_ = static_cast<LogRecord*>(allocate_(arrived, sizeof(LogRecord)));
+            if (records_ == nullptr) {
+                LogMessage("%s(): błąd - brak pamięci", name);
+                arrived = 0;
+            } else {
+                DecodeAll(collected_.data(), arrived, version);
+            }
+        }
+        LogMessage("%s(): transfer przerwany, odebrane rekordy: %u/?", name, static_cast<unsigned>(arrived));
+    } else {
+        return;  // not running: nothing to end
+    }
+    std::free(raw_);
+    raw_ = nullptr;
+    std::vector<RawRecord>().swap(collected_);
+    if (arrived == 0) ReleaseBuffers();
+    out.count = static_cast<uint16_t>(arrived);
+    out.records = arrived > 0 ? records_ : nullptr;
+    phase_ = Phase::Interrupted;
+    lost_ = lost;
+    sink.Post(KX305_STATUS_NO_RESOURCE, lost_);
+}
+
+void LogTransfer::DecodeAll(const RawRecord* raw, size_t n, FirmwareVersion version) {
     // One reading of the clock for the whole transfer.
     const LocalDate today = CurrentLocalDate();
-    for (size_t k = 0; k < count_; ++k) {
-        const RawRecord& raw = ordered != nullptr ? *ordered[k] : raw_[k];
-        DecodeLogRecord(raw.bytes, raw.length, version, today.year, today.month, records_[k]);
+    for (size_t k = 0; k < n; ++k)
+        DecodeLogRecord(raw[k].bytes, raw[k].length, version, today.year, today.month, records_[k]);
+}
+
+void LogTransfer::Deliver(const char* name, FirmwareVersion version, const RawRecord* const* ordered, LogBuffer& out,
+                          StatusSink& sink) {
+    if (ordered == nullptr) {
+        DecodeAll(raw_, count_, version);
+    } else {
+        // One reading of the clock for the whole transfer.
+        const LocalDate today = CurrentLocalDate();
+        for (size_t k = 0; k < count_; ++k)
+            DecodeLogRecord(ordered[k]->bytes, ordered[k]->length, version, today.year, today.month, records_[k]);
     }
     LogMessage("%s(): Ok", name);
     std::free(raw_);

@@ -19,7 +19,8 @@
 namespace kx305 {
 
 // Where the transfer reports its state: progress (2), the end (0), or a
-// failure (7 no memory, 8 data lost after it).
+// failure (7 no memory; 8 records lost, with their number in place of the
+// percentage).
 class StatusSink {
 public:
     virtual void Post(KX305Status status, uint32_t percent) = 0;
@@ -42,11 +43,16 @@ public:
     LogTransfer(const LogTransfer&) = delete;
     LogTransfer& operator=(const LogTransfer&) = delete;
 
-    // A new transfer (KX305GetLog or KX305PeekLog): forgets the records that
-    // tries of an earlier transfer kept.  With `keepAcrossTries` (PeekLog,
-    // which leaves the converter's memory as it was) the records of a try
-    // that failed are kept for the tries that follow; see Begin.
-    void NewTransfer(LogBuffer& out, bool keepAcrossTries);
+    // A new transfer of `command` (CMD_GET_LOG or CMD_PEEK_LOG): forgets the
+    // records that tries of an earlier transfer kept.  A peek leaves the
+    // converter's memory as it was, so the records of a try that failed are
+    // kept for the tries that follow (see Begin).  A GetLog may empty it
+    // (firmware up to 1.12 does so on the request): once the converter has
+    // answered, the transfer is never asked for again but ends with what
+    // arrived (see Interrupt).  Until the first NewTransfer a transfer is a
+    // GetLog.
+    void NewTransfer(LogBuffer& out, uint8_t command);
+    void NewTransfer(LogBuffer& out, bool) = delete;  // the command, not a flag
 
     // Every try starts the transfer over: both buffers are released, `out`
     // is cleared and the count frame is awaited.  When the transfer keeps
@@ -62,7 +68,7 @@ public:
 
     // Releases both buffers; the records handed out in a LogBuffer become
     // invalid.  A transfer still running goes on counting frames and ends
-    // with 8.
+    // with 8, all its records lost.
     void Release();
 
     // One awaited reply frame of CMD_GET_LOG or CMD_PEEK_LOG.  `version` is
@@ -72,14 +78,37 @@ public:
     // posted.  Frames before Begin or after the end are
     // dropped.  While the count frame is awaited, a frame shorter than 4
     // bytes or as long as a record (8 bytes or more) is not taken for it.
+    //
+    // A GetLog whose count frame was lost takes the record frames that come
+    // instead (8 bytes or more; from the first of them on every frame is a
+    // record) and keeps them for Interrupt; nothing is posted meanwhile.
     void Receive(const Frame& frame, FirmwareVersion version, LogBuffer& out, StatusSink& sink);
+
+    // True while a GetLog has begun to answer and is not complete: its count
+    // frame announced records, or record frames came in its place, or it was
+    // interrupted.  Asking again would find the memory emptied.
+    bool Answered() const;
+    // Still receiving: frames may yet complete it.
+    bool Receiving() const { return phase_ == Phase::Receiving || phase_ == Phase::Collecting; }
+    // The share received, for a caller told that the transfer still runs (0
+    // while the count is unknown).
+    uint32_t ProgressPercent() const;
+
+    // Ends an answered GetLog that stopped short: the records that arrived
+    // are decoded into `out` in arrival order and 8 is posted with the number
+    // of announced records that did not arrive (KX305_LOG_LOST_UNKNOWN
+    // without a count frame) in place of the percentage.  Called again
+    // afterwards, posts the same.
+    void Interrupt(FirmwareVersion version, LogBuffer& out, StatusSink& sink);
 
 private:
     struct RawRecord {
         uint8_t length;  // bytes stored, 0 to kRawRecordSize
         uint8_t bytes[kRawRecordSize];
     };
-    enum class Phase { Idle, AwaitingCount, Receiving, Finished };
+    // Collecting: a GetLog's record frames arrived without a count frame.
+    // Interrupted: a GetLog ended with 8 (records lost).
+    enum class Phase { Idle, AwaitingCount, Receiving, Collecting, Finished, Interrupted };
     // A record kept from a failed try, found by its time stamp.
     struct KeptRecord {
         uint64_t stamp;
@@ -90,6 +119,7 @@ private:
     // Decodes `count_` records given in memory order.
     void Deliver(const char* name, FirmwareVersion version, const RawRecord* const* ordered, LogBuffer& out,
                  StatusSink& sink);
+    void DecodeAll(const RawRecord* raw, size_t n, FirmwareVersion version);
     void ReleaseBuffers();
     void KeepFailedTry();
     void NoteRecord(const RawRecord& slot);
@@ -97,12 +127,15 @@ private:
     void FinishMerged(const char* name, FirmwareVersion version, LogBuffer& out, StatusSink& sink);
 
     Allocate allocate_;
+    uint8_t command_ = CMD_GET_LOG;
     Phase phase_ = Phase::Idle;
     uint16_t count_ = 0;     // records announced by the count frame
     uint16_t received_ = 0;  // record frames that arrived
     uint16_t capacity_ = 0;  // capacity announced by the count frame
     RawRecord* raw_ = nullptr;
     LogRecord* records_ = nullptr;
+    std::vector<RawRecord> collected_;  // Collecting: the records, in arrival order
+    uint32_t lost_ = 0;                 // Interrupted: what was posted with the 8
 
     // Across the tries of one transfer (keepAcross_ only).
     bool keepAcross_ = false;

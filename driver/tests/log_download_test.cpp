@@ -2,6 +2,8 @@
 // converter scripted on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -38,6 +40,51 @@ Bytes RecordOf(unsigned k, uint8_t month = 6) {
                                   static_cast<uint8_t>(k % 60), 0, block);
 }
 
+// Firmware up to 1.12: the converter hands its memory over on the first
+// CMD_GET_LOG it takes (the line may lose some of the frames) and finds it
+// empty on every later one.  It answers on its own thread, counting the
+// requests, until it goes.
+class HandingOverConverter {
+public:
+    struct Sent {
+        Bytes payload;
+        int pauseMs = 0;  // before this frame
+    };
+    // With `silent` it only counts.
+    HandingOverConverter(FakeConverter& device, std::vector<Sent> firstAnswer, bool silent = false)
+        : device_(device), first_(std::move(firstAnswer)), silent_(silent), thread_([this] { Run(); }) {}
+    ~HandingOverConverter() {
+        stop_ = true;
+        thread_.join();
+    }
+    int requests() const { return requests_; }
+
+private:
+    void Run() {
+        while (!stop_) {
+            Frame request;
+            if (!device_.ReadRequest(request, 20) || request.command() != CMD_GET_LOG) continue;
+            const bool first = requests_++ == 0;
+            if (silent_) continue;
+            if (!first) {
+                device_.Reply(CMD_GET_LOG, CountPayload(0));
+                continue;
+            }
+            for (const Sent& frame : first_) {
+                if (frame.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(frame.pauseMs));
+                device_.Reply(CMD_GET_LOG, frame.payload);
+            }
+        }
+    }
+
+    FakeConverter& device_;
+    const std::vector<Sent> first_;
+    const bool silent_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> requests_{0};
+    std::thread thread_;
+};
+
 LocalDate MidJanuary() { return {2025, 1, 15}; }
 LocalDate MidDecember() { return {2024, 12, 15}; }
 LocalDate MidJune() { return {2024, 6, 15}; }
@@ -48,11 +95,7 @@ protected:
         SetLocalDateProvider(&MidJune);
         ASSERT_EQ(KX305Open(&handle_, device_.path().c_str()), KX305_STATUS_OK);
         // Firmware 1.13: the new results layout.
-        ConverterInfo info{};
-        ASSERT_EQ(KX305GetInfo(&handle_, &info), KX305_STATUS_OK);
-        Expect(CMD_GET_INFO);
-        device_.Reply(CMD_GET_INFO, testing::InfoPayload(1, 13));
-        ASSERT_EQ(Wait().status, KX305_STATUS_OK);
+        Identify(13);
     }
     void TearDown() override {
         if (handle_ != nullptr) {
@@ -62,6 +105,14 @@ protected:
     }
 
     Outcome Wait() { return testing::WaitOnce(&handle_); }
+
+    void Identify(uint8_t minor) {
+        ConverterInfo info{};
+        ASSERT_EQ(KX305GetInfo(&handle_, &info), KX305_STATUS_OK);
+        Expect(CMD_GET_INFO);
+        device_.Reply(CMD_GET_INFO, testing::InfoPayload(1, minor));
+        ASSERT_EQ(Wait().status, KX305_STATUS_OK);
+    }
 
     void Expect(uint8_t command) {
         Frame request;
@@ -185,19 +236,20 @@ TEST_F(LogDownload, YearOfRecordsAcrossTheTurnOfTheYear) {
     }
 }
 
-TEST_F(LogDownload, StalledTransferIsRequestedAgainFromTheStart) {
+// A peek finds the records again, so a stalled one is asked for again.
+TEST_F(LogDownload, StalledPeekIsRequestedAgainFromTheStart) {
     const testing::ScopedRequestTiming timing(400);
     LogBuffer log{};
-    ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
-    Expect(CMD_GET_LOG);
-    device_.Reply(CMD_GET_LOG, CountPayload(3));
-    device_.Reply(CMD_GET_LOG, RecordOf(1));
+    ASSERT_EQ(KX305PeekLog(&handle_, &log), KX305_STATUS_OK);
+    Expect(CMD_PEEK_LOG);
+    device_.Reply(CMD_PEEK_LOG, CountPayload(3));
+    device_.Reply(CMD_PEEK_LOG, RecordOf(1));
     EXPECT_EQ(WaitPast(0), (Outcome{KX305_STATUS_PROGRESS, 33}));
     EXPECT_EQ(Wait(), (Outcome{KX305_STATUS_BUSY, 25}));
-    Expect(CMD_GET_LOG);
-    device_.Reply(CMD_GET_LOG, CountPayload(2));
-    device_.Reply(CMD_GET_LOG, RecordOf(7));
-    device_.Reply(CMD_GET_LOG, RecordOf(8));
+    Expect(CMD_PEEK_LOG);
+    device_.Reply(CMD_PEEK_LOG, CountPayload(2));
+    device_.Reply(CMD_PEEK_LOG, RecordOf(7));
+    device_.Reply(CMD_PEEK_LOG, RecordOf(8));
     EXPECT_EQ(WaitToTheEnd(), (Outcome{KX305_STATUS_OK, 100}));
     ASSERT_EQ(log.count, 2);
     EXPECT_EQ(log.records[0].results[0].data[0], 7);
@@ -237,6 +289,89 @@ TEST_F(LogDownload, NextTransferClearsTheBufferBeforeSending) {
     EXPECT_EQ(log.count, 0);
     EXPECT_EQ(log.records, nullptr);
     Expect(CMD_GET_LOG);
+}
+
+// Firmware 1.12 empties its memory on the request, so a GetLog it has
+// begun to answer is never sent again: it ends with 8, the records that
+// arrived in the buffer in their order and the number lost in the percent.
+TEST_F(LogDownload, GetLogThatLosesFramesEndsWithWhatArrivedAndTheNumberLost) {
+    const testing::ScopedRequestTiming timing(300);
+    Identify(12);
+    struct Case {
+        const char* name;
+        bool countFrameLost;
+        std::vector<unsigned> recordsLost;  // of records 1 to 5
+        uint32_t percent;
+    };
+    const Case cases[] = {
+        {"one record frame", false, {3}, 1},
+        {"the last record frame", false, {5}, 1},
+        {"every record frame", false, {1, 2, 3, 4, 5}, 5},
+        {"the count frame", true, {}, KX305_LOG_LOST_UNKNOWN},
+        {"the count frame and a record frame", true, {2}, KX305_LOG_LOST_UNKNOWN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<HandingOverConverter::Sent> answer;
+        if (!c.countFrameLost) answer.push_back({CountPayload(5)});
+        std::vector<int32_t> arriving;
+        for (unsigned k = 1; k <= 5; ++k) {
+            if (std::find(c.recordsLost.begin(), c.recordsLost.end(), k) != c.recordsLost.end()) continue;
+            answer.push_back({RecordOf(k)});
+            arriving.push_back(static_cast<int32_t>(k));
+        }
+        HandingOverConverter converter(device_, answer);
+        LogBuffer log{};
+        ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
+        std::vector<Outcome> answers = testing::PollToEnd(&handle_);
+        for (size_t i = 0; i + 1 < answers.size(); ++i)
+            EXPECT_EQ(answers[i].status, KX305_STATUS_PROGRESS) << "answer " << i << ": " << answers[i];
+        EXPECT_EQ(answers.back(), (Outcome{KX305_STATUS_NO_RESOURCE, c.percent}));
+        std::vector<int32_t> delivered;
+        for (unsigned k = 0; k < log.count; ++k) delivered.push_back(log.records[k].results[0].data[0]);
+        EXPECT_EQ(delivered, arriving);
+        if (log.count > 0) {
+            EXPECT_EQ(log.records[0].day, 1 + arriving[0]) << "decoded as usual";
+        }
+        // Polled once more, it is still over and nothing is sent.
+        EXPECT_EQ(Wait(), (Outcome{KX305_STATUS_NO_RESOURCE, c.percent}));
+        EXPECT_EQ(converter.requests(), 1);
+    }
+}
+
+// No answer at all: the converter may never have got the request.
+TEST_F(LogDownload, GetLogToASilentConverterIsSentFourTimes) {
+    const testing::ScopedRequestTiming timing(200);
+    Identify(12);
+    HandingOverConverter converter(device_, {}, true);
+    LogBuffer log{};
+    ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
+    EXPECT_EQ(testing::PollToEnd(&handle_), (std::vector<Outcome>{{KX305_STATUS_BUSY, 25},
+                                                                  {KX305_STATUS_BUSY, 50},
+                                                                  {KX305_STATUS_BUSY, 75},
+                                                                  {KX305_STATUS_BUSY, 100},
+                                                                  {KX305_STATUS_TIMEOUT, 100}}));
+    EXPECT_TRUE(testing::WaitUntil([&] { return converter.requests() == 4; }));
+    EXPECT_EQ(log.count, 0);
+}
+
+// A percentage moves only every N/100 records, which may take longer than
+// a try: a GetLog whose frames still come goes on.
+TEST_F(LogDownload, GetLogSlowerThanATryPerPercentIsNotCutShort) {
+    const testing::ScopedRequestTiming timing(300);
+    Identify(12);
+    constexpr unsigned kCount = 1000;
+    std::vector<HandingOverConverter::Sent> answer{{CountPayload(kCount)}};
+    // 10 records a percent, 50 ms apart: 500 ms without a new percentage.
+    for (unsigned k = 0; k < kCount; ++k) answer.push_back({RecordOf(k), k < 25 ? 50 : 0});
+    HandingOverConverter converter(device_, answer);
+    LogBuffer log{};
+    ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
+    const std::vector<Outcome> answers = testing::PollToEnd(&handle_);
+    EXPECT_EQ(answers.back(), (Outcome{KX305_STATUS_OK, 100}));
+    for (const Outcome& o : answers) EXPECT_NE(o.status, KX305_STATUS_BUSY);
+    EXPECT_EQ(log.count, kCount);
+    EXPECT_EQ(converter.requests(), 1);
 }
 
 }  // namespace

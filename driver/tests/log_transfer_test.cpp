@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "diagnostic_log.h"
 #include "fake_converter.h"
 #include "local_clock.h"
 #include "protocol.h"
@@ -116,15 +122,63 @@ TEST_F(LogTransferTest, FramesBeforeBeginOrAfterTheEndAreDropped) {
 }
 
 TEST_F(LogTransferTest, OnlyACountSizedFrameIsTakenForTheCount) {
-    transfer_.Begin(out_);
+    transfer_.NewTransfer(out_, CMD_PEEK_LOG);
     Feed(MakeFrame({0, 5}));
-    // The count frame was lost and the records stream in: none of them is
-    // the count (its first bytes would read as 0x00AA... here).
+    // The count frame of a peek was lost and the records stream in: none of
+    // them is the count (its first bytes would read as 0x00AA... here).
     Feed(RecordFrame(5, 1, 100));
     Feed(MakeFrame({0, 1, 0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(sink_.posts.empty());
     Feed(CountFrame(1));
     EXPECT_EQ(sink_.posts, (std::vector<Posted>{{2, 0}}));
+}
+
+// A GetLog cannot be asked for again: what comes instead of its count frame
+// is kept, every frame a record from the first record-sized one on.  Each
+// interrupted transfer writes one line.
+TEST_F(LogTransferTest, GetLogWithoutItsCountFrameKeepsTheRecordsThatCame) {
+    const std::filesystem::path logPath =
+        std::filesystem::temp_directory_path() / ("kx305-transfer-" + std::to_string(getpid()) + ".log");
+    std::filesystem::remove(logPath);
+    ASSERT_TRUE(OpenDiagnosticLog(logPath.c_str(), 0));
+    transfer_.NewTransfer(out_, CMD_GET_LOG);
+    EXPECT_FALSE(transfer_.Answered());
+    Feed(MakeFrame({0, 5}));
+    EXPECT_FALSE(transfer_.Answered()) << "a frame too short for anything is no answer";
+    Feed(RecordFrame(5, 1, 100));
+    Feed(CountFrame(9));  // no count any more: a record cut short
+    Feed(RecordFrame(5, 3, 300));
+    EXPECT_TRUE(sink_.posts.empty());
+    EXPECT_TRUE(transfer_.Answered());
+    transfer_.Interrupt(kVersion, out_, sink_);
+    transfer_.Interrupt(kVersion, out_, sink_);
+    const Posted lost{KX305_STATUS_NO_RESOURCE, static_cast<uint32_t>(KX305_LOG_LOST_UNKNOWN)};
+    EXPECT_EQ(sink_.posts, (std::vector<Posted>{lost, lost}));
+    ASSERT_EQ(out_.count, 3);
+    EXPECT_EQ(out_.records[0].day, 1);
+    EXPECT_EQ(out_.records[0].results[0].data[0], 100);
+    EXPECT_EQ(out_.records[1].results[0].type, 0u);
+    EXPECT_EQ(out_.records[2].day, 3);
+    EXPECT_EQ(out_.records[2].results[0].data[0], 300);
+
+    // With its count frame: the number lost is known.
+    transfer_.NewTransfer(out_, CMD_GET_LOG);
+    Feed(CountFrame(5));
+    Feed(RecordFrame(5, 4, 400));
+    Feed(RecordFrame(5, 5, 500));
+    transfer_.Interrupt(kVersion, out_, sink_);
+    EXPECT_EQ(sink_.posts.back(), (Posted{KX305_STATUS_NO_RESOURCE, 3}));
+    ASSERT_EQ(out_.count, 2);
+    EXPECT_EQ(out_.records[1].results[0].data[0], 500);
+
+    CloseDiagnosticLog();
+    std::ifstream in(logPath);
+    std::vector<std::string> interrupted;
+    for (std::string line; std::getline(in, line);)
+        if (line.find("przerwany") != std::string::npos) interrupted.push_back(line.substr(line.find("GetLog")));
+    std::filesystem::remove(logPath);
+    EXPECT_EQ(interrupted, (std::vector<std::string>{"GetLog(): transfer przerwany, odebrane rekordy: 3/?",
+                                                     "GetLog(): transfer przerwany, odebrane rekordy: 2/5"}));
 }
 
 TEST_F(LogTransferTest, RecordFramesOfOddSizesStayInTheirSlot) {
@@ -181,7 +235,7 @@ TEST_F(LogTransferTest, ReleaseDuringATransferEndsItWith8) {
     Feed(RecordFrame(1, 1, 1));
     transfer_.Release();
     Feed(RecordFrame(1, 2, 1));
-    EXPECT_EQ(sink_.posts.back(), (Posted{KX305_STATUS_NO_RESOURCE, 100}));
+    EXPECT_EQ(sink_.posts.back(), (Posted{KX305_STATUS_NO_RESOURCE, 2})) << "both records lost";
     EXPECT_EQ(out_.records, nullptr);
 }
 
@@ -195,7 +249,8 @@ TEST(LogTransferMemory, FailedAllocationReports7ThenCountsOnAndEndsWith8) {
     transfer.Receive(CountFrame(2), 0x010D, out, sink);
     transfer.Receive(RecordFrame(1, 1, 1), 0x010D, out, sink);
     transfer.Receive(RecordFrame(1, 2, 1), 0x010D, out, sink);
-    EXPECT_EQ(sink.posts, (std::vector<Posted>{{7, 100}, {2, 0}, {2, 50}, {2, 100}, {8, 100}}));
+    // 8 carries the records lost: all 2.
+    EXPECT_EQ(sink.posts, (std::vector<Posted>{{7, 100}, {2, 0}, {2, 50}, {2, 100}, {8, 2}}));
     EXPECT_EQ(out.count, 0);
     EXPECT_EQ(out.records, nullptr);
 }
@@ -267,7 +322,7 @@ class LostFrames : public LogTransferTest, public ::testing::WithParamInterface<
 TEST_P(LostFrames, PeekKeepsWhatFailedTriesBroughtAndNeverDuplicatesOrReorders) {
     const MergeCase& c = GetParam();
     const uint8_t command = c.peek ? CMD_PEEK_LOG : CMD_GET_LOG;
-    transfer_.NewTransfer(out_, c.peek);
+    transfer_.NewTransfer(out_, command);
     int completedIn = -1;
     for (size_t t = 0; t < c.tries.size(); ++t) {
         transfer_.Begin(out_);  // every try, as the dispatcher does

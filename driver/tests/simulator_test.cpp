@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,23 @@ namespace kx305 {
 namespace {
 
 using kx305sim::SimProcess;
+
+// The number after "KEY=" in a control reply, -1 when it is not there.
+long Field(const std::string& reply, const std::string& key) {
+    const size_t at = reply.find(" " + key + "=");
+    return at == std::string::npos ? -1 : std::stol(reply.substr(at + key.size() + 2));
+}
+
+// How many requests of `code` the simulator took, from "received".
+long RequestsOf(const std::string& received, int code) {
+    const size_t at = received.find(" codes=");
+    if (at == std::string::npos) return -1;
+    std::istringstream codes(received.substr(at + 7, received.find(' ', at + 7) - at - 7));
+    std::string entry;
+    while (std::getline(codes, entry, ','))
+        if (entry.rfind(std::to_string(code) + ":", 0) == 0) return std::stol(entry.substr(entry.find(':') + 1));
+    return 0;
+}
 
 class AgainstSimulator : public ::testing::Test {
 protected:
@@ -177,6 +195,45 @@ TEST_F(AgainstSimulator, PeekCompletesAlthoughATenthOfTheFramesIsLost) {
         const int hoursB = (b.month * 32 + b.day) * 24 + b.hour;
         EXPECT_TRUE(hoursB == hoursA + 1 || (b.hour == 0 && a.hour == 23)) << "record " << k << " follows " << k - 1;
         EXPECT_EQ(a.minute, b.minute) << "record " << k;
+    }
+}
+
+// Firmware 1.12 hands its memory over on CMD_GET_LOG: with frames lost the
+// GetLog is not sent again, and every record the converter held is either
+// delivered, in order, or counted as lost.
+TEST_F(AgainstSimulator, LossyGetLogOfOldFirmwareAccountsForEveryRecord) {
+    const testing::ScopedRequestTiming timing(300);
+    constexpr long kHeld = 40;
+    Start({"--firmware", "1.12", "--seed", "5", "--no-drift", "--capacity", "100", "--prefill", std::to_string(kHeld),
+           "--period", "3600"});
+    ConverterInfo info{};
+    ASSERT_EQ(KX305GetInfo(&handle_, &info), KX305_STATUS_OK);
+    ASSERT_EQ(Finish(), KX305_STATUS_OK);
+    ASSERT_EQ(sim_->Control("received reset"), "ok");
+    const long droppedBefore = Field(sim_->Control("sent"), "dropped");
+    ASSERT_EQ(sim_->Control("fault drop 0.1").rfind("ok", 0), 0u);
+
+    LogBuffer log{};
+    ASSERT_EQ(KX305GetLog(&handle_, &log), KX305_STATUS_OK);
+    std::vector<testing::Outcome> answers = testing::PollToEnd(&handle_);
+    const long dropped = Field(sim_->Control("sent"), "dropped") - droppedBefore;
+    ASSERT_GT(dropped, 0) << "no frame was lost";
+    EXPECT_EQ(RequestsOf(sim_->Control("received"), 8), 1);
+    EXPECT_EQ(Field(sim_->Control("state"), "records"), 0) << "the memory was handed over";
+
+    const testing::Outcome end = answers.back();
+    ASSERT_EQ(end.status, KX305_STATUS_NO_RESOURCE);
+    if (end.percent == KX305_LOG_LOST_UNKNOWN) {
+        EXPECT_EQ(log.count, kHeld - (dropped - 1)) << "the count frame and " << dropped - 1 << " records lost";
+    } else {
+        EXPECT_EQ(end.percent, static_cast<uint32_t>(dropped));
+        EXPECT_EQ(log.count + end.percent, static_cast<uint32_t>(kHeld));
+    }
+    // Oldest first, an hour apart or more where records are missing.
+    for (int k = 1; k < log.count; ++k) {
+        const LogRecord& a = log.records[k - 1];
+        const LogRecord& b = log.records[k];
+        EXPECT_LT((a.month * 32 + a.day) * 24 + a.hour, (b.month * 32 + b.day) * 24 + b.hour) << "record " << k;
     }
 }
 
