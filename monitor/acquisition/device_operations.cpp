@@ -89,92 +89,36 @@ int ResetRainCounter(AppContext& context) {
 
 // --- download of the logging memory ---
 
-// One record as the registration file stores it; empty for a record whose
-// UTC time has no local time stamp (it is passed over rather than blocking
-// every later download: the converter would deliver it again each time).
-class RecordBuffer final : public FileStream {
-public:
-    bool Write(const void* data, size_t size) override {
-        bytes_.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    long Read(void*, size_t) override { return -1; }
-    bool SeekToStart() override { return false; }
-    bool SeekToEnd() override { return true; }
-    bool SeekTo(int64_t) override { return false; }
-    int64_t Position() override { return static_cast<int64_t>(bytes_.size()); }
-    bool Truncate() override { return false; }
-    bool Flush() override { return true; }
-    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
-
-    std::string Take() { return std::move(bytes_); }
-
-private:
-    std::string bytes_;
-};
-
+// The records as the registration file stores them, encoded before the
+// lock is taken.
 std::vector<std::string> StoredForms(const LogRecord* records, size_t count) {
     std::vector<std::string> stored(count);
-    for (size_t i = 0; i < count; ++i) {
-        RecordBuffer buffer;
-        if (WriteRegistrationRecord(buffer, records[i])) stored[i] = buffer.Take();
-    }
+    for (size_t i = 0; i < count; ++i) EncodeRegistrationRecord(records[i], stored[i]);
     return stored;
 }
 
-// Reads the last `length` bytes of the file (fewer when it is shorter) and
-// leaves the position at the end.  Empty when the file cannot be read.
-std::string FileTail(FileStream& file, size_t length) {
-    std::string tail;
-    int64_t size = file.Size();
-    if (size > 0 && length > 0) {
-        size_t n = static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(length)));
-        tail.resize(n);
-        size_t got = 0;
-        if (file.SeekTo(size - static_cast<int64_t>(n))) {
-            while (got < n) {
-                long r = file.Read(tail.data() + got, n - got);
-                if (r <= 0) break;
-                got += static_cast<size_t>(r);
-            }
-        }
-        tail.resize(got == n ? n : 0);
-    }
-    file.SeekToEnd();
-    return tail;
-}
-
-// How many records at the head of this download the registration file
-// already ends with, whole records compared in their stored form (time stamp
-// and every value): the longest run of the download's first records that
-// is the file's last records.  A download whose converter was not cleared
-// after the last one (or whose clear was never confirmed, also before a
-// restart of the program) starts with records the file has; the converter
-// keeps its records in order, and when it is full the head may begin inside
-// that run.
-size_t RecordsAlreadyInFile(FileStream& file, const std::vector<std::string>& stored) {
-    std::string all;
-    std::vector<size_t> prefix(1, 0);
-    for (const std::string& record : stored) {
-        all += record;
-        prefix.push_back(all.size());
-    }
-    std::string tail = FileTail(file, all.size());
-    for (size_t k = stored.size(); k > 0; --k) {
-        size_t length = prefix[k];
-        if (length == 0) return k;  // only records without a stamp: nothing to write
-        if (length <= tail.size() &&
-            std::memcmp(tail.data() + tail.size() - length, all.data(), length) == 0) {
-            return k;
-        }
-    }
-    return 0;
+// Readies the file's end for appending and tells how many records at the
+// head of this download it already holds (none unless `skipKnownHead`).  A
+// download whose converter was not cleared after the last one (or whose
+// clear was never confirmed, also before a restart of the program) starts
+// with records the file has; the converter keeps its records in order, and
+// when it is full the head may begin inside that run.  The file's tail is
+// read with the reader, which passes over a record torn by a power loss or
+// a kill during the last write burst; those bytes are cut off so that the
+// records appended now follow a whole one.
+size_t RecordsAlreadyInFile(FileStream& file, const LogRecord* records, const std::vector<std::string>& stored,
+                            bool skipKnownHead) {
+    static const std::vector<std::string> kNone;
+    RegistrationTail tail;
+    if (!ReadRegistrationTail(file, TailLengthFor(skipKnownHead ? stored : kNone), tail)) return 0;
+    CutTornTail(file, tail);
+    return skipKnownHead ? RecordsAlreadyStored(tail.records, records, stored) : 0;
 }
 
 struct StoreOutcome {
     DownloadReport::Store result;
-    // Records from the first one that are in the file now (already there,
-    // written, or passed over).
+    // Records from the first one that are in the file now (already there or
+    // written).
     size_t handled;
     size_t written;
 };
@@ -189,13 +133,12 @@ StoreOutcome StoreRecords(AppContext& context, const LogRecord* records, size_t 
     std::lock_guard<std::mutex> guard(context.lock);
     if (!context.registrationFile) return {DownloadReport::Store::NoFile, 0, 0};
     FileStream& file = *context.registrationFile;
-    if (skipKnownHead) alreadyInFile = RecordsAlreadyInFile(file, stored);
+    if (count > 0) alreadyInFile = RecordsAlreadyInFile(file, records, stored, skipKnownHead);
     size_t handled = alreadyInFile;
     size_t written = 0;
     bool failed = false;
     for (; handled < count; ++handled) {
         const std::string& record = stored[handled];
-        if (record.empty()) continue;
         int64_t end = file.Position();
         if (!file.Write(record.data(), record.size())) {
             // A full disk may have taken part of the record.

@@ -47,26 +47,18 @@ CalendarTime CalendarFromSeconds(int64_t seconds) {
 
 bool UtcFieldsToSeconds(int year, int month, int day, int hour, int minute, int second,
                         int64_t& seconds) {
-    // The converter's own idea of the calendar: every fourth year is a leap
-    // year (exact for 1970..2038) and February always admits day 29, which
-    // in a common year lands on 1 March.
+    // The converter's own idea of the calendar: February always admits day
+    // 29, which in a common year lands on 1 March.  The count is 64-bit, so
+    // the range ends where a time stamp runs out of digits, not in 2038.
     static constexpr int kMonthLength[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    static constexpr int kDaysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    if (year < 1970 || year > 2038 || month < 1 || month > 12 || day < 1 ||
-        day > kMonthLength[month - 1] || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59) {
+    if (year < kFirstConvertibleYear || year > kLastConvertibleYear || month < 1 || month > 12 || day < 1 ||
+        day > kMonthLength[month - 1] || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+        second > 59) {
         return false;
     }
-    const int leapDaysBefore = (year - 1969) / 4;  // leap years 1972 .. year-1
-    int64_t days = 365LL * (year - 1970) + leapDaysBefore + kDaysBefore[month - 1] + day - 1;
-    if (month > 2 && year % 4 == 0) {
-        ++days;
-    }
-    const int64_t total = days * 86400 + hour * 3600 + minute * 60 + second;
-    if (total > INT32_MAX) {
-        return false;
-    }
-    seconds = total;
+    // Days past a month's end run on into the next month.
+    const int64_t days = detail::DaysFromCivil(year, month, day);
+    seconds = days * 86400 + hour * 3600 + minute * 60 + second;
     return true;
 }
 

@@ -12,7 +12,12 @@ bool UtcToLocal(const CalendarTime& utc, CalendarTime& local) {
     if (!UtcFieldsToSeconds(utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second, seconds)) {
         return false;
     }
+    // A 32-bit time_t would wrap past 2038: such a platform refuses rather
+    // than stamping a record decades off.
     const time_t instant = static_cast<time_t>(seconds);
+    if (static_cast<int64_t>(instant) != seconds) {
+        return false;
+    }
     struct tm fields {};
     if (localtime_r(&instant, &fields) == nullptr) {
         return false;

@@ -1,5 +1,7 @@
 // Local time through the Windows time-zone functions of the computer's
-// current time-zone setting (daylight saving included).
+// current time-zone setting (daylight saving included).  They work on
+// SYSTEMTIME fields (64-bit FILETIME inside), never on a 32-bit time_t, so
+// the conversion holds far past 2038.
 #include <windows.h>
 
 #include "instruments/system_time_win32.h"

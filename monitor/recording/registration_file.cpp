@@ -22,6 +22,8 @@ constexpr size_t kStampDigits = 14;
 constexpr size_t kResyncLookahead = 3 + kStampDigits + 1;
 // The shortest text worth parsing: stamp, "$", one short line and trailer.
 constexpr size_t kMinRecordSize = 27;
+// A record without lines: stamp, "$" and trailer.
+constexpr size_t kEmptyRecordSize = kStampDigits + 1 + 3;
 constexpr size_t kBlockSize = 2000;
 // Decoded text held at any time: what is left of a record start shorter
 // than kMinRecordSize plus one block.
@@ -88,10 +90,12 @@ inline uint8_t CheckByte(uint32_t sum, int32_t modulus) {
     return static_cast<uint8_t>(static_cast<int32_t>(sum) % modulus + 1);
 }
 
-// Accumulates the checksum of a record's text and writes it negated.
+// Accumulates the checksum of a record's text and hands it, negated, line
+// by line to `sink` (a file write, or the bytes of an encoding).
+template <typename Sink>
 class RecordWriter {
 public:
-    explicit RecordWriter(FileStream& file) : file_(file) {}
+    explicit RecordWriter(Sink& sink) : sink_(sink) {}
 
     // `length` as snprintf reports it; the buffers are sized so that it
     // never exceeds kLineBufferSize - 1, and it is held to that.
@@ -113,30 +117,42 @@ private:
         uint8_t stored[kLineBufferSize];
         std::memcpy(stored, bytes, length);
         NegateBytes(stored, length);
-        if (!file_.Write(stored, length)) {
+        if (!sink_(stored, length)) {
             succeeded_ = false;
         }
     }
 
-    FileStream& file_;
+    Sink& sink_;
     uint32_t sum_ = 0;  // signed 32-bit sum, kept unsigned to wrap defined
     bool succeeded_ = true;
 };
 
-}  // namespace
-
-bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
+// The time-stamp line's fields: the local time of the record's UTC time, or,
+// when that cannot be had (a damaged stamp, a year past the conversion), the
+// record's own fields as they came.  A record is never left out for its
+// time: the converter would be cleared of it all the same.  Each raw field
+// is held to its digit count, so that the line keeps its 14 digits.
+CalendarTime StampTime(const LogRecord& record) {
     const CalendarTime utc = CalendarFromLogRecord(record);
     CalendarTime local;
-    if (!UtcToLocal(utc, local)) {
-        // No stamp would be true for it: the record is left out.
-        return false;
+    if (UtcToLocal(utc, local) && local.year <= kLastConvertibleYear) {
+        return local;
     }
+    CalendarTime raw = utc;
+    raw.year = std::min<uint16_t>(raw.year, 9999);
+    for (uint16_t* field : {&raw.month, &raw.day, &raw.hour, &raw.minute, &raw.second}) {
+        *field = std::min<uint16_t>(*field, 99);
+    }
+    return raw;
+}
 
-    RecordWriter writer(file);
+template <typename Sink>
+bool EncodeRecord(const LogRecord& record, Sink& sink) {
+    const CalendarTime stamp = StampTime(record);
+    RecordWriter<Sink> writer(sink);
     char line[kLineBufferSize];
-    int length = std::snprintf(line, sizeof line, "%04d%02d%02d%02d%02d%02d%c", local.year, local.month,
-                               local.day, local.hour, local.minute, local.second, kLineEnd);
+    int length = std::snprintf(line, sizeof line, "%04d%02d%02d%02d%02d%02d%c", stamp.year, stamp.month, stamp.day,
+                               stamp.hour, stamp.minute, stamp.second, kLineEnd);
     writer.Text(line, length);
 
     for (const InputReading& reading : record.results) {
@@ -165,6 +181,21 @@ bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
     }
     writer.Trailer();
     return writer.succeeded();
+}
+
+}  // namespace
+
+bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
+    auto write = [&file](const uint8_t* bytes, size_t length) { return file.Write(bytes, length); };
+    return EncodeRecord(record, write);
+}
+
+void EncodeRegistrationRecord(const LogRecord& record, std::string& out) {
+    auto append = [&out](const uint8_t* bytes, size_t length) {
+        out.append(reinterpret_cast<const char*>(bytes), length);
+        return true;
+    };
+    EncodeRecord(record, append);
 }
 
 RecordingOpen OpenRecordingFile(const std::string& path, bool appendWithoutAsking,
@@ -258,10 +289,18 @@ namespace {
 // walked through with constant memory.
 class RegistrationReader {
 public:
-    RegistrationReader(FileStream& file, RecordList& records) : file_(file), records_(records) {
+    // `start` is the file offset the reading begins at; `keepEmpty` keeps
+    // the valid records without lines too (with no entries), as a download
+    // that is to be lined up with the file's records needs them.
+    RegistrationReader(FileStream& file, RecordList& records, int64_t start = 0, bool keepEmpty = false)
+        : file_(file), records_(records), base_(start), keepEmpty_(keepEmpty) {
         // Line heads are compared a word at a time, past the data too.
         std::memset(window_, 0, sizeof window_);
     }
+
+    // File offset just past the last record with valid check bytes, or -1
+    // when none was read.
+    int64_t LastWholeEnd() const { return lastWholeEnd_; }
 
     void Run() {
         for (;;) {
@@ -270,6 +309,12 @@ public:
                                   (state_ == State::Resync && resyncWaits_);
             if (needMore) {
                 if (!Refill()) {
+                    // A record without lines is shorter than kMinRecordSize:
+                    // at the very end of the data it is still taken whole.
+                    if (keepEmpty_ && state_ == State::RecordStart && available >= kEmptyRecordSize) {
+                        StartRecord();
+                        continue;
+                    }
                     return;  // end of the data or a failed read
                 }
                 continue;
@@ -334,6 +379,7 @@ private:
         }
         const size_t unread = end_ - keep;
         std::memmove(window_, window_ + keep, unread);
+        base_ += static_cast<int64_t>(keep);
         pos_ -= keep;
         summedTo_ = pos_;
         if (recordStart_ != kNone) {
@@ -730,9 +776,10 @@ private:
         const bool closed = candidate_;
         candidate_ = false;
         if (closed && trailer_[1] == CheckByte(sum_, 253) && trailer_[2] == CheckByte(sum_, 251)) {
-            if (lineCount_ > 0) {
+            if (lineCount_ > 0 || keepEmpty_) {
                 records_.Add(time_, lines_, static_cast<size_t>(lineCount_));
             }
+            lastWholeEnd_ = base_ + static_cast<int64_t>(pos_);
             recordStart_ = kNone;
             state_ = State::RecordStart;
         } else if (closed) {
@@ -771,6 +818,9 @@ private:
 
     FileStream& file_;
     RecordList& records_;
+    int64_t base_;  // file offset of window_[0]
+    bool keepEmpty_;
+    int64_t lastWholeEnd_ = -1;
     uint8_t window_[kWindowSize];
     size_t pos_ = 0;
     size_t end_ = 0;
@@ -805,6 +855,72 @@ int ReadRegistrationFile(FileStream* file, RecordList& records) {
     }
     file->SeekToEnd();
     return static_cast<int>(records.size());
+}
+
+namespace {
+
+// Stored bytes in memory, read as a file.
+class BytesFile final : public FileStream {
+public:
+    explicit BytesFile(const std::string& bytes) : bytes_(bytes) {}
+    bool Write(const void*, size_t) override { return false; }
+    long Read(void* data, size_t size) override {
+        const size_t count = std::min(size, bytes_.size() - position_);
+        std::memcpy(data, bytes_.data() + position_, count);
+        position_ += count;
+        return static_cast<long>(count);
+    }
+    bool SeekToStart() override {
+        position_ = 0;
+        return true;
+    }
+    bool SeekToEnd() override {
+        position_ = bytes_.size();
+        return true;
+    }
+    bool SeekTo(int64_t offset) override {
+        if (offset < 0 || static_cast<uint64_t>(offset) > bytes_.size()) {
+            return false;
+        }
+        position_ = static_cast<size_t>(offset);
+        return true;
+    }
+    int64_t Position() override { return static_cast<int64_t>(position_); }
+    bool Truncate() override { return false; }
+    bool Flush() override { return true; }
+    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
+
+private:
+    const std::string& bytes_;
+    size_t position_ = 0;
+};
+
+}  // namespace
+
+void ReadRegistrationBytes(const std::string& stored, RecordList& records) {
+    FreeRecordList(records);
+    BytesFile file(stored);
+    RegistrationReader(file, records, 0, true).Run();
+}
+
+bool ReadRegistrationTail(FileStream& file, int64_t length, RegistrationTail& tail) {
+    FreeRecordList(tail.records);
+    tail.wholeEnd = -1;
+    tail.size = file.Size();
+    bool read = false;
+    if (tail.size >= 0) {
+        tail.from = std::max<int64_t>(0, tail.size - std::max<int64_t>(length, 0));
+        if (file.SeekTo(tail.from)) {
+            RegistrationReader reader(file, tail.records, tail.from, true);
+            reader.Run();
+            // With no record read, the file's start is the last known end
+            // only when the reading began there.
+            tail.wholeEnd = reader.LastWholeEnd() >= 0 ? reader.LastWholeEnd() : (tail.from == 0 ? 0 : -1);
+            read = true;
+        }
+    }
+    file.SeekToEnd();
+    return read;
 }
 
 }  // namespace kx305mon

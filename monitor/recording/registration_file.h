@@ -124,10 +124,16 @@ RecordingOpen OpenRecordingFile(const std::string& path, bool appendWithoutAskin
 
 // Appends one record at the file's current position (the writer neither
 // seeks nor flushes).  The UTC time of the record is converted to local
-// time; a record whose time cannot be converted is not written at all and
-// gives false.  A failed write does not stop the record: every line and the
-// trailer are still attempted.  True when every write succeeded.
+// time; a record whose time cannot be converted (a damaged stamp: month 0,
+// day 32, hour 24 ...) is stored with its own fields as they came, so a
+// record is never left out for its time.  A failed write does not stop the
+// record: every line and the trailer are still attempted.  True when every
+// write succeeded.
 bool WriteRegistrationRecord(FileStream& file, const LogRecord& record);
+
+// Appends to `out` the bytes WriteRegistrationRecord stores for `record`
+// (negated text and trailer), in one piece.
+void EncodeRegistrationRecord(const LogRecord& record, std::string& out);
 
 // Rewinds the file, reads it whole in 2000-byte blocks and fills `records`
 // with every valid record (anything there before is dropped).  Damaged,
@@ -139,5 +145,68 @@ int ReadRegistrationFile(FileStream* file, RecordList& records);
 
 // Releases every record and entry.
 void FreeRecordList(RecordList& records);
+
+// Reads stored bytes held in memory (EncodeRegistrationRecord's output) as
+// the reader reads a file, keeping valid records without lines too, with
+// no entries, so that they line up one to one with the records encoded.
+void ReadRegistrationBytes(const std::string& stored, RecordList& records);
+
+// The end of a registration file as a download finds it before appending.
+struct RegistrationTail {
+    // The valid records that start in the part read, in file order; valid
+    // records without lines are kept too (with no entries).
+    RecordList records;
+    int64_t from = 0;       // file offset where the part read begins
+    int64_t size = -1;      // the file's size
+    // Offset just past the last valid record in the part read; `from` is 0
+    // and this is 0 when the whole file holds none; -1 when unknown.
+    int64_t wholeEnd = -1;
+};
+
+// Reads the last `length` bytes of the file (all of it when shorter) with
+// the reader, which passes over a torn or damaged tail, and leaves the
+// position at the end.  False when the file could not be read.
+bool ReadRegistrationTail(FileStream& file, int64_t length, RegistrationTail& tail);
+
+// --- What a download finds at the end of the file ------------------------
+//
+// A converter that was not cleared after a download (the clear was refused,
+// lost, or the program ended first) delivers again records that the file
+// has.  They are recognised by what identifies a measurement, its time
+// stamp and its readings, not by the bytes the file holds: the file may end
+// with a torn record, may have been written in another time zone, and the
+// rain gauge's serial is a user setting that may have changed since.
+
+// Bytes after the last whole record that a download cuts off before it
+// appends (a record torn by a power loss or a kill during the write burst).
+// A longer unreadable tail is no torn record of ours and stays.
+constexpr int64_t kMaxTornTail = 8192;
+
+// How much of the file's end to read for a download whose records encode
+// to `stored`: their length, room for lines that differ a little in length
+// (a renamed rain gauge), a torn tail and one more record.
+int64_t TailLengthFor(const std::vector<std::string>& stored);
+
+// Cuts the bytes after the last whole record of `tail` off the file, when
+// there are at most kMaxTornTail of them and they begin like a record.  The
+// position is left at the end.  True when the file now ends with its last
+// whole record (or with nothing to cut).
+bool CutTornTail(FileStream& file, const RegistrationTail& tail);
+
+// How many records at the head of a download (`records`, oldest first, with
+// `stored[i]` their encodings) the file already ends with: the longest run
+// of the download's first k records that equals the file's last k valid
+// records, in order.  Records are equal when their readings are (type,
+// quantity, value text and status of every line; the serial too, except
+// the rain gauge's) and their time stamps are: first as the records would be
+// stamped now; only when that finds none, with one offset between the
+// file's local stamps and the records' UTC times, a whole number of quarter
+// hours of at most 26 hours, shared by the whole run (the file was written
+// in another time zone).  Such a run is taken only when it is the one way,
+// of at least two records, to line the download up with the file: readings
+// that repeat (a quiet station) cannot tell a shifted clock from new
+// records, and a new record is never taken for a stored one.
+size_t RecordsAlreadyStored(const RecordList& fileTail, const LogRecord* records,
+                            const std::vector<std::string>& stored);
 
 }  // namespace kx305mon

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "memory_file.h"
 #include "recording/registration_file.h"
@@ -359,6 +362,105 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         EXPECT_EQ(stored.size(), 7u);
         EXPECT_TRUE(StartsWith(stored, AsStored(held)));
         EXPECT_TRUE(NoRecordTwice(stored));
+        ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
+        context.registrationFile = std::make_unique<SharedFile>(file);
+        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
+    }
+}
+
+// Puts the process into a POSIX time zone for a while (the simulator tests
+// run natively only).
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (had_) {
+            setenv("TZ", old_.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
+    // A run wrote the converter's five records and ended before its clear
+    // was confirmed, and the file's end is not what this run would write for
+    // them: the last record torn by a kill during the write burst (cut at
+    // several of its bytes), the stamps written in another time zone, or the
+    // rain gauge renamed since.  Two more were logged in between.  The next
+    // download writes exactly what the file lacks.
+    const struct {
+        const char* name;
+        long torn;  // bytes of the fifth record in the file, from its end when negative; 0: whole
+        const char* zoneThen;
+        int32_t serialThen;
+    } cases[] = {
+        {"torn after 1 byte", 1, "UTC0", 1234},
+        {"torn after the stamp", 15, "UTC0", 1234},
+        {"torn in a line", 40, "UTC0", 1234},
+        {"torn in the trailer", -2, "UTC0", 1234},
+        {"torn before the last byte", -1, "UTC0", 1234},
+        {"written three hours east", 0, "UTC-3", 1234},
+        {"written in summer time", 0, "CET-1CEST,M3.5.0,M10.5.0/3", 1234},
+        {"rain gauge renamed", 0, "UTC0", 4321},
+    };
+    ScopedTimeZone now("UTC0");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartSimulator({"--firmware", "1.13", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
+        std::vector<LogRecord> held = PeekConverter();
+        ASSERT_EQ(held.size(), 5u);
+        std::vector<uint8_t> whole;
+        std::vector<uint8_t> before;
+        {
+            ScopedTimeZone then(c.zoneThen);
+            rainGaugeSettings().serial = c.serialThen;
+            whole = StoredBytes(held, c.torn == 0 ? 5 : 4);
+            before = whole;
+            if (c.torn != 0) {
+                std::vector<uint8_t> last = StoredBytes({held[4]}, 1);
+                size_t cut = c.torn > 0 ? static_cast<size_t>(c.torn) : last.size() - static_cast<size_t>(-c.torn);
+                before.insert(before.end(), last.begin(), last.begin() + static_cast<ptrdiff_t>(cut));
+            }
+            rainGaugeSettings().serial = 1234;
+        }
+        {
+            std::lock_guard<std::mutex> guard(context.lock);
+            file->bytes = before;
+            file->position = file->bytes.size();
+        }
+        Control("clock 06-01 01:00:00");
+        Control("fill 2");
+        size_t mark = recorder.Downloads().size();
+        StartWorker();
+        ASSERT_TRUE(ConverterEmptied());
+        StopPollingWorker(context);
+
+        std::vector<DownloadReport> reports = recorder.Downloads();
+        ASSERT_GT(reports.size(), mark);
+        EXPECT_EQ(reports[mark].received, 7u);
+        EXPECT_EQ(reports[mark].alreadyInFile, c.torn == 0 ? 5u : 4u);
+        EXPECT_EQ(reports[mark].written, c.torn == 0 ? 2u : 3u);
+        RecordList stored = FileRecords();
+        EXPECT_EQ(stored.size(), 7u);
+        EXPECT_TRUE(NoRecordTwice(stored));
+        EXPECT_TRUE(std::equal(whole.begin(), whole.end(), file->bytes.begin()));
+        // What this run wrote follows the whole records directly.
+        if (c.torn != 0) {
+            std::vector<uint8_t> fifth = StoredBytes({held[4]}, 1);
+            EXPECT_TRUE(std::equal(fifth.begin(), fifth.end(), file->bytes.begin() + static_cast<ptrdiff_t>(whole.size())));
+        }
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
         context.downloadMayRepeatFile = true;  // what the worker knows at a new start

@@ -16,7 +16,11 @@ TEST(UtcFieldsToSeconds, AcceptsTheConvertersRangeOnly) {
     EXPECT_EQ(seconds, 1171894615);
     ASSERT_TRUE(UtcFieldsToSeconds(2038, 1, 19, 3, 14, 7, seconds));
     EXPECT_EQ(seconds, INT32_MAX);
-    EXPECT_FALSE(UtcFieldsToSeconds(2038, 1, 19, 3, 14, 8, seconds));
+    ASSERT_TRUE(UtcFieldsToSeconds(2038, 1, 19, 3, 14, 8, seconds));
+    EXPECT_EQ(seconds, int64_t{INT32_MAX} + 1);
+    ASSERT_TRUE(UtcFieldsToSeconds(9999, 12, 31, 23, 59, 59, seconds));
+    EXPECT_EQ(seconds, 253402300799);
+    EXPECT_FALSE(UtcFieldsToSeconds(10000, 1, 1, 0, 0, 0, seconds));
     EXPECT_FALSE(UtcFieldsToSeconds(1969, 12, 31, 23, 59, 59, seconds));
     EXPECT_FALSE(UtcFieldsToSeconds(2007, 4, 31, 0, 0, 0, seconds));
     EXPECT_FALSE(UtcFieldsToSeconds(2007, 2, 30, 0, 0, 0, seconds));
@@ -24,7 +28,7 @@ TEST(UtcFieldsToSeconds, AcceptsTheConvertersRangeOnly) {
     EXPECT_FALSE(UtcFieldsToSeconds(2007, 1, 1, 0, 0, 60, seconds));
 }
 
-TEST(UtcFieldsToSeconds, LeapDaysFollowTheFourYearRule) {
+TEST(UtcFieldsToSeconds, LeapDaysFollowTheCalendar) {
     int64_t leapDay = 0;
     int64_t firstMarch = 0;
     ASSERT_TRUE(UtcFieldsToSeconds(2008, 2, 29, 0, 0, 0, leapDay));
@@ -37,6 +41,9 @@ TEST(UtcFieldsToSeconds, LeapDaysFollowTheFourYearRule) {
     ASSERT_TRUE(UtcFieldsToSeconds(2001, 1, 1, 0, 0, 0, firstMarch));
     EXPECT_EQ(firstMarch - leapDay, 86400);
     EXPECT_EQ(firstMarch, 978307200);
+    ASSERT_TRUE(UtcFieldsToSeconds(2100, 2, 29, 0, 0, 0, leapDay));
+    ASSERT_TRUE(UtcFieldsToSeconds(2100, 3, 1, 0, 0, 0, firstMarch));
+    EXPECT_EQ(firstMarch, leapDay);
 }
 
 CalendarTime Time(int year, int month, int day, int hour, int minute, int second) {
