@@ -77,6 +77,9 @@ DownloadReport::Clear ClearVerdict(const ClockRecord& start, const ClockRecord& 
 
 namespace {
 
+// 256 bytes of frame at 9600 baud, 8N1, and some escapes.
+constexpr int64_t kLongestRecordMs = 280;
+
 // Only the recent downloads tell how the line and the file behave now.
 constexpr size_t kTransferSamplesKept = 16;
 
@@ -202,7 +205,9 @@ int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples
     for (const auto& s : samples) longest = std::max(longest, s.millis);
     const uint32_t seen = samples.front().records;
     if (records <= seen) return longest;
-    if (seen == 0) return -1;
+    // Only empty downloads so far: each record at most the line time of the
+    // longest record frame.
+    if (seen == 0) return longest + int64_t(records) * kLongestRecordMs;
     return longest * records / seen;
 }
 

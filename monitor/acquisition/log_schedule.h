@@ -100,7 +100,8 @@ PhaseVerdict ClearByPhase(const ClockPhase& phase, int64_t newestMs, int64_t per
 // moment its clear could go, for `records` records.  Keeps the recent ones.
 void AddTransferSample(std::vector<AppContext::TransferSample>& samples, uint32_t records, int64_t millis);
 // The time a download of `records` records is expected to take, from the
-// samples (upper estimate: fixed cost plus time per record); -1 while
+// samples (upper estimate: fixed cost plus time per record; while only
+// empty downloads were seen, the longest record's line time); -1 while
 // nothing was measured.
 int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples, uint32_t records);
 
