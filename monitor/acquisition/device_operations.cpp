@@ -319,8 +319,11 @@ int64_t LearnSchedule(AppContext& context, uint32_t period, const LogRecord* new
     }
     if (PhaseUsable(context)) {
         const int64_t now = SteadyMs();
-        const int64_t width =
-            PhaseUpper(context.clockPhase, now) - PhaseLower(context.clockPhase, now) + kInstantSlackMs;
+        // The bounds narrow within a few cycles; the interval is chosen for
+        // what they will be, while the clear goes by what they are.
+        const int64_t width = std::min(PhaseUpper(context.clockPhase, now) - PhaseLower(context.clockPhase, now),
+                                       kSettledPhaseWidthMs) +
+                              kInstantSlackMs;
         interval = KeepUpInterval(context.transferSamples, period, recordingInterval, width);
     }
     std::lock_guard<std::mutex> guard(context.lock);

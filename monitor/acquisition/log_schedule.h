@@ -105,6 +105,9 @@ void AddTransferSample(std::vector<AppContext::TransferSample>& samples, uint32_
 // nothing was measured.
 int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples, uint32_t records);
 
+// What the phase bounds narrow to after a few cycles' clock reads.
+constexpr int64_t kSettledPhaseWidthMs = 300;
+
 // Log periods up to this are short enough for the downloads to be timed.
 constexpr uint32_t kScheduledPeriodMax = 60;
 
