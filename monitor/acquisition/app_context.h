@@ -184,6 +184,34 @@ struct AppContext {
         ClockRecord transferEnd;
         uint16_t logPeriod;
     } transaction = {};
+
+    // --- when the downloads run (log_schedule.h) ---
+    // Worker only.  Bounds on the offset between the converter's clock and
+    // the steady clock (converter ms since 1970 minus steady ms), from the
+    // clock reads of the cycles and downloads; forgotten when the clock is
+    // set or a read contradicts them.
+    struct ClockPhase {
+        bool known = false;
+        int64_t lowerMs = 0;     // offset >= lowerMs - drift since lowerAtMs
+        int64_t lowerAtMs = 0;   // steady ms
+        int64_t upperMs = 0;     // offset < upperMs + drift since upperAtMs
+        int64_t upperAtMs = 0;
+        int64_t sinceMs = 0;     // steady ms of the first read of this run of bounds
+        KX305Handle device = nullptr;  // the connection they belong to
+    } clockPhase;
+    // Worker only.  How long recent downloads took, from their start to the
+    // moment the clear could go, against the records they brought.
+    struct TransferSample {
+        uint32_t records;
+        int64_t millis;
+    };
+    std::vector<TransferSample> transferSamples;
+    uint32_t scheduledPeriod = 0;    // worker only: log period of the last download, seconds
+    int64_t lastNewestMs = INT64_MIN;  // worker only: converter ms of the newest record seen
+    // Guarded by the lock: seconds between downloads that keep the
+    // converter's memory emptied at a short log period (the recording
+    // timer takes it when shorter than recordingInterval); 0 = none.
+    uint32_t downloadInterval = 0;
 };
 
 // --- requesters (any thread but the worker's) ---

@@ -44,6 +44,8 @@ bool StillRequested(AppContext& context) {
 }
 
 int SetConverterClock(AppContext& context, const ClockRecord& clock) {
+    // The converter's instants move with its clock.
+    ForgetPhase(context.clockPhase);
     context.transaction.clockToSet = clock;
     KX305SetTime(&context.device, &context.transaction.clockToSet);
     int ok = WaitDone(&context.device);
@@ -187,9 +189,89 @@ bool RecordingOn(AppContext& context) {
     return context.registrationFile != nullptr;
 }
 
+// Every read also narrows the clock's phase.
 bool ReadConverterClock(AppContext& context, ClockRecord& clock) {
+    const int64_t sent = SteadyMs();
     KX305GetTime(&context.device, &clock);
-    return WaitDone(&context.device) == 1;
+    if (WaitDone(&context.device) != 1) return false;
+    ObservePhase(context.clockPhase, context.device, sent, SteadyMs(), ConverterMs(clock, CurrentUtcTime()));
+    return true;
+}
+
+// Gives the download's turn back: the request stays in the slot for a
+// later cycle, not running.
+void PostponeRequest(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    context.runningRequest = 0;
+    context.runningRequester = kNoWindow;
+}
+
+bool PhaseUsable(const AppContext& context) {
+    return context.clockPhase.known && context.clockPhase.device == context.device;
+}
+
+// At a short log period the download starts just after a log instant, so
+// that what it brings is in the file and cleared before the next one.
+// False when it is to wait for a later cycle (or the worker stops).
+bool AwaitDownloadStart(AppContext& context) {
+    const uint32_t period = context.scheduledPeriod;
+    if (period == 0 || period > kScheduledPeriodMax || !PhaseUsable(context)) return true;
+    const int64_t periodMs = int64_t(period) * 1000;
+    const int64_t now = SteadyMs();
+    // The memory holds what the last download left and what was logged since.
+    uint32_t expected = context.downloadMayRepeatFile ? context.logBuffer.count : 0;
+    if (context.lastNewestMs != INT64_MIN) {
+        const int64_t latest = now + PhaseUpper(context.clockPhase, now);
+        expected += static_cast<uint32_t>(std::max<int64_t>(0, (latest - context.lastNewestMs) / periodMs));
+    }
+    const int64_t expectedMs = PredictTransferMs(context.transferSamples, expected + 1);
+    const int64_t maxWait = context.timing.cyclePause.count();
+    StartPlan plan = PlanDownloadStart(context.clockPhase, now, periodMs, context.lastNewestMs, expectedMs, maxWait);
+    if (plan.kind == StartPlan::Go) return true;
+    if (plan.kind == StartPlan::Postpone) {
+        PostponeRequest(context);
+        return false;
+    }
+    std::unique_lock<std::mutex> guard(context.lock);
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(plan.atMs - now);
+    context.wake.wait_until(guard, until, [&] { return context.stopping; });
+    bool stillOurs = !context.stopping && context.request == context.runningRequest &&
+                     context.requesterWindow == context.runningRequester;
+    if (!stillOurs) {
+        context.runningRequest = 0;
+        context.runningRequester = kNoWindow;
+    }
+    return stillOurs;
+}
+
+// What the download's timing teaches the next ones: the newest record and
+// the period anchor the next start, and the interval between downloads is
+// the longest that still lets one clear before the next instant.  Returns
+// the interval (-1: no schedule keeps up).
+int64_t LearnSchedule(AppContext& context, uint32_t period, const LogRecord* newest) {
+    context.scheduledPeriod = period;
+    if (newest != nullptr) {
+        int64_t newestMs = RecordMs(*newest);
+        if (newestMs != INT64_MIN) context.lastNewestMs = newestMs;
+    }
+    int64_t interval = 0;
+    uint32_t recordingInterval;
+    {
+        std::lock_guard<std::mutex> guard(context.lock);
+        recordingInterval = context.recordingInterval;
+    }
+    if (PhaseUsable(context)) {
+        const int64_t now = SteadyMs();
+        // The bounds narrow within a few cycles; the interval is chosen for
+        // what they will be, while the clear goes by what they are.
+        const int64_t width = std::min(PhaseUpper(context.clockPhase, now) - PhaseLower(context.clockPhase, now),
+                                       kSettledPhaseWidthMs) +
+                              kInstantSlackMs;
+        interval = KeepUpInterval(context.transferSamples, period, recordingInterval, width);
+    }
+    std::lock_guard<std::mutex> guard(context.lock);
+    context.downloadInterval = interval > 0 ? static_cast<uint32_t>(interval) : 0;
+    return interval;
 }
 
 void ReportStoreFailure(AppContext& context) {
@@ -236,11 +318,13 @@ int DownloadLog(AppContext& context) {
         ReportStoreFailure(context);
         return finish(1);
     }
+    bool peek = version >= kPeekLogVersion;
+    if (peek && !AwaitDownloadStart(context)) return 1;
+    const int64_t started = SteadyMs();
     WindowRef window = detail::MainWindow(context);
     events.DownloadStarted(window);
     if (!StoreWaitingRecords(context, report)) return finish(1);
 
-    bool peek = version >= kPeekLogVersion;
     // Where the converter's logging stands before the transfer: what it
     // stores from now on is not in this download.
     AppContext::Transaction& t = context.transaction;
@@ -252,6 +336,7 @@ int DownloadLog(AppContext& context) {
             return finish(0);
         }
     }
+    const int64_t snapshot = SteadyMs();
     bool downloaded = TransferLog(context, peek);
     ReportProgress(context, 0);
     if (!downloaded) {
@@ -287,6 +372,8 @@ int DownloadLog(AppContext& context) {
     if (count == 0) {
         report.clear = DownloadReport::Clear::NothingToClear;
         context.downloadMayRepeatFile = false;
+        AddTransferSample(context.transferSamples, 0, SteadyMs() - started);
+        LearnSchedule(context, t.logPeriod, nullptr);
         return finish(1);
     }
     context.downloadMayRepeatFile = true;
@@ -294,8 +381,24 @@ int DownloadLog(AppContext& context) {
         report.clear = DownloadReport::Clear::NotAllStored;
         return finish(1);
     }
-    if (!ReadConverterClock(context, t.transferEnd)) return finish(0);
-    report.clear = ClearVerdict(t.transferStart, t.transferEnd, t.logPeriod, records[count - 1], CurrentUtcTime());
+    AddTransferSample(context.transferSamples, static_cast<uint32_t>(count), SteadyMs() - started);
+    const int64_t keepUp = LearnSchedule(context, t.logPeriod, &records[count - 1]);
+    PhaseVerdict byPhase = PhaseUsable(context)
+                               ? ClearByPhase(context.clockPhase, RecordMs(records[count - 1]),
+                                              int64_t(t.logPeriod) * 1000, snapshot, SteadyMs())
+                               : PhaseVerdict::Unknown;
+    if (byPhase == PhaseVerdict::Clear || byPhase == PhaseVerdict::ClearFull) {
+        report.clear = DownloadReport::Clear::Cleared;
+        report.memoryFull = byPhase == PhaseVerdict::ClearFull;
+    } else if (byPhase == PhaseVerdict::Keep) {
+        report.clear = keepUp < 0 ? DownloadReport::Clear::TransferLongerThanLogPeriod
+                                  : DownloadReport::Clear::LoggedDuringTransfer;
+    } else {
+        // Without the clock's phase: whole seconds read around the transfer.
+        if (!ReadConverterClock(context, t.transferEnd)) return finish(0);
+        report.clear =
+            ClearVerdict(t.transferStart, t.transferEnd, t.logPeriod, records[count - 1], CurrentUtcTime());
+    }
     if (report.clear != DownloadReport::Clear::Cleared) return finish(1);
     KX305ClearLog(&context.device);
     if (WaitDone(&context.device) != 1) {

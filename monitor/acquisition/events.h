@@ -54,6 +54,9 @@ struct DownloadReport {
     size_t waiting = 0;        // records held by the program until the file takes writes again
     Store store = Store::Stored;
     Clear clear = Clear::NotAsked;
+    // Cleared although a log instant fell in the transfer: the memory was
+    // full then, so the converter had stored nothing more.
+    bool memoryFull = false;
 };
 
 // Failures the user is told about.

@@ -1,5 +1,8 @@
 #include "acquisition/log_schedule.h"
 
+#include <algorithm>
+#include <chrono>
+
 namespace kx305mon {
 
 namespace {
@@ -70,6 +73,180 @@ DownloadReport::Clear ClearVerdict(const ClockRecord& start, const ClockRecord& 
         return Clear::LoggedDuringTransfer;
     }
     return Clear::Cleared;
+}
+
+namespace {
+
+// 256 bytes of frame at 9600 baud, 8N1, and some escapes.
+constexpr int64_t kLongestRecordMs = 280;
+
+// Only the recent downloads tell how the line and the file behave now.
+constexpr size_t kTransferSamplesKept = 16;
+
+int64_t Drift(int64_t sinceMs, int64_t atMs) {
+    return atMs > sinceMs ? (atMs - sinceMs) * kClockDriftPpm / 1000000 + 1 : 0;
+}
+
+}  // namespace
+
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t ConverterMs(const ClockRecord& clock, const CalendarTime& nowUtc) {
+    if (!ValidTime(clock.month, clock.day, clock.hour, clock.minute, clock.second)) return INT64_MIN;
+    return ClockSeconds(clock, nowUtc) * 1000;
+}
+
+int64_t RecordMs(const LogRecord& record) {
+    if (!ValidTime(record.month, record.day, record.hour, record.minute, record.second) || record.subSecond > 99) {
+        return INT64_MIN;
+    }
+    return Seconds(record.year, record.month, record.day, record.hour, record.minute, record.second) * 1000 +
+           record.subSecond * 10;
+}
+
+void ForgetPhase(ClockPhase& phase) { phase = ClockPhase{}; }
+
+int64_t PhaseLower(const ClockPhase& phase, int64_t atMs) { return phase.lowerMs - Drift(phase.lowerAtMs, atMs); }
+
+int64_t PhaseUpper(const ClockPhase& phase, int64_t atMs) { return phase.upperMs + Drift(phase.upperAtMs, atMs); }
+
+void ObservePhase(ClockPhase& phase, KX305Handle device, int64_t sentMs, int64_t answeredMs, int64_t shownMs) {
+    if (shownMs == INT64_MIN || answeredMs < sentMs) return;
+    const int64_t lower = shownMs - answeredMs;
+    const int64_t upper = shownMs + 1000 - sentMs;
+    if (phase.known && phase.device == device && lower < PhaseUpper(phase, sentMs) &&
+        upper > PhaseLower(phase, sentMs)) {
+        // Both bounds widen at the same rate from when they were taken, so
+        // the tighter one now stays the tighter one.
+        if (lower > PhaseLower(phase, sentMs)) {
+            phase.lowerMs = lower;
+            phase.lowerAtMs = sentMs;
+        }
+        if (upper < PhaseUpper(phase, sentMs)) {
+            phase.upperMs = upper;
+            phase.upperAtMs = sentMs;
+        }
+        return;
+    }
+    // First read, another connection, or a clock that was set: this read
+    // alone.
+    phase.known = true;
+    phase.device = device;
+    phase.lowerMs = lower;
+    phase.upperMs = upper;
+    phase.lowerAtMs = phase.upperAtMs = sentMs;
+    phase.sinceMs = sentMs;
+}
+
+int64_t EarliestInstantAfter(int64_t afterMs, int64_t periodMs, int64_t anchorMs) {
+    auto firstAfter = [&](int64_t base) { return base + (FloorDiv(afterMs - base, periodMs) + 1) * periodMs; };
+    const int64_t dayMs = kDaySeconds * 1000;
+    const int64_t dayStart = FloorDiv(afterMs, dayMs) * dayMs;
+    int64_t earliest = std::min({firstAfter(0), firstAfter(dayStart), dayStart + dayMs});
+    if (anchorMs != INT64_MIN) earliest = std::min(earliest, firstAfter(anchorMs));
+    return earliest;
+}
+
+PhaseVerdict ClearByPhase(const ClockPhase& phase, int64_t newestMs, int64_t periodMs, int64_t snapshotMs,
+                          int64_t clearMs) {
+    if (!phase.known || periodMs <= 0 || newestMs == INT64_MIN) return PhaseVerdict::Unknown;
+    const int64_t arrival = clearMs + kClearArrivalMs;
+    const int64_t latestArrival = arrival + PhaseUpper(phase, arrival);
+    // A record newer than the converter's own time: its clock was set back
+    // since, and its instants say nothing about the newest record.
+    if (newestMs >= latestArrival) return PhaseVerdict::Unknown;
+    if (latestArrival < EarliestInstantAfter(newestMs, periodMs, newestMs)) return PhaseVerdict::Clear;
+    const int64_t followedSince = phase.sinceMs + PhaseUpper(phase, phase.sinceMs);
+    const int64_t snapshotAtLeast = snapshotMs + PhaseLower(phase, snapshotMs);
+    // Every schedule had its next instant at newest + period at the latest.
+    if (followedSince <= newestMs && snapshotAtLeast >= newestMs + periodMs + kInstantSlackMs) {
+        return PhaseVerdict::ClearFull;
+    }
+    return PhaseVerdict::Keep;
+}
+
+void AddTransferSample(std::vector<AppContext::TransferSample>& samples, uint32_t records, int64_t millis) {
+    if (samples.size() >= kTransferSamplesKept) samples.erase(samples.begin());
+    samples.push_back({records, millis});
+}
+
+int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples, uint32_t records) {
+    if (samples.empty()) return -1;
+    double n = 0, sumN = 0, sumD = 0;
+    for (const auto& s : samples) {
+        n += 1;
+        sumN += s.records;
+        sumD += static_cast<double>(s.millis);
+    }
+    const double meanN = sumN / n, meanD = sumD / n;
+    double varN = 0, cov = 0;
+    for (const auto& s : samples) {
+        varN += (s.records - meanN) * (s.records - meanN);
+        cov += (s.records - meanN) * (static_cast<double>(s.millis) - meanD);
+    }
+    if (varN >= 0.5) {
+        // Fixed cost and time per record, raised by the worst sample above
+        // the line so that the estimate covers what was seen.
+        const double perRecord = std::max(0.0, cov / varN);
+        const double fixed = std::max(0.0, meanD - perRecord * meanN);
+        double worst = 0;
+        for (const auto& s : samples) {
+            worst = std::max(worst, static_cast<double>(s.millis) - (fixed + perRecord * s.records));
+        }
+        return static_cast<int64_t>(fixed + perRecord * records + worst + 0.5);
+    }
+    // One size of download seen: its longest time covers that size and
+    // less; more records scale it (the fixed cost scaled too, so it is an
+    // upper estimate).
+    int64_t longest = 0;
+    for (const auto& s : samples) longest = std::max(longest, s.millis);
+    const uint32_t seen = samples.front().records;
+    if (records <= seen) return longest;
+    // Only empty downloads so far: each record at most the line time of the
+    // longest record frame.
+    if (seen == 0) return longest + int64_t(records) * kLongestRecordMs;
+    return longest * records / seen;
+}
+
+int64_t KeepUpInterval(const std::vector<AppContext::TransferSample>& samples, uint32_t periodSeconds,
+                       uint32_t recordingInterval, int64_t uncertaintyMs) {
+    if (periodSeconds == 0 || periodSeconds > kScheduledPeriodMax) return 0;
+    const uint32_t most = recordingInterval / periodSeconds;
+    if (most < 1) return 0;
+    const int64_t window = int64_t(periodSeconds) * 1000 - uncertaintyMs - kClearArrivalMs;
+    const int64_t one = PredictTransferMs(samples, 1);
+    if (one < 0) return 0;
+    if (one >= window) return -1;
+    // Leave a quarter of the window for the line's and the computer's
+    // hiccups; a download that waits for its instant may find one record
+    // more than the interval's.
+    const int64_t budget = window * 3 / 4;
+    uint32_t k = 1;
+    for (uint32_t candidate = most; candidate > 1; --candidate) {
+        const int64_t expected = PredictTransferMs(samples, candidate + 1);
+        if (expected >= 0 && expected <= budget) {
+            k = candidate;
+            break;
+        }
+    }
+    return int64_t(k) * periodSeconds;
+}
+
+StartPlan PlanDownloadStart(const ClockPhase& phase, int64_t nowMs, int64_t periodMs, int64_t anchorMs,
+                            int64_t expectedMs, int64_t maxWaitMs) {
+    if (!phase.known || periodMs <= 0 || expectedMs < 0) return {StartPlan::Go, nowMs};
+    const int64_t earliest = nowMs + PhaseLower(phase, nowMs);
+    const int64_t latest = nowMs + PhaseUpper(phase, nowMs);
+    // The next instant that may not have been logged yet.
+    const int64_t next = EarliestInstantAfter(earliest - kInstantSlackMs, periodMs, anchorMs);
+    if (next > latest + expectedMs + kClearArrivalMs) return {StartPlan::Go, nowMs};
+    // Surely after it, on the steady clock.
+    const int64_t at = next + kInstantSlackMs - PhaseLower(phase, nowMs);
+    if (at - nowMs <= maxWaitMs) return {StartPlan::Wait, at};
+    return {StartPlan::Postpone, at};
 }
 
 }  // namespace kx305mon

@@ -32,4 +32,103 @@ constexpr int64_t kClearMarginSeconds = 2;
 DownloadReport::Clear ClearVerdict(const ClockRecord& start, const ClockRecord& end, uint32_t periodSeconds,
                                    const LogRecord& newest, const CalendarTime& nowUtc);
 
+// --- the converter's clock against the computer's steady clock ---
+//
+// The converter shows whole seconds only, but a read sent at steady time ts
+// and answered at tr that showed second S tells that the converter's time
+// c = steady + offset passed through [S, S+1) somewhere in [ts, tr]:
+// S - tr <= offset < S + 1 - ts.  The tightest bounds over a run of reads
+// narrow to about one round trip; they widen by the clocks' drift as they
+// age.
+
+// Drift allowed between the two clocks, in millionths (crystals do some 50).
+constexpr int64_t kClockDriftPpm = 200;
+// A read this far outside the bounds means the clock was set: start anew.
+constexpr int64_t kClockJumpMs = 3000;
+
+using ClockPhase = AppContext::ClockPhase;
+
+// Steady clock in milliseconds.
+int64_t SteadyMs();
+// The converter's time in ms since 1970 (the year from `nowUtc`, moved
+// across New Year), or INT64_MIN for a clock that makes no sense.
+int64_t ConverterMs(const ClockRecord& clock, const CalendarTime& nowUtc);
+// The instant a record was logged, with its hundredths; INT64_MIN when its
+// stamp makes no sense.
+int64_t RecordMs(const LogRecord& record);
+
+void ForgetPhase(ClockPhase& phase);
+// One clock read: sent at `sentMs`, answered at `answeredMs` (steady),
+// showing `shownMs` (ConverterMs).  Bounds that the read contradicts, or
+// that belong to another connection, are dropped first.
+void ObservePhase(ClockPhase& phase, KX305Handle device, int64_t sentMs, int64_t answeredMs, int64_t shownMs);
+// The offset's bounds at steady time `atMs` (drift included):
+// lower <= offset < upper.  Only when phase.known.
+int64_t PhaseLower(const ClockPhase& phase, int64_t atMs);
+int64_t PhaseUpper(const ClockPhase& phase, int64_t atMs);
+
+// --- when the converter logs ---
+
+// The earliest instant after `afterMs` (converter ms) at which the converter
+// may log with period `periodMs` under any schedule it may keep: whole
+// multiples of the period from 1970, the same from the start of the day,
+// or the period counted on from `anchorMs` (INT64_MIN: none).
+int64_t EarliestInstantAfter(int64_t afterMs, int64_t periodMs, int64_t anchorMs);
+
+// Time from sending the clear until the converter surely has it (the frame
+// at 9600 baud and the driver's dispatch).
+constexpr int64_t kClearArrivalMs = 150;
+// The converter stamps a record a little after its instant.
+constexpr int64_t kInstantSlackMs = 50;
+
+// The clear with the clock's phase known.  `newest` is the newest record of
+// the download, logged at the converter's time newestMs: nothing can be
+// logged before the earliest next instant after it, so the clear may go when
+// it surely arrives before that (the clear is sent at steady `clearMs`).
+// Also when the memory was surely full at the snapshot (sent at steady
+// `snapshotMs`): a record was due after the newest one before the snapshot
+// and was not stored, and a full memory stores nothing until it is cleared,
+// so the clear takes only what the download brought.  That needs the clock
+// followed without a break since before the newest record.
+enum class PhaseVerdict { Clear, ClearFull, Keep, Unknown };
+PhaseVerdict ClearByPhase(const ClockPhase& phase, int64_t newestMs, int64_t periodMs, int64_t snapshotMs,
+                          int64_t clearMs);
+
+// --- how often and when to download ---
+
+// Records a download's measured time: `millis` from its start to the
+// moment its clear could go, for `records` records.  Keeps the recent ones.
+void AddTransferSample(std::vector<AppContext::TransferSample>& samples, uint32_t records, int64_t millis);
+// The time a download of `records` records is expected to take, from the
+// samples (upper estimate: fixed cost plus time per record; while only
+// empty downloads were seen, the longest record's line time); -1 while
+// nothing was measured.
+int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples, uint32_t records);
+
+// What the phase bounds narrow to after a few cycles' clock reads.
+constexpr int64_t kSettledPhaseWidthMs = 300;
+
+// Log periods up to this are short enough for the downloads to be timed.
+constexpr uint32_t kScheduledPeriodMax = 60;
+
+// Seconds between downloads at log period `periodSeconds` so that what
+// accumulates meanwhile transfers, with the clear, well within one log
+// period (`uncertaintyMs`: the phase bounds' width and margins): a multiple
+// of the period, at least one period, at most `recordingInterval`.  0 when
+// the period is not short, or not yet measured (the recording interval
+// serves); -1 when not even one record's download fits in a log period.
+int64_t KeepUpInterval(const std::vector<AppContext::TransferSample>& samples, uint32_t periodSeconds,
+                       uint32_t recordingInterval, int64_t uncertaintyMs);
+
+// When to start a download that is due now (steady `nowMs`), so that it
+// begins just after a log instant: Go now (there is time for `expectedMs`
+// of download before the next possible instant), Wait until `atMs`, or
+// Postpone when that is more than `maxWaitMs` away.
+struct StartPlan {
+    enum Kind { Go, Wait, Postpone } kind;
+    int64_t atMs;
+};
+StartPlan PlanDownloadStart(const ClockPhase& phase, int64_t nowMs, int64_t periodMs, int64_t anchorMs,
+                            int64_t expectedMs, int64_t maxWaitMs);
+
 }  // namespace kx305mon

@@ -8,7 +8,9 @@
 #include "acquisition/device_operations.h"
 #include "acquisition/events.h"
 #include "acquisition/internal.h"
+#include "acquisition/log_schedule.h"
 #include "instruments/catalogue.h"
+#include "recording/local_time.h"
 
 namespace kx305mon {
 
@@ -39,9 +41,17 @@ void PauseCycle(AppContext& context, std::chrono::milliseconds pause, int32_t po
 bool ReadClockAndResults(AppContext& context, int64_t& micros) {
     AppContext::Transaction& t = context.transaction;
     SteadyClock::time_point start = SteadyClock::now();
+    const int64_t sent = SteadyMs();
     KX305GetTime(&context.device, &t.clock);
     bool clockRead = WaitDone(&context.device) == 1;
     micros += MicrosSince(start);
+    // Each cycle's read narrows the bounds on the converter clock's phase,
+    // which the downloads are timed by.
+    if (clockRead) {
+        ObservePhase(context.clockPhase, context.device, sent, SteadyMs(), ConverterMs(t.clock, CurrentUtcTime()));
+    } else {
+        ForgetPhase(context.clockPhase);
+    }
     if (Stopping(context)) return false;
     start = SteadyClock::now();
     KX305GetResults(&context.device, t.results);
@@ -276,7 +286,9 @@ void RecordingTimer(AppContext& context) {
             if (clock.AwaitRecording(guard, context, ended)) return;
             if (clock.Pause(guard, context, context.timing.recordingTick, ended)) return;
             ++ticks;
+            // A short log period asks for downloads more often.
             interval = context.recordingInterval;
+            if (context.downloadInterval != 0) interval = std::min(interval, context.downloadInterval);
         } while (ticks < interval);
     }
 }

@@ -3,6 +3,8 @@
 // period and the newest record.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "instruments/calendar_time.h"
 #include "acquisition/log_schedule.h"
 
@@ -68,6 +70,160 @@ TEST(ClearVerdict, ClearsOnlyWhenNoLogInstantCanHaveFallenMeanwhile) {
     for (const Case& c : cases) {
         EXPECT_EQ(ClearVerdict(c.start, c.end, c.period, c.newest, now), c.expected) << c.what;
     }
+}
+
+// A converter whose clock runs `offset` ms ahead of the steady clock,
+// answering each read somewhere inside its round trip with the whole second.
+TEST(ClockPhase, BoundsAlwaysHoldTheOffsetNarrowAndStartAnewWhenTheClockIsSet) {
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int64_t> jitter(0, 400);
+    ClockPhase phase;
+    KX305Handle device = reinterpret_cast<KX305Handle>(0x10);
+    int64_t offset = 1780000000000 + 437;
+    int64_t now = 1000;
+    auto read = [&](int64_t trip) {
+        const int64_t sent = now;
+        const int64_t answered = now + trip;
+        const int64_t at = sent + jitter(random) % (trip + 1);
+        const int64_t shown = (at + offset) / 1000 * 1000;
+        ObservePhase(phase, device, sent, answered, shown);
+        now = answered + 250 + jitter(random);
+    };
+    auto holds = [&] { return PhaseLower(phase, now) <= offset && offset < PhaseUpper(phase, now); };
+    for (int cycle = 0; cycle < 30; ++cycle) {
+        read(30);
+        ASSERT_TRUE(phase.known);
+        ASSERT_TRUE(holds()) << cycle;
+    }
+    EXPECT_LT(PhaseUpper(phase, now) - PhaseLower(phase, now), 300);
+    // An hour without reads: the bounds widen by the drift allowed.
+    now += 3600000;
+    EXPECT_TRUE(holds());
+    EXPECT_GE(PhaseUpper(phase, now) - PhaseLower(phase, now), 2 * 3600000 * kClockDriftPpm / 1000000);
+    for (int64_t moved : {int64_t{5000}, int64_t{-400}}) {
+        // Set by someone else: within a few reads one contradicts the bounds
+        // and they follow the new clock.
+        offset += moved;
+        for (int cycle = 0; cycle < 30; ++cycle) read(30);
+        EXPECT_TRUE(holds()) << moved;
+        EXPECT_GE(phase.sinceMs, 3600000) << moved;
+    }
+    // Another connection knows nothing of these bounds.
+    const int64_t since = phase.sinceMs;
+    device = reinterpret_cast<KX305Handle>(0x20);
+    read(30);
+    EXPECT_GT(phase.sinceMs, since);
+    ForgetPhase(phase);
+    EXPECT_FALSE(phase.known);
+}
+
+TEST(ClearByPhase, ClearsOnlyWhenTheClearSurelyArrivesBeforeTheNextInstant) {
+    // The converter's clock is 5 h 0.3 s ahead of the steady clock, known to
+    // +-20 ms; the newest record was logged on an instant (or 370 ms past
+    // one: a period counted from the record), and the clear is sent so that
+    // its latest arrival falls `beforeNext` ms before the next instant.
+    constexpr int64_t kOffset = 18000300;
+    // A day whose start is not a multiple of 7 s from 1970.
+    constexpr int64_t kDay = 1780012800000;
+    struct Case {
+        int64_t periodSeconds;
+        int64_t newestPast;  // ms after the instant of the newest record
+        int64_t beforeNext;
+        bool known;
+        PhaseVerdict expected;
+    };
+    const Case cases[] = {
+        {1, 0, 30, true, PhaseVerdict::Clear},    {1, 0, -1, true, PhaseVerdict::Keep},
+        {1, 370, 30, true, PhaseVerdict::Clear},  {1, 370, 0, true, PhaseVerdict::Keep},
+        {2, 0, 30, true, PhaseVerdict::Clear},    {2, 0, -5, true, PhaseVerdict::Keep},
+        {5, 990, 1, true, PhaseVerdict::Clear},   {5, 990, -1, true, PhaseVerdict::Keep},
+        {60, 0, 400, true, PhaseVerdict::Clear},  {60, 0, -400, true, PhaseVerdict::Keep},
+        {2, 0, 30, false, PhaseVerdict::Unknown}, {60, 0, 400, false, PhaseVerdict::Unknown},
+        // 7 s does not divide a day: the day's own count of sevens comes first.
+        {7, 0, 30, true, PhaseVerdict::Keep},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.periodSeconds << " s, newest +" << c.newestPast << " ms, "
+                                          << c.beforeNext << " ms before the next instant");
+        const int64_t period = c.periodSeconds * 1000;
+        const int64_t instant = kDay + 3600000 / period * period + period;  // on both lattices for 1, 2, 5, 60 s
+        const int64_t newest = instant + c.newestPast;
+        const int64_t next = std::min(instant + period, newest + period);
+        ClockPhase phase;
+        phase.known = c.known;
+        phase.lowerMs = kOffset - 20;
+        phase.upperMs = kOffset + 20;
+        // Followed only since the download: the full memory's rule stays out.
+        phase.sinceMs = newest + 1;
+        // Latest arrival = clear + arrival time + upper bound (+1 ms of drift).
+        const int64_t clear = next - c.beforeNext - kClearArrivalMs - (kOffset + 20) - 1;
+        phase.lowerAtMs = phase.upperAtMs = clear + kClearArrivalMs - 1000;
+        const int64_t snapshot = clear - 100;
+        EXPECT_EQ(ClearByPhase(phase, newest, period, snapshot, clear), c.expected);
+    }
+}
+
+TEST(ClearByPhase, FullMemoryIsClearedOnlyWhenARecordWasSurelyDueAndNotStored) {
+    // 2-s period; the transfer ran past the next instant.  The memory was
+    // full when the snapshot came after newest + period without a newer
+    // record, and the clock was followed since before the newest record.
+    constexpr int64_t kOffset = 1780000000000;
+    ClockPhase phase;
+    phase.known = true;
+    phase.lowerMs = kOffset - 20;
+    phase.upperMs = kOffset + 20;
+    phase.sinceMs = 0;
+    const int64_t newest = kOffset + 10000;  // converter ms, on an instant
+    const int64_t clear = 13000;             // steady ms: converter about newest + 3 s
+    EXPECT_EQ(ClearByPhase(phase, newest, 2000, 12100, clear), PhaseVerdict::ClearFull);
+    EXPECT_EQ(ClearByPhase(phase, newest, 2000, 12000, clear), PhaseVerdict::Keep);  // the due one may still come
+    phase.sinceMs = 10500;  // the clock was set after the newest record
+    EXPECT_EQ(ClearByPhase(phase, newest, 2000, 12100, clear), PhaseVerdict::Keep);
+    // A newest record later than the converter's clock: set back since.
+    EXPECT_EQ(ClearByPhase(phase, kOffset + 20000, 2000, 12100, clear), PhaseVerdict::Unknown);
+}
+
+TEST(DownloadSchedule, StartsJustAfterAnInstantAndDownloadsAsOftenAsTheLineNeeds) {
+    constexpr int64_t kOffset = 1780000000000;  // converter = steady + this, +-20 ms
+    ClockPhase phase;
+    phase.known = true;
+    phase.lowerMs = kOffset - 20;
+    phase.upperMs = kOffset + 20;
+    // Converter at x.100 of a 2-s period: 1.9 s to the next instant.
+    StartPlan go = PlanDownloadStart(phase, 100, 2000, INT64_MIN, 500, 250);
+    EXPECT_EQ(go.kind, StartPlan::Go);
+    // At x.700 a 1.5-s download would run into the instant at 2.000; the
+    // wait would be long: a later cycle.
+    EXPECT_EQ(PlanDownloadStart(phase, 700, 2000, INT64_MIN, 1500, 250).kind, StartPlan::Postpone);
+    // At 1.900: wait until the converter is surely past 2.000.
+    StartPlan wait = PlanDownloadStart(phase, 1900, 2000, INT64_MIN, 1500, 250);
+    EXPECT_EQ(wait.kind, StartPlan::Wait);
+    EXPECT_EQ(wait.atMs, 2000 + kInstantSlackMs + 20 + 1);  // 1 ms of drift
+    // Phase unknown or nothing measured: at once.
+    EXPECT_EQ(PlanDownloadStart(phase, 1900, 2000, INT64_MIN, -1, 250).kind, StartPlan::Go);
+    phase.known = false;
+    EXPECT_EQ(PlanDownloadStart(phase, 1900, 2000, INT64_MIN, 1500, 250).kind, StartPlan::Go);
+
+    // 100 ms of fixed cost and 110 ms per record (9600 baud).
+    std::vector<AppContext::TransferSample> samples;
+    for (uint32_t n : {0u, 3u, 1u, 12u, 2u}) AddTransferSample(samples, n, 100 + 110 * n);
+    EXPECT_EQ(PredictTransferMs(samples, 5), 650);
+    // A 2-s period leaves 1.75 s, three quarters of it 1.31 s: 11 records
+    // (10 periods and the one logged at the start) in 1.31 s.
+    EXPECT_EQ(KeepUpInterval(samples, 2, 20, 100), 20);
+    EXPECT_EQ(KeepUpInterval(samples, 1, 20, 100), 3);     // 4 records in 0.54 s of 0.56
+    EXPECT_EQ(KeepUpInterval(samples, 1, 20, 400), 1);     // a wide phase leaves room for 2
+    EXPECT_EQ(KeepUpInterval(samples, 5, 20, 100), 20);
+    EXPECT_EQ(KeepUpInterval(samples, 60, 20, 100), 0);   // longer than the recording interval
+    EXPECT_EQ(KeepUpInterval({}, 2, 20, 100), 0);         // nothing measured yet
+    // Only an empty download seen: records are taken as long as they can be.
+    std::vector<AppContext::TransferSample> empty;
+    AddTransferSample(empty, 0, 100);
+    EXPECT_EQ(KeepUpInterval(empty, 2, 20, 100), 6);
+    // A record that takes longer than a period: nothing keeps up.
+    std::vector<AppContext::TransferSample> slow;
+    for (uint32_t n : {0u, 1u, 2u}) AddTransferSample(slow, n, 300 + 800 * n);
+    EXPECT_EQ(KeepUpInterval(slow, 1, 20, 100), -1);
 }
 
 }  // namespace
