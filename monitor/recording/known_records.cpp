@@ -109,8 +109,14 @@ bool RunMatchesWithOffset(const std::vector<Downloaded>& download, const RecordL
             return false;
         }
     }
-    // Without a converted time the run would have matched exactly.
-    return haveOffset;
+    // Without a converted time the run would have matched exactly.  Readings
+    // that never change within the run say nothing about which records they
+    // are: new records of a station whose values stand still, a whole number
+    // of zone steps after the file's last ones, would line up just as well.
+    // Writing such records again is better than taking new ones for old.
+    bool varied = false;
+    for (size_t i = 1; i < k && !varied; ++i) varied = !SameReadings(*download[i].stored, *download[0].stored);
+    return haveOffset && varied;
 }
 
 }  // namespace

@@ -134,6 +134,11 @@ TEST_F(KnownRecords, SameZoneKnowsQuietRecordsByTheirStamps) {
         EXPECT_EQ(KnownHead(file, Station(10, 12, period, true)), 0u);
         EXPECT_EQ(KnownHead(file, Station(9, 12, period, true)), 1u);
     }
+    // Records a minute apart, and three new ones an hour after the last:
+    // a whole number of zone steps away, they line up with the file's last
+    // three, but nothing says the zone changed.
+    MemoryFile file(Bytes(Encoded(Station(0, 5, 60, true))));
+    EXPECT_EQ(KnownHead(file, Station(62, 65, 60, true)), 0u);
 }
 
 // The rain gauge's serial is the user's setting when the record was
