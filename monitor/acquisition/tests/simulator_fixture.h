@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,7 @@ protected:
     }
 
     void TearDown() override {
+        if (stopper_.joinable()) stopper_.join();
         StopPollingWorker(context);
         if (HasFailure()) {
             for (auto& sim : sims_) {
@@ -130,6 +132,26 @@ protected:
         return true;
     }
 
+    // Stops the worker from another thread (an event handler runs on the
+    // worker's own) and returns once the stop has been given: the worker
+    // starts nothing new from then on.  `stopped` comes true when
+    // StopPollingWorker has returned, after `stopTime`.
+    void StopMeanwhile() {
+        stopper_ = std::thread([this] {
+            auto start = std::chrono::steady_clock::now();
+            StopPollingWorker(context);
+            stopTime = std::chrono::steady_clock::now() - start;
+            stopped = true;
+        });
+        WaitUntil([&] {
+            std::lock_guard<std::mutex> guard(context.lock);
+            return context.stopping;
+        });
+    }
+    void JoinStop() {
+        if (stopper_.joinable()) stopper_.join();
+    }
+
     // A copy of what the worker published.
     InputReading Input(int i) { return ReadLiveState(context).inputs[i]; }
     ConverterInfo Info() { return ReadLiveState(context).info; }
@@ -137,6 +159,11 @@ protected:
     AppContext context;
     RecordingEvents recorder;
     std::unique_ptr<kx305sim::SimProcess> sims_[2];
+    std::atomic<bool> stopped{false};
+    std::chrono::steady_clock::duration stopTime{};  // valid once `stopped`
+
+private:
+    std::thread stopper_;
 };
 
 }  // namespace kx305mon::testing
