@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,7 +66,6 @@ protected:
     }
 
     void TearDown() override {
-        if (stopper_.joinable()) stopper_.join();
         StopPollingWorker(context);
         if (HasFailure()) {
             for (auto& sim : sims_) {
@@ -132,24 +130,16 @@ protected:
         return true;
     }
 
-    // Stops the worker from another thread (an event handler runs on the
-    // worker's own) and returns once the stop has been given: the worker
-    // starts nothing new from then on.  `stopped` comes true when
-    // StopPollingWorker has returned, after `stopTime`.
+    // Gives the stop without waiting for the worker (an event handler runs
+    // on the worker's own thread): the worker starts nothing new from then
+    // on.  JoinStop waits for its end and measures the stop's length.
     void StopMeanwhile() {
-        stopper_ = std::thread([this] {
-            auto start = std::chrono::steady_clock::now();
-            StopPollingWorker(context);
-            stopTime = std::chrono::steady_clock::now() - start;
-            stopped = true;
-        });
-        WaitUntil([&] {
-            std::lock_guard<std::mutex> guard(context.lock);
-            return context.stopping;
-        });
+        stopGiven_ = std::chrono::steady_clock::now();
+        SignalStop(context);
     }
     void JoinStop() {
-        if (stopper_.joinable()) stopper_.join();
+        StopPollingWorker(context);
+        stopTime = std::chrono::steady_clock::now() - stopGiven_;
     }
 
     // A copy of what the worker published.
@@ -159,11 +149,10 @@ protected:
     AppContext context;
     RecordingEvents recorder;
     std::unique_ptr<kx305sim::SimProcess> sims_[2];
-    std::atomic<bool> stopped{false};
-    std::chrono::steady_clock::duration stopTime{};  // valid once `stopped`
+    std::chrono::steady_clock::duration stopTime{};  // set by JoinStop
 
 private:
-    std::thread stopper_;
+    std::chrono::steady_clock::time_point stopGiven_;
 };
 
 }  // namespace kx305mon::testing
