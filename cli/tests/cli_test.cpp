@@ -762,6 +762,40 @@ TEST_F(CliTest, StopSignalDuringAGetLogDownloadFinishesItFirst) {
     }
 }
 
+// Firmware up to 1.12 on a line that drops frames: a transfer that lost
+// records is never sent again (the converter has let go of its memory), so
+// what arrived is stored and the rest is reported lost, with its number.
+// Every record is accounted for: written or lost.
+TEST_F(CliTest, RecordsLostOnTheLineAreCountedToldAndFailTheRecording) {
+    auto sim = StartSim({"--firmware", "1.12", "--period", "0", "--prefill", "200", "--seed", "3", "--fault",
+                         "drop 0.05"});
+    ASSERT_NE(sim, nullptr);
+    const std::string kxg = Path("lossy.kxg");
+    const ProcessResult r = Run({"record", kxg, "--duration", "3", "--port", sim->port()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 2u) << r.out;
+    unsigned long written = 0;
+    unsigned long lost = 0;
+    ASSERT_EQ(std::sscanf(lines[0].c_str(), "Records written: %lu", &written), 1) << r.out;
+    ASSERT_EQ(std::sscanf(lines[1].c_str(), "Records lost: %lu", &lost), 1) << r.out;
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(ReadRegistration(kxg).size(), written);
+    EXPECT_EQ(SimState(*sim, "records"), "0");
+    // Told per download; the known numbers add up to the summary's.
+    unsigned long told = 0;
+    bool unknown = false;
+    for (const std::string& line : Lines(r.err)) {
+        unsigned long n = 0;
+        if (std::sscanf(line.c_str(), ("kx305cli: " + sim->port() + ": %lu record").c_str(), &n) == 1) told += n;
+        unknown = unknown || line == "kx305cli: " + sim->port() + ": records were lost on the line; how many is unknown";
+    }
+    EXPECT_EQ(told, lost) << r.err;
+    if (!unknown) {
+        EXPECT_EQ(written + lost, 200u);
+    }
+}
+
 // The registration file is deleted (or renamed, or its file system
 // unmounted) while recording: the converter's memory is not cleared into
 // it, and the recording ends with an error.
