@@ -10,6 +10,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -44,18 +46,22 @@ constexpr int32_t kSessionPort = 1;
 
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 
+// Stop signals received: 0, 1 or 2.
 volatile sig_atomic_t g_stopSignal = 0;
+// A download is being finished after the first signal: the main thread
+// waits for it and handles a second signal itself.
+volatile sig_atomic_t g_finishing = 0;
 
 // The first signal asks for a clean stop (the worker finishes its write, the
-// file is flushed); a second one ends the program at once, whatever it is
-// busy with.
+// file is flushed, a GetLog download is finished); a second one ends the
+// program at once, whatever it is busy with.
 extern "C" void OnStopSignal(int signalNumber) {
-    if (g_stopSignal != 0) {
+    if (g_stopSignal != 0 && g_finishing == 0) {
         signal(signalNumber, SIG_DFL);
         raise(signalNumber);
         return;
     }
-    g_stopSignal = 1;
+    if (g_stopSignal < 2) g_stopSignal = g_stopSignal + 1;
 }
 
 bool StopRequested() { return g_stopSignal != 0; }
@@ -78,6 +84,7 @@ public:
     bool Truncate() override { return file_->Truncate(); }
     bool Flush() override { return Kept(file_->Flush()); }
     int64_t Size() override { return file_->Size(); }
+    bool NamedBy(const std::string& path) override { return file_->NamedBy(path); }
 
     // errno of the last refused write or flush, 0 before any.
     int lastError() const { return lastError_.load(); }
@@ -188,8 +195,9 @@ public:
         return ++placement_;
     }
 
-    // The next event, waiting at most until `deadline`.
-    WaitResult Next(Event& event, Clock::time_point deadline) {
+    // The next event, waiting at most until `deadline`; Interrupted once
+    // more than `signalsSeen` stop signals have come.
+    WaitResult Next(Event& event, Clock::time_point deadline, int signalsSeen = 0) {
         std::unique_lock<std::mutex> guard(mutex_);
         for (;;) {
             if (!events_.empty()) {
@@ -197,7 +205,7 @@ public:
                 events_.pop_front();
                 return WaitResult::Event;
             }
-            if (StopRequested()) return WaitResult::Interrupted;
+            if (g_stopSignal > signalsSeen) return WaitResult::Interrupted;
             const Clock::time_point now = Clock::now();
             if (now >= deadline) return WaitResult::Timeout;
             added_.wait_for(guard, std::min<Clock::duration>(kWaitSlice, deadline - now));
@@ -292,7 +300,9 @@ public:
         }
     }
 
-    WaitResult Next(Event& event, Clock::time_point deadline) { return events_.Next(event, deadline); }
+    WaitResult Next(Event& event, Clock::time_point deadline, int signalsSeen = 0) {
+        return events_.Next(event, deadline, signalsSeen);
+    }
     uint64_t Arm() { return events_.Arm(); }
     void Watch(const WatchedFile* file) { events_.Watch(file); }
 
@@ -437,6 +447,9 @@ struct RecordingState {
     bool lastFailed = false;   // the latest download failed
     bool storeFailed = false;  // the file refused records at least once
     uint64_t records = 0;      // records written
+    uint64_t recordsLost = 0;  // records the converter handed over that never arrived
+    bool recordsLostUnknown = false;  // and more whose number is not known
+    bool fileGone = false;     // the registration file is no longer the one its path names
     size_t waiting = 0;        // downloaded records the file has not taken yet
     bool neverClearedTold = false;
     int reconnections = 0;
@@ -467,10 +480,26 @@ void JudgeDownload(RecordingState& state, const Event& event, const std::string&
                        "a download takes longer than the log interval, so the logging memory is never cleared "
                        "(a clear would erase a record not yet downloaded) and fills up; lengthen the log interval");
     }
+    const bool lostOnLine = report.lost > 0 || report.lostUnknown;
+    if (lostOnLine) {
+        state.recordsLost += report.lost;
+        state.recordsLostUnknown = state.recordsLostUnknown || report.lostUnknown;
+        if (report.lostUnknown) {
+            Console::Error(port, "records were lost on the line; how many is unknown");
+        } else {
+            Console::Error(port, std::to_string(report.lost) +
+                                     (report.lost == 1 ? " record was lost on the line" : " records were lost on the line"));
+        }
+    }
     const char* failure = nullptr;
     switch (report.store) {
     case DownloadReport::Store::Stored:
         break;
+    case DownloadReport::Store::FileGone:
+        state.fileGone = true;
+        Console::Error(file, "the registration file was deleted, renamed or unmounted; the converter keeps its records");
+        ++state.failed;
+        return;
     case DownloadReport::Store::WriteFailed:
         failure = "the records cannot be written";
         break;
@@ -487,9 +516,14 @@ void JudgeDownload(RecordingState& state, const Event& event, const std::string&
         if (report.store != DownloadReport::Store::NoFile) text += " (" + SystemReason(event.fileError) + ")";
         Console::Error(file, text);
     } else if (!report.transferred) {
-        // The converter keeps what it had (firmware up to 1.12 lets go of
-        // its records only when a transfer completes).
+        // The converter keeps what it had: the transfer never began, or it
+        // was a peek (firmware 1.13 and later).
         Console::Error(port, "the download of the logging memory broke off");
+    } else if (lostOnLine) {
+        // What arrived is in the file; the rest exists nowhere.
+        ++state.failed;
+        state.lastFailed = false;
+        return;
     } else {
         ++state.completed;
         state.lastFailed = false;
@@ -542,6 +576,54 @@ bool TrackRecording(RecordingState& state, const Event& event, const std::string
         return false;
     }
     return false;
+}
+
+std::string RecordingSummary(const RecordingState& state) {
+    std::string summary = "Records written: " + std::to_string(state.records) + "\n";
+    summary += "Records lost: " + std::to_string(state.recordsLost) + "\n";
+    summary += "Downloads: " + std::to_string(state.completed) + "\n";
+    summary += "Failed downloads: " + std::to_string(state.failed) + "\n";
+    summary += "Reconnections: " + std::to_string(state.reconnections) + "\n";
+    return summary;
+}
+
+// After the first stop signal.  A GetLog download that has begun
+// (firmware up to 1.12 let go of its records as it was asked) is finished
+// and stored first; a second signal ends the program at once.  Any other
+// transaction is broken off as the worker stops.
+void FinishRunningDownload(Session& session, RecordingState& state, const std::string& file) {
+    g_finishing = 1;
+    SignalStop(session.context);
+    if (!LogTransferMustFinish(session.context)) {
+        g_finishing = 0;
+        return;
+    }
+    Console::Error(session.port(),
+                   "finishing the running download of the logging memory before stopping (Ctrl-C again stops at "
+                   "once)");
+    Event event;
+    while (LogTransferMustFinish(session.context)) {
+        switch (session.Next(event, Clock::now() + kWaitSlice, 1)) {
+        case WaitResult::Event:
+            if (event.kind == Event::Download) TrackRecording(state, event, file, session.port());
+            break;
+        case WaitResult::Timeout:
+            break;
+        case WaitResult::Interrupted: {
+            // Nothing half-written stays behind: a write burst holds the lock.
+            session.context.lock.lock();
+            Console::Progress("");
+            Console::Error(session.port(),
+                           "stopped at once: the records of the running download are lost (the converter no "
+                           "longer holds them)");
+            Console::Out(RecordingSummary(state));
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(kExitInterrupted);
+        }
+        }
+    }
+    g_finishing = 0;
 }
 
 std::string OpenFailureReason(int error) {
@@ -647,6 +729,14 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     const WatchedFile* file = watched.get();
 
     Session session(options);
+    // The path tells before every clear of the converter's memory that the
+    // file is still there to take its records.
+    if (record.file.size() >= sizeof session.context.registrationPath) {
+        Console::Error(record.file, "the registration file's path is longer than " +
+                                        std::to_string(sizeof session.context.registrationPath - 1) + " bytes");
+        return kExitFailure;
+    }
+    std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
     session.Watch(file);
     session.context.registrationFile = std::move(watched);
     session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
@@ -687,11 +777,14 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
             break;
         }
         TrackRecording(state, event, record.file, session.port());
+        if (state.fileGone) break;
     }
+
+    if (interrupted) FinishRunningDownload(session, state, record.file);
 
     // At the end of the time asked for, what the converter logged until now
     // goes into the file too (a download already under way serves).
-    if (!interrupted && state.connected && !state.lost) {
+    if (!interrupted && !state.fileGone && state.connected && !state.lost) {
         PlaceRequest(session.context, kNoWindow, kOpDownloadLog, 0);
         for (;;) {
             const WaitResult result = session.Next(event, Clock::time_point::max());
@@ -701,15 +794,15 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     }
 
     StopPollingWorker(session.context);
+    // A download that ended as the worker stopped.
+    while (session.Next(event, Clock::now(), 2) == WaitResult::Event) {
+        if (event.kind == Event::Download) TrackRecording(state, event, record.file, session.port());
+    }
     Console::Progress("");
     session.context.registrationFile.reset();
 
-    std::string summary = "Records written: " + std::to_string(state.records) + "\n";
-    summary += "Downloads: " + std::to_string(state.completed) + "\n";
-    summary += "Failed downloads: " + std::to_string(state.failed) + "\n";
-    summary += "Reconnections: " + std::to_string(state.reconnections) + "\n";
-    Console::Out(summary);
-    bool failed = state.storeFailed;
+    Console::Out(RecordingSummary(state));
+    bool failed = state.storeFailed || state.fileGone || state.recordsLost > 0 || state.recordsLostUnknown;
     if (state.lastFailed) {
         // Whatever the converter still holds did not reach the file.
         Console::Error(session.port(), state.completed == 0 ? "no download completed; nothing was recorded"

@@ -19,8 +19,9 @@ struct DeviceOptions {
 };
 
 // Ctrl-C and SIGTERM end a running command cleanly (the worker finishes its
-// current write and the file is flushed); a second one ends it at once.  A
-// closed stdout is not fatal.
+// current write and the file is flushed; a recording first finishes a
+// download that firmware up to 1.12 has already handed over); a second one
+// ends it at once.  A closed stdout is not fatal.
 void InstallStopSignals();
 
 // Firmware version, firmware date and serial number.

@@ -629,8 +629,9 @@ TEST_F(CliTest, OperationOnASilentConverterFailsNamingThePort) {
     EXPECT_EQ(r.err, "kx305cli: " + sim->port() + ": no answer from the converter\n");
 }
 
-// The converter's command code of the peek at its logging memory, which
-// begins every download of firmware 1.13.
+// The converter's command codes of the download of its logging memory:
+// firmware up to 1.12 hands it over, 1.13 and later are peeked at.
+constexpr int kGetLogCode = 8;
 constexpr int kPeekLogCode = 14;
 
 // Waits until the converter has received a request with command `code`.
@@ -654,8 +655,8 @@ TEST_F(CliTest, RecordAppendsTheLoggingMemoryAndReportsWhatItWrote) {
     ProcessResult r = Run({"record", kxg, "--duration", "1", "--port", sim->port()});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Records written: 5", "Downloads: 2", "Failed downloads: 0",
-                                                      "Reconnections: 0"}))
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Records written: 5", "Records lost: 0", "Downloads: 2",
+                                                      "Failed downloads: 0", "Reconnections: 0"}))
         << r.out;
     EXPECT_EQ(ReadRegistration(kxg).size(), 5u);
     // The converter's memory was emptied after the records were safe.
@@ -688,9 +689,10 @@ TEST_F(CliTest, LogIntervalShorterThanADownloadIsToldOnceAndNothingIsLost) {
                                 "the log interval\n";
     EXPECT_EQ(r.err, warning);
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 4u) << r.out;
-    EXPECT_NE(lines[1], "Downloads: 0");
-    EXPECT_EQ(lines[2], "Failed downloads: 0");
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[1], "Records lost: 0");
+    EXPECT_NE(lines[2], "Downloads: 0");
+    EXPECT_EQ(lines[3], "Failed downloads: 0");
     const size_t stored = ReadRegistration(kxg).size();
     EXPECT_GE(stored, 10u);
     EXPECT_EQ(lines[0], "Records written: " + std::to_string(stored));
@@ -716,6 +718,109 @@ TEST_F(CliTest, InterruptedRecordingLeavesOnlyWholeRecords) {
         EXPECT_EQ(static_cast<char>(-bytes[bytes.size() - 3]), '@');
         EXPECT_EQ(ReadRegistration(kxg).size(), 3u);
     }
+}
+
+// Firmware up to 1.12 let go of its records as the download was asked for.
+// Ctrl-C or SIGTERM during it: the download is finished and stored first,
+// and the user is told so.  A second signal stops at once and says what
+// that loses.
+TEST_F(CliTest, StopSignalDuringAGetLogDownloadFinishesItFirst) {
+    const struct {
+        int signalNumber;
+        int signals;
+        int exitCode;
+        size_t inFile;
+        const char* told;
+    } cases[] = {
+        {SIGINT, 1, 0, 30, "finishing the running download of the logging memory before stopping (Ctrl-C again "
+                           "stops at once)\n"},
+        {SIGTERM, 1, 0, 30, "finishing the running download of the logging memory before stopping (Ctrl-C again "
+                            "stops at once)\n"},
+        {SIGINT, 2, 130, 0, "stopped at once: the records of the running download are lost (the converter no "
+                            "longer holds them)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.signalNumber) + " x" + std::to_string(c.signals));
+        // At the line's pace: 30 records take about three seconds.
+        auto sim = StartSim({"--firmware", "1.12", "--period", "0", "--prefill", "30", "--pace"});
+        ASSERT_NE(sim, nullptr);
+        const std::string kxg = Path("getlog" + std::to_string(c.signalNumber) + std::to_string(c.signals) + ".kxg");
+        Process process(KX305CLI_PATH, {"record", kxg, "--port", sim->port()}, Environment());
+        ASSERT_TRUE(WaitForRequest(*sim, kGetLogCode));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (int i = 0; i < c.signals; ++i) {
+            process.Signal(c.signalNumber);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        const ProcessResult r = process.Wait(20000);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find("kx305cli: " + sim->port() + ": " + c.told), std::string::npos) << r.err;
+        EXPECT_EQ(Lines(r.out).at(0), "Records written: " + std::to_string(c.inFile)) << r.out;
+        EXPECT_EQ(Lines(r.out).at(1), "Records lost: 0") << r.out;
+        EXPECT_EQ(ReadRegistration(kxg).size(), c.inFile);
+        EXPECT_EQ(SimState(*sim, "records"), "0");
+    }
+}
+
+// Firmware up to 1.12 on a line that drops frames: a transfer that lost
+// records is never sent again (the converter has let go of its memory), so
+// what arrived is stored and the rest is reported lost, with its number.
+// Every record is accounted for: written or lost.
+TEST_F(CliTest, RecordsLostOnTheLineAreCountedToldAndFailTheRecording) {
+    auto sim = StartSim({"--firmware", "1.12", "--period", "0", "--prefill", "200", "--seed", "3", "--fault",
+                         "drop 0.05"});
+    ASSERT_NE(sim, nullptr);
+    const std::string kxg = Path("lossy.kxg");
+    const ProcessResult r = Run({"record", kxg, "--duration", "3", "--port", sim->port()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 2u) << r.out;
+    unsigned long written = 0;
+    unsigned long lost = 0;
+    ASSERT_EQ(std::sscanf(lines[0].c_str(), "Records written: %lu", &written), 1) << r.out;
+    ASSERT_EQ(std::sscanf(lines[1].c_str(), "Records lost: %lu", &lost), 1) << r.out;
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(ReadRegistration(kxg).size(), written);
+    EXPECT_EQ(SimState(*sim, "records"), "0");
+    // Told per download; the known numbers add up to the summary's.
+    unsigned long told = 0;
+    bool unknown = false;
+    for (const std::string& line : Lines(r.err)) {
+        unsigned long n = 0;
+        if (std::sscanf(line.c_str(), ("kx305cli: " + sim->port() + ": %lu record").c_str(), &n) == 1) told += n;
+        unknown = unknown || line == "kx305cli: " + sim->port() + ": records were lost on the line; how many is unknown";
+    }
+    EXPECT_EQ(told, lost) << r.err;
+    if (!unknown) {
+        EXPECT_EQ(written + lost, 200u);
+    }
+}
+
+// The registration file is deleted (or renamed, or its file system
+// unmounted) while recording: the converter's memory is not cleared into
+// it, and the recording ends with an error.
+TEST_F(CliTest, RecordingIntoADeletedFileStopsAndTheConverterKeepsItsRecords) {
+    auto sim = StartSim({"--period", "0", "--prefill", "5", "--pace"});
+    ASSERT_NE(sim, nullptr);
+    const std::string kxg = Path("gone.kxg");
+    Process process(KX305CLI_PATH, {"record", kxg, "--port", sim->port()}, Environment());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(kxg) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(fs::remove(kxg));
+    const ProcessResult r = process.Wait(20000);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("kx305cli: " + kxg +
+                         ": the registration file was deleted, renamed or unmounted; the converter keeps its "
+                         "records\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(kxg));
+    EXPECT_EQ(SimState(*sim, "records"), "5");
+    const std::string received = sim->Control("received");  // no clear (code 15)
+    EXPECT_EQ(received.find("=15:"), std::string::npos) << received;
+    EXPECT_EQ(received.find(",15:"), std::string::npos) << received;
 }
 
 // Recording into a device or FIFO would read it for ever before the first
@@ -756,8 +861,8 @@ TEST_F(CliTest, DownloadThatBreaksOffIsAFailedDownload) {
     ASSERT_EQ(sim->Control("vanish 3").rfind("ok", 0), 0u);
     const ProcessResult r = record.Wait(20000);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Records written: 0", "Downloads: 0", "Failed downloads: 1",
-                                                      "Reconnections: 0"}))
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Records written: 0", "Records lost: 0", "Downloads: 0",
+                                                      "Failed downloads: 1", "Reconnections: 0"}))
         << r.out;
     EXPECT_NE(r.err.find("kx305cli: " + sim->port() + ": the download of the logging memory broke off\n"),
               std::string::npos)
@@ -792,10 +897,11 @@ TEST_F(CliTest, RecordsTheFileRefusesAreReportedWithTheReason) {
                        Environment());
         const ProcessResult r = record.Wait(20000);
         EXPECT_EQ(r.exitCode, 1) << r.err;
-        ASSERT_GE(Lines(r.out).size(), 3u) << r.out;
+        ASSERT_GE(Lines(r.out).size(), 4u) << r.out;
         EXPECT_EQ(Lines(r.out)[0], "Records written: 0");
-        EXPECT_EQ(Lines(r.out)[1], "Downloads: 0");
-        EXPECT_NE(Lines(r.out)[2], "Failed downloads: 0");
+        EXPECT_EQ(Lines(r.out)[1], "Records lost: 0");
+        EXPECT_EQ(Lines(r.out)[2], "Downloads: 0");
+        EXPECT_NE(Lines(r.out)[3], "Failed downloads: 0");
         EXPECT_NE(r.err.find("kx305cli: " + kxg + ": the records cannot be written (File too large)\n"),
                   std::string::npos)
             << r.err;
@@ -883,7 +989,7 @@ TEST_F(CliTest, RecordingCountsAReconnection) {
     ASSERT_TRUE(WaitForRequest(*sim, kPeekLogCode));
     const ProcessResult r = InterruptAfterReconnection(record, *sim);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Lines(r.out).at(3), "Reconnections: 1") << r.out;
+    EXPECT_EQ(Lines(r.out).at(4), "Reconnections: 1") << r.out;
 }
 
 TEST_F(CliTest, RecordIntoAFileInUseFailsBeforeTouchingTheConverter) {

@@ -124,6 +124,11 @@ void WithdrawRequest(AppContext& context, WindowRef requester) {
     context.requesterWindow = kNoWindow;
 }
 
+bool LogTransferMustFinish(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    return context.logTransferMustFinish;
+}
+
 void SetPort(AppContext& context, int32_t port) {
     {
         std::lock_guard<std::mutex> guard(context.lock);

@@ -152,6 +152,10 @@ struct AppContext {
     // port, the recording timer's resumption and end).
     std::condition_variable wake;
     bool stopping = false;          // set by StopPollingWorker
+    // A KX305GetLog transfer is under way (firmware up to 1.12 empties its
+    // memory as the request arrives): from just before the request is
+    // started until its records are stored.  A stop lets it finish.
+    bool logTransferMustFinish = false;
     bool timerResumed = false;      // the recording timer counts from the first good cycle
     bool timerStop = false;         // set by the worker when it ends
     DeviceRequest runningRequest = 0;  // the request the worker is executing now
@@ -220,8 +224,8 @@ struct AppContext {
 // operation's notice.  A user operation still waiting in the slot is
 // displaced and its requester gets its failure notice at once; one that is
 // running answers its own requester when it ends.  A running download is
-// cancelled: the worker reopens the connection and then runs the new
-// request.
+// never abandoned (firmware up to 1.12 has already let go of its records):
+// the new request waits in the slot and runs in the worker's next cycle.
 void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter);
 
 // Operation 3 with the interval the user typed: values above 65535 are cut to
@@ -232,6 +236,12 @@ bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t se
 // running; a later answer finds no requester.  Someone else's request (a
 // download of the recording timer) stays.
 void WithdrawRequest(AppContext& context, WindowRef requester);
+
+// True while a KX305GetLog download runs that a stop lets finish (its
+// records exist nowhere else): from just before its request is started
+// until its records are stored.  A front end that closes polls it to say
+// that the recording is being finished, and closes once it is false.
+bool LogTransferMustFinish(AppContext& context);
 
 // Writes a new port number under the lock; the worker picks it up after its
 // current cycle.

@@ -36,19 +36,13 @@ WindowRef FinishRequest(AppContext& context) {
     return target;
 }
 
-// True while nobody has withdrawn or displaced the running request.
-bool StillRequested(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    return context.request == context.runningRequest &&
-           context.requesterWindow == context.runningRequester;
-}
-
 int SetConverterClock(AppContext& context, const ClockRecord& clock) {
     // The converter's instants move with its clock.
     ForgetPhase(context.clockPhase);
     context.transaction.clockToSet = clock;
-    KX305SetTime(&context.device, &context.transaction.clockToSet);
-    int ok = WaitDone(&context.device);
+    int ok = detail::Transact(context, [&](KX305Handle* device) {
+        KX305SetTime(device, &context.transaction.clockToSet);
+    });
     WindowRef requester = FinishRequest(context);
     if (requester != kNoWindow) detail::EventsOf(context).ClockSet(requester, ok == 1);
     return ok;
@@ -60,8 +54,9 @@ ClockRecord ComputerClockUtc() {
 
 int ReadLogPeriod(AppContext& context) {
     context.transaction.period = 0;
-    KX305GetLogPeriod(&context.device, &context.transaction.period);
-    int ok = WaitDone(&context.device);
+    int ok = detail::Transact(context, [&](KX305Handle* device) {
+        KX305GetLogPeriod(device, &context.transaction.period);
+    });
     WindowRef dialog = FinishRequest(context);
     if (ok && dialog != kNoWindow) detail::EventsOf(context).LogPeriodRead(dialog, context.transaction.period);
     return ok;
@@ -69,8 +64,9 @@ int ReadLogPeriod(AppContext& context) {
 
 int WriteLogPeriod(AppContext& context, uint16_t seconds) {
     context.transaction.period = seconds;
-    KX305SetLogPeriod(&context.device, &context.transaction.period);
-    int ok = WaitDone(&context.device);
+    int ok = detail::Transact(context, [&](KX305Handle* device) {
+        KX305SetLogPeriod(device, &context.transaction.period);
+    });
     {
         // The interval is in force, whatever the outcome, before the dialog
         // hears of the write, so nothing that reacts to the notice sees the old one.
@@ -83,8 +79,7 @@ int WriteLogPeriod(AppContext& context, uint16_t seconds) {
 }
 
 int ResetRainCounter(AppContext& context) {
-    KX305ResetRainCounter(&context.device);
-    int ok = WaitDone(&context.device);
+    int ok = detail::Transact(context, [](KX305Handle* device) { KX305ResetRainCounter(device); });
     FinishRequest(context);
     return ok;
 }
@@ -164,24 +159,63 @@ void ReportProgress(AppContext& context, unsigned percent) {
     if (window != kNoWindow) detail::EventsOf(context).DownloadProgress(window, percent);
 }
 
-// Runs the download transaction, reporting progress; false when it failed
-// or was cancelled by a withdrawn or displaced request.
-bool TransferLog(AppContext& context, bool peek) {
+// How a transfer of the logging memory ended.
+struct Transfer {
+    enum Result {
+        Complete,  // every record arrived
+        // A GetLog transfer cut short on the line: the records that arrived
+        // are in the log buffer, in order; the converter has let go of all.
+        CutShort,
+        Failed,    // nothing to store; the converter keeps its records
+    } result = Failed;
+    uint32_t lost = 0;  // CutShort: records that never arrived, or KX305_LOG_LOST_UNKNOWN
+};
+
+// Runs the download transaction to its end, reporting progress.  Nothing
+// abandons it once started: a request placed meanwhile waits for the next
+// cycle, and a stop lets a GetLog transfer finish (the converter has let go
+// of its records as the request arrived).
+Transfer TransferLog(AppContext& context, bool peek) {
     context.logBuffer = {};
-    if (peek) {
-        KX305PeekLog(&context.device, &context.logBuffer);
-    } else {
-        KX305GetLog(&context.device, &context.logBuffer);
-    }
+    Transfer transfer;
+    bool started = detail::StartUnlessStopping(context, [&](KX305Handle* device) {
+        if (peek) {
+            KX305PeekLog(device, &context.logBuffer);
+            return;
+        }
+        context.logTransferMustFinish = true;
+        KX305GetLog(device, &context.logBuffer);
+    });
+    if (!started) return transfer;
     KX305Status status;
+    uint32_t progress;
     for (;;) {
-        uint32_t progress = 0;
+        progress = 0;
         status = KX305DoneWait(&context.device, &progress);
         if (status == KX305_STATUS_PROGRESS) ReportProgress(context, progress);
         if (status != KX305_STATUS_BUSY && status != KX305_STATUS_PROGRESS) break;
-        if (!StillRequested(context)) return false;
     }
-    return status == KX305_STATUS_OK;
+    if (status == KX305_STATUS_OK) {
+        transfer.result = Transfer::Complete;
+    } else if (status == KX305_STATUS_NO_RESOURCE && !peek) {
+        // A peek that ends so (no memory for the records) loses nothing:
+        // the converter keeps them.
+        transfer.result = Transfer::CutShort;
+        transfer.lost = progress;
+    }
+    return transfer;
+}
+
+// Recording stops when the registration file is no longer the file its
+// path names (deleted, renamed, its file system unmounted): the records
+// written into it reach nobody, so the converter must keep its own.
+bool RegistrationFileGone(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    if (!context.registrationFile) return false;
+    std::string path(context.registrationPath, strnlen(context.registrationPath, sizeof context.registrationPath));
+    if (context.registrationFile->NamedBy(path)) return false;
+    context.registrationFile.reset();
+    return true;
 }
 
 bool RecordingOn(AppContext& context) {
@@ -192,8 +226,7 @@ bool RecordingOn(AppContext& context) {
 // Every read also narrows the clock's phase.
 bool ReadConverterClock(AppContext& context, ClockRecord& clock) {
     const int64_t sent = SteadyMs();
-    KX305GetTime(&context.device, &clock);
-    if (WaitDone(&context.device) != 1) return false;
+    if (!detail::Transact(context, [&](KX305Handle* device) { KX305GetTime(device, &clock); })) return false;
     ObservePhase(context.clockPhase, context.device, sent, SteadyMs(), ConverterMs(clock, CurrentUtcTime()));
     return true;
 }
@@ -307,6 +340,11 @@ int DownloadLog(AppContext& context) {
     DownloadReport report;
     auto finish = [&](int result) {
         report.waiting = context.waitingRecords.size();
+        {
+            // The records of a GetLog transfer are stored: a stop need wait no longer.
+            std::lock_guard<std::mutex> guard(context.lock);
+            context.logTransferMustFinish = false;
+        }
         FinishRequest(context);
         events.DownloadFinished(detail::MainWindow(context), report);
         return result;
@@ -325,21 +363,30 @@ int DownloadLog(AppContext& context) {
     events.DownloadStarted(window);
     if (!StoreWaitingRecords(context, report)) return finish(1);
 
+    auto fileGone = [&] {
+        report.store = DownloadReport::Store::FileGone;
+        ReportStoreFailure(context);
+        return finish(1);
+    };
+    // Firmware up to 1.12 hands its memory over on the request: not into a
+    // file that is gone.
+    if (!peek && RegistrationFileGone(context)) return fileGone();
     // Where the converter's logging stands before the transfer: what it
     // stores from now on is not in this download.
     AppContext::Transaction& t = context.transaction;
     if (peek) {
         t.logPeriod = 0;
-        KX305GetLogPeriod(&context.device, &t.logPeriod);
-        if (WaitDone(&context.device) != 1 || !ReadConverterClock(context, t.transferStart)) {
+        bool periodRead =
+            detail::Transact(context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &t.logPeriod); });
+        if (!periodRead || !ReadConverterClock(context, t.transferStart)) {
             ReportProgress(context, 0);
             return finish(0);
         }
     }
     const int64_t snapshot = SteadyMs();
-    bool downloaded = TransferLog(context, peek);
+    Transfer transfer = TransferLog(context, peek);
     ReportProgress(context, 0);
-    if (!downloaded) {
+    if (transfer.result == Transfer::Failed) {
         if (!RecordingOn(context)) {
             report.store = DownloadReport::Store::NoFile;
             ReportStoreFailure(context);
@@ -351,6 +398,13 @@ int DownloadLog(AppContext& context) {
     size_t count = context.logBuffer.count;
     report.transferred = true;
     report.received = count;
+    if (transfer.result == Transfer::CutShort) {
+        if (transfer.lost == KX305_LOG_LOST_UNKNOWN) {
+            report.lostUnknown = true;
+        } else {
+            report.lost = transfer.lost;
+        }
+    }
     size_t alreadyInFile = 0;
     StoreOutcome stored = StoreRecords(context, records, count, peek && context.downloadMayRepeatFile, alreadyInFile);
     report.alreadyInFile = alreadyInFile;
@@ -363,7 +417,8 @@ int DownloadLog(AppContext& context) {
             stored.result == DownloadReport::Store::NoFile) {
             context.waitingRecords.assign(records + stored.handled, records + count);
         }
-        return finish(1);
+        // A transfer cut short failed on the line: the connection is reopened.
+        return finish(transfer.result == Transfer::Complete ? 1 : 0);
     }
 
     // The converter's copy goes only when every record is in the file and
@@ -400,8 +455,11 @@ int DownloadLog(AppContext& context) {
             ClearVerdict(t.transferStart, t.transferEnd, t.logPeriod, records[count - 1], CurrentUtcTime());
     }
     if (report.clear != DownloadReport::Clear::Cleared) return finish(1);
-    KX305ClearLog(&context.device);
-    if (WaitDone(&context.device) != 1) {
+    if (RegistrationFileGone(context)) {
+        report.clear = DownloadReport::Clear::NotAsked;
+        return fileGone();
+    }
+    if (!detail::Transact(context, [](KX305Handle* device) { KX305ClearLog(device); })) {
         report.clear = DownloadReport::Clear::ClearFailed;
         return finish(0);
     }

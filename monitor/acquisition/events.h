@@ -30,6 +30,10 @@ struct DownloadReport {
         NoFile,       // recording is off (or went off during the transfer)
         WriteFailed,  // a write failed; the file ends with the last whole record
         FlushFailed,  // written, but the flush failed
+        // The registration file is no longer the file its path names
+        // (deleted, renamed, unmounted): recording stopped (the file was
+        // closed) and the converter keeps its memory.
+        FileGone,
     };
     enum class Clear {
         NotAsked,        // firmware up to 1.12 (it empties itself), or the download failed
@@ -52,6 +56,12 @@ struct DownloadReport {
     size_t alreadyInFile = 0;  // of those, at the head, found at the end of the file
     size_t written = 0;        // records appended to the file (waiting ones included)
     size_t waiting = 0;        // records held by the program until the file takes writes again
+    // A GetLog transfer cut short on the line (firmware up to 1.12, which
+    // let go of its records as the request arrived): what arrived is
+    // `received` and stored like a whole download; these never arrived and
+    // exist nowhere any more.  Such a download is never a success.
+    size_t lost = 0;           // records the converter handed over that never arrived
+    bool lostUnknown = false;  // records were lost, but how many is not known
     Store store = Store::Stored;
     Clear clear = Clear::NotAsked;
     // Cleared although a log instant fell in the transfer: the memory was

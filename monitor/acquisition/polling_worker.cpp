@@ -42,8 +42,7 @@ bool ReadClockAndResults(AppContext& context, int64_t& micros) {
     AppContext::Transaction& t = context.transaction;
     SteadyClock::time_point start = SteadyClock::now();
     const int64_t sent = SteadyMs();
-    KX305GetTime(&context.device, &t.clock);
-    bool clockRead = WaitDone(&context.device) == 1;
+    bool clockRead = detail::Transact(context, [&](KX305Handle* device) { KX305GetTime(device, &t.clock); });
     micros += MicrosSince(start);
     // Each cycle's read narrows the bounds on the converter clock's phase,
     // which the downloads are timed by.
@@ -52,10 +51,8 @@ bool ReadClockAndResults(AppContext& context, int64_t& micros) {
     } else {
         ForgetPhase(context.clockPhase);
     }
-    if (Stopping(context)) return false;
     start = SteadyClock::now();
-    KX305GetResults(&context.device, t.results);
-    bool resultsRead = WaitDone(&context.device) == 1;
+    bool resultsRead = detail::Transact(context, [&](KX305Handle* device) { KX305GetResults(device, t.results); });
     micros += MicrosSince(start);
     return clockRead && resultsRead;
 }
@@ -142,8 +139,8 @@ Session Connect(AppContext& context, int32_t port) {
         context.device = device;
     }
     AppContext::Transaction& t = context.transaction;
-    KX305GetInfo(&context.device, &t.info);
-    session.reachedConverter = WaitDone(&context.device) == 1;
+    session.reachedConverter =
+        detail::Transact(context, [&](KX305Handle* handle) { KX305GetInfo(handle, &t.info); });
     if (!session.reachedConverter) return session;
     RainGaugeSettings& rain = rainGaugeSettings();
     if (rain.serial.load() == 0 && t.info.serialNumber > 0) rain.serial.store(t.info.serialNumber);
@@ -305,7 +302,7 @@ bool StartPollingWorker(AppContext& context) {
     return true;
 }
 
-void StopPollingWorker(AppContext& context) {
+void SignalStop(AppContext& context) {
     {
         std::lock_guard<std::mutex> guard(context.lock);
         context.mainWindow = kNoWindow;
@@ -313,9 +310,15 @@ void StopPollingWorker(AppContext& context) {
         context.stopping = true;
         // The worker closes the handle only after taking it out of the
         // context under this lock, so the break never meets a closed handle.
-        if (context.device != nullptr) KX305UserBreak(&context.device);
+        // A GetLog transfer is not broken: the converter has let go of its
+        // records, which would exist nowhere.  A peek loses nothing.
+        if (context.device != nullptr && !context.logTransferMustFinish) KX305UserBreak(&context.device);
     }
     context.wake.notify_all();
+}
+
+void StopPollingWorker(AppContext& context) {
+    SignalStop(context);
     if (context.pollingThread.joinable()) context.pollingThread.join();
 }
 

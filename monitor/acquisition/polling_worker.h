@@ -47,8 +47,17 @@ bool StartPollingWorker(AppContext& context);
 
 // The stop operation: main window none, port PORT_NONE, a running driver
 // request broken off, then waits for the worker (and its timer) to end.
-// Safe when the worker never ran or has ended.
+// A running KX305GetLog transfer (firmware up to 1.12, whose memory it
+// empties) is not broken: the worker lets it finish, stores its records,
+// and ends without starting anything more (LogTransferMustFinish tells
+// while it runs).  Safe when the worker never ran or has ended.
 void StopPollingWorker(AppContext& context);
+
+// The first half of StopPollingWorker, without the wait: the worker starts
+// no new operation from now on and ends by itself.  For a front end that
+// must keep answering while a GetLog transfer finishes; it calls
+// StopPollingWorker afterwards to collect the thread.
+void SignalStop(AppContext& context);
 
 // Port test: 1 when the port can be opened and closed again, else 0.  On
 // failure reports Failure(owner, PortInUse) to the events, if set.

@@ -3,12 +3,20 @@
 #include "instruments/catalogue.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "instruments/format.h"
 #include "quantity.h"
 
 namespace kx305mon {
 namespace {
+
+// Guards the rain gauge's name: the UI thread writes it while the polling
+// worker reads it for the live display.
+std::mutex& RainGaugeNameLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 bool IsSet(int32_t word) { return word != 0; }
 
@@ -152,6 +160,7 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
 
 size_t InstrumentName(uint32_t type, char* buffer, size_t size, bool longName) {
     if (type == kTypeRainGauge && longName) {
+        std::lock_guard<std::mutex> guard(RainGaugeNameLock());
         const char* name = rainGaugeSettings().name;
         return CopyText(name, strnlen(name, sizeof rainGaugeSettings().name), buffer, size);
     }
@@ -288,9 +297,14 @@ int32_t KX125Average(const InputReading& reading) {
 
 namespace {
 
-void ApplyDefaults(RainGaugeSettings& settings) {
+void StoreName(RainGaugeSettings& settings, const char* name) {
+    std::lock_guard<std::mutex> guard(RainGaugeNameLock());
     std::memset(settings.name, 0, sizeof settings.name);
-    std::strncpy(settings.name, StringText(kStrNameRainGauge), sizeof settings.name - 1);
+    if (name != nullptr) std::strncpy(settings.name, name, sizeof settings.name - 1);
+}
+
+void ApplyDefaults(RainGaugeSettings& settings) {
+    StoreName(settings, StringText(kStrNameRainGauge));
     settings.serial = 0;
     settings.calibration = 1000;
 }
@@ -305,5 +319,13 @@ RainGaugeSettings& rainGaugeSettings() {
 }
 
 void ResetRainGaugeSettings() { ApplyDefaults(rainGaugeSettings()); }
+
+void SetRainGaugeName(const char* name) { StoreName(rainGaugeSettings(), name); }
+
+std::string RainGaugeName() {
+    std::lock_guard<std::mutex> guard(RainGaugeNameLock());
+    const char* name = rainGaugeSettings().name;
+    return std::string(name, strnlen(name, sizeof rainGaugeSettings().name));
+}
 
 }  // namespace kx305mon

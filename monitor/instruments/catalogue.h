@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "kx305.h"
 
@@ -42,9 +43,12 @@ enum StringId : int {
 #undef KX305_STRING
 };
 
-// Program-wide settings of the rain gauge on input 0.  The name is written by
-// the UI thread only; serial and calibration may be written by the polling
-// worker while other threads read them, hence atomic.
+// Program-wide settings of the rain gauge on input 0.  Serial and
+// calibration may be written by the polling worker while other threads read
+// them, hence atomic.  The name is written by the UI thread (dialog 119,
+// the settings) while the polling worker names the rain gauge for the live
+// display: it is written only with SetRainGaugeName and read off the UI
+// thread only through InstrumentName or RainGaugeName, which copy it whole.
 struct RainGaugeSettings {
     char name[200];                   // default: string 39
     std::atomic<uint32_t> serial;     // 0 = take the converter's serial
@@ -55,6 +59,10 @@ struct RainGaugeSettings {
 RainGaugeSettings& rainGaugeSettings();
 // Restores the defaults (name of string 39, serial 0, calibration 1000).
 void ResetRainGaugeSettings();
+// Replaces the rain gauge's name (cut to 199 bytes), never seen half-written.
+void SetRainGaugeName(const char* name);
+// A consistent copy of the rain gauge's name.
+std::string RainGaugeName();
 
 // Text of string-table id 1..67 (code page 1250); "" for any other id.
 const char* StringText(int id);

@@ -30,6 +30,14 @@ public:
     virtual bool Flush() = 0;
     // Size in bytes, or -1.
     virtual int64_t Size() = 0;
+    // False when `path` no longer names this open file: it was deleted,
+    // renamed, replaced or its file system unmounted, so what is written
+    // here reaches no file anyone will read.  Streams that are not files of
+    // the platform (memory, test doubles) have no name to lose: true.
+    virtual bool NamedBy(const std::string& path) {
+        (void)path;
+        return true;
+    }
 };
 
 enum class FileMode {

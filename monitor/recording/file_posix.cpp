@@ -76,6 +76,15 @@ public:
         return static_cast<int64_t>(info.st_size);
     }
 
+    bool NamedBy(const std::string& path) override {
+        struct stat open {};
+        struct stat named {};
+        if (fstat(fd_, &open) != 0 || stat(path.c_str(), &named) != 0) {
+            return false;
+        }
+        return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    }
+
 private:
     int fd_;
 };

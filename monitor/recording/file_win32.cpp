@@ -65,6 +65,25 @@ public:
         return size.QuadPart;
     }
 
+    bool NamedBy(const std::string& path) override {
+        BY_HANDLE_FILE_INFORMATION open{};
+        if (!GetFileInformationByHandle(handle_, &open)) {
+            return false;
+        }
+        // No access asked for: the recording's own sharing mode does not
+        // stand in the way of a look at the file's identity.
+        const HANDLE named = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (named == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        BY_HANDLE_FILE_INFORMATION other{};
+        const bool read = GetFileInformationByHandle(named, &other) != 0;
+        CloseHandle(named);
+        return read && open.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+               open.nFileIndexHigh == other.nFileIndexHigh && open.nFileIndexLow == other.nFileIndexLow;
+    }
+
 private:
     bool Seek(DWORD method) {
         LARGE_INTEGER zero{};

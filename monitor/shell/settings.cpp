@@ -122,9 +122,7 @@ bool LoadSettings(AppContext& context, SettingsStore& store, FirstRunQuestions& 
     values.Text<sizeof context.registrationPath>("Logfile", [&](const char* text) {
         locked([&] { std::memcpy(context.registrationPath, text, sizeof context.registrationPath); });
     });
-    values.Text<sizeof rain.name>("RainMeter Name", [&](const char* text) {
-        std::memcpy(rain.name, text, sizeof rain.name);
-    });
+    values.Text<sizeof rain.name>("RainMeter Name", [&](const char* text) { SetRainGaugeName(text); });
     values.Number("RainMeter Serial", [&](uint32_t v) { rain.serial = v; });
     values.Number("RainMeter Cal", [&](uint32_t v) {
         const int32_t calibration = static_cast<int32_t>(v);
@@ -177,7 +175,10 @@ bool SaveSettings(AppContext& context, SettingsStore& store, uint32_t groups) {
     store.WriteNumber("RainMeter Period", static_cast<uint32_t>(copy.rainReportInterval));
     if (groups & kSettingsRainGauge) {
         const RainGaugeSettings& rain = rainGaugeSettings();
-        store.WriteString("RainMeter Name", rain.name, sizeof rain.name);
+        char name[sizeof rain.name] = {};
+        const std::string current = RainGaugeName();
+        std::memcpy(name, current.data(), current.size());
+        store.WriteString("RainMeter Name", name, sizeof name);
         store.WriteNumber("RainMeter Serial", rain.serial);
         store.WriteNumber("RainMeter Cal", static_cast<uint32_t>(rain.calibration.load()));
     }

@@ -156,8 +156,7 @@ RainGaugeOutcome StoreRainGauge(AppContext& context, SettingsStore& store, const
     }
     RainGaugeSettings& rain = rainGaugeSettings();
     const uint32_t before = rain.serial.load();
-    std::memset(rain.name, 0, sizeof rain.name);
-    if (name != nullptr) std::strncpy(rain.name, name, sizeof rain.name - 1);
+    SetRainGaugeName(name);
     rain.serial.store(serial);
     rain.calibration.store(CalibrationFromValue(value));
     SaveSettings(context, store, kSettingsRainGauge);

@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
+
+#include <unistd.h>
 
 #include "memory_file.h"
 #include "recording/registration_file.h"
@@ -604,6 +607,184 @@ TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled
     EXPECT_EQ(stored, 8);
     RecordList records = FileRecords();
     EXPECT_EQ(static_cast<long>(records.size()), stored);
+}
+
+
+// --- a GetLog transfer (firmware up to 1.12 empties its memory as the
+// request arrives) is never abandoned ---
+
+struct OperationCase {
+    const char* what;
+    uint32_t operation;
+    uint32_t parameter;
+    WindowRef requester;
+    Notice::Kind answer;
+};
+
+class OperationDuringGetLog : public Downloads, public ::testing::WithParamInterface<OperationCase> {};
+
+// The dialog's operation waits for the next cycle and gets its answer; all
+// 300 records reach the file.
+TEST_P(OperationDuringGetLog, WaitsForTheNextCycleAndNoRecordIsLost) {
+    const OperationCase& c = GetParam();
+    StartSimulator({"--firmware", "1.12", "--prefill", "300", "--period", "0"});
+    std::atomic<bool> placed{false};
+    recorder.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::DownloadProgress && n.value > 0 && n.value < 100 && !placed.exchange(true)) {
+            PlaceRequest(context, c.requester, c.operation, c.parameter);
+        }
+    };
+    StartWorker();
+    ASSERT_TRUE(recorder.WaitFor(c.answer, 1, 0, 30s));
+    ASSERT_TRUE(placed);
+    ASSERT_TRUE(WaitUntil([&] { return FileRecords().size() >= 300; }));
+    StopPollingWorker(context);
+
+    EXPECT_EQ(FileRecords().size(), 300u);
+    EXPECT_EQ(State("records"), 0);
+    std::vector<DownloadReport> reports = recorder.Downloads();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(reports[0].transferred);
+    EXPECT_EQ(reports[0].received, 300u);
+    EXPECT_EQ(reports[0].written, 300u);
+    // Answered after the download, in a later cycle, and as done.
+    std::vector<Notice> all = recorder.All();
+    auto finished = std::find_if(all.begin(), all.end(), Is(Notice::DownloadFinished));
+    auto answer = std::find_if(all.begin(), all.end(), Is(c.answer));
+    EXPECT_LT(finished, answer);
+    if (c.answer != Notice::LogPeriodRead) {
+        EXPECT_TRUE(answer->flag);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Downloads, OperationDuringGetLog,
+    ::testing::Values(OperationCase{"SyncClock", kOpSyncClock, 0, kMain, Notice::ClockSet},
+                      OperationCase{"WriteLogPeriod", kOpWriteLogPeriod, 600, kDialog, Notice::LogPeriodWritten},
+                      OperationCase{"ReadLogPeriod", kOpReadLogPeriod, 0, kDialog, Notice::LogPeriodRead}),
+    [](const ::testing::TestParamInfo<OperationCase>& info) { return std::string(info.param.what); });
+
+// At the line's pace (a second for about ten records), so that a break
+// would end the transfer half-way.
+struct StopCase {
+    const char* firmware;
+    bool mustFinish;         // a stop waits for the transfer
+    size_t inFile;           // records in the file afterwards
+    long inConverter;        // records the converter keeps
+};
+
+class StopDuringTransfer : public Downloads, public ::testing::WithParamInterface<StopCase> {};
+
+// A stop lets a GetLog transfer finish and its records reach the file; a
+// peek is broken off as any transaction (the converter keeps its records).
+TEST_P(StopDuringTransfer, FinishesOnlyWhatTheConverterLetGoOf) {
+    const StopCase& c = GetParam();
+    StartSimulator({"--firmware", c.firmware, "--prefill", "30", "--period", "0", "--pace"});
+    std::atomic<bool> midway{false};
+    std::atomic<bool> stopGiven{false};
+    std::atomic<bool> mustFinish{false};
+    recorder.onNotice = [&](const Notice& n) {
+        if (n.kind == Notice::DownloadProgress && n.value > 0 && n.value < 100 && !midway.exchange(true)) {
+            StopMeanwhile();
+            mustFinish = LogTransferMustFinish(context);
+            stopGiven = true;
+        }
+    };
+    StartWorker();
+    ASSERT_TRUE(WaitUntil([&] { return stopGiven.load(); }));
+    JoinStop();
+    EXPECT_EQ(mustFinish, c.mustFinish);
+    EXPECT_FALSE(LogTransferMustFinish(context));
+    EXPECT_EQ(FileRecords().size(), c.inFile);
+    EXPECT_EQ(State("records"), c.inConverter);
+    EXPECT_EQ(Received(kCodeGetLog) + Received(kCodePeekLog), 1);
+    EXPECT_EQ(Received(kCodeClearLog), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Downloads, StopDuringTransfer,
+                         ::testing::Values(StopCase{"1.12", true, 30, 0}, StopCase{"1.13", false, 0, 30}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                             return std::string(info.param.firmware[2] == '1' && info.param.firmware[3] == '2'
+                                                    ? "GetLog"
+                                                    : "PeekLog");
+                         });
+
+// The converter stops answering and the program closes: the stop ends the
+// worker within a second, whether it came while a transaction waited for
+// its reply or between two of them (where a break finds nothing to break).
+TEST_F(Downloads, StopWithASilentConverterEndsAtOnce) {
+    const struct {
+        const char* firmware;
+        Notice::Kind at;     // the converter goes silent at this event
+        bool fromTheWorker;  // stop at once from that event, between two transactions
+    } cases[] = {
+        {"1.12", Notice::DownloadStarted, true},
+        {"1.13", Notice::DownloadStarted, true},
+        {"1.13", Notice::CycleDone, true},
+        {"1.13", Notice::CycleDone, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.firmware) + (c.at == Notice::CycleDone ? " cycle" : " download") +
+                     (c.fromTheWorker ? " between" : " waiting"));
+        StartSimulator({"--firmware", c.firmware, "--prefill", "5", "--period", "0"});
+        context.mainWindow = kMain;  // a stop clears it
+        std::atomic<bool> seen{false};
+        std::atomic<bool> silent{false};
+        recorder.onNotice = [&](const Notice& n) {
+            if (n.kind != c.at || seen.exchange(true)) return;
+            Control("fault silent on");
+            if (c.fromTheWorker) StopMeanwhile();
+            silent = true;
+        };
+        StartWorker();
+        ASSERT_TRUE(WaitUntil([&] { return silent.load(); }));
+        if (!c.fromTheWorker) {
+            std::this_thread::sleep_for(300ms);
+            StopMeanwhile();
+        }
+        JoinStop();
+        EXPECT_LT(stopTime, 1500ms) << std::chrono::duration_cast<std::chrono::milliseconds>(stopTime).count();
+        recorder.onNotice = nullptr;
+    }
+}
+
+// The registration file is deleted while recording: the converter's memory
+// is not handed over or cleared into a file nobody can read, recording stops
+// and the user is told.
+TEST_F(Downloads, RegistrationFileDeletedKeepsTheConvertersMemory) {
+    namespace fs = std::filesystem;
+    for (const char* firmware : {"1.12", "1.13"}) {
+        SCOPED_TRACE(firmware);
+        const fs::path path = fs::temp_directory_path() / ("kx305_gone_" + std::to_string(getpid()) + ".kxg");
+        context.registrationFile = OpenFile(path.string(), FileMode::Recording);
+        ASSERT_NE(context.registrationFile, nullptr);
+        std::snprintf(context.registrationPath, sizeof context.registrationPath, "%s", path.c_str());
+        StartSimulator({"--firmware", firmware, "--prefill", "5", "--period", "0"});
+        context.mainWindow = kMain;  // a stop clears it
+        std::atomic<bool> deleted{false};
+        recorder.onNotice = [&](const Notice& n) {
+            if (n.kind == Notice::DownloadStarted && !deleted.exchange(true)) fs::remove(path);
+        };
+        size_t mark = recorder.Size();
+        StartWorker();
+        ASSERT_TRUE(recorder.WaitFor(Is(Notice::DownloadFinished), 1, mark));
+        ASSERT_TRUE(WaitCycles(3));
+        StopPollingWorker(context);
+
+        std::vector<Notice> notices = recorder.All();
+        std::vector<DownloadReport> reports;
+        for (size_t i = mark; i < notices.size(); ++i) {
+            if (notices[i].kind == Notice::DownloadFinished) reports.push_back(notices[i].download);
+        }
+        ASSERT_EQ(reports.size(), 1u);  // recording stopped
+        EXPECT_EQ(reports[0].store, DownloadReport::Store::FileGone);
+        EXPECT_EQ(recorder.Count(IsExportError, mark), 1u);
+        EXPECT_EQ(context.registrationFile, nullptr);
+        EXPECT_EQ(State("records"), 5);
+        EXPECT_EQ(Received(kCodeGetLog), 0);
+        EXPECT_EQ(Received(kCodeClearLog), 0);
+        recorder.onNotice = nullptr;
+    }
 }
 
 }  // namespace

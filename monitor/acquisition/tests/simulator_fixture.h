@@ -130,6 +130,18 @@ protected:
         return true;
     }
 
+    // Gives the stop without waiting for the worker (an event handler runs
+    // on the worker's own thread): the worker starts nothing new from then
+    // on.  JoinStop waits for its end and measures the stop's length.
+    void StopMeanwhile() {
+        stopGiven_ = std::chrono::steady_clock::now();
+        SignalStop(context);
+    }
+    void JoinStop() {
+        StopPollingWorker(context);
+        stopTime = std::chrono::steady_clock::now() - stopGiven_;
+    }
+
     // A copy of what the worker published.
     InputReading Input(int i) { return ReadLiveState(context).inputs[i]; }
     ConverterInfo Info() { return ReadLiveState(context).info; }
@@ -137,6 +149,10 @@ protected:
     AppContext context;
     RecordingEvents recorder;
     std::unique_ptr<kx305sim::SimProcess> sims_[2];
+    std::chrono::steady_clock::duration stopTime{};  // set by JoinStop
+
+private:
+    std::chrono::steady_clock::time_point stopGiven_;
 };
 
 }  // namespace kx305mon::testing

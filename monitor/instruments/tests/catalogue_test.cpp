@@ -1,4 +1,7 @@
+#include <atomic>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -70,6 +73,31 @@ TEST_F(CatalogueTest, RainGaugeIsNamedAndNumberedByItsSettings) {
     EXPECT_EQ(Name(kTypeRainGauge, true), "Deszczomierz na dachu");
     EXPECT_EQ(Name(kTypeRainGauge, false), "KX305");
     EXPECT_EQ(InstrumentSerial(kTypeRainGauge, Reading(kTypeRainGauge, {{0, 99}})), 4711);
+}
+
+// Dialog 119 renames the rain gauge on the UI thread while the polling
+// worker names it for the live display: the worker gets the old name or the
+// new one, never a mixture of both.
+TEST_F(CatalogueTest, RainGaugeNameIsReadWholeWhileItIsRenamed) {
+    const std::string names[2] = {std::string(150, 'x'), "Deszczomierz na dachu"};
+    SetRainGaugeName(names[0].c_str());
+    std::atomic<bool> done{false};
+    std::thread dialog([&] {
+        for (int i = 1; i <= 20000; ++i) SetRainGaugeName(names[i % 2].c_str());
+        done = true;
+    });
+    size_t reads = 0;
+    size_t torn = 0;
+    char buffer[200];
+    while (!done || reads == 0) {
+        InstrumentName(kTypeRainGauge, buffer, sizeof buffer, true);
+        const std::string copy = RainGaugeName();
+        torn += (buffer != names[0] && buffer != names[1]) + (copy != names[0] && copy != names[1]);
+        ++reads;
+    }
+    dialog.join();
+    EXPECT_EQ(torn, 0u) << "of " << reads;
+    EXPECT_EQ(RainGaugeName(), names[0]);
 }
 
 TEST_F(CatalogueTest, NamesAreCutToTheBuffer) {

@@ -109,6 +109,38 @@ TEST_F(PlatformFileTest, FileInUseForRecordingAdmitsNoSecondOpen) {
     EXPECT_FALSE(reader->Write("x", 1));
 }
 
+// A recording must not go on into a file that its path no longer names:
+// what it writes would reach no file anyone reads.  (Windows refuses to
+// delete or rename the file in use; the file then still is the named one.)
+TEST_F(PlatformFileTest, RecordingFileKnowsWhetherItsPathStillNamesIt) {
+    const struct {
+        const char* what;
+        void (*change)(const fs::path& path, std::error_code& error);
+    } cases[] = {
+        {"untouched", [](const fs::path&, std::error_code& error) { error.clear(); }},
+        {"deleted", [](const fs::path& path, std::error_code& error) { fs::remove(path, error); }},
+        {"renamed", [](const fs::path& path, std::error_code& error) {
+             fs::rename(path, path.string() + ".old", error);
+         }},
+        {"replaced", [](const fs::path& path, std::error_code& error) {
+             fs::rename(path, path.string() + ".old", error);
+             if (!error) std::ofstream(path) << "another file";
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = PathOf(c.what);
+        auto file = OpenFile(path, FileMode::Recording);
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(file->Write("abc", 3));
+        EXPECT_TRUE(file->NamedBy(path));
+        std::error_code error;
+        c.change(path, error);
+        const bool changed = !error && std::string(c.what) != "untouched";
+        EXPECT_EQ(file->NamedBy(path), !changed);
+    }
+}
+
 TEST_F(PlatformFileTest, ReadingNeedsAnExistingFile) {
     EXPECT_EQ(OpenFile(PathOf("missing.kxg"), FileMode::Reading), nullptr);
     EXPECT_FALSE(fs::exists(PathOf("missing.kxg")));
