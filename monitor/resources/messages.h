@@ -35,6 +35,17 @@ inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną p
 // Acquisition: the port test at start-up and in the port dialog.
 inline constexpr char kPortInUse[] = "Wybrany port szeregowy jest już zajęty.";
 
+// Downloads of the converter's logging memory.  Text 1062 while the program
+// waits for a running download before it closes; the number of records the
+// line lost (printf, unsigned); a loss of unknown size; a log interval too
+// short for the memory to be emptied as it fills.
+inline constexpr char kFinishingRecording[] = "Kończenie rejestracji pomiarów...";
+inline constexpr char kRecordsLost[] = "Liczba rekordów utraconych podczas pobierania pamięci konwertera: %u.";
+inline constexpr char kRecordsLostUnknown[] = "Część rekordów pobieranych z pamięci konwertera została utracona.";
+inline constexpr char kLogIntervalTooShort[] =
+    "Interwał rejestracji konwertera jest zbyt krótki, aby jego pamięć mogła być opróżniana na bieżąco. "
+    "Pamięć zapełni się i konwerter przestanie zapisywać pomiary. Wydłuż interwał rejestracji.";
+
 // Start-up, settings and uninstall.
 inline constexpr char kWrongPlatform[] = "Do poprawnego działania program wymaga Windows95/98 lub WindowsNT";
 inline constexpr char kFatalStartError[] = "Bład krytyczny przy inicjalizacji programu!";

@@ -159,5 +159,6 @@
 #define WMU_DISPLAY             1034   // to the main window: a new display snapshot waits in its mailbox
 #define WMU_RECORDING_TEXT      1035   // to the main window; wParam 1 show, 0 hide text 1062
 #define WMU_RAIN_GAUGE_MENU     1036   // to the main window; wParam 1 enable, 0 grey menu item 40012
+#define WMU_NOTICE              1037   // to the main window; wParam a Notice, lParam its number: show its box
 
 #endif  // KX305MON_RESOURCE_H

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <chrono>
+#include <iterator>
 #include <string>
 
 #include "acquisition/polling_worker.h"
@@ -30,6 +31,11 @@ struct MainWindow {
     HANDLE noInstrument = nullptr;  // bitmap 113
     UINT menuStateMessage = 0;
     UINT lastIconMessage = 0;
+    // The user closed the window; it ends once nothing holds it (below).
+    bool closing = false;
+    // Notice boxes up now, nested in this thread's message loops, by kind.
+    int noticesUp = 0;
+    bool noticeUp[8] = {};
 };
 MainWindow mainWindow;
 
@@ -102,6 +108,7 @@ void InitDialog(HWND window, Program* program) {
     // Until the converter answers: the display without a converter.
     program->events.Mailbox().Put(MakeDisplaySnapshot(nullptr, nullptr, nullptr, context.averageKX125));
     ShowSnapshot(window);
+    program->events.SetNoticeWindow(window);
     PostMessageA(window, WMU_PROMO, 0, 0);
 }
 
@@ -176,6 +183,8 @@ void OpenHelpContents(HWND window) { WinHelpA(window, HelpFile().c_str(), HELP_C
 
 void Command(HWND window, int id) {
     AppContext& context = Context();
+    // While closing waits, no dialog opens and no operation is placed.
+    if (mainWindow.closing) return;
     if (id >= IDC_INPUT_PICTURE_0 && id < IDC_INPUT_PICTURE_0 + IDC_INPUT_COUNT) {
         PlaceMainWindowRequest(window, kOpResetRain, static_cast<uint32_t>(id - IDC_INPUT_PICTURE_0));
         return;
@@ -244,6 +253,7 @@ void InputChanged(WPARAM input) {
 }
 
 void Close(HWND window) {
+    mainWindow.program->events.SetNoticeWindow(nullptr);
     for (int i = 0; i < KX305_INPUTS; ++i) DdeInputUnregister(i);
     WinHelpA(window, HelpFile().c_str(), HELP_QUIT, 0);
     EndDialog(window, 1);
@@ -256,6 +266,52 @@ void ReleaseInputIcons(HWND window) {
         if (*bitmap != nullptr) DeleteObject(*bitmap);
         *bitmap = nullptr;
     }
+}
+
+// A box the workers asked for, owned by the main window.  One of a kind at
+// a time: a failure that repeats with every download would otherwise nest
+// box upon box while the first is still unanswered.
+void ShowNoticeBox(HWND window, WPARAM notice, LPARAM count) {
+    const size_t kind = notice < std::size(mainWindow.noticeUp) ? notice : 0;
+    if (mainWindow.noticeUp[kind]) return;
+    mainWindow.noticeUp[kind] = true;
+    ++mainWindow.noticesUp;
+    ShowNotice(window, static_cast<uint32_t>(notice), static_cast<size_t>(count));
+    --mainWindow.noticesUp;
+    mainWindow.noticeUp[kind] = false;
+}
+
+constexpr UINT_PTR kClosingTimer = 1;
+constexpr UINT kClosingCheckMillis = 200;
+
+// Closing waits, with the window alive and served, for a download that
+// must not be broken off (firmware up to 1.12 emptied its memory when it
+// began: its records exist only in this transfer) and for boxes still up
+// (their answer must not outlive the window).
+bool ClosingMustWait() { return mainWindow.noticesUp > 0 || LogTransferMustFinish(Context()); }
+
+void ShowFinishingText(HWND window) {
+    SetDlgItemTextA(window, IDC_RECORDING_TEXT, messages::kFinishingRecording);
+    ShowWindow(GetDlgItem(window, IDC_RECORDING_TEXT), SW_SHOW);
+}
+
+void BeginClose(HWND window) {
+    if (mainWindow.closing) return;
+    if (!ClosingMustWait()) {
+        Close(window);
+        return;
+    }
+    mainWindow.closing = true;
+    // No further download begins: the recording timer stands still.
+    Context().recordingEvent.Reset();
+    if (LogTransferMustFinish(Context())) ShowFinishingText(window);
+    SetTimer(window, kClosingTimer, kClosingCheckMillis, nullptr);
+}
+
+void ClosingTick(HWND window) {
+    if (ClosingMustWait()) return;
+    KillTimer(window, kClosingTimer);
+    Close(window);
 }
 
 // A test hook's answer: the dialog's result for a registered message.
@@ -293,7 +349,14 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SendDlgItemMessageA(window, IDC_DOWNLOAD_PROGRESS, PBM_SETPOS, wParam, 0);
         return TRUE;
     case WMU_RECORDING_TEXT:
-        ShowWindow(GetDlgItem(window, IDC_RECORDING_TEXT), wParam != 0 ? SW_SHOW : SW_HIDE);
+        // While closing waits, its own text stays until the window ends.
+        if (!mainWindow.closing) ShowWindow(GetDlgItem(window, IDC_RECORDING_TEXT), wParam != 0 ? SW_SHOW : SW_HIDE);
+        return TRUE;
+    case WMU_NOTICE:
+        ShowNoticeBox(window, wParam, lParam);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kClosingTimer) ClosingTick(window);
         return TRUE;
     case WMU_RAIN_GAUGE_MENU:
         EnableMenuItem(GetMenu(window), IDM_RAIN_GAUGE, MF_BYCOMMAND | (wParam != 0 ? MF_ENABLED : MF_GRAYED));
@@ -316,7 +379,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OpenHelpContents(window);
         return TRUE;
     case WM_CLOSE:
-        Close(window);
+        BeginClose(window);
         return TRUE;
     case WM_DESTROY:
         ReleaseInputIcons(window);

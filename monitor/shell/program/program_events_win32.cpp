@@ -1,6 +1,6 @@
 // The program's acquisition events: posted messages to the main window and
 // the requesting dialogs, the display texts through the mailbox, the
-// failures as message boxes.
+// message boxes as notices for the UI thread.
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -26,7 +26,7 @@ int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-ProgramEvents::ProgramEvents() = default;
+ProgramEvents::ProgramEvents() : uiThread_(GetCurrentThreadId()) {}
 
 ProgramEvents::~ProgramEvents() {
     if (cycleLog_ != nullptr) std::fclose(cycleLog_);
@@ -60,8 +60,9 @@ void ProgramEvents::DownloadStarted(WindowRef window) { Post(window, WMU_RECORDI
 
 void ProgramEvents::DownloadProgress(WindowRef window, unsigned percent) { Post(window, WMU_PROGRESS, percent); }
 
-void ProgramEvents::DownloadFinished(WindowRef window, const DownloadReport&) {
+void ProgramEvents::DownloadFinished(WindowRef window, const DownloadReport& report) {
     Post(window, WMU_RECORDING_TEXT, 0);
+    for (const PendingNotice& pending : downloadNotices_.After(report)) PostNotice(pending.notice, pending.count);
 }
 
 void ProgramEvents::ClockSet(WindowRef requester, bool done) { Post(requester, WMU_TIME_SET, done ? 1 : 0); }
@@ -75,23 +76,21 @@ void ProgramEvents::LogPeriodWritten(WindowRef requester, bool done) {
 }
 
 void ProgramEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
-    HWND ownerWindow = Hwnd(owner);
-    // A box owned by a window of another thread would disable that window
-    // by a message the worker has to wait for: from the worker's thread the
-    // box has no owner and stands in front on its own.
-    UINT extra = 0;
-    if (ownerWindow != nullptr && GetWindowThreadProcessId(ownerWindow, nullptr) != GetCurrentThreadId()) {
-        ownerWindow = nullptr;
-        extra = MB_SETFOREGROUND | MB_TOPMOST;
+    const Notice notice = FailureNotice(failure);
+    if (GetCurrentThreadId() == uiThread_) {
+        ShowNotice(Hwnd(owner), static_cast<uint32_t>(notice), 0);
+        return;
     }
-    switch (failure) {
-    case AcquisitionFailure::PortInUse:
-        ShowMessage(ownerWindow, messages::kPortInUse, MB_ICONWARNING, MB_OK | extra);
-        break;
-    case AcquisitionFailure::RecordsNotStored:
-        ShowMessage(ownerWindow, messages::kExportFailed, MB_ICONEXCLAMATION, MB_OK | extra);
-        break;
-    }
+    // From a worker: a box here would stop polling, the live display and
+    // DDE until answered, and could keep the process alive after its
+    // window has gone.
+    PostNotice(notice, 0);
+}
+
+void ProgramEvents::PostNotice(Notice notice, size_t count) {
+    HWND window = noticeWindow_.load(std::memory_order_acquire);
+    if (window != nullptr)
+        PostMessageA(window, WMU_NOTICE, static_cast<WPARAM>(notice), static_cast<LPARAM>(count));
 }
 
 void ProgramEvents::StartCycleLog(AppContext& context) {

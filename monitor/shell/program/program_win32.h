@@ -13,6 +13,7 @@
 #include "acquisition/app_context.h"
 #include "acquisition/events.h"
 #include "shell/display_text.h"
+#include "shell/main_window.h"
 
 namespace kx305mon {
 
@@ -21,6 +22,9 @@ namespace kx305mon {
 int ShowMessage(HWND owner, const char* text, UINT icon, UINT buttons = MB_OK);
 // MB_ICON* flags of the last message box the program showed; 0 = none yet.
 UINT LastMessageIcon();
+// The box of a Notice (shell/main_window.h) with its text and icon; nothing
+// for a number that is no notice.
+int ShowNotice(HWND owner, uint32_t notice, size_t count);
 
 // The replacement painting of static text controls (flicker-free, the
 // text kept as the control's own).  Installed before the main window is
@@ -29,11 +33,14 @@ bool InstallStaticPainting(HINSTANCE instance);
 void RemoveStaticPainting();
 
 // What the acquisition threads report, turned into the main window's
-// posted messages and message boxes.  The worker never waits for the UI
-// thread here: the display texts are built on the worker's thread and
-// handed over through the mailbox.
+// posted messages.  The worker never waits for the UI thread here: the
+// display texts are built on the worker's thread and handed over through
+// the mailbox, and a message box it asks for is a WMU_NOTICE that the UI
+// thread shows (only a report made on the UI thread itself, the port test
+// of the start and the port dialog, shows its box at once).
 class ProgramEvents final : public AcquisitionEvents {
 public:
+    // On the UI thread.
     ProgramEvents();
     ~ProgramEvents() override;
 
@@ -52,6 +59,9 @@ public:
     void Failure(WindowRef owner, AcquisitionFailure failure) override;
 
     DisplayMailbox& Mailbox() { return mailbox_; }
+    // The window that shows the boxes the workers ask for; null while
+    // there is none (a box asked for then is not shown).
+    void SetNoticeWindow(HWND window) { noticeWindow_.store(window, std::memory_order_release); }
 
     // The cycle log: opens the file named by KX305MON_CYCLE_LOG, if any,
     // and hooks the worker's per-cycle timing.  Before the worker starts.
@@ -60,8 +70,13 @@ public:
     void DisplayUpdated(int64_t micros) { displayMicros_.store(micros, std::memory_order_relaxed); }
 
 private:
+    void PostNotice(Notice notice, size_t count);
+
+    const DWORD uiThread_;
+    std::atomic<HWND> noticeWindow_{nullptr};
     DisplayMailbox mailbox_;
     RainGaugeMenuSwitch rainGaugeMenu_;  // worker thread only
+    DownloadNotices downloadNotices_;    // worker thread only
     std::atomic<int64_t> liveDataMicros_{0};
     std::atomic<int64_t> displayMicros_{0};
     std::FILE* cycleLog_ = nullptr;

@@ -1,7 +1,8 @@
 // The program's acquisition events under Wine, with a window that is never
-// served while the worker reports: every event only posts, the display
-// texts wait in the mailbox (one wake-up for any number of cycles, the
-// newest snapshot wins), and the rain-gauge menu is touched only on a change.
+// served while the worker reports: every event only posts (message boxes
+// too, as notices), the display texts wait in the mailbox (one wake-up for
+// any number of cycles, the newest snapshot wins), and the rain-gauge menu
+// is touched only on a change.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -32,9 +34,13 @@ public:
     // The private messages waiting in the queue, in order: (message, wParam).
     std::vector<std::pair<UINT, WPARAM>> Drain() {
         std::vector<std::pair<UINT, WPARAM>> posted;
+        for (const MSG& message : DrainMessages()) posted.emplace_back(message.message, message.wParam);
+        return posted;
+    }
+    std::vector<MSG> DrainMessages() {
+        std::vector<MSG> posted;
         MSG message;
-        while (PeekMessageA(&message, window_, WM_USER, WM_USER + 0x100, PM_REMOVE))
-            posted.emplace_back(message.message, message.wParam);
+        while (PeekMessageA(&message, window_, WM_USER, WM_USER + 0x100, PM_REMOVE)) posted.push_back(message);
         return posted;
     }
 
@@ -118,45 +124,72 @@ TEST(ProgramEvents, RainGaugeMenuChangesOnlyWithTheType) {
                                       {WMU_RAIN_GAUGE_MENU, 1}}));
 }
 
-// A failure on the worker's thread about the main window: the box comes
-// without owner, so that showing it never waits for the window's thread
-// (which here serves nothing), and the worker goes on once it is answered.
-TEST(ProgramEvents, FailureOnTheWorkersThreadNeverWaitsForTheWindowsThread) {
+// The workers never show a box: a failure or a download's losses become a
+// notice posted to the main window, whose thread shows the box; the worker
+// goes straight on.  Without a notice window nothing is shown or posted.
+TEST(ProgramEvents, WorkersBoxesBecomeNoticesForTheWindowsThread) {
+    StalledWindow window;
+    ProgramEvents events;
+    const WindowRef w = window.ref();
+    DownloadReport lost;
+    lost.transferred = true;
+    lost.lost = 7;
+    lost.clear = DownloadReport::Clear::TransferLongerThanLogPeriod;
+    auto onWorker = [](const std::function<void()>& report) {
+        std::thread worker(report);
+        worker.join();  // would hang here on a box nobody answers
+    };
+    onWorker([&] { events.Failure(kNoWindow, AcquisitionFailure::RecordsNotStored); });
+    EXPECT_EQ(window.Drain(), Posted{}) << "no notice window yet";
+    events.SetNoticeWindow(reinterpret_cast<HWND>(w));
+    onWorker([&] {
+        events.Failure(kNoWindow, AcquisitionFailure::RecordsNotStored);
+        events.Failure(w, AcquisitionFailure::PortInUse);
+        events.DownloadFinished(w, lost);
+        events.DownloadFinished(w, lost);  // the short interval is told once
+    });
+    const std::vector<MSG> notices = window.DrainMessages();
+    std::vector<std::tuple<UINT, WPARAM, LPARAM>> got;
+    for (const MSG& m : notices) got.emplace_back(m.message, m.wParam, m.lParam);
+    const auto notice = [](Notice n, LPARAM count) {
+        return std::make_tuple(UINT(WMU_NOTICE), WPARAM(n), count);
+    };
+    const auto text = [](int shown) { return std::make_tuple(UINT(WMU_RECORDING_TEXT), WPARAM(shown), LPARAM(0)); };
+    EXPECT_EQ(got, (std::vector<std::tuple<UINT, WPARAM, LPARAM>>{
+                       notice(Notice::RecordsNotStored, 0), notice(Notice::PortInUse, 0), text(0),
+                       notice(Notice::RecordsLost, 7), notice(Notice::LogIntervalTooShort, 0), text(0),
+                       notice(Notice::RecordsLost, 7)}));
+    EXPECT_EQ(FindWindowA("#32770", messages::kCaption), nullptr);
+    events.SetNoticeWindow(nullptr);
+    onWorker([&] { events.Failure(kNoWindow, AcquisitionFailure::RecordsNotStored); });
+    EXPECT_EQ(window.Drain(), Posted{});
+}
+
+// On the window's own thread (the port test of the start and of the port
+// dialog) the box comes at once, owned by the window that asked.
+TEST(ProgramEvents, FailureOnTheWindowsThreadShowsItsBoxAtOnce) {
     HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     ProgramEvents events;
-    std::atomic<bool> answered{false};
-    std::thread worker([&] {
-        events.Failure(reinterpret_cast<WindowRef>(owner), AcquisitionFailure::RecordsNotStored);
-        answered = true;
-    });
     HWND box = nullptr;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (box == nullptr && std::chrono::steady_clock::now() < deadline) {
-        HWND found = FindWindowA("#32770", messages::kCaption);
-        if (found != nullptr && IsWindowVisible(found)) box = found;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (box == nullptr) {
-        // Stuck on this thread: let the worker go before failing.
-        MSG message;
-        while (!answered) {
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-            if (HWND late = FindWindowA("#32770", messages::kCaption)) PostMessageA(late, WM_COMMAND, IDOK, 0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        worker.join();
-        DestroyWindow(owner);
-        FAIL() << "the box waited for the window's thread";
-    }
-    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
     char text[256] = {};
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    EXPECT_STREQ(text, messages::kExportFailed);
-    EXPECT_EQ(LastMessageIcon(), static_cast<UINT>(MB_ICONEXCLAMATION));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    worker.join();
-    EXPECT_TRUE(answered);
+    // The box's own loop runs this timer: it finds the box and answers it.
+    static HWND* found;
+    static char* foundText;
+    found = &box;
+    foundText = text;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+        HWND b = FindWindowA("#32770", messages::kCaption);
+        if (b == nullptr || !IsWindowVisible(b)) return;
+        *found = b;
+        GetDlgItemTextA(b, 0xFFFF, foundText, 256);
+        PostMessageA(b, WM_COMMAND, IDOK, 0);
+    });
+    events.Failure(reinterpret_cast<WindowRef>(owner), AcquisitionFailure::PortInUse);
+    KillTimer(nullptr, timer);
+    ASSERT_NE(box, nullptr);
+    EXPECT_STREQ(text, messages::kPortInUse);
+    EXPECT_EQ(LastMessageIcon(), static_cast<UINT>(MB_ICONWARNING));
     DestroyWindow(owner);
 }
 

@@ -1,9 +1,11 @@
 // Live readings of kx305mon.exe against the simulated converters: the
 // panels follow the simulator's instruments, the connection is lost and
-// found again, and the logging memory reaches the registration file.
+// found again, and the logging memory reaches the registration file, also
+// when the user acts or closes the program while it downloads.
 #include "program_fixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -214,6 +216,94 @@ TEST_F(QuickStart, DownloadFillsTheRegistrationFile) {
     kx305mon::RecordList records;
     EXPECT_GE(kx305mon::ReadRegistrationFile(file.get(), records), stored);
     kx305mon::FreeRecordList(records);
+}
+
+// Firmware 1.12 hands its whole memory over when the download begins: from
+// then on its records exist only in the transfer.  300 records at the real
+// 9600-baud rate take long enough to act while they travel.
+class PacedDownload : public QuickStart {
+protected:
+    static constexpr int kRecords = 300;
+    static constexpr Milliseconds kTransferWait{90000};
+
+    void TearDown() override {
+        // The simulator serves the next scenarios too.
+        if (!simulator_.empty()) Simulator(simulator_, "pace off");
+        QuickStart::TearDown();
+    }
+    // Fills the converter with kRecords, starts the program and waits until
+    // its first download runs (text 1062 shows).
+    void StartDownload() {
+        simulator_ = EnvironmentPort("KX305_PORT_FW112");
+        ASSERT_FALSE(simulator_.empty());
+        ASSERT_EQ(Simulator(simulator_, "clear-log").rfind("ok", 0), 0u);
+        const std::string filled = Simulator(simulator_, "fill " + std::to_string(kRecords));
+        ASSERT_EQ(ReplyField(filled, "records"), std::to_string(kRecords)) << filled;
+        ASSERT_EQ(Simulator(simulator_, "pace on").rfind("ok", 0), 0u);
+        ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW112"));
+        text_ = ui::FindControl(main(), IDC_RECORDING_TEXT).value_or(nullptr);
+        ASSERT_NE(text_, nullptr);
+        ASSERT_TRUE(ui::WaitUntil([&] { return IsWindowVisible(text_) != FALSE; }, Milliseconds(30000)))
+            << "no download began";
+        // The converter has emptied its memory: the transfer runs.
+        ASSERT_TRUE(ui::WaitUntil([&] { return ConverterRecords() < kRecords; }, Milliseconds(10000)));
+    }
+    int ConverterRecords() {
+        const std::string n = ReplyField(Simulator(simulator_, "state"), "records");
+        return n.empty() ? -1 : std::stoi(n);
+    }
+    // Records in the registration file; the converter may have logged more
+    // meanwhile (one a minute), so at least kRecords when none was lost.
+    int FileRecords() {
+        auto file = kx305mon::OpenFile(TempFile("pomiary.kxg"), kx305mon::FileMode::Reading);
+        if (!file) return -1;
+        kx305mon::RecordList records;
+        const int n = kx305mon::ReadRegistrationFile(file.get(), records);
+        kx305mon::FreeRecordList(records);
+        return n;
+    }
+    std::string simulator_;
+    HWND text_ = nullptr;
+};
+
+// The log-interval dialog opened while the records travel waits for the
+// download, which ends whole, and then gets the converter's interval.
+TEST_F(PacedDownload, UserOperationWaitsForTheDownload) {
+    ASSERT_NO_FATAL_FAILURE(StartDownload());
+    const std::string period = ReplyField(Simulator(simulator_, "state"), "period");
+    ASSERT_TRUE(Command(IDM_LOG_INTERVAL));
+    const auto dialog = WaitDialog("Interwał rejestracji");
+    ASSERT_TRUE(dialog) << ui::LastError();
+    const auto ok = ui::FindControl(*dialog, IDC_OK);
+    const auto interval = ui::FindControl(*dialog, IDC_INTERVAL);
+    ASSERT_TRUE(ok && interval);
+    EXPECT_TRUE(ui::WaitUntil([&] { return IsWindowEnabled(*ok) != FALSE; }, kTransferWait))
+        << "the dialog got no answer";
+    EXPECT_EQ(ui::WindowText(*interval), period);
+    EXPECT_TRUE(ui::WaitUntil([&] { return !IsWindowVisible(text_); }, kTransferWait));
+    SaveScenarioScreenshot();
+    EXPECT_TRUE(PressButton(*dialog, IDC_CANCEL));
+    EXPECT_EQ(Close(), std::optional<DWORD>(0));
+    EXPECT_GE(FileRecords(), kRecords);
+}
+
+// Closing while the records travel: the window stays, served, and says so;
+// the program ends once they are in the file.
+TEST_F(PacedDownload, ClosingLetsTheDownloadFinish) {
+    ASSERT_NO_FATAL_FAILURE(StartDownload());
+    ASSERT_TRUE(PostMessageA(main(), WM_CLOSE, 0, 0));
+    EXPECT_TRUE(ui::WaitUntil([&] { return ui::WindowText(text_) == "Kończenie rejestracji pomiarów..."; },
+                              Milliseconds(5000)))
+        << ui::WindowText(text_);
+    EXPECT_TRUE(IsWindowVisible(text_));
+    SaveScenarioScreenshot();
+    // Still served while it waits (the live display, DDE).
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(LastMessageIcon().has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, Milliseconds(2000));
+    EXPECT_TRUE(program().Running()) << "ended before the transfer";
+    EXPECT_EQ(program().WaitExit(kTransferWait), std::optional<DWORD>(0));
+    EXPECT_GE(FileRecords(), kRecords);
 }
 
 }  // namespace

@@ -87,9 +87,11 @@ protected:
     // WM_CLOSE to the main window, then the exit code.
     std::optional<DWORD> Close(Milliseconds timeout = kExitWait);
 
-private:
-    // Once per scenario, while the program still shows its windows.
+    // Once per scenario, while the program still shows its windows (Close
+    // and TearDown take it when the scenario has not).
     void SaveScenarioScreenshot();
+
+private:
     std::optional<UINT> Hook(const char* name, WPARAM wParam) const;
 
     std::string tempDirectory_;
