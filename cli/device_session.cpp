@@ -18,6 +18,7 @@
 
 #include "acquisition/app_context.h"
 #include "acquisition/events.h"
+#include "acquisition/pending_records.h"
 #include "acquisition/polling_worker.h"
 #include "console.h"
 #include "file_checks.h"
@@ -450,7 +451,6 @@ struct RecordingState {
     uint64_t recordsLost = 0;  // records the converter handed over that never arrived
     bool recordsLostUnknown = false;  // and more whose number is not known
     bool fileGone = false;     // the registration file is no longer the one its path names
-    size_t waiting = 0;        // downloaded records the file has not taken yet
     bool neverClearedTold = false;
     int reconnections = 0;
     bool connected = false;
@@ -473,7 +473,6 @@ void JudgeDownload(RecordingState& state, const Event& event, const std::string&
     // held-back record written before the transfer, the head of a download
     // before a full disk).
     state.records += report.written;
-    state.waiting = report.waiting;
     if (report.clear == DownloadReport::Clear::TransferLongerThanLogPeriod && !state.neverClearedTold) {
         state.neverClearedTold = true;
         Console::Error(port,
@@ -739,6 +738,8 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
     session.Watch(file);
     session.context.registrationFile = std::move(watched);
+    const std::string pendingPath = PendingRecordsPath(record.file);
+    session.context.pendingRecordsPath = pendingPath;
     session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
     // A file made for a recording that never began does not stay behind.
     auto abandon = [&](int result) {
@@ -801,6 +802,10 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     Console::Progress("");
     session.context.registrationFile.reset();
 
+    // The converter let go of them (firmware up to 1.12), and neither the
+    // file nor its waiting file took them: they end with this program.
+    const size_t lost = RecordsOnlyInMemory(session.context);
+    state.recordsLost += lost;
     Console::Out(RecordingSummary(state));
     bool failed = state.storeFailed || state.fileGone || state.recordsLost > 0 || state.recordsLostUnknown;
     if (state.lastFailed) {
@@ -809,13 +814,16 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
                                                             : "the last download failed");
         failed = true;
     }
-    if (state.waiting > 0) {
-        // The converter let go of them (firmware up to 1.12) and the file
-        // never took them: they end with this program.
-        const char* what = state.waiting == 1 ? " downloaded record could not be written and is lost"
-                                              : " downloaded records could not be written and are lost";
-        Console::Error(record.file, std::to_string(state.waiting) + what + " (the converter no longer holds them)");
+    if (lost > 0) {
+        const char* what = lost == 1 ? " downloaded record could not be written and is lost"
+                                     : " downloaded records could not be written and are lost";
+        Console::Error(record.file, std::to_string(lost) + what + " (the converter no longer holds them)");
         failed = true;
+    }
+    if (const size_t pending = PendingRecordCount(pendingPath); pending > 0) {
+        Console::Error(std::to_string(pending) + (pending == 1 ? " record waits in " : " records wait in ") +
+                       pendingPath + " and " + (pending == 1 ? "is" : "are") +
+                       " written first when recording resumes");
     }
     return failed ? kExitFailure : kExitOk;
 }

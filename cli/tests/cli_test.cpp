@@ -877,19 +877,33 @@ TEST_F(CliTest, DownloadThatBreaksOffIsAFailedDownload) {
 // A file that takes no more bytes (here a file size limit, EFBIG) is told
 // with the file's name and the system's reason.  Firmware 1.13 keeps the
 // records that did not reach the file; firmware 1.12 has let go of them
-// with the download, so at the end they exist nowhere else but in this
-// program, which says how many are lost.
+// with the download, so they wait in the file's waiting file, which the
+// next recording writes first.  Where the waiting file refuses them too
+// (the same limit, or no file can be made there) they exist nowhere else
+// but in this program, which says how many are lost.
 TEST_F(CliTest, RecordsTheFileRefusesAreReportedWithTheReason) {
     const struct {
+        std::string name;
         std::string firmware;
+        size_t recordsInFile;  // the limit is the file's size
+        bool waitingFileBlocked;
         std::string leftInConverter;
-        bool lost;
-    } cases[] = {{"1.13", "4", false}, {"1.12", "0", true}};
+        size_t lost;
+        size_t waiting;
+    } cases[] = {
+        {"converter keeps them", "1.13", 1, false, "4", 0, 0},
+        {"waiting file too small", "1.12", 1, false, "0", 4, 0},
+        {"waiting file takes them", "1.12", 200, false, "0", 0, 4},
+        {"waiting file cannot be made", "1.12", 200, true, "0", 4, 0},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.firmware);
+        SCOPED_TRACE(c.name);
         auto sim = StartSim({"--firmware", c.firmware, "--period", "0", "--prefill", "4"});
         ASSERT_NE(sim, nullptr);
-        const std::string kxg = WriteRegistration("full" + c.firmware + ".kxg", {ExampleRecord()});
+        const std::string kxg = WriteRegistration(std::to_string(&c - cases) + ".kxg",
+                                                  std::vector<LogRecord>(c.recordsInFile, ExampleRecord()));
+        const std::string waitingFile = kxg + ".pending";
+        if (c.waitingFileBlocked) fs::create_directories(waitingFile + "/occupied");
         const std::string size = std::to_string(fs::file_size(kxg));
         Process record("/usr/bin/prlimit",
                        {"--fsize=" + size, "--", KX305CLI_PATH, "record", kxg, "--duration", "0.5", "--port",
@@ -899,19 +913,44 @@ TEST_F(CliTest, RecordsTheFileRefusesAreReportedWithTheReason) {
         EXPECT_EQ(r.exitCode, 1) << r.err;
         ASSERT_GE(Lines(r.out).size(), 4u) << r.out;
         EXPECT_EQ(Lines(r.out)[0], "Records written: 0");
-        EXPECT_EQ(Lines(r.out)[1], "Records lost: 0");
+        EXPECT_EQ(Lines(r.out)[1], "Records lost: " + std::to_string(c.lost));
         EXPECT_EQ(Lines(r.out)[2], "Downloads: 0");
         EXPECT_NE(Lines(r.out)[3], "Failed downloads: 0");
         EXPECT_NE(r.err.find("kx305cli: " + kxg + ": the records cannot be written (File too large)\n"),
                   std::string::npos)
             << r.err;
-        const std::string lost = "kx305cli: " + kxg +
-                                 ": 4 downloaded records could not be written and are lost (the converter no "
+        const std::string lost = "kx305cli: " + kxg + ": " + std::to_string(c.lost) +
+                                 " downloaded records could not be written and are lost (the converter no "
                                  "longer holds them)\n";
-        EXPECT_EQ(r.err.find(lost) != std::string::npos, c.lost) << r.err;
+        EXPECT_EQ(r.err.find(lost) != std::string::npos, c.lost > 0) << r.err;
+        const std::string waits = "kx305cli: " + std::to_string(c.waiting) + " records wait in " + waitingFile +
+                                  " and are written first when recording resumes\n";
+        EXPECT_EQ(r.err.find(waits) != std::string::npos, c.waiting > 0) << r.err;
         EXPECT_EQ(r.err.find(Utf8(u8"Wystąpił")), std::string::npos) << r.err;
-        EXPECT_EQ(ReadRegistration(kxg).size(), 1u);
+        EXPECT_EQ(ReadRegistration(kxg).size(), c.recordsInFile);
         EXPECT_EQ(SimState(*sim, "records"), c.leftInConverter);
+        if (c.waiting == 0) continue;
+
+        // Without the limit the waiting records go first, each once, and
+        // the waiting file is gone.
+        const RecordList waited = ReadRegistration(waitingFile);
+        ASSERT_EQ(waited.size(), c.waiting);
+        ASSERT_EQ(sim->Control("fill 2").rfind("ok", 0), 0u);
+        const ProcessResult again = Run({"record", kxg, "--duration", "0.5", "--port", sim->port()});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        ASSERT_GE(Lines(again.out).size(), 2u) << again.out;
+        EXPECT_EQ(Lines(again.out)[0], "Records written: " + std::to_string(c.waiting + 2));
+        EXPECT_EQ(Lines(again.out)[1], "Records lost: 0");
+        EXPECT_FALSE(fs::exists(waitingFile));
+        const RecordList stored = ReadRegistration(kxg);
+        ASSERT_EQ(stored.size(), c.recordsInFile + c.waiting + 2);
+        for (size_t i = 0; i < c.waiting; ++i) {
+            const kx305mon::CalendarTime& a = stored[c.recordsInFile + i].time;
+            const kx305mon::CalendarTime& b = waited[i].time;
+            EXPECT_TRUE(a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+                        a.minute == b.minute && a.second == b.second)
+                << i;
+        }
     }
 }
 

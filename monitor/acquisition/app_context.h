@@ -216,6 +216,14 @@ struct AppContext {
     // converter's memory emptied at a short log period (the recording
     // timer takes it when shorter than recordingInterval); 0 = none.
     uint32_t downloadInterval = 0;
+
+    // --- records waiting to be stored (acquisition/pending_records.h) ---
+    // Guarded by the lock.  Where records wait that the registration file
+    // refused; empty = registrationPath with ".pending" appended.  The
+    // command line, whose paths have no length limit, sets it.
+    std::string pendingRecordsPath;
+    // Guarded by the lock: the size of waitingRecords, for other threads.
+    size_t recordsOnlyInMemory = 0;
 };
 
 // --- requesters (any thread but the worker's) ---

@@ -7,6 +7,7 @@
 #include "acquisition/events.h"
 #include "acquisition/internal.h"
 #include "acquisition/log_schedule.h"
+#include "acquisition/pending_records.h"
 #include "acquisition/polling_worker.h"
 #include "instruments/calendar_time.h"
 #include "recording/local_time.h"
@@ -312,22 +313,32 @@ void ReportStoreFailure(AppContext& context) {
 }
 
 // Firmware up to 1.12 empties its memory on a download.  Records that did
-// not reach the file wait in the worker and go first once it takes writes
+// not reach the file wait in the waiting file beside it (or, when that
+// refuses them too, in the worker) and go first once it takes writes
 // again; until then nothing more is downloaded, so the converter keeps the
-// rest and the waiting list never outgrows one download.  True when nothing
+// rest and what waits never outgrows one download.  True when nothing
 // waits any more.
 bool StoreWaitingRecords(AppContext& context, DownloadReport& report) {
+    PendingOutcome pending = StorePendingRecords(context);
+    report.written += pending.written;
+    DownloadReport::Store result = pending.result;
     std::vector<LogRecord>& waiting = context.waitingRecords;
-    if (waiting.empty()) return true;
-    size_t known = 0;
-    StoreOutcome outcome = StoreRecords(context, waiting.data(), waiting.size(), false, known);
-    waiting.erase(waiting.begin(), waiting.begin() + static_cast<ptrdiff_t>(outcome.handled));
-    report.written += outcome.written;
-    if (outcome.result != DownloadReport::Store::Stored) {
-        report.store = outcome.result;
+    if (result == DownloadReport::Store::Stored && !waiting.empty()) {
+        // The head may be in the file already: a waiting file cut back
+        // after a failed write may have kept part of them.
+        size_t known = 0;
+        StoreOutcome outcome = StoreRecords(context, waiting.data(), waiting.size(), true, known);
+        waiting.erase(waiting.begin(), waiting.begin() + static_cast<ptrdiff_t>(outcome.handled));
+        report.written += outcome.written;
+        result = outcome.result;
+    }
+    // Behind what the waiting file holds, in order.
+    KeepWaitingRecordsOnDisk(context);
+    if (result != DownloadReport::Store::Stored) {
+        report.store = result;
         ReportStoreFailure(context);
     }
-    return waiting.empty();
+    return waiting.empty() && !pending.waiting;
 }
 
 int DownloadLog(AppContext& context) {
@@ -416,6 +427,7 @@ int DownloadLog(AppContext& context) {
         if (stored.result == DownloadReport::Store::WriteFailed ||
             stored.result == DownloadReport::Store::NoFile) {
             context.waitingRecords.assign(records + stored.handled, records + count);
+            KeepWaitingRecordsOnDisk(context);
         }
         // A transfer cut short failed on the line: the connection is reopened.
         return finish(transfer.result == Transfer::Complete ? 1 : 0);

@@ -34,6 +34,12 @@ inline constexpr char kTickOneField[] = "Musisz zaznaczyć przynajmniej jedną p
 
 // Acquisition: the port test at start-up and in the port dialog.
 inline constexpr char kPortInUse[] = "Wybrany port szeregowy jest już zajęty.";
+// Closing while downloaded records exist only in the program's memory (%u:
+// their number).
+inline constexpr char kUnstoredRecordsOnClose[] =
+    "Nie udało się zapisać %u rekordów pobranych z konwertera, który już ich nie przechowuje. "
+    "Zamknięcie programu spowoduje ich utratę.\r\n"
+    "Czy mimo to zakończyć program?";
 
 // Downloads of the converter's logging memory.  Text 1062 while the program
 // waits for a running download before it closes; the number of records the

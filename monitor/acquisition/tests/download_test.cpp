@@ -11,10 +11,12 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <unistd.h>
 
+#include "acquisition/pending_records.h"
 #include "memory_file.h"
 #include "recording/registration_file.h"
 #include "request_timing_scope.h"
@@ -99,9 +101,10 @@ protected:
         context.registrationFile = std::make_unique<SharedFile>(file);
     }
 
-    // The converter's memory as a host reads it without clearing, before
-    // the worker takes the port.
-    std::vector<LogRecord> PeekConverter() {
+    // The converter's memory as a host reads it without clearing (or, with
+    // `take`, as firmware up to 1.12 hands it over), before the worker
+    // takes the port.
+    std::vector<LogRecord> PeekConverter(bool take = false) {
         std::vector<LogRecord> records;
         KX305Handle handle = nullptr;
         if (KX305Open(&handle, PortPath(1).c_str()) != 0) return records;
@@ -109,7 +112,11 @@ protected:
         KX305GetInfo(&handle, &info);
         if (WaitDone(&handle) == 1) {
             LogBuffer log{};
-            KX305PeekLog(&handle, &log);
+            if (take) {
+                KX305GetLog(&handle, &log);
+            } else {
+                KX305PeekLog(&handle, &log);
+            }
             if (WaitDone(&handle) == 1) records.assign(log.records, log.records + log.count);
         }
         KX305Close(&handle);
@@ -517,6 +524,113 @@ TEST_F(Downloads, Firmware112KeepsWhatTheFileRefusedAndWritesItFirst) {
     ASSERT_EQ(stored.size(), 7u);
     for (size_t i = 1; i < stored.size(); ++i) {
         EXPECT_LT(StampSeconds(stored[i - 1].time), StampSeconds(stored[i].time)) << i;
+    }
+}
+
+// The registration file beside its waiting file in a directory of the test.
+class WaitingRecords : public Downloads {
+protected:
+    void SetUp() override {
+        Downloads::SetUp();
+        char pattern[] = "/tmp/kx305_waiting.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        std::strcpy(context.registrationPath, (dir + "/pomiary.kxg").c_str());
+        pendingPath = dir + "/pomiary.kxg.pending";
+    }
+    void TearDown() override {
+        Downloads::TearDown();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+
+    RecordList PendingRecords() {
+        RecordList list;
+        std::unique_ptr<FileStream> pending = OpenFile(pendingPath, FileMode::Reading);
+        ReadRegistrationFile(pending.get(), list);
+        return list;
+    }
+
+    // Firmware 1.12 hands five records over; the registration file takes
+    // two.  The other three wait in the waiting file, or, where that cannot
+    // be written either, in memory, and nothing more is downloaded.  Once
+    // the file takes writes, they go first: every record is in it once, in
+    // order, and the waiting file is gone.
+    void RefusedRecordsWaitUntilTheFileTakesThem(bool waitingFileWritable) {
+        StartSimulator({"--firmware", "1.12", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
+        if (!waitingFileWritable) {
+            // A directory where the waiting file belongs: it cannot be opened.
+            std::filesystem::create_directories(pendingPath + "/occupied");
+        }
+        file->writesLeft = 2;
+        StartWorker();
+        ASSERT_TRUE(recorder.WaitForDownloads(3));
+        EXPECT_EQ(Received(kCodeGetLog), 1);
+        EXPECT_EQ(State("records"), 0);
+        EXPECT_EQ(recorder.Downloads()[0].written, 2u);
+        EXPECT_EQ(RecordsOnlyInMemory(context), waitingFileWritable ? 0u : 3u);
+        EXPECT_EQ(PendingRecordCount(pendingPath), waitingFileWritable ? 3u : 0u);
+        if (waitingFileWritable) {
+            EXPECT_EQ(PendingRecords().size(), 3u);
+        } else {
+            std::filesystem::remove_all(pendingPath);
+            ASSERT_TRUE(WaitUntil([&] { return RecordsOnlyInMemory(context) == 0; }));
+            EXPECT_EQ(PendingRecordCount(pendingPath), 3u);
+        }
+        Control("clock 06-01 01:00:00");
+        Control("fill 2");
+        ChangeFile([](MemoryFile& f) { f.writesLeft = -1; });
+        ASSERT_TRUE(ConverterEmptied());
+        ASSERT_TRUE(WaitUntil([&] { return FileRecords().size() >= 7; }));
+        StopPollingWorker(context);
+        RecordList stored = FileRecords();
+        ASSERT_EQ(stored.size(), 7u);
+        for (size_t i = 1; i < stored.size(); ++i) {
+            EXPECT_LT(StampSeconds(stored[i - 1].time), StampSeconds(stored[i].time)) << i;
+        }
+        EXPECT_FALSE(std::filesystem::exists(pendingPath));
+        EXPECT_EQ(RecordsOnlyInMemory(context), 0u);
+    }
+
+    std::string dir;
+    std::string pendingPath;
+};
+
+TEST_F(WaitingRecords, Firmware112KeepsRefusedRecordsInTheWaitingFile) { RefusedRecordsWaitUntilTheFileTakesThem(true); }
+
+TEST_F(WaitingRecords, Firmware112KeepsRefusedRecordsInMemoryWhenTheWaitingFileIsRefusedToo) {
+    RefusedRecordsWaitUntilTheFileTakesThem(false);
+}
+
+TEST_F(WaitingRecords, WaitingFileFoundAtStartIsWrittenFirstAndNeverTwice) {
+    // A run before left records 3 to 5 waiting, with a record torn at the
+    // end of the waiting file; the file holds 1 and 2, or (the run ended
+    // between the append and the removal) 1 to 4.
+    const struct {
+        size_t inFile;
+    } cases[] = {{2}, {4}};
+    StartSimulator({"--firmware", "1.12", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
+    const std::vector<LogRecord> held = PeekConverter(true);
+    ASSERT_EQ(held.size(), 5u);
+    const RecordList expected = AsStored(held);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inFile);
+        file->bytes = StoredBytes(held, c.inFile);
+        std::vector<uint8_t> all = StoredBytes(held, 5);
+        std::vector<uint8_t> waiting(all.begin() + static_cast<ptrdiff_t>(StoredBytes(held, 2).size()), all.end());
+        waiting.insert(waiting.end(), all.begin(), all.begin() + 20);
+        std::ofstream(pendingPath, std::ios::binary)
+            .write(reinterpret_cast<const char*>(waiting.data()), static_cast<std::streamsize>(waiting.size()));
+        ASSERT_EQ(PendingRecordCount(pendingPath), 3u);
+
+        const size_t from = recorder.Size();
+        StartWorker();
+        ASSERT_TRUE(recorder.WaitFor(Is(Notice::DownloadFinished), 1, from));
+        StopPollingWorker(context);
+        RecordList stored = FileRecords();
+        EXPECT_EQ(stored.size(), 5u);
+        EXPECT_TRUE(StartsWith(stored, expected));
+        EXPECT_FALSE(std::filesystem::exists(pendingPath));
     }
 }
 

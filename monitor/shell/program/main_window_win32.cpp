@@ -5,9 +5,11 @@
 #include <commctrl.h>
 
 #include <chrono>
+#include <cstdio>
 #include <iterator>
 #include <string>
 
+#include "acquisition/pending_records.h"
 #include "acquisition/polling_worker.h"
 #include "dde/dde_server.h"
 #include "dialogs.h"
@@ -320,6 +322,16 @@ INT_PTR Answer(HWND window, LONG_PTR result) {
     return TRUE;
 }
 
+// Records the converter no longer holds and no file took end with the
+// program: closing goes on only when the user says so.
+bool MayCloseWithUnstoredRecords(HWND window) {
+    const size_t unstored = RecordsOnlyInMemory(Context());
+    if (unstored == 0) return true;
+    char text[512];
+    std::snprintf(text, sizeof text, messages::kUnstoredRecordsOnClose, static_cast<unsigned>(unstored));
+    return ShowMessage(window, text, MB_ICONQUESTION, MB_YESNO) == IDYES;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -379,6 +391,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OpenHelpContents(window);
         return TRUE;
     case WM_CLOSE:
+        if (!MayCloseWithUnstoredRecords(window)) return TRUE;
         BeginClose(window);
         return TRUE;
     case WM_DESTROY:
