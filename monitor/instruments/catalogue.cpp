@@ -160,9 +160,10 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
 
 size_t InstrumentName(uint32_t type, char* buffer, size_t size, bool longName) {
     if (type == kTypeRainGauge && longName) {
+        // The settings first: their first use stores the default name under the lock.
+        const RainGaugeSettings& settings = rainGaugeSettings();
         std::lock_guard<std::mutex> guard(RainGaugeNameLock());
-        const char* name = rainGaugeSettings().name;
-        return CopyText(name, strnlen(name, sizeof rainGaugeSettings().name), buffer, size);
+        return CopyText(settings.name, strnlen(settings.name, sizeof settings.name), buffer, size);
     }
     const TypeNames& names = kTypeNames[IsKnown(type) ? type : kTypeNone];
     const char* text = StringText(longName ? names.nameId : names.tagId);
@@ -323,9 +324,9 @@ void ResetRainGaugeSettings() { ApplyDefaults(rainGaugeSettings()); }
 void SetRainGaugeName(const char* name) { StoreName(rainGaugeSettings(), name); }
 
 std::string RainGaugeName() {
+    const RainGaugeSettings& settings = rainGaugeSettings();
     std::lock_guard<std::mutex> guard(RainGaugeNameLock());
-    const char* name = rainGaugeSettings().name;
-    return std::string(name, strnlen(name, sizeof rainGaugeSettings().name));
+    return std::string(settings.name, strnlen(settings.name, sizeof settings.name));
 }
 
 }  // namespace kx305mon
