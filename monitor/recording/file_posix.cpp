@@ -19,6 +19,10 @@ namespace kx305mon {
 
 namespace {
 
+FileIdentity IdentityOf(const struct stat& status) {
+    return {true, static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
 class PosixFile final : public FileStream {
 public:
     explicit PosixFile(int fd) : fd_(fd) {}
@@ -74,6 +78,14 @@ public:
             return -1;
         }
         return static_cast<int64_t>(info.st_size);
+    }
+
+    FileIdentity Identity() override {
+        struct stat info {};
+        if (fstat(fd_, &info) != 0) {
+            return {};
+        }
+        return IdentityOf(info);
     }
 
 private:
@@ -153,6 +165,14 @@ std::unique_ptr<FileStream> OpenRecording(const std::string& path, bool* existed
 }
 
 }  // namespace
+
+FileIdentity IdentifyFile(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) {
+        return {};
+    }
+    return IdentityOf(status);
+}
 
 std::unique_ptr<FileStream> OpenFile(const std::string& path, FileMode mode, bool* existed) {
     switch (mode) {
