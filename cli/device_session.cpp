@@ -85,7 +85,7 @@ public:
     bool Truncate() override { return file_->Truncate(); }
     bool Flush() override { return Kept(file_->Flush()); }
     int64_t Size() override { return file_->Size(); }
-    bool NamedBy(const std::string& path) override { return file_->NamedBy(path); }
+    FileIdentity Identity() override { return file_->Identity(); }
 
     // errno of the last refused write or flush, 0 before any.
     int lastError() const { return lastError_.load(); }

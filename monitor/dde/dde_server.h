@@ -22,4 +22,12 @@ void DdeInputUnregister(int input);
 // Tells the DDE library that every item of every topic of the input changed.
 void DdeInputAdvise(int input);
 
+// Which links one advise of the DDE library wakes: Windows' wakes the links
+// of its topic and item, Wine's those of its item on any topic.  The server
+// detects Wine; a test forces Windows' grouping under Wine.
+enum class DdeAdviseRule { Detect, TopicAndItem, ItemOnly };
+void DdeSetAdviseRule(DdeAdviseRule rule);
+// The advise requests the library has made of the server so far.
+unsigned long DdeAdviseRequestCount();
+
 }  // namespace kx305mon

@@ -140,26 +140,39 @@ void PostLinkAdvise(const HotLink& link, const DdeMatch& match, const InputReadi
     PostAdvise(batch, link.topic, link.item);
 }
 
-// Wine's DDEML wakes every link of an item with one advise, whatever the
-// link's topic, so one advise per item can serve all links of an input.
-// The values it posts then share the one reference on the item's global
-// atom that the advise takes, and each client drops one: the server adds
-// the missing references first, one per further link, so that the atom
-// outlives the last client's value.  (A reference too many, should a post
-// fail, only keeps the name in the atom table.)
-bool ItemWideAdvises() {
+// How the library finds the links an advise wakes.  Windows' DDEML wakes
+// the links of the posted topic and item, each with its own advise
+// request, so one advise per (topic, item) serves all of them (one per
+// link would cost links² requests).  Wine's wakes every link of the item,
+// whatever its topic, so one advise per item serves all of an input's links.
+DdeAdviseRule adviseRule = DdeAdviseRule::Detect;
+unsigned long adviseRequests = 0;
+
+bool UnderWine() {
     static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     return wine;
 }
 
-// One advise for all links of `input` with item `item`; `topic` is the
-// topic of one of them.
-void PostItemAdvise(AdviseBatch& batch, HSZ topic, int item) {
-    for (size_t extra = 1; extra < batch.targets.size(); ++extra) GlobalAddAtomA(kDdeItemNames[item]);
+bool ItemWideAdvises() {
+    if (adviseRule == DdeAdviseRule::Detect) return UnderWine();
+    return adviseRule == DdeAdviseRule::ItemOnly;
+}
+
+// One advise for the batch's links, which share item `item`; `topic` is the
+// topic of one of them.  Under Wine the values of one advise share the one
+// reference on the item's global atom that the advise takes, and each
+// client drops one: the server adds the missing references first, one per
+// further link, so that the atom outlives the last client's value.  (A
+// reference too many, should a post fail, only keeps the name in the atom
+// table.)
+void PostBatchAdvise(AdviseBatch& batch, HSZ topic, int item) {
+    if (UnderWine())
+        for (size_t extra = 1; extra < batch.targets.size(); ++extra) GlobalAddAtomA(kDdeItemNames[item]);
     PostAdvise(batch, topic, Handle(server.names.items[item]));
 }
 
 HDDEDATA AdviseAnswer(HCONV conversation, HSZ topic, HSZ item, bool text) {
+    ++adviseRequests;
     if (adviseBatch) {
         AdviseTarget* target = FindTarget(*adviseBatch, conversation);
         if (!target || target->answered) return nullptr;
@@ -294,27 +307,31 @@ void DdeInputAdvise(int input) {
     if (!IsInput(input) || server.instance == 0) return;
     if (server.names.inputs[input].topicCount == 0) return;
     const InputReading reading = CopyReading(input);
-    if (!ItemWideAdvises()) {
-        // Windows matches an advise by topic and item: one for each link.
-        for (size_t i = 0; i < hotLinks.size(); ++i) {
-            const HotLink link = hotLinks[i];
-            const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
-            if (match.input == input) PostLinkAdvise(link, match, reading);
-        }
-        return;
-    }
-    AdviseBatch batches[kDdeItems];
-    HSZ topics[kDdeItems] = {};
+    // The input's links grouped as one advise reaches them: by topic and
+    // item, or by item alone.
+    struct Group {
+        int quantity;
+        int item;
+        HSZ topic;
+        AdviseBatch batch;
+    };
+    std::vector<Group> groups;
+    const bool byItem = ItemWideAdvises();
     for (const HotLink& link : hotLinks) {
         const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
         if (match.input != input) continue;
-        batches[match.item].targets.push_back(AdviseTarget{link.conversation, match, false});
-        topics[match.item] = link.topic;
+        const int quantity = byItem ? 0 : match.quantity;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
+            return g.quantity == quantity && g.item == match.item;
+        });
+        if (group == groups.end()) group = groups.insert(groups.end(), Group{quantity, match.item, link.topic, {{}, &reading}});
+        group->batch.targets.push_back(AdviseTarget{link.conversation, match, false});
     }
-    for (int item = 0; item < kDdeItems; ++item) {
-        batches[item].reading = &reading;
-        if (!batches[item].targets.empty()) PostItemAdvise(batches[item], topics[item], item);
-    }
+    for (Group& group : groups) PostBatchAdvise(group.batch, group.topic, group.item);
 }
+
+void DdeSetAdviseRule(DdeAdviseRule rule) { adviseRule = rule; }
+
+unsigned long DdeAdviseRequestCount() { return adviseRequests; }
 
 }  // namespace kx305mon

@@ -11,6 +11,19 @@
 
 namespace kx305mon {
 
+// What makes a file itself on its volume, however a path spells it
+// (relative, with "..", in other case, a short 8.3 name, another link):
+// the volume's serial number and the file's index on it (device and inode
+// on POSIX).  Unknown identities equal nothing.
+struct FileIdentity {
+    bool known = false;
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool SameFileAs(const FileIdentity& other) const {
+        return known && other.known && volume == other.volume && index == other.index;
+    }
+};
+
 class FileStream {
 public:
     virtual ~FileStream() = default;
@@ -30,15 +43,25 @@ public:
     virtual bool Flush() = 0;
     // Size in bytes, or -1.
     virtual int64_t Size() = 0;
+    // Which file this is, whatever path opened it (unknown by default: a
+    // file in memory has none).
+    virtual FileIdentity Identity() { return {}; }
     // False when `path` no longer names this open file: it was deleted,
     // renamed, replaced or its file system unmounted, so what is written
-    // here reaches no file anyone will read.  Streams that are not files of
-    // the platform (memory, test doubles) have no name to lose: true.
-    virtual bool NamedBy(const std::string& path) {
-        (void)path;
-        return true;
-    }
+    // here reaches no file anyone will read.  Streams without an identity
+    // (memory, test doubles) have no name to lose: true.
+    bool NamedBy(const std::string& path);
 };
+
+// The identity of the existing file `path` names, asked without reading or
+// writing it (so a file open for recording can be asked too); unknown when
+// it cannot be opened.
+FileIdentity IdentifyFile(const std::string& path);
+
+inline bool FileStream::NamedBy(const std::string& path) {
+    const FileIdentity mine = Identity();
+    return !mine.known || mine.SameFileAs(IdentifyFile(path));
+}
 
 enum class FileMode {
     // Read and write, created when missing, shared with readers only,

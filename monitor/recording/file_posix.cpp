@@ -19,6 +19,10 @@ namespace kx305mon {
 
 namespace {
 
+FileIdentity IdentityOf(const struct stat& status) {
+    return {true, static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
 class PosixFile final : public FileStream {
 public:
     explicit PosixFile(int fd) : fd_(fd) {}
@@ -76,13 +80,12 @@ public:
         return static_cast<int64_t>(info.st_size);
     }
 
-    bool NamedBy(const std::string& path) override {
-        struct stat open {};
-        struct stat named {};
-        if (fstat(fd_, &open) != 0 || stat(path.c_str(), &named) != 0) {
-            return false;
+    FileIdentity Identity() override {
+        struct stat info {};
+        if (fstat(fd_, &info) != 0) {
+            return {};
         }
-        return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+        return IdentityOf(info);
     }
 
 private:
@@ -162,6 +165,14 @@ std::unique_ptr<FileStream> OpenRecording(const std::string& path, bool* existed
 }
 
 }  // namespace
+
+FileIdentity IdentifyFile(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) {
+        return {};
+    }
+    return IdentityOf(status);
+}
 
 std::unique_ptr<FileStream> OpenFile(const std::string& path, FileMode mode, bool* existed) {
     switch (mode) {

@@ -9,6 +9,14 @@ namespace kx305mon {
 
 namespace {
 
+FileIdentity IdentityOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return {};
+    }
+    return {true, info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+}
+
 class Win32File final : public FileStream {
 public:
     explicit Win32File(HANDLE handle) : handle_(handle) {}
@@ -65,24 +73,7 @@ public:
         return size.QuadPart;
     }
 
-    bool NamedBy(const std::string& path) override {
-        BY_HANDLE_FILE_INFORMATION open{};
-        if (!GetFileInformationByHandle(handle_, &open)) {
-            return false;
-        }
-        // No access asked for: the recording's own sharing mode does not
-        // stand in the way of a look at the file's identity.
-        const HANDLE named = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (named == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        BY_HANDLE_FILE_INFORMATION other{};
-        const bool read = GetFileInformationByHandle(named, &other) != 0;
-        CloseHandle(named);
-        return read && open.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
-               open.nFileIndexHigh == other.nFileIndexHigh && open.nFileIndexLow == other.nFileIndexLow;
-    }
+    FileIdentity Identity() override { return IdentityOf(handle_); }
 
 private:
     bool Seek(DWORD method) {
@@ -122,6 +113,19 @@ std::unique_ptr<FileStream> OpenTemporary() {
 }
 
 }  // namespace
+
+FileIdentity IdentifyFile(const std::string& path) {
+    // No access asked and every sharing granted: the recording handle,
+    // which shares reading only, does not refuse this open.
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    const FileIdentity identity = IdentityOf(handle);
+    CloseHandle(handle);
+    return identity;
+}
 
 std::unique_ptr<FileStream> OpenFile(const std::string& path, FileMode mode, bool* existed) {
     switch (mode) {

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "instruments/catalogue.h"
@@ -846,12 +847,23 @@ private:
 }  // namespace
 
 int ReadRegistrationFile(FileStream* file, RecordList& records) {
-    FreeRecordList(records);
-    if (file == nullptr) {
-        return 0;
-    }
-    if (file->SeekToStart()) {
-        RegistrationReader(*file, records).Run();
+    try {
+        FreeRecordList(records);
+        if (file == nullptr) {
+            return 0;
+        }
+        if (file->SeekToStart()) {
+            RegistrationReader(*file, records).Run();
+        }
+    } catch (const std::bad_alloc&) {
+        // The reader's own buffers are gone with it; what it read so far
+        // goes too (clear() releases without allocating anew), and the
+        // caller refuses the file.
+        records.clear();
+        if (file != nullptr) {
+            file->SeekToEnd();
+        }
+        return kReadOutOfMemory;
     }
     file->SeekToEnd();
     return static_cast<int>(records.size());

@@ -140,7 +140,10 @@ void EncodeRegistrationRecord(const LogRecord& record, std::string& out);
 // foreign or cut-off records are skipped silently; reading resumes after the
 // next "@" trailer.  Leaves the position at the end of the file so that
 // recording can go on appending.  A null file gives 0 records.
-// Returns the number of records.
+// Returns the number of records, or kReadOutOfMemory when the list
+// outgrew the memory (a file of several gigabytes): `records` is then
+// empty and the file positioned at its end all the same.
+constexpr int kReadOutOfMemory = -1;
 int ReadRegistrationFile(FileStream* file, RecordList& records);
 
 // Releases every record and entry.

@@ -72,4 +72,16 @@ void AcceptRainExportParameters(AppContext& context, SettingsStore& store, const
     StoreAndSave(context, store, RainExportFlagsOf(flags, choice));
 }
 
+ExportCopyStep AfterCopyExport(bool created, bool written) {
+    if (!created) return {{messages::kClipboardCopyFailed, true}, false};
+    if (!written) return {{messages::kExportFailed, false}, true};
+    return {{}, true};
+}
+
+ExportNotice AfterSaveExport(bool created, bool written) {
+    if (!created) return {messages::kExportFailed, true};
+    if (!written) return {messages::kExportFailed, false};
+    return {};
+}
+
 }  // namespace kx305mon

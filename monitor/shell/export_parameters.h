@@ -66,4 +66,26 @@ const char* AcceptExportParameters(AppContext& context, SettingsStore& store, co
 // settings group 1.  There is no check.
 void AcceptRainExportParameters(AppContext& context, SettingsStore& store, const ExportChoice& choice);
 
+// --- what "Zapisz" and "Kopiuj" tell once their export has run ---
+
+// A message box (exclamation icon): its text, null when there is nothing to
+// tell, and whether the dialog owns it.  A failed write is the writers'
+// failure, told without owner as the writers tell it everywhere.
+struct ExportNotice {
+    const char* text = nullptr;
+    bool owned = false;
+};
+
+// "Kopiuj": a temporary file that could not be created is the copy's own
+// failure and ends it; after a failed write the file still holds the
+// records (or rows) written before it, and those go to the clipboard.
+struct ExportCopyStep {
+    ExportNotice notice;
+    bool copy = false;
+};
+ExportCopyStep AfterCopyExport(bool created, bool written);
+
+// "Zapisz": a file that could not be created or written.
+ExportNotice AfterSaveExport(bool created, bool written);
+
 }  // namespace kx305mon

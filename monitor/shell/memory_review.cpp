@@ -28,7 +28,8 @@ bool OpenReadFile(AppContext& context) {
     {
         std::lock_guard<std::mutex> guard(context.lock);
         path = context.readPath;
-        if (context.registrationFile && SameFilePath(path, context.registrationPath)) return false;
+        if (context.registrationFile && IsFileInUse(*context.registrationFile, context.registrationPath, path))
+            return false;
     }
     std::unique_ptr<FileStream> file = OpenFile(path, FileMode::Reading);
     if (!file) return false;

@@ -33,7 +33,9 @@ bool ConfirmReadSource(AppContext& context, bool useFileInUse, const std::string
 
 // The read at the opening of the viewer (and the rain report): under the
 // lock, readFile if open, else the recording handle, read whole into
-// records; readFile is closed.  The number of records (0 with neither file).
+// records; readFile is closed.  The number of records (0 with neither file),
+// or kReadOutOfMemory when the file's records do not fit in the memory:
+// records stays empty and the dialog refuses the file (messages::kNoMemory).
 int ReadRecordsForReview(AppContext& context);
 
 // --- the viewer ---

@@ -63,6 +63,13 @@ bool SameFilePath(const std::string& a, const std::string& b) {
     return true;
 }
 
+bool IsFileInUse(FileStream& open, const std::string& openPath, const std::string& path) {
+    const FileIdentity inUse = open.Identity();
+    const FileIdentity chosen = IdentifyFile(path);
+    if (inUse.known && chosen.known) return inUse.SameFileAs(chosen);
+    return SameFilePath(path, openPath);
+}
+
 RecordingOpen OpenRegistrationFile(AppContext& context, bool appendWithoutAsking,
                                    const std::function<ExistingFileChoice()>& ask) {
     std::string path;
@@ -86,7 +93,8 @@ RecordingOpen ConfirmRegistrationFile(AppContext& context, const std::string& ed
     bool inUse;
     {
         std::lock_guard<std::mutex> guard(context.lock);
-        inUse = context.registrationFile != nullptr && SameFilePath(path, context.registrationPath);
+        inUse = context.registrationFile != nullptr &&
+                IsFileInUse(*context.registrationFile, context.registrationPath, path);
     }
     const RecordingOpen opened = inUse ? ReuseFileInUse(context, path, ask) : SwitchToNewFile(context, path, ask);
     if (opened != RecordingOpen::Opened) return opened;

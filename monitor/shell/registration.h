@@ -27,6 +27,12 @@ namespace kx305mon {
 // letters regardless of case, "/" and "\" alike.
 bool SameFilePath(const std::string& a, const std::string& b);
 
+// `path` names the registration file in use (`open`, opened from `openPath`):
+// the same file on the same volume, however the path spells it; where
+// either identity is unknown (a file in memory, a path that names no
+// existing file), the texts compare as SameFilePath does.
+bool IsFileInUse(FileStream& open, const std::string& openPath, const std::string& path);
+
 // Opens the stored registration file (registrationPath) for recording, if
 // none is open yet (then Opened at once).  Unavailable: the caller shows
 // messages::kRegistrationFileUnavailable.

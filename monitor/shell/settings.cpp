@@ -11,8 +11,10 @@ namespace {
 
 constexpr int32_t kLowestPort = 1;
 constexpr int32_t kHighestPort = 256;
+// Dialog 119 offers 1..1000, but a value that another tool or an older
+// version stored above that still means that many thousandths of a
+// millimetre per impulse: every positive calibration is kept.
 constexpr int32_t kLowestCalibration = 1;
-constexpr int32_t kHighestCalibration = 1000;
 constexpr int32_t kHighestRainReportInterval = 2;  // months
 
 // A number value read into a 32-bit field, whatever its stored type; a
@@ -126,7 +128,7 @@ bool LoadSettings(AppContext& context, SettingsStore& store, FirstRunQuestions& 
     values.Number("RainMeter Serial", [&](uint32_t v) { rain.serial = v; });
     values.Number("RainMeter Cal", [&](uint32_t v) {
         const int32_t calibration = static_cast<int32_t>(v);
-        if (InRange(calibration, kLowestCalibration, kHighestCalibration)) rain.calibration = calibration;
+        if (calibration >= kLowestCalibration) rain.calibration = calibration;
     });
     bool complete = values.complete();
 

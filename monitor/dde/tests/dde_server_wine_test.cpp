@@ -12,12 +12,14 @@
 #include <map>
 #include <future>
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <cstdio>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "acquisition/app_context.h"
 #include "dde/dde_names.h"
@@ -81,6 +83,7 @@ protected:
     void TearDown() override {
         for (int i = 0; i < kDdeInputs; ++i) DdeInputUnregister(i);
         DdeServerStop();
+        DdeSetAdviseRule(DdeAdviseRule::Detect);
         ResetRainGaugeSettings();
     }
 
@@ -111,6 +114,11 @@ protected:
         done.wait();
     }
     int Cycles() const { return cycles_.load(); }
+    // The advise requests that polling cycle `cycle` (counted from 0) cost.
+    unsigned long RequestsOfCycle(int cycle) {
+        std::lock_guard<std::mutex> hold(tasksLock_);
+        return cycle < static_cast<int>(requestsPerCycle_.size()) ? requestsPerCycle_[cycle] : 0;
+    }
 
     // Runs `body` with a DDE client on its own thread while this thread
     // serves: pumps its messages, runs the tasks of OnServer and posts the
@@ -133,7 +141,12 @@ protected:
             }
             RunTasks();
             if (Clock::now() >= nextCycle) {
+                const unsigned long before = DdeAdviseRequestCount();
                 for (int i = 0; i < kDdeInputs; ++i) DdeInputAdvise(i);
+                {
+                    std::lock_guard<std::mutex> hold(tasksLock_);
+                    requestsPerCycle_.push_back(DdeAdviseRequestCount() - before);
+                }
                 ++cycles_;
                 nextCycle += kCycle;
             }
@@ -162,6 +175,7 @@ private:
     std::mutex tasksLock_;
     std::deque<std::packaged_task<void()>> tasks_;
     std::atomic<int> cycles_{0};
+    std::vector<unsigned long> requestsPerCycle_;
 };
 
 TEST_F(DdeServerTest, RequestsGiveTheThreeItemsOfEveryTopic) {
@@ -289,6 +303,73 @@ TEST_F(DdeServerTest, EveryLinkGetsItsOwnTopicsValue) {
             EXPECT_LE(values, cycles + 1);
         }
         for (const auto& [topic, conv] : conversations) dde.Disconnect(conv);
+    });
+}
+
+// A client program of its own: a DDE client on its own thread that holds
+// hot links for `items` of one topic until it is destroyed.  (Wine admits
+// one conversation per client instance and topic.)
+class LinkHolder {
+public:
+    LinkHolder(const char* service, const char* topic, std::vector<const char*> items)
+        : thread_([this, service, topic, items] { Run(service, topic, items); }) {}
+    ~LinkHolder() {
+        stop_ = true;
+        thread_.join();
+    }
+    // True once every link has received its first value.  `pump` keeps the
+    // waiting thread's DDE windows answering the connect's broadcast.
+    bool Linked(DdeClient& pump) {
+        std::future<bool> linked = linked_.get_future();
+        pump.PumpUntil([&] { return linked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                       2 * kWait);
+        return linked.wait_for(std::chrono::seconds(0)) == std::future_status::ready && linked.get();
+    }
+
+private:
+    void Run(const char* service, const char* topic, const std::vector<const char*>& items) {
+        auto dde = DdeClient::Create();
+        const HCONV conv = dde ? dde->Connect(service, topic) : nullptr;
+        bool linked = conv != nullptr;
+        for (const char* item : items) {
+            linked = linked && Patiently(*dde, [&] { return dde->StartAdvise(conv, item); });
+            linked = linked && dde->PumpUntil([&] { return dde->AdviseCount(conv, item) > 0; }, kWait);
+        }
+        linked_.set_value(linked);
+        if (dde) dde->PumpUntil([&] { return stop_.load(); }, Milliseconds(600000));
+        if (conv) dde->Disconnect(conv);
+    }
+
+    std::atomic<bool> stop_{false};
+    std::promise<bool> linked_;
+    std::thread thread_;
+};
+
+// Windows' DDEML answers one advise with a request for every link on its
+// topic and item, so the server posts one advise per (topic, item): a
+// cycle costs one request per link, however many links share the item.
+// Windows' grouping is forced here; Wine wakes the links of an item on any
+// topic, so the links share one topic.
+TEST_F(DdeServerTest, WindowsAdvisesCostOneRequestPerLinkAndCycle) {
+    DdeSetAdviseRule(DdeAdviseRule::TopicAndItem);
+    Publish(1, Thermohygrometer(1234, 215));
+    WithClient([&](DdeClient& pump) {
+        std::vector<std::unique_ptr<LinkHolder>> holders;
+        // Two "Pomiar" links beside a growing number of "Wynik" links.
+        for (size_t wynik : {1, 4, 7}) {
+            SCOPED_TRACE(wynik);
+            while (holders.size() < wynik) {
+                std::vector<const char*> items{"Wynik"};
+                if (holders.size() < 2) items.push_back("Pomiar");
+                holders.push_back(std::make_unique<LinkHolder>("KX124", "Temperatura#1234", items));
+                ASSERT_TRUE(holders.back()->Linked(pump)) << "client " << holders.size();
+            }
+            const size_t pomiar = std::min<size_t>(wynik, 2);
+            const int first = Cycles() + 1;
+            EXPECT_TRUE(pump.PumpUntil([&] { return Cycles() >= first + 3; }, kWait));
+            for (int cycle = first; cycle < first + 3; ++cycle)
+                EXPECT_EQ(RequestsOfCycle(cycle), wynik + pomiar) << "cycle " << cycle;
+        }
     });
 }
 

@@ -6,6 +6,7 @@
 
 #include "program_win32.h"
 #include "resources/messages.h"
+#include "shell/export_parameters.h"
 
 namespace kx305mon {
 
@@ -15,6 +16,10 @@ constexpr DWORD kClipboardRetryMs = 100;
 constexpr DWORD kClipboardRetryStepMs = 10;
 
 void Tell(HWND owner, const char* text) { ShowMessage(owner, text, MB_ICONEXCLAMATION); }
+
+void Tell(HWND owner, const ExportNotice& notice) {
+    if (notice.text != nullptr) Tell(notice.owned ? owner : nullptr, notice.text);
+}
 
 bool OpenClipboardWithRetry(HWND owner) {
     const DWORD start = GetTickCount();
@@ -72,10 +77,9 @@ bool ChooseExportFile(HWND owner, char (&path)[260], bool textLayout) {
 
 void CopyExportToClipboard(HWND owner, const std::function<ExportResult()>& exportInto) {
     ExportResult result = exportInto();
-    if (!result.file || !result.written) {
-        Tell(owner, messages::kClipboardCopyFailed);
-        return;
-    }
+    const ExportCopyStep step = AfterCopyExport(result.file != nullptr, result.written);
+    Tell(owner, step.notice);
+    if (!step.copy) return;
     bool noMemory = false;
     HGLOBAL block = ReadIntoBlock(*result.file, noMemory);
     result.file.reset();  // the temporary file goes
@@ -103,7 +107,7 @@ void SaveExport(HWND owner, const char* proposedName, bool textLayout,
     std::strncpy(path, proposedName, sizeof path - 1);
     if (!ChooseExportFile(owner, path, textLayout)) return;
     const ExportResult result = exportInto(path);
-    if (!result.file || !result.written) Tell(owner, messages::kExportFailed);
+    Tell(owner, AfterSaveExport(result.file != nullptr, result.written));
 }
 
 }  // namespace kx305mon

@@ -18,7 +18,8 @@ bool ChooseExportFile(HWND owner, char (&path)[260], bool textLayout);
 
 // Runs `exportInto` (an export with an empty path: a temporary file) and
 // hands the file's text, zero-terminated, to the clipboard as CF_TEXT.
-// Failures are told in a message box owned by `owner`.  The clipboard is
+// Failures are told as AfterCopyExport says (owned by `owner`, or without
+// owner for a failed write, whose partial text is still copied).  The clipboard is
 // tried for about 100 ms before it counts as unavailable; a block it did not
 // take is freed.
 void CopyExportToClipboard(HWND owner, const std::function<ExportResult()>& exportInto);

@@ -88,7 +88,12 @@ void Open(HWND dialog, Viewer& viewer) {
         SendDlgItemMessageA(dialog, button.control, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
     }
     viewer.images = SetUpStatusList(List(dialog), kColumns);
-    viewer.recordCount = ReadRecordsForReview(viewer.context);
+    const int count = ReadRecordsForReview(viewer.context);
+    if (count == kReadOutOfMemory) {
+        RefuseReviewForMemory(dialog, viewer.context);
+        return;
+    }
+    viewer.recordCount = count;
     if (viewer.recordCount == 0) {
         SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, messages::kNoRecords);
         return;

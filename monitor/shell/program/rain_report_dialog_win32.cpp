@@ -40,7 +40,12 @@ struct Report {
 void Open(HWND dialog, Report& report) {
     HWND list = GetDlgItem(dialog, IDC_RECORD_LIST);
     report.images = SetUpStatusList(list, kColumns);
-    if (ReadRecordsForReview(report.context) == 0) return;
+    const int count = ReadRecordsForReview(report.context);
+    if (count == kReadOutOfMemory) {
+        RefuseReviewForMemory(dialog, report.context);
+        return;
+    }
+    if (count == 0) return;
     RainInterval interval;
     {
         std::lock_guard<std::mutex> guard(report.context.lock);

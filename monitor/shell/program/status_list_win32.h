@@ -11,7 +11,9 @@
 #include <string>
 
 #include "acquisition/app_context.h"
+#include "resources/messages.h"
 #include "resources/resource.h"
+#include "shell/program/program_win32.h"
 
 namespace kx305mon {
 
@@ -75,6 +77,13 @@ inline void CloseReview(HWND dialog, AppContext& context) {
     }
     WithdrawRequest(context, reinterpret_cast<WindowRef>(dialog));
     EndDialog(dialog, 0);
+}
+
+// A file whose records do not fit in the memory is refused: the message,
+// then the review ends, and the program goes on without it.
+inline void RefuseReviewForMemory(HWND dialog, AppContext& context) {
+    ShowMessage(GetWindow(dialog, GW_OWNER), messages::kNoMemory, MB_ICONEXCLAMATION);
+    CloseReview(dialog, context);
 }
 
 }  // namespace kx305mon

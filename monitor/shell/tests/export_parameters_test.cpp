@@ -152,5 +152,37 @@ TEST_F(ExportParameters, ChoiceStaysInForceWhenTheKeyCannotBeWritten) {
     EXPECT_EQ(store.ValueCount(), 0u);
 }
 
+// A failed write is the writers' "Wystąpił błąd podczas eksportu danych."
+// without owner, and the copy still hands over what was written; only a
+// temporary file that cannot be created is the copy's own failure.
+TEST(ExportOutcome, CopyAndSaveTellTheWritersFailureWithoutOwner) {
+    const std::string exportFailed = messages::kExportFailed;
+    const std::string copyFailed = messages::kClipboardCopyFailed;
+    struct Case {
+        bool created;
+        bool written;
+        std::string copyText;  // "" = nothing told
+        bool copyOwned;
+        bool copied;
+        std::string saveText;
+        bool saveOwned;
+    };
+    const Case cases[] = {
+        {true, true, "", false, true, "", false},
+        {true, false, exportFailed, false, true, exportFailed, false},
+        {false, false, copyFailed, true, false, exportFailed, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.created ? "created" : "not created") + (c.written ? ", written" : ", not written"));
+        const ExportCopyStep copy = AfterCopyExport(c.created, c.written);
+        EXPECT_EQ(copy.notice.text ? copy.notice.text : "", c.copyText);
+        EXPECT_EQ(copy.notice.owned, c.copyOwned);
+        EXPECT_EQ(copy.copy, c.copied);
+        const ExportNotice save = AfterSaveExport(c.created, c.written);
+        EXPECT_EQ(save.text ? save.text : "", c.saveText);
+        EXPECT_EQ(save.owned, c.saveOwned);
+    }
+}
+
 }  // namespace
 }  // namespace kx305mon::testing

@@ -156,6 +156,32 @@ TEST_F(RegistrationTest, FileInUseChosenAgainStillWorks) {
     EXPECT_EQ(questions, 3);
 }
 
+// The file in use under another spelling is still the file in use: the
+// question is answered on its handle instead of a second open, and the
+// read-source dialog refuses it by any name.
+TEST_F(RegistrationTest, FileInUseIsKnownUnderAnotherSpelling) {
+    FileStream* handle = context.registrationFile.get();
+    fs::create_directories(directory / "sub");
+    fs::create_hard_link(inUse, directory / "dowiazanie.kxg");
+    const fs::path before = fs::current_path();
+    fs::current_path(directory);
+    const std::string spellings[] = {"stacja.kxg", "sub/../stacja.kxg", Path("sub/../stacja.kxg"),
+                                     Path("dowiazanie.kxg")};
+    int asked = 0;
+    for (const std::string& spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        EXPECT_EQ(ConfirmRegistrationFile(context, spelling, Answer(ExistingFileChoice::Append), store),
+                  RecordingOpen::Opened);
+        EXPECT_EQ(questions, ++asked);
+        EXPECT_EQ(context.registrationFile.get(), handle);
+        EXPECT_EQ(std::string(context.registrationPath), spelling);
+        EXPECT_FALSE(ConfirmReadSource(context, false, spelling));
+    }
+    fs::current_path(before);
+    Record("more;");
+    EXPECT_EQ(Contents(inUse), "old;more;");
+}
+
 TEST_F(RegistrationTest, QuickStartOpenAppendsWithoutAskingAndReportsUnavailableFiles) {
     // A file already open is kept.
     FileStream* handle = context.registrationFile.get();

@@ -239,8 +239,10 @@ TEST_F(SettingsTest, OutOfRangeNumbersKeepTheirStartValues) {
     const Case cases[] = {
         {"Port", 0, false},           {"Port", 257, false},         {"Port", 0xFFFFFFFF, false},
         {"Port", 1, true},            {"Port", 256, true},          {"Port", 0x7FFFFFFF, true},
-        {"RainMeter Cal", 0, false},  {"RainMeter Cal", 1001, false}, {"RainMeter Cal", 0xFFFFFFFF, false},
-        {"RainMeter Cal", 1, true},   {"RainMeter Cal", 1000, true},
+        // Any positive calibration, also above the dialog's 1000 (2 mm per impulse).
+        {"RainMeter Cal", 0, false},  {"RainMeter Cal", 0xFFFFFFFF, false}, {"RainMeter Cal", 0x80000000, false},
+        {"RainMeter Cal", 1, true},   {"RainMeter Cal", 1000, true},  {"RainMeter Cal", 1001, true},
+        {"RainMeter Cal", 2000, true}, {"RainMeter Cal", 0x7FFFFFFF, true},
         {"RainMeter Period", 3, false}, {"RainMeter Period", 0xFFFFFFFF, false},
         {"RainMeter Period", 0, true},
     };

@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "instruments/catalogue.h"
+#include "shell/memory_review.h"
 #include "shell/ports.h"
+#include "shell/registration.h"
 #include "shell/settings.h"
 
 namespace kx305mon {
@@ -179,6 +184,62 @@ TEST(SystemPorts, ListEntriesAreChoosablePorts) {
         for (const std::string& entry : entries) listed = listed || ParsePortChoice(entry.c_str()) == port;
         EXPECT_TRUE(listed) << com << " missing from the list";
     }
+}
+
+// The registration file in use chosen again in dialog 121 under another
+// spelling is the same file (volume and file index): the question is
+// answered on its handle.  A second open would fail on the recording
+// handle's sharing ("Wybrany plik rejestracji ... niedostępny.").
+TEST(RegistrationFileIdentity, FileInUseIsKnownUnderAnotherSpelling) {
+    char temp[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string directory = std::string(temp) + "kx305_identity_" + std::to_string(GetCurrentProcessId());
+    const std::string sub = directory + "\\podkatalog";
+    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    const std::string inUse = directory + "\\rejestracja stacji.kxg";
+
+    AppContext context;
+    SetSettingsStartValues(context);
+    MemorySettingsStore store;
+    std::snprintf(context.registrationPath, sizeof context.registrationPath, "%s", inUse.c_str());
+    int questions = 0;
+    auto append = [&] {
+        ++questions;
+        return ExistingFileChoice::Append;
+    };
+    ASSERT_EQ(OpenRegistrationFile(context, true, append), RecordingOpen::Opened);
+    FileStream* handle = context.registrationFile.get();
+
+    char before[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof before, before);
+    ASSERT_TRUE(SetCurrentDirectoryA(sub.c_str()));
+    std::string upper = inUse;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::vector<std::string> spellings = {"..\\rejestracja stacji.kxg", sub + "\\..\\rejestracja stacji.kxg",
+                                          upper};
+    char shortName[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameA(inUse.c_str(), shortName, sizeof shortName);
+    if (length > 0 && length < sizeof shortName && inUse != shortName) spellings.push_back(shortName);
+    else std::printf("no short 8.3 name under this Wine\n");
+    int asked = 0;
+    for (const std::string& spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        EXPECT_EQ(ConfirmRegistrationFile(context, spelling, append, store), RecordingOpen::Opened);
+        EXPECT_EQ(questions, ++asked);
+        EXPECT_EQ(context.registrationFile.get(), handle);
+        EXPECT_FALSE(ConfirmReadSource(context, false, spelling)) << "read through the recording handle instead";
+    }
+    // Another file is still another file.
+    EXPECT_EQ(ConfirmRegistrationFile(context, sub + "\\inny.kxg", append, store), RecordingOpen::Opened);
+    EXPECT_NE(context.registrationFile.get(), handle);
+
+    SetCurrentDirectoryA(before);
+    context.registrationFile.reset();
+    DeleteFileA((sub + "\\inny.kxg").c_str());
+    DeleteFileA(inUse.c_str());
+    RemoveDirectoryA(sub.c_str());
+    RemoveDirectoryA(directory.c_str());
 }
 
 }  // namespace
