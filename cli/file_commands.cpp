@@ -50,7 +50,12 @@ bool LoadRecords(const std::string& path, RecordList& records) {
         Console::Error(path, "the registration file cannot be read (" + FailureReason(errno) + ")");
         return false;
     }
-    if (ReadRegistrationFile(file.get(), records) == 0) Console::Note(messages::kNoRecords);
+    const int count = ReadRegistrationFile(file.get(), records);
+    if (count == kReadOutOfMemory) {
+        Console::Error(path, "the registration file does not fit into memory");
+        return false;
+    }
+    if (count == 0) Console::Note(messages::kNoRecords);
     return true;
 }
 
