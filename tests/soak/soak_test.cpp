@@ -1,6 +1,9 @@
 // The bounded recording soak: every scenario side by side, about a minute
 // in all.  Each must account for every record the converter logged: in the
 // file exactly once, still in the converter, or reported lost.
+//
+// Alone: ctest --test-dir build/native -L soak --output-on-failure
+// (or build/native/tests/soak/soak_test); the long run is bench/soak_bench.
 #include <gtest/gtest.h>
 
 #include <cstdio>
