@@ -20,6 +20,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -298,6 +300,7 @@ struct Options {
     bool noDrift = false;
     bool pace = false;
     std::vector<std::string> faults;
+    std::string journal;
     bool verbose = false;
 };
 
@@ -383,9 +386,26 @@ int Run(const Options& options, const ConverterSettings& settings) {
     }
     signal(SIGPIPE, SIG_IGN);
 
+    // The journal is written line by line and flushed at once, so that a
+    // reader sees every logged record even while the simulator runs on.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> journal(nullptr, std::fclose);
+    if (!options.journal.empty()) {
+        journal.reset(std::fopen(options.journal.c_str(), "a"));
+        if (journal == nullptr) {
+            Report(SystemError("journal " + options.journal));
+            return 1;
+        }
+    }
+    std::function<void(const std::string&)> writeJournal;
+    if (journal != nullptr)
+        writeJournal = [file = journal.get()](const std::string& line) {
+            std::fputs((line + "\n").c_str(), file);
+            std::fflush(file);
+        };
+
     SystemTime time;
     Port port(options.tty);
-    Converter converter(settings, time, port);
+    Converter converter(settings, time, port, writeJournal);
     if (options.verbose) converter.SetTrace([](const std::string& line) { Report(line); });
 
     ControlServer server;
@@ -523,6 +543,9 @@ int main(int argc, char** argv) {
     app.add_flag("--no-drift", o.noDrift, "Hold every value at its base instead of letting it drift");
     app.add_flag("--pace", o.pace, "Send at the 9600-baud byte rate (about 1.04 ms a byte)");
     app.add_option("--fault", o.faults, "A fault from the start, e.g. 'drop 0.2' (repeatable, see below)");
+    app.add_option("--journal", o.journal,
+                   "Append a line per logged record to this file: 'stored MM-DD HH:MM:SS.hh' when it went "
+                   "into the logging memory, 'dropped ...' when the full memory refused it");
     app.add_flag("--verbose", o.verbose, "Trace requests and stored records on stderr");
     app.footer(Footer());
     CLI11_PARSE(app, argc, argv);

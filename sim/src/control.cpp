@@ -51,6 +51,8 @@ std::string ControlChannel::Help() {
            "  period SECONDS            log period (0 stops logging)\n"
            "  fill N                    append N records to the logging memory (as many as fit)\n"
            "  clear-log                 empty the logging memory\n"
+           "  memory                    the records the logging memory holds: count=N, then the\n"
+           "                            time stamp of each, oldest first, as MM-DD HH:MM:SS.hh\n"
            "  capacity N                logging-memory capacity in records (1-65535)\n"
            "  firmware [X.YY]           show or change the firmware version (empties the memory)\n"
            "  fault [NAME ARGS|off]     show or set a fault: drop SHARE, corrupt SHARE\n"
@@ -69,7 +71,7 @@ std::string ControlChannel::Handle(const std::string& rawLine) {
     if (args.empty()) return Error("empty command");
     const std::string& name = args[0];
     if (name == "help")
-        return "ok help state received sent input set rain clock period fill clear-log capacity firmware "
+        return "ok help state received sent input set rain clock period fill clear-log memory capacity firmware "
                "fault pace vanish send-frame send-raw";
     if (name == "state") return State();
     if (name == "received") return Received(args);
@@ -84,6 +86,7 @@ std::string ControlChannel::Handle(const std::string& rawLine) {
         converter_.memory().Clear();
         return "ok records=0";
     }
+    if (name == "memory") return Memory(args);
     if (name == "capacity") return Capacity(args);
     if (name == "firmware") return Firmware(args);
     if (name == "fault") return Fault(args);
@@ -223,6 +226,14 @@ std::string ControlChannel::Fill(const Args& args) {
     const LogMemory& memory = converter_.memory();
     return "ok stored=" + std::to_string(stored) + " records=" + std::to_string(memory.count()) +
            (memory.full() ? " full" : "");
+}
+
+std::string ControlChannel::Memory(const Args& args) const {
+    if (args.size() != 1) return Error("memory: expected no arguments");
+    const LogMemory& memory = converter_.memory();
+    std::string text = "ok count=" + std::to_string(memory.count());
+    for (size_t i = 0; i < memory.count(); ++i) text += " " + StoredStampText(memory.record(i));
+    return text;
 }
 
 std::string ControlChannel::Capacity(const Args& args) {

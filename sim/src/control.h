@@ -42,6 +42,7 @@ private:
     std::string SetClock(const Args& args);
     std::string Period(const Args& args);
     std::string Fill(const Args& args);
+    std::string Memory(const Args& args) const;
     std::string Capacity(const Args& args);
     std::string Firmware(const Args& args);
     std::string Fault(const Args& args);

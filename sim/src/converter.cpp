@@ -45,6 +45,26 @@ Frame Reply(const Frame& request, const uint8_t* payload, size_t length) {
 
 }  // namespace
 
+std::string StoredStampText(const std::vector<uint8_t>& record) {
+    // Stored order: hundredths, second, minute, hour, day, month.
+    static const int kOrder[6] = {5, 4, 3, 2, 1, 0};
+    static const char* const kAfter[6] = {"-", " ", ":", ":", ".", ""};
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+        int value = 0;
+        const size_t at = static_cast<size_t>(kOrder[i]);
+        char two[8];
+        if (at < record.size() && FromStrictBcd(record[at], value)) {
+            std::snprintf(two, sizeof two, "%02d", value);
+        } else {
+            std::snprintf(two, sizeof two, "??");
+        }
+        text += two;
+        text += kAfter[i];
+    }
+    return text;
+}
+
 bool FirmwareHas(uint16_t version, uint8_t code) {
     switch (code) {
     case kCmdGetInfo:
@@ -70,7 +90,8 @@ bool FirmwareHas(uint16_t version, uint8_t code) {
     }
 }
 
-Converter::Converter(const ConverterSettings& settings, const TimeSource& time, ByteSink& sink)
+Converter::Converter(const ConverterSettings& settings, const TimeSource& time, ByteSink& sink,
+                     std::function<void(const std::string&)> journal)
     : time_(time),
       transmitter_(time, sink, settings.seed ^ 0x9E3779B9u),
       random_(settings.seed),
@@ -84,7 +105,8 @@ Converter::Converter(const ConverterSettings& settings, const TimeSource& time, 
       rainPerMinute_(settings.rainPerMinute),
       periodSeconds_(settings.periodSeconds),
       memory_(settings.capacity),
-      lastStepUs_(time.MonotonicUs()) {
+      lastStepUs_(time.MonotonicUs()),
+      journal_(std::move(journal)) {
     transmitter_.faults() = settings.faults;
     transmitter_.SetPacing(settings.pacing);
     for (int n = 1; n <= 4; ++n) SetInput(n, settings.inputs[n - 1]);
@@ -157,11 +179,12 @@ bool Converter::Store(int64_t deviceMs, uint32_t rainImpulses, const Instrument 
     record[5] = kx305::ToBcd(static_cast<unsigned>(t.month));
     const size_t length =
         kTimeStampSize + EncodeResultsBlock(rainImpulses, inputs, version_, record + kTimeStampSize);
-    if (!memory_.Store(record, length)) {
-        ++recordsLost_;
-        return false;
-    }
-    return true;
+    const bool stored = memory_.Store(record, length);
+    if (!stored) ++recordsLost_;
+    if (journal_)
+        journal_((stored ? "stored " : "dropped ") +
+                 StoredStampText(std::vector<uint8_t>(record, record + kTimeStampSize)));
+    return stored;
 }
 
 size_t Converter::Fill(size_t count) {

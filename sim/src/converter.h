@@ -51,9 +51,18 @@ struct ReceiveCounters {
     uint64_t perCode[256] = {};
 };
 
+// The time stamp of a stored record as it stands in the memory:
+// "MM-DD HH:MM:SS.hh" (UTC, no year).  "??" for a byte that is not BCD.
+std::string StoredStampText(const std::vector<uint8_t>& record);
+
 class Converter {
 public:
-    Converter(const ConverterSettings& settings, const TimeSource& time, ByteSink& sink);
+    // `journal`, when given, receives one line for every record the
+    // converter logs: "stored STAMP" when it went into the memory,
+    // "dropped STAMP" when the full memory refused it.  Given here so that
+    // the records stored at start are told too.
+    Converter(const ConverterSettings& settings, const TimeSource& time, ByteSink& sink,
+              std::function<void(const std::string&)> journal = {});
 
     // Bytes from the host, split anywhere.
     void Receive(const uint8_t* data, size_t length);
@@ -140,6 +149,7 @@ private:
     kx305::Frame lastRequest_;
     std::vector<uint8_t> lastRequestWire_;
     std::function<void(const std::string&)> trace_;
+    std::function<void(const std::string&)> journal_;
 };
 
 }  // namespace kx305sim

@@ -56,6 +56,7 @@ TEST(Control, BadCommandsAreRefusedAndChangeNothing) {
         "fill -1",
         "fill 70000",
         "capacity 0",
+        "memory 3",
         "firmware one",
         "firmware 1.256",
         "fault drop 2",
@@ -118,8 +119,10 @@ TEST(Control, RainClockPeriodAndMemory) {
     EXPECT_EQ(b.converter.periodSeconds(), 300);
     EXPECT_EQ(control.Handle("capacity 5"), "ok capacity=5 records=0");
     EXPECT_EQ(control.Handle("fill 3"), "ok stored=3 records=3");
+    EXPECT_EQ(control.Handle("memory"), "ok count=3 06-15 11:50:00.00 06-15 11:55:00.00 06-15 12:00:00.00");
     EXPECT_EQ(control.Handle("fill 3"), "ok stored=2 records=5 full");
     EXPECT_EQ(control.Handle("clear-log"), "ok records=0");
+    EXPECT_EQ(control.Handle("memory"), "ok count=0");
     EXPECT_EQ(b.converter.memory().count(), 0u);
 }
 

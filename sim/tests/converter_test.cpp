@@ -218,6 +218,27 @@ TEST(ConverterLogging, FullMemoryStoresNothingMore) {
     EXPECT_EQ(b.converter.memory().record(1)[2], 0x02);  // the two oldest are kept
 }
 
+// The journal tells every logged record with its stored time stamp, also
+// those stored at start and those a full memory refused.
+TEST(ConverterLogging, JournalTellsEveryStoredAndDroppedRecord) {
+    ConverterSettings s = Bench::Settings();  // 12:00:00, period 60 s
+    s.prefill = 2;
+    s.capacity = 3;
+    FakeTime time;
+    BufferSink sink;
+    std::vector<std::string> journal;
+    Converter converter(s, time, sink, [&](const std::string& line) { journal.push_back(line); });
+    for (int i = 0; i < 125; ++i) {
+        time.Advance(1000);
+        converter.Tick();
+    }
+    EXPECT_EQ(journal, (std::vector<std::string>{"stored 06-15 11:59:00.00", "stored 06-15 12:00:00.00",
+                                                 "stored 06-15 12:01:00.00", "dropped 06-15 12:02:00.00"}));
+    ASSERT_EQ(converter.memory().count(), 3u);
+    EXPECT_EQ(StoredStampText(converter.memory().record(2)), "06-15 12:01:00.00");
+    EXPECT_EQ(StoredStampText({0x99, 0x59, 0x7A, 0x23, 0x31, 0x12}), "12-31 23:??:59.99");
+}
+
 // The frames of a log transfer: count frame, then numbered records.
 void ExpectLogStream(const std::vector<kx305::Frame>& frames, uint8_t code, const LogMemory& before) {
     ASSERT_EQ(frames.size(), 1 + before.count());
