@@ -109,7 +109,7 @@ TEST_F(KnownRecords, TimeZoneChangeNeverSwallowsANewRecord) {
                                                       << ".." << d.last);
                     if (!UseTimeZone(zone.written)) GTEST_SKIP() << "the time zone cannot be set by the test";
                     MemoryFile file(Bytes(Encoded(Station(0, 10, period, quiet))));
-                    ASSERT_TRUE(UseTimeZone(zone.now));
+                    if (!UseTimeZone(zone.now)) GTEST_SKIP() << "the time zone cannot be set by the test";
                     const size_t held = static_cast<size_t>(std::max(0, 10 - d.first));
                     const size_t known = KnownHead(file, Station(d.first, d.last, period, quiet));
                     if (quiet) {
