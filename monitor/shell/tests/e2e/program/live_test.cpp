@@ -232,6 +232,12 @@ TEST_F(QuickStart, LostConverterShowsQuestionMarksUntilItReturns) {
     const std::vector<uint32_t> absent = Picture(main(), 4);
     ASSERT_FALSE(present.empty());
     ASSERT_NE(present, absent);
+    // Input 0 carries the rain gauge: its settings command is usable.
+    const auto rainGaugeGreyed = [&] {
+        const auto state = MenuState(IDM_RAIN_GAUGE);
+        return state ? std::optional<bool>((*state & MF_GRAYED) != 0) : std::nullopt;
+    };
+    EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(false); }, Milliseconds(5000)));
     const std::string gone = Simulator(port_, "vanish 6");
     ASSERT_EQ(gone.rfind("ok", 0), 0u) << gone;
     EXPECT_TRUE(WaitPanel(IDC_CONVERTER_STATUS,
@@ -242,9 +248,12 @@ TEST_F(QuickStart, LostConverterShowsQuestionMarksUntilItReturns) {
     for (int input = 0; input < 5; ++input) {
         EXPECT_TRUE(ui::WaitUntil([&] { return Picture(main(), input) == absent; }, Milliseconds(2000))) << input;
     }
+    // No rain gauge is known while the converter is away.
+    EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(true); }, Milliseconds(2000)));
     // Back after six seconds: the worker reopens the port by itself.
     EXPECT_TRUE(WaitLive(port_, Milliseconds(20000))) << Panel(IDC_CONVERTER_STATUS);
     EXPECT_TRUE(ui::WaitUntil([&] { return Picture(main(), 1) == present; }, Milliseconds(5000)));
+    EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(false); }, Milliseconds(5000)));
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
 }
 
