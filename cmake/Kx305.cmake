@@ -55,6 +55,21 @@ if(BUILD_TESTING AND NOT KX305_FUZZ)
     endif()
 endif()
 
+# kx305_place_runtime_dlls(target)
+#   Windows finds a DLL beside the program that loads it: after the link,
+#   the DLLs of the project that `target` imports, directly or through the
+#   libraries it links (kx305.dll through the acquisition core), are copied
+#   beside it.  Nothing elsewhere.
+function(kx305_place_runtime_dlls target)
+    if(NOT WIN32)
+        return()
+    endif()
+    set(dlls "$<TARGET_RUNTIME_DLLS:${target}>")
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND "$<IF:$<BOOL:${dlls}>,${CMAKE_COMMAND};-E;copy_if_different;${dlls};$<TARGET_FILE_DIR:${target}>,${CMAKE_COMMAND};-E;true>"
+        COMMAND_EXPAND_LISTS VERBATIM)
+endfunction()
+
 # kx305_add_test(name SOURCES ... [LIBS ...] [THREADS] [SIMULATOR] [LABELS ...])
 #   A GoogleTest executable registered as one ctest test.  THREADS marks the
 #   tests that also run under ThreadSanitizer.  SIMULATOR marks tests that
@@ -77,11 +92,7 @@ function(kx305_add_test name)
     if(T_THREADS)
         list(APPEND labels threads)
     endif()
-    if(WIN32 AND "kx305" IN_LIST T_LIBS)
-        # Windows finds a DLL beside the program that loads it.
-        add_custom_command(TARGET ${name} POST_BUILD
-                           COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:kx305> $<TARGET_FILE_DIR:${name}>)
-    endif()
+    kx305_place_runtime_dlls(${name})
     if(WIN32 AND T_SIMULATOR)
         add_test(NAME ${name}
                  COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-sim-run

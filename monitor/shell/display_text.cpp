@@ -138,4 +138,6 @@ std::optional<bool> RainGaugeMenuSwitch::Update(uint32_t typeOfInput0) {
     return enable;
 }
 
+std::optional<bool> RainGaugeMenuSwitch::ConnectionLost() { return Update(kTypeNone); }
+
 }  // namespace kx305mon

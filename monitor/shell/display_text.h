@@ -101,6 +101,9 @@ class RainGaugeMenuSwitch {
 public:
     // The new state to show, or nothing when the menu stays as it is.
     std::optional<bool> Update(uint32_t typeOfInput0);
+    // The connection was lost: no rain gauge is known until a cycle reads
+    // one again, so the command goes off (the same answer as Update).
+    std::optional<bool> ConnectionLost();
     bool enabled() const { return enabled_; }
 
 private:

@@ -54,7 +54,10 @@ void ProgramEvents::RainGauge(WindowRef window, uint32_t typeOfInput0) {
 
 void ProgramEvents::CycleDone(WindowRef window) { Post(window, WMU_NEW_DATA, 0); }
 
-void ProgramEvents::ConnectionLost(WindowRef window) { Post(window, WMU_INPUT_CHANGED, kAllInputsChanged); }
+void ProgramEvents::ConnectionLost(WindowRef window) {
+    Post(window, WMU_INPUT_CHANGED, kAllInputsChanged);
+    if (auto enable = rainGaugeMenu_.ConnectionLost()) Post(window, WMU_RAIN_GAUGE_MENU, *enable ? 1 : 0);
+}
 
 void ProgramEvents::DownloadStarted(WindowRef window) { Post(window, WMU_RECORDING_TEXT, 1); }
 

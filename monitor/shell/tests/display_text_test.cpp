@@ -246,5 +246,20 @@ TEST(RainGaugeMenu, ChangesOnlyWhenTheRainGaugeComesOrGoes) {
     EXPECT_EQ(menu.Update(kTypeNone), std::optional<bool>(false));
 }
 
+// A lost converter greys the command at once, and it stays greyed through
+// the failed reopenings until a cycle reads a rain gauge again.
+TEST(RainGaugeMenu, ConnectionLossGreysItUntilARainGaugeIsSeenAgain) {
+    RainGaugeMenuSwitch menu;
+    EXPECT_EQ(menu.ConnectionLost(), std::nullopt);  // lost before the first cycle
+    EXPECT_EQ(menu.Update(kTypeRainGauge), std::optional<bool>(true));
+    EXPECT_EQ(menu.ConnectionLost(), std::optional<bool>(false));
+    EXPECT_FALSE(menu.enabled());
+    EXPECT_EQ(menu.ConnectionLost(), std::nullopt);
+    // Back with something else on input 0, then with the rain gauge.
+    EXPECT_EQ(menu.Update(kTypeKX124), std::nullopt);
+    EXPECT_EQ(menu.Update(kTypeRainGauge), std::optional<bool>(true));
+    EXPECT_TRUE(menu.enabled());
+}
+
 }  // namespace
 }  // namespace kx305mon

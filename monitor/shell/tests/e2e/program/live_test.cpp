@@ -81,6 +81,35 @@ std::vector<uint32_t> Picture(HWND main, int input) {
     return control ? ScreenPixels(*control) : std::vector<uint32_t>{};
 }
 
+// The lines of the driver's diagnostic log (KX305_LOG) of a program run,
+// without their time stamps ("2024.05.17 12:00:00 "); a line without one
+// is kept whole, so that it fails the comparisons.
+std::vector<std::string> DriverLogMessages(const std::string& log) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const bool stamped = line.size() > 20 && line[4] == '.' && line[7] == '.' && line[10] == ' ' &&
+                             line[13] == ':' && line[16] == ':' && line[19] == ' ';
+        lines.push_back(stamped ? line.substr(20) : line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The driver library reads KX305_LOG when the program loads it: set for the
+// programs started while this lives.
+class ScopedDriverLog {
+public:
+    explicit ScopedDriverLog(const std::string& path) { SetEnvironmentVariableA("KX305_LOG", path.c_str()); }
+    ~ScopedDriverLog() { SetEnvironmentVariableA("KX305_LOG", nullptr); }
+    ScopedDriverLog(const ScopedDriverLog&) = delete;
+    ScopedDriverLog& operator=(const ScopedDriverLog&) = delete;
+};
+
 class QuickStart : public LiveReadings {
 protected:
     void Start(const char* variable) {
@@ -94,8 +123,14 @@ protected:
     std::string port_;
 };
 
+// With the driver's diagnostic log switched on, as a user would for a
+// support case: the program's session is written there by kx305.dll.
 TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
-    ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW113"));
+    const std::string log = TempFile("kx305.log");
+    {
+        const ScopedDriverLog driverLog(log);
+        ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW113"));
+    }
     // Input 1 carries the KX-124 the simulator names, with its serial number.
     const std::string kx124 = Simulator(port_, "input 1");
     ASSERT_EQ(kx124.rfind("ok kx124,", 0), 0u) << kx124;
@@ -127,6 +162,38 @@ TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
     ASSERT_TRUE(rainItem) << "menu hook";
     EXPECT_EQ(*rainItem & MF_GRAYED, 0u);
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
+
+    // The library's start, the connection with the identity first, cycles
+    // of clock and results, and at the end the worker's close before the
+    // library's own end, with no handle left open.
+    const auto bytes = FileBytes(log);
+    ASSERT_TRUE(bytes) << log << " was not written";
+    const std::vector<std::string> lines = DriverLogMessages(*bytes);
+    ASSERT_GE(lines.size(), 7u) << *bytes;
+    EXPECT_EQ(lines.front(), "Start programu") << *bytes;
+    const std::string open = "Open(\"\\\\.\\COM" + std::to_string(PortNumber(port_)) + "\"): Ok";
+    const auto first = [&](const std::string& prefix) {
+        return std::find_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    };
+    const auto opened = first(open);
+    const auto info = first("GetInfo(): Ok (wersja 1.13 (");
+    const auto clock = first("GetTime(): Ok (");
+    const auto results = first("GetResults(): Ok");
+    ASSERT_NE(opened, lines.end()) << open << " in\n" << *bytes;
+    ASSERT_NE(info, lines.end()) << *bytes;
+    ASSERT_NE(clock, lines.end()) << *bytes;
+    ASSERT_NE(results, lines.end()) << *bytes;
+    EXPECT_LT(opened, info);
+    EXPECT_LT(info, clock);
+    EXPECT_LT(clock, results);
+    EXPECT_NE(info->find(", SN " + ReplyField(Simulator(port_, "state"), "serial") + ")"), std::string::npos)
+        << *info;
+    // Polled four times a second for seconds: many cycles.
+    EXPECT_GE(std::count(lines.begin(), lines.end(), "GetResults(): Ok"), 3) << *bytes;
+    EXPECT_EQ(lines[lines.size() - 2], "Close(): Ok") << *bytes;
+    EXPECT_EQ(lines.back(), "Koniec programu") << *bytes;
+    EXPECT_EQ(first("Niezamkniety uchwyt"), lines.end()) << *bytes;
 }
 
 // The panels hold their texts as window texts (WM_GETTEXT answers what is
@@ -165,6 +232,12 @@ TEST_F(QuickStart, LostConverterShowsQuestionMarksUntilItReturns) {
     const std::vector<uint32_t> absent = Picture(main(), 4);
     ASSERT_FALSE(present.empty());
     ASSERT_NE(present, absent);
+    // Input 0 carries the rain gauge: its settings command is usable.
+    const auto rainGaugeGreyed = [&] {
+        const auto state = MenuState(IDM_RAIN_GAUGE);
+        return state ? std::optional<bool>((*state & MF_GRAYED) != 0) : std::nullopt;
+    };
+    EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(false); }, Milliseconds(5000)));
     const std::string gone = Simulator(port_, "vanish 6");
     ASSERT_EQ(gone.rfind("ok", 0), 0u) << gone;
     EXPECT_TRUE(WaitPanel(IDC_CONVERTER_STATUS,
@@ -175,9 +248,12 @@ TEST_F(QuickStart, LostConverterShowsQuestionMarksUntilItReturns) {
     for (int input = 0; input < 5; ++input) {
         EXPECT_TRUE(ui::WaitUntil([&] { return Picture(main(), input) == absent; }, Milliseconds(2000))) << input;
     }
+    // No rain gauge is known while the converter is away.
+    EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(true); }, Milliseconds(2000)));
     // Back after six seconds: the worker reopens the port by itself.
     EXPECT_TRUE(WaitLive(port_, Milliseconds(20000))) << Panel(IDC_CONVERTER_STATUS);
     EXPECT_TRUE(ui::WaitUntil([&] { return Picture(main(), 1) == present; }, Milliseconds(5000)));
+    EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(false); }, Milliseconds(5000)));
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
 }
 
