@@ -212,6 +212,21 @@ struct AppContext {
     std::vector<TransferSample> transferSamples;
     uint32_t scheduledPeriod = 0;    // worker only: log period of the last download, seconds
     int64_t lastNewestMs = INT64_MIN;  // worker only: converter ms of the newest record seen
+    // Worker only.  Firmware up to 1.12: when the last GetLog reached the
+    // converter (converter ms, bounds and likely moment), which emptied its
+    // memory, and the newest record it accounted for (arrived, or counted
+    // lost; INT64_MIN: none): the records logged since are the next
+    // download's.  It holds for its connection, log period and run of clock
+    // bounds only (a clock set or a new connection ends it).
+    struct HandOver {
+        KX305Handle device = nullptr;
+        uint32_t periodSeconds = 0;
+        int64_t phaseSinceMs = 0;
+        int64_t arrivalEarliestMs = INT64_MIN;
+        int64_t arrivalLatestMs = INT64_MIN;
+        int64_t arrivalLikelyMs = INT64_MIN;
+        int64_t newestMs = INT64_MIN;
+    } lastHandOver;
     // Guarded by the lock: seconds between downloads that keep the
     // converter's memory emptied at a short log period (the recording
     // timer takes it when shorter than recordingInterval); 0 = none.

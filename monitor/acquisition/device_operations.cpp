@@ -341,6 +341,52 @@ bool StoreWaitingRecords(AppContext& context, DownloadReport& report) {
     return waiting.empty() && !pending.waiting;
 }
 
+// Firmware up to 1.12: what the last GetLog tells about where the
+// converter's memory began again, where it still holds.
+bool HandOverHolds(const AppContext& context, uint32_t periodSeconds) {
+    const AppContext::HandOver& last = context.lastHandOver;
+    return PhaseUsable(context) && last.device == context.device && last.periodSeconds == periodSeconds &&
+           last.phaseSinceMs == context.clockPhase.sinceMs;
+}
+
+int64_t PreviousNewest(const AppContext& context, uint32_t periodSeconds) {
+    return HandOverHolds(context, periodSeconds) ? context.lastHandOver.newestMs : INT64_MIN;
+}
+
+ArrivalBounds PreviousArrival(const AppContext& context, uint32_t periodSeconds) {
+    ArrivalBounds previous;
+    if (!HandOverHolds(context, periodSeconds)) return previous;
+    const AppContext::HandOver& last = context.lastHandOver;
+    previous.earliestMs = last.arrivalEarliestMs;
+    previous.latestMs = last.arrivalLatestMs;
+    previous.likelyMs = last.arrivalLikelyMs;
+    return previous;
+}
+
+// A GetLog that the converter answered emptied its memory as it arrived.
+void RememberHandOver(AppContext& context, uint32_t periodSeconds, const ArrivalBounds& arrival, int64_t newestMs) {
+    AppContext::HandOver& last = context.lastHandOver;
+    if (!PhaseUsable(context) || periodSeconds == 0 || !arrival.known()) {
+        last = {};
+        return;
+    }
+    last = {context.device,   periodSeconds,    context.clockPhase.sinceMs, arrival.earliestMs,
+            arrival.latestMs, arrival.likelyMs, newestMs};
+}
+
+// Firmware up to 1.12: the GetLog is sent so that no log instant falls
+// while it travels to the converter, so that the records it took and those
+// logged after it are told apart exactly.
+void HoldGetLog(AppContext& context, uint32_t periodSeconds) {
+    if (periodSeconds == 0 || !PhaseUsable(context)) return;
+    const int64_t now = SteadyMs();
+    const int64_t hold =
+        GetLogHoldMs(context.clockPhase, now, int64_t(periodSeconds) * 1000, PreviousNewest(context, periodSeconds));
+    if (hold <= 0) return;
+    std::unique_lock<std::mutex> guard(context.lock);
+    context.wake.wait_for(guard, std::chrono::milliseconds(hold), [&] { return context.stopping; });
+}
+
 int DownloadLog(AppContext& context) {
     uint32_t version;
     {
@@ -385,19 +431,23 @@ int DownloadLog(AppContext& context) {
     // Where the converter's logging stands before the transfer: what it
     // stores from now on is not in this download.
     AppContext::Transaction& t = context.transaction;
-    if (peek) {
-        t.logPeriod = 0;
-        bool periodRead =
-            detail::Transact(context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &t.logPeriod); });
-        if (!periodRead || !ReadConverterClock(context, t.transferStart)) {
-            ReportProgress(context, 0);
-            return finish(0);
-        }
+    t.logPeriod = 0;
+    bool periodRead =
+        detail::Transact(context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &t.logPeriod); });
+    if (!periodRead || (peek && !ReadConverterClock(context, t.transferStart))) {
+        ReportProgress(context, 0);
+        return finish(0);
     }
+    // Up to firmware 1.01 the period is in minutes.
+    const uint32_t periodSeconds = version <= 101 ? uint32_t{t.logPeriod} * 60 : t.logPeriod;
+    if (!peek) HoldGetLog(context, periodSeconds);
     const int64_t snapshot = SteadyMs();
     Transfer transfer = TransferLog(context, peek);
+    const int64_t transferEnded = SteadyMs();
     ReportProgress(context, 0);
     if (transfer.result == Transfer::Failed) {
+        // Whether the converter took the request is not known.
+        if (!peek) context.lastHandOver = {};
         if (!RecordingOn(context)) {
             report.store = DownloadReport::Store::NoFile;
             ReportStoreFailure(context);
@@ -409,12 +459,31 @@ int DownloadLog(AppContext& context) {
     size_t count = context.logBuffer.count;
     report.transferred = true;
     report.received = count;
-    if (transfer.result == Transfer::CutShort) {
-        if (transfer.lost == KX305_LOG_LOST_UNKNOWN) {
-            report.lostUnknown = true;
-        } else {
-            report.lost = transfer.lost;
+    if (!peek) {
+        // The records that arrived, the period and the clock tell how many
+        // the line took, also where the count frame was lost.
+        LossEvidence evidence;
+        evidence.periodMs = int64_t(periodSeconds) * 1000;
+        if (PhaseUsable(context)) evidence.arrival = RequestArrival(context.clockPhase, snapshot, transferEnded);
+        evidence.previous = PreviousArrival(context, periodSeconds);
+        evidence.previousNewestMs = PreviousNewest(context, periodSeconds);
+        int64_t newest = count > 0 ? RecordMs(records[count - 1]) : evidence.previousNewestMs;
+        if (transfer.result == Transfer::CutShort) {
+            LossInference inferred = InferLostRecords(records, count, evidence);
+            if (transfer.lost != KX305_LOG_LOST_UNKNOWN) {
+                report.lost = transfer.lost;
+                // Where the lost ones were is known only when the count agrees.
+                newest = inferred.known && inferred.exact && inferred.lost == transfer.lost ? inferred.newestMs
+                                                                                            : INT64_MIN;
+            } else if (inferred.known) {
+                report.lost = inferred.lost;
+                newest = inferred.newestMs;
+            } else {
+                report.lostUnknown = true;
+                newest = INT64_MIN;
+            }
         }
+        RememberHandOver(context, periodSeconds, evidence.arrival, newest);
     }
     size_t alreadyInFile = 0;
     StoreOutcome stored = StoreRecords(context, records, count, peek && context.downloadMayRepeatFile, alreadyInFile);

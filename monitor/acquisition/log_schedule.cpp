@@ -249,4 +249,129 @@ StartPlan PlanDownloadStart(const ClockPhase& phase, int64_t nowMs, int64_t peri
     return {StartPlan::Postpone, at};
 }
 
+ArrivalBounds RequestArrival(const ClockPhase& phase, int64_t sentMs, int64_t endedMs) {
+    ArrivalBounds arrival;
+    if (!phase.known) return arrival;
+    arrival.earliestMs = sentMs + PhaseLower(phase, sentMs);
+    // The transfer's end bounds the arrival too, for a request that ended
+    // at once.
+    const int64_t by = std::min(sentMs + kLogRequestArrivalMs, std::max(sentMs, endedMs));
+    arrival.latestMs = by + PhaseUpper(phase, by);
+    arrival.likelyMs =
+        std::min(sentMs + kLogRequestLikelyMs + (PhaseLower(phase, sentMs) + PhaseUpper(phase, sentMs)) / 2,
+                 arrival.latestMs);
+    return arrival;
+}
+
+namespace {
+
+// Whole periods from `fromMs` to `toMs` (two stamps of the same schedule,
+// rounded to the nearest), or -1 when the distance is no whole number of
+// periods: the clock was set or the converter logged at another period
+// meanwhile.
+int64_t PeriodsBetween(int64_t fromMs, int64_t toMs, int64_t periodMs) {
+    const int64_t distance = toMs - fromMs;
+    if (distance < 0) return -1;
+    const int64_t periods = (distance + periodMs / 2) / periodMs;
+    const int64_t off = distance - periods * periodMs;
+    if (off > periodMs / 4 || -off > periodMs / 4) return -1;
+    return periods;
+}
+
+// Instants base + k * period (k >= 1) at or before `untilMs`.
+int64_t InstantsUntil(int64_t baseMs, int64_t periodMs, int64_t untilMs) {
+    return untilMs < baseMs + periodMs ? 0 : (untilMs - baseMs) / periodMs;
+}
+
+// The records logged at base + k * period (k >= 1, `base` a stamp of the
+// schedule) before a request arrived: those surely stored before it, those
+// that may have been, and the likely number.
+struct Stored {
+    int64_t sure, possible, likely;
+    bool exact() const { return sure == possible; }
+};
+Stored StoredBefore(int64_t baseMs, int64_t periodMs, const ArrivalBounds& arrival) {
+    Stored n;
+    n.sure = InstantsUntil(baseMs, periodMs, arrival.earliestMs - kInstantSlackMs);
+    n.possible = InstantsUntil(baseMs, periodMs, arrival.latestMs - 1);
+    n.likely = std::clamp(InstantsUntil(baseMs, periodMs, arrival.likelyMs - 1), n.sure, n.possible);
+    return n;
+}
+
+}  // namespace
+
+LossInference InferLostRecords(const LogRecord* records, size_t count, const LossEvidence& evidence) {
+    LossInference result;
+    const int64_t period = evidence.periodMs;
+    if (period <= 0 || !evidence.arrival.known()) return result;
+    bool exact = true;
+    int64_t lost = 0;
+    int64_t last = INT64_MIN;
+    if (count == 0) {
+        // Nothing arrived: the records logged between the two requests, on
+        // the schedule of the previous download's newest record.
+        if (evidence.previousNewestMs == INT64_MIN) return result;
+        last = evidence.previousNewestMs;
+        if (evidence.previous.known()) {
+            const Stored before = StoredBefore(last, period, evidence.previous);
+            exact = before.exact();
+            last += before.likely * period;
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t stamp = RecordMs(records[i]);
+        if (stamp == INT64_MIN) return result;
+        if (i > 0) {
+            const int64_t periods = PeriodsBetween(last, stamp, period);
+            if (periods < 1) return result;
+            lost += periods - 1;
+        } else if (evidence.previous.known() && evidence.previous.latestMs <= stamp) {
+            // Before the first: the records of its schedule logged after the
+            // previous request took the memory, counted from an instant
+            // surely before that request.
+            const int64_t back = (stamp - evidence.previous.earliestMs + kInstantSlackMs) / period + 1;
+            const Stored taken = StoredBefore(stamp - back * period, period, evidence.previous);
+            exact = taken.exact();
+            lost += back - 1 - taken.likely;
+        } else if (evidence.previousNewestMs != INT64_MIN) {
+            const int64_t periods = PeriodsBetween(evidence.previousNewestMs, stamp, period);
+            if (periods >= 1) lost += periods - 1;
+        }
+        // Without a previous download that emptied the memory, none are
+        // taken as missing before the first record that arrived: nothing
+        // tells where the memory began.
+        last = stamp;
+    }
+    // A record newer than the converter's time when it took the request:
+    // its clock was set back meanwhile, and its instants tell nothing.
+    if (last >= evidence.arrival.latestMs) return result;
+    // After the last: the instants whose records were stored before the
+    // request arrived.
+    const Stored after = StoredBefore(last, period, evidence.arrival);
+    lost += after.likely;
+    if (lost < 0 || lost > int64_t{UINT32_MAX}) return result;
+    result.known = true;
+    result.lost = static_cast<uint32_t>(lost);
+    result.exact = exact && after.exact();
+    result.newestMs = last + after.likely * period;
+    return result;
+}
+
+int64_t GetLogHoldMs(const ClockPhase& phase, int64_t nowMs, int64_t periodMs, int64_t anchorMs) {
+    if (!phase.known || periodMs <= 0) return 0;
+    int64_t send = nowMs;
+    // Each schedule the converter may keep has its instants; stepping past
+    // one may land on another's.
+    for (int step = 0; step < 4; ++step) {
+        const int64_t earliest = send + PhaseLower(phase, send) - kInstantSlackMs;
+        const int64_t latest = send + kLogRequestArrivalMs + PhaseUpper(phase, send);
+        if (latest - earliest >= periodMs) return 0;
+        const int64_t next = EarliestInstantAfter(earliest - 1, periodMs, anchorMs);
+        if (next >= latest) return send - nowMs;
+        send = next + kInstantSlackMs - PhaseLower(phase, send) + 1;
+        if (send - nowMs > periodMs) return 0;
+    }
+    return 0;
+}
+
 }  // namespace kx305mon

@@ -11,6 +11,7 @@
 // period counted on from the newest record of the download.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "acquisition/events.h"
@@ -130,5 +131,64 @@ struct StartPlan {
 };
 StartPlan PlanDownloadStart(const ClockPhase& phase, int64_t nowMs, int64_t periodMs, int64_t anchorMs,
                             int64_t expectedMs, int64_t maxWaitMs);
+
+// --- records a GetLog transfer lost on the line (firmware up to 1.12) ---
+//
+// Such a converter empties its memory as the request arrives.  When the
+// transfer loses its count frame as well as records, how many it held is
+// not told; the records that did arrive, the log period and the clock's
+// phase tell it instead: the records are stamped at the instants of one
+// schedule, one period apart, so a gap between two that arrived counts the
+// ones between, and the instants after the last one that fell before the
+// request reached the converter count those at the end.
+
+// Time from starting a GetLog until the converter surely has the request
+// (the frame at 9600 baud and the driver's dispatch), and the time it most
+// likely takes.
+constexpr int64_t kLogRequestArrivalMs = 150;
+constexpr int64_t kLogRequestLikelyMs = 20;
+
+// When a GetLog request reached the converter, in converter ms: surely not
+// before `earliestMs` nor after `latestMs`, most likely at `likelyMs`.
+// INT64_MIN: the clock's phase was not known.
+struct ArrivalBounds {
+    int64_t earliestMs = INT64_MIN;
+    int64_t latestMs = INT64_MIN;
+    int64_t likelyMs = INT64_MIN;
+    bool known() const { return earliestMs != INT64_MIN; }
+};
+
+// The arrival of a request started at steady `sentMs` whose transfer ended
+// at steady `endedMs`.
+ArrivalBounds RequestArrival(const ClockPhase& phase, int64_t sentMs, int64_t endedMs);
+
+struct LossEvidence {
+    int64_t periodMs = 0;  // the converter's log period; 0: not known
+    ArrivalBounds arrival;  // of this download's request
+    // The previous download, when it emptied the memory on the same
+    // connection at the same period (else unknown): its request's arrival
+    // (the records logged after it are this download's), and the newest
+    // record it accounted for (arrived or counted lost; INT64_MIN: none).
+    ArrivalBounds previous;
+    int64_t previousNewestMs = INT64_MIN;
+};
+struct LossInference {
+    bool known = false;  // false: the records and the evidence give no number
+    uint32_t lost = 0;   // records missing before, between and after those that arrived
+    // False when a log instant lay so close to the request's arrival that
+    // whether its record was handed over is a guess (the likely arrival
+    // decided it).
+    bool exact = false;
+    int64_t newestMs = INT64_MIN;  // the newest record the memory held, by this count
+};
+
+// `records` arrived in memory order (`count` of them, possibly none).
+LossInference InferLostRecords(const LogRecord* records, size_t count, const LossEvidence& evidence);
+
+// How long to hold back a GetLog that would be started at steady `nowMs`
+// so that no log instant falls in the window in which the request may
+// reach the converter: the records missing at the end are then counted
+// exactly.  0 when the window is clear already, or wider than a period.
+int64_t GetLogHoldMs(const ClockPhase& phase, int64_t nowMs, int64_t periodMs, int64_t anchorMs);
 
 }  // namespace kx305mon

@@ -154,6 +154,22 @@ bool ApplyFault(Faults& faults, const std::vector<std::string>& args, std::strin
             }
             used = 3;
         }
+    } else if (name == "drop-reply") {
+        int64_t code = 0;
+        std::vector<int> frames;
+        bool ok = args.size() >= 3 && ParseInteger(args[1], 0, 255, code);
+        for (const std::string& item : ok ? Split(args[2], ",") : std::vector<std::string>{}) {
+            int64_t at = 0;
+            ok = ok && ParseInteger(item, -65536, 65535, at);
+            frames.push_back(static_cast<int>(at));
+        }
+        if (!ok || frames.empty()) {
+            error = "fault drop-reply: expected CODE 0-255 and frame positions such as 0,3,-1 (-1 the last)";
+            return false;
+        }
+        next.dropReplyCode = static_cast<int>(code);
+        next.dropReplyFrames = frames;
+        used = 3;
     } else if (name == "delay") {
         int64_t ms = 0;
         if (args.size() < 2 || !ParseInteger(args[1], 0, 600000, ms)) {
@@ -169,7 +185,7 @@ bool ApplyFault(Faults& faults, const std::vector<std::string>& args, std::strin
         }
         used = 2;
     } else {
-        error = "unknown fault '" + name + "' (drop corrupt delay silent stale unsolicited off)";
+        error = "unknown fault '" + name + "' (drop drop-reply corrupt delay silent stale unsolicited off)";
         return false;
     }
     if (args.size() > used) {
@@ -185,7 +201,13 @@ std::string DescribeFaults(const Faults& f) {
     std::snprintf(text, sizeof text, "drop=%g corrupt=%g corruption=%s delay=%d silent=%s stale=%g unsolicited=%g",
                   f.drop, f.corrupt, CorruptionName(f.corruption), f.delayMs, f.silent ? "on" : "off", f.stale,
                   f.unsolicited);
-    return text;
+    std::string description = text;
+    if (f.dropReplyCode >= 0) {
+        description += " drop-reply=" + std::to_string(f.dropReplyCode) + ":";
+        for (size_t i = 0; i < f.dropReplyFrames.size(); ++i)
+            description += (i > 0 ? "," : "") + std::to_string(f.dropReplyFrames[i]);
+    }
+    return description;
 }
 
 }  // namespace kx305sim

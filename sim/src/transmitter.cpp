@@ -35,9 +35,20 @@ void Transmitter::SendReply(std::vector<Frame>& frames) {
             ++counters_.unsolicited;
         }
     }
-    for (Frame& frame : frames) {
+    std::vector<bool> chosen(frames.size(), false);
+    if (faults_.dropReplyCode == code) {
+        const int n = static_cast<int>(frames.size());
+        for (int at : faults_.dropReplyFrames) {
+            const int i = at < 0 ? n + at : at;
+            if (i >= 0 && i < n) chosen[static_cast<size_t>(i)] = true;
+        }
+        faults_.dropReplyCode = -1;
+        faults_.dropReplyFrames.clear();
+    }
+    for (size_t i = 0; i < frames.size(); ++i) {
+        Frame& frame = frames[i];
         kx305::BuildFrame(frame, frame.address(), frame.aux(), frame.command(), nullptr, frame.length());
-        if (Chance(faults_.drop)) {
+        if (chosen[i] || Chance(faults_.drop)) {
             ++counters_.dropped;
             continue;
         }

@@ -33,6 +33,11 @@ struct Faults {
     bool silent = false;     // no replies at all
     double stale = 0;        // share of replies preceded by the previous reply to the same command
     double unsolicited = 0;  // share of replies preceded by a frame that answers nothing asked
+    // Frames left out of the next reply to command `dropReplyCode` (-1:
+    // none), by position in that reply: 0 the first, -1 the last.  Once:
+    // a test loses exactly the frames it means to.
+    int dropReplyCode = -1;
+    std::vector<int> dropReplyFrames;
 };
 
 struct TransmitCounters {

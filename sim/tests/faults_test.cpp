@@ -74,6 +74,25 @@ TEST(Faults, EveryCorruptionKindMakesTheFrameUnreadable) {
     }
 }
 
+// Exactly the frames named, of the next reply to that command only: the
+// count frame and records 2 and 5 (the last) of a five-record log reply.
+TEST(Faults, DropReplyLeavesOutTheNamedFramesOfOneReply) {
+    Bench b;
+    ASSERT_EQ(b.converter.Fill(5), 5u);
+    std::string error;
+    ASSERT_TRUE(ApplyFault(FaultsOf(b), {"drop-reply", "14", "0,2,-1"}, error)) << error;
+    EXPECT_NE(DescribeFaults(FaultsOf(b)).find("drop-reply=14:0,2,-1"), std::string::npos);
+    EXPECT_EQ(b.Ask(kCmdGetResults).size(), 1u);
+    std::vector<uint16_t> numbers;
+    for (const kx305::Frame& f : b.Ask(kCmdPeekLog))
+        numbers.push_back(static_cast<uint16_t>(f.payload()[0] << 8 | f.payload()[1]));
+    EXPECT_EQ(numbers, (std::vector<uint16_t>{1, 3, 4}));
+    EXPECT_EQ(b.converter.transmitter().counters().dropped, 3u);
+    EXPECT_EQ(b.Ask(kCmdPeekLog).size(), 6u);
+    EXPECT_FALSE(ApplyFault(FaultsOf(b), {"drop-reply", "14"}, error));
+    EXPECT_FALSE(ApplyFault(FaultsOf(b), {"drop-reply", "14", "1,x"}, error));
+}
+
 TEST(Faults, DelayHoldsTheReplyBack) {
     Bench b;
     FaultsOf(b).delayMs = 300;

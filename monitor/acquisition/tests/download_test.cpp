@@ -702,6 +702,54 @@ TEST_F(Downloads, TransferInterruptedByFaultsLosesNothing) {
     EXPECT_TRUE(StartsWith(stored, expected));
 }
 
+// Firmware 1.12 hands its memory over and the line loses the count frame
+// with records: the first (the previous download emptied the memory, so
+// the records' schedule tells it was there), one in the middle and the
+// last.  The number reported lost is the number of records the file lacks
+// on the one-second schedule of the records it has.
+TEST_F(Downloads, Firmware112CountsTheRecordsLostWithTheCountFrame) {
+    StartSimulator({"--firmware", "1.12", "--period", "1", "--no-drift"});
+    StartWorker();
+    ASSERT_TRUE(recorder.WaitFor(Notice::DownloadFinished, 1, 0, 30s));
+    // The converter logs undisturbed for a while, the worker's clock reads
+    // narrowing its phase.
+    context.recordingEvent.Reset();
+    std::this_thread::sleep_for(5500ms);
+    ASSERT_GE(State("records"), 4);
+    ASSERT_EQ(Control("fault drop-reply 8 0,1,3,-1").rfind("ok", 0), 0u);
+    // The oldest record the converter holds, "MM-DD HH:MM:SS.hh": the
+    // previous download emptied the memory, and this one is to be lost.
+    const std::string listing = Control("memory");
+    const size_t at = listing.find(':', listing.find(" count="));
+    ASSERT_NE(at, std::string::npos) << listing;
+    const int64_t oldest = std::stoi(listing.substr(at + 1, 2)) * 60 + std::stoi(listing.substr(at + 4, 2));
+    size_t mark = recorder.Size();
+    context.recordingEvent.Set();
+    ASSERT_TRUE(WaitUntil([&] { return ReplyField(Control("sent"), "dropped") == 4; }));
+    // And one more download for what was logged since.
+    ASSERT_TRUE(recorder.WaitFor(Notice::DownloadFinished, 2, mark, 30s));
+    StopPollingWorker(context);
+
+    std::vector<DownloadReport> reports = recorder.Downloads();
+    size_t lost = 0;
+    for (const DownloadReport& r : reports) {
+        EXPECT_FALSE(r.lostUnknown);
+        lost += r.lost;
+    }
+    auto cut = std::find_if(reports.begin(), reports.end(), [](const DownloadReport& r) { return r.lost > 0; });
+    ASSERT_NE(cut, reports.end());
+    EXPECT_EQ(cut->lost, 3u);
+    EXPECT_EQ(lost, 3u);
+    RecordList stored = FileRecords();
+    ASSERT_GE(stored.size(), 3u);
+    // Minutes and seconds only: the file keeps local time, and no time
+    // zone is off UTC by other than whole half hours.
+    int64_t missing = (stored[0].time.minute * 60 + stored[0].time.second - oldest + 1800) % 1800;
+    for (size_t i = 1; i < stored.size(); ++i)
+        missing += StampSeconds(stored[i].time) - StampSeconds(stored[i - 1].time) - 1;
+    EXPECT_EQ(missing, 3);
+}
+
 TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled) {
     StartSimulator({"--firmware", "1.13", "--period", "0", "--pace"});
     StartWorker();

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
 #include "instruments/calendar_time.h"
 #include "acquisition/log_schedule.h"
@@ -224,6 +226,147 @@ TEST(DownloadSchedule, StartsJustAfterAnInstantAndDownloadsAsOftenAsTheLineNeeds
     std::vector<AppContext::TransferSample> slow;
     for (uint32_t n : {0u, 1u, 2u}) AddTransferSample(slow, n, 300 + 800 * n);
     EXPECT_EQ(KeepUpInterval(slow, 1, 20, 100), -1);
+}
+
+// --- records a GetLog lost when its count frame was lost too ---
+
+constexpr int64_t kLossPeriod = 2000;
+constexpr int64_t kNone = INT64_MIN;
+
+// A record logged at instant `k` of a 2-s schedule (stamped 30 ms late, as
+// a converter stamps after its instant), `shiftMs` off it.
+LogRecord AtInstant(int64_t k, int64_t shiftMs = 0) {
+    const int64_t ms = 3600000 + k * kLossPeriod + 30 + shiftMs;  // from 2026-06-01 11:00:00
+    LogRecord record{};
+    record.year = 2026;
+    record.month = 6;
+    record.day = 1;
+    record.hour = static_cast<uint8_t>(11 + ms / 3600000);
+    record.minute = static_cast<uint8_t>(ms / 60000 % 60);
+    record.second = static_cast<uint8_t>(ms / 1000 % 60);
+    record.subSecond = static_cast<uint8_t>(ms % 1000 / 10);
+    return record;
+}
+
+int64_t InstantMs(int64_t k) { return RecordMs(AtInstant(k)); }
+
+// Arrival bounds `earliest`..`latest` ms after instant `k` (likely at
+// `likely`); kNone for k: not known.
+ArrivalBounds ArrivalAfter(int64_t k, int64_t earliest, int64_t latest, int64_t likely) {
+    ArrivalBounds a;
+    if (k == kNone) return a;
+    const int64_t instant = InstantMs(k) - 30;
+    a.earliestMs = instant + earliest;
+    a.latestMs = instant + latest;
+    a.likelyMs = instant + likely;
+    return a;
+}
+
+TEST(InferLostRecords, CountsTheGapsBetweenAtTheEndAndAtTheStart) {
+    struct Case {
+        const char* what;
+        std::vector<int64_t> arrived;  // instants of the records that came
+        // The previous download: its newest instant and when its request
+        // arrived (ms after that instant), kNone: none.
+        int64_t previousNewest, previousArrival;
+        // This request's arrival, ms after instant `arrivalAfter`:
+        // earliest, latest, likely.
+        int64_t arrivalAfter, earliest, latest, likely;
+        bool known;
+        uint32_t lost;
+        bool exact;
+    };
+    const Case cases[] = {
+        {"none lost", {0, 1, 2, 3}, kNone, kNone, 3, 500, 700, 520, true, 0, true},
+        {"gaps between", {0, 2, 3, 6}, kNone, kNone, 6, 500, 700, 520, true, 3, true},
+        {"at the end", {0, 1}, kNone, kNone, 4, 600, 800, 620, true, 3, true},
+        {"at the start, after the previous download's newest", {0, 1}, -3, kNone, 1, 500, 700, 520, true, 2, true},
+        {"at the start, after an empty previous download", {0, 1}, kNone, -3, 1, 500, 700, 520, true, 2, true},
+        {"at the start, the previous request near an instant", {0, 1}, kNone, -3, 1, 500, 700, 520, true, 1, false},
+        {"at the start without a previous download: none assumed", {0, 1}, kNone, kNone, 1, 500, 700, 520, true, 0,
+         true},
+        {"all three", {1, 3}, -2, -2, 5, 100, 250, 120, true, 2 + 1 + 2, true},
+        {"no record arrived", {}, 0, 0, 3, 500, 700, 520, true, 3, true},
+        // Instant 2 (stamped at +30) falls in the window: the likely
+        // arrival decides.
+        {"instant at the arrival, likely before it", {0, 1}, kNone, kNone, 1, 1950, 2100, 2060, true, 1, false},
+        {"instant at the arrival, likely after it", {0, 1}, kNone, kNone, 1, 1950, 2100, 2020, true, 0, false},
+        {"instant just before the earliest arrival", {0, 1}, kNone, kNone, 1, 2060, 2200, 2080, true, 1, false},
+        {"instant clear before the arrival", {0, 1}, kNone, kNone, 1, 2090, 2200, 2110, true, 1, true},
+        {"no record and no previous record", {}, kNone, 0, 3, 500, 700, 520, false, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<LogRecord> records;
+        for (int64_t k : c.arrived) records.push_back(AtInstant(k));
+        LossEvidence e;
+        e.periodMs = kLossPeriod;
+        e.previousNewestMs = c.previousNewest == kNone ? kNone : InstantMs(c.previousNewest);
+        const bool nearInstant = std::string(c.what).find("near an instant") != std::string::npos;
+        e.previous = nearInstant ? ArrivalAfter(c.previousArrival, 1950, 2100, 2060)
+                                 : ArrivalAfter(c.previousArrival, 100, 250, 120);
+        e.arrival = ArrivalAfter(c.arrivalAfter, c.earliest, c.latest, c.likely);
+        const LossInference r = InferLostRecords(records.data(), records.size(), e);
+        EXPECT_EQ(r.known, c.known);
+        if (!c.known) continue;
+        EXPECT_EQ(r.lost, c.lost);
+        EXPECT_EQ(r.exact, c.exact);
+        // The newest record the memory held, on the schedule, before the arrival.
+        const int64_t last = records.empty() ? e.previousNewestMs : RecordMs(records.back());
+        EXPECT_EQ((r.newestMs - last) % kLossPeriod, 0);
+        EXPECT_LT(r.newestMs, e.arrival.latestMs);
+    }
+}
+
+TEST(InferLostRecords, GivesNoNumberWithoutPeriodPhaseOrOneSchedule) {
+    std::vector<LogRecord> records = {AtInstant(0), AtInstant(1)};
+    LossEvidence e;
+    e.periodMs = kLossPeriod;
+    e.arrival = ArrivalAfter(1, 500, 700, 520);
+    ASSERT_TRUE(InferLostRecords(records.data(), 2, e).known);
+
+    LossEvidence noPeriod = e;
+    noPeriod.periodMs = 0;
+    EXPECT_FALSE(InferLostRecords(records.data(), 2, noPeriod).known);
+    LossEvidence noPhase = e;
+    noPhase.arrival = {};
+    EXPECT_FALSE(InferLostRecords(records.data(), 2, noPhase).known);
+    // Logged at another period in between, or a clock set.
+    std::vector<LogRecord> reconfigured = {AtInstant(0), AtInstant(1, 900)};
+    EXPECT_FALSE(InferLostRecords(reconfigured.data(), 2, e).known);
+    // A record newer than the converter's time when the request came.
+    std::vector<LogRecord> future = {AtInstant(0), AtInstant(5)};
+    EXPECT_FALSE(InferLostRecords(future.data(), 2, e).known);
+    // A previous download off this schedule says nothing about the start.
+    LossEvidence offSchedule = e;
+    offSchedule.previousNewestMs = InstantMs(-3) + 900;
+    LossInference r = InferLostRecords(records.data(), 2, offSchedule);
+    EXPECT_TRUE(r.known);
+    EXPECT_EQ(r.lost, 0u);
+}
+
+TEST(GetLogHold, SendsTheRequestSoThatNoInstantFallsWhileItTravels) {
+    constexpr int64_t kOffset = 1780000000000;  // converter = steady + this, +-20 ms
+    ClockPhase phase;
+    phase.known = true;
+    phase.lowerMs = kOffset - 20;
+    phase.upperMs = kOffset + 20;
+    phase.lowerAtMs = phase.upperAtMs = 1000000;  // no drift within the test
+    // Converter at x.500 of a 1-s period: the request is there by x.690.
+    EXPECT_EQ(GetLogHoldMs(phase, 500, 1000, kNone), 0);
+    // At x.900 it may arrive around the instant at 1.000: held until the
+    // converter is surely past its stamp.
+    EXPECT_EQ(GetLogHoldMs(phase, 900, 1000, kNone), 1000 + kInstantSlackMs + 20 + 1 - 900);
+    // Just after an instant it may still be stamping it.
+    EXPECT_EQ(GetLogHoldMs(phase, 1030, 1000, kNone), 1000 + kInstantSlackMs + 20 + 1 - 1030);
+    // A schedule counted from the last record (at x.300) has its own instants.
+    EXPECT_EQ(GetLogHoldMs(phase, 500, 1000, kOffset + 300), 0);
+    EXPECT_EQ(GetLogHoldMs(phase, 200, 1000, kOffset + 300), 300 + kInstantSlackMs + 20 + 1 - 200);
+    // Bounds as wide as the period, or none: no hold helps.
+    phase.upperMs = kOffset + 900;
+    EXPECT_EQ(GetLogHoldMs(phase, 900, 1000, kNone), 0);
+    phase.known = false;
+    EXPECT_EQ(GetLogHoldMs(phase, 900, 1000, kNone), 0);
 }
 
 }  // namespace
