@@ -173,6 +173,10 @@ struct Transfer {
         Failed,    // nothing to store; the converter keeps its records
     } result = Failed;
     uint32_t lost = 0;  // CutShort: records that never arrived, or KX305_LOG_LOST_UNKNOWN
+    // Steady ms at which the last try was sent: the driver sends a request
+    // again after a try that got no answer, and firmware up to 1.12 empties
+    // its memory for each try that reaches it.
+    int64_t lastTryMs = 0;
 };
 
 // Runs the download transaction to its end, reporting progress.  Nothing
@@ -182,6 +186,7 @@ struct Transfer {
 Transfer TransferLog(AppContext& context, bool peek) {
     context.logBuffer = {};
     Transfer transfer;
+    transfer.lastTryMs = SteadyMs();
     bool started = detail::StartUnlessStopping(context, [&](KX305Handle* device) {
         if (peek) {
             KX305PeekLog(device, &context.logBuffer);
@@ -197,6 +202,8 @@ Transfer TransferLog(AppContext& context, bool peek) {
         progress = 0;
         status = KX305DoneWait(&context.device, &progress);
         if (status == KX305_STATUS_PROGRESS) ReportProgress(context, progress);
+        // Below 100 %: a try got no answer and the request goes out again now.
+        if (status == KX305_STATUS_BUSY && progress < 100) transfer.lastTryMs = SteadyMs();
         if (status != KX305_STATUS_BUSY && status != KX305_STATUS_PROGRESS) break;
     }
     if (status == KX305_STATUS_OK) {
@@ -491,7 +498,9 @@ int DownloadLog(AppContext& context) {
         // the line took, also where the count frame was lost.
         LossEvidence evidence;
         evidence.periodMs = int64_t(periodSeconds) * 1000;
-        if (PhaseUsable(context)) evidence.arrival = RequestArrival(context.clockPhase, snapshot, transferEnded);
+        if (PhaseUsable(context)) {
+            evidence.arrival = RequestArrival(context.clockPhase, std::max(snapshot, transfer.lastTryMs), transferEnded);
+        }
         evidence.previous = PreviousArrival(context, periodSeconds);
         evidence.previousNewestMs = PreviousNewest(context, periodSeconds);
         int64_t newest = count > 0 ? RecordMs(records[count - 1]) : evidence.previousNewestMs;
