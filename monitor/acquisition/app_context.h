@@ -216,12 +216,16 @@ struct AppContext {
     // converter (converter ms, bounds and likely moment), which emptied its
     // memory, and the newest record it accounted for (arrived, or counted
     // lost; INT64_MIN: none): the records logged since are the next
-    // download's.  It holds for its connection, log period and run of clock
-    // bounds only (a clock set or a new connection ends it).
+    // download's.  It holds for its log period and its run of clock bounds:
+    // on a later connection only to the same converter whose clock the new
+    // bounds show running on (a clock set ends it).
     struct HandOver {
         KX305Handle device = nullptr;
+        uint16_t serialNumber = 0;
+        uint32_t version = 0;
         uint32_t periodSeconds = 0;
         int64_t phaseSinceMs = 0;
+        ClockPhase phase;  // the bounds when the request was sent
         int64_t arrivalEarliestMs = INT64_MIN;
         int64_t arrivalLatestMs = INT64_MIN;
         int64_t arrivalLikelyMs = INT64_MIN;

@@ -40,6 +40,7 @@ WindowRef FinishRequest(AppContext& context) {
 int SetConverterClock(AppContext& context, const ClockRecord& clock) {
     // The converter's instants move with its clock.
     ForgetPhase(context.clockPhase);
+    context.lastHandOver = {};
     context.transaction.clockToSet = clock;
     int ok = detail::Transact(context, [&](KX305Handle* device) {
         KX305SetTime(device, &context.transaction.clockToSet);
@@ -64,6 +65,8 @@ int ReadLogPeriod(AppContext& context) {
 }
 
 int WriteLogPeriod(AppContext& context, uint16_t seconds) {
+    // A new period starts a new schedule, even when it is the old value.
+    context.lastHandOver = {};
     context.transaction.period = seconds;
     int ok = detail::Transact(context, [&](KX305Handle* device) {
         KX305SetLogPeriod(device, &context.transaction.period);
@@ -170,6 +173,10 @@ struct Transfer {
         Failed,    // nothing to store; the converter keeps its records
     } result = Failed;
     uint32_t lost = 0;  // CutShort: records that never arrived, or KX305_LOG_LOST_UNKNOWN
+    // Steady ms at which the last try was sent: the driver sends a request
+    // again after a try that got no answer, and firmware up to 1.12 empties
+    // its memory for each try that reaches it.
+    int64_t lastTryMs = 0;
 };
 
 // Runs the download transaction to its end, reporting progress.  Nothing
@@ -179,6 +186,7 @@ struct Transfer {
 Transfer TransferLog(AppContext& context, bool peek) {
     context.logBuffer = {};
     Transfer transfer;
+    transfer.lastTryMs = SteadyMs();
     bool started = detail::StartUnlessStopping(context, [&](KX305Handle* device) {
         if (peek) {
             KX305PeekLog(device, &context.logBuffer);
@@ -194,6 +202,8 @@ Transfer TransferLog(AppContext& context, bool peek) {
         progress = 0;
         status = KX305DoneWait(&context.device, &progress);
         if (status == KX305_STATUS_PROGRESS) ReportProgress(context, progress);
+        // Below 100 %: a try got no answer and the request goes out again now.
+        if (status == KX305_STATUS_BUSY && progress < 100) transfer.lastTryMs = SteadyMs();
         if (status != KX305_STATUS_BUSY && status != KX305_STATUS_PROGRESS) break;
     }
     if (status == KX305_STATUS_OK) {
@@ -341,19 +351,40 @@ bool StoreWaitingRecords(AppContext& context, DownloadReport& report) {
     return waiting.empty() && !pending.waiting;
 }
 
-// Firmware up to 1.12: what the last GetLog tells about where the
-// converter's memory began again, where it still holds.
-bool HandOverHolds(const AppContext& context, uint32_t periodSeconds) {
-    const AppContext::HandOver& last = context.lastHandOver;
-    return PhaseUsable(context) && last.device == context.device && last.periodSeconds == periodSeconds &&
-           last.phaseSinceMs == context.clockPhase.sinceMs;
+// Which converter a hand-over belongs to.
+struct ConverterIdentity {
+    uint16_t serialNumber;
+    uint32_t version;
+};
+
+ConverterIdentity IdentityOf(AppContext& context) {
+    std::lock_guard<std::mutex> guard(context.lock);
+    return {context.info.serialNumber, context.info.versionMajor * 100u + context.info.versionMinor};
 }
 
-int64_t PreviousNewest(const AppContext& context, uint32_t periodSeconds) {
+// Firmware up to 1.12: what the last GetLog tells about where the
+// converter's memory began again, where it still holds.  A reconnection
+// (after a GetLog that got no answer, or a cut-short one) keeps it when the
+// same converter answers and the new clock reads fall within the bounds
+// the old ones left: its schedule ran on, and the records it logged after
+// that request are still either in its memory or taken by one the line
+// swallowed.  A clock set by the program, or a period written, forgets it.
+bool HandOverHolds(AppContext& context, uint32_t periodSeconds) {
+    const AppContext::HandOver& last = context.lastHandOver;
+    if (!PhaseUsable(context) || last.periodSeconds != periodSeconds || last.arrivalEarliestMs == INT64_MIN) {
+        return false;
+    }
+    if (last.device == context.device) return last.phaseSinceMs == context.clockPhase.sinceMs;
+    const ConverterIdentity identity = IdentityOf(context);
+    return identity.serialNumber == last.serialNumber && identity.version == last.version &&
+           ClockRanOn(last.phase, context.clockPhase, SteadyMs());
+}
+
+int64_t PreviousNewest(AppContext& context, uint32_t periodSeconds) {
     return HandOverHolds(context, periodSeconds) ? context.lastHandOver.newestMs : INT64_MIN;
 }
 
-ArrivalBounds PreviousArrival(const AppContext& context, uint32_t periodSeconds) {
+ArrivalBounds PreviousArrival(AppContext& context, uint32_t periodSeconds) {
     ArrivalBounds previous;
     if (!HandOverHolds(context, periodSeconds)) return previous;
     const AppContext::HandOver& last = context.lastHandOver;
@@ -370,8 +401,10 @@ void RememberHandOver(AppContext& context, uint32_t periodSeconds, const Arrival
         last = {};
         return;
     }
-    last = {context.device,   periodSeconds,    context.clockPhase.sinceMs, arrival.earliestMs,
-            arrival.latestMs, arrival.likelyMs, newestMs};
+    const ConverterIdentity identity = IdentityOf(context);
+    last = {context.device,      identity.serialNumber, identity.version,  periodSeconds,
+            context.clockPhase.sinceMs, context.clockPhase, arrival.earliestMs, arrival.latestMs,
+            arrival.likelyMs,    newestMs};
 }
 
 // Firmware up to 1.12: the GetLog is sent so that no log instant falls
@@ -446,8 +479,9 @@ int DownloadLog(AppContext& context) {
     const int64_t transferEnded = SteadyMs();
     ReportProgress(context, 0);
     if (transfer.result == Transfer::Failed) {
-        // Whether the converter took the request is not known.
-        if (!peek) context.lastHandOver = {};
+        // Whether the converter took the request is not known; the last
+        // GetLog it answered still tells where its memory began, so the
+        // next download counts what this one may have taken.
         if (!RecordingOn(context)) {
             report.store = DownloadReport::Store::NoFile;
             ReportStoreFailure(context);
@@ -464,7 +498,9 @@ int DownloadLog(AppContext& context) {
         // the line took, also where the count frame was lost.
         LossEvidence evidence;
         evidence.periodMs = int64_t(periodSeconds) * 1000;
-        if (PhaseUsable(context)) evidence.arrival = RequestArrival(context.clockPhase, snapshot, transferEnded);
+        if (PhaseUsable(context)) {
+            evidence.arrival = RequestArrival(context.clockPhase, std::max(snapshot, transfer.lastTryMs), transferEnded);
+        }
         evidence.previous = PreviousArrival(context, periodSeconds);
         evidence.previousNewestMs = PreviousNewest(context, periodSeconds);
         int64_t newest = count > 0 ? RecordMs(records[count - 1]) : evidence.previousNewestMs;
@@ -482,6 +518,19 @@ int DownloadLog(AppContext& context) {
                 report.lostUnknown = true;
                 newest = INT64_MIN;
             }
+        } else {
+            // A try that got no answer at all was sent again: whatever the
+            // converter handed over to it never arrived.
+            evidence.complete = true;
+            LossInference inferred = InferLostRecords(records, count, evidence);
+            if (inferred.known && inferred.lost > 0) {
+                if (inferred.exact) {
+                    report.lost = inferred.lost;
+                } else {
+                    report.lostUnknown = true;
+                }
+            }
+            if (count == 0 && inferred.known) newest = inferred.newestMs;
         }
         RememberHandOver(context, periodSeconds, evidence.arrival, newest);
     }

@@ -109,6 +109,11 @@ int64_t RecordMs(const LogRecord& record) {
 
 void ForgetPhase(ClockPhase& phase) { phase = ClockPhase{}; }
 
+bool ClockRanOn(const ClockPhase& then, const ClockPhase& now, int64_t atMs) {
+    if (!then.known || !now.known) return false;
+    return PhaseLower(now, atMs) < PhaseUpper(then, atMs) && PhaseUpper(now, atMs) > PhaseLower(then, atMs);
+}
+
 int64_t PhaseLower(const ClockPhase& phase, int64_t atMs) { return phase.lowerMs - Drift(phase.lowerAtMs, atMs); }
 
 int64_t PhaseUpper(const ClockPhase& phase, int64_t atMs) { return phase.upperMs + Drift(phase.upperAtMs, atMs); }
@@ -324,6 +329,10 @@ LossInference InferLostRecords(const LogRecord* records, size_t count, const Los
         if (i > 0) {
             const int64_t periods = PeriodsBetween(last, stamp, period);
             if (periods < 1) return result;
+            // A whole transfer with a gap: the converter skipped instants
+            // (it was off, or its clock moved), so its schedule tells
+            // nothing about what went before either.
+            if (evidence.complete && periods != 1) return result;
             lost += periods - 1;
         } else if (evidence.previous.known() && evidence.previous.latestMs <= stamp) {
             // Before the first: the records of its schedule logged after the
@@ -335,7 +344,13 @@ LossInference InferLostRecords(const LogRecord* records, size_t count, const Los
             lost += back - 1 - taken.likely;
         } else if (evidence.previousNewestMs != INT64_MIN) {
             const int64_t periods = PeriodsBetween(evidence.previousNewestMs, stamp, period);
-            if (periods >= 1) lost += periods - 1;
+            if (periods >= 1) {
+                lost += periods - 1;
+            } else if (evidence.complete) {
+                return result;
+            }
+        } else if (evidence.complete) {
+            return result;
         }
         // Without a previous download that emptied the memory, none are
         // taken as missing before the first record that arrived: nothing
@@ -346,8 +361,11 @@ LossInference InferLostRecords(const LogRecord* records, size_t count, const Los
     // its clock was set back meanwhile, and its instants tell nothing.
     if (last >= evidence.arrival.latestMs) return result;
     // After the last: the instants whose records were stored before the
-    // request arrived.
-    const Stored after = StoredBefore(last, period, evidence.arrival);
+    // request arrived.  A whole transfer brought all of them; instants
+    // after its last record that it lacks were never stored (a full
+    // memory).
+    Stored after = StoredBefore(last, period, evidence.arrival);
+    if (evidence.complete && count > 0) after = {0, 0, 0};
     lost += after.likely;
     if (lost < 0 || lost > int64_t{UINT32_MAX}) return result;
     result.known = true;

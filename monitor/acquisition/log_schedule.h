@@ -67,6 +67,10 @@ void ObservePhase(ClockPhase& phase, KX305Handle device, int64_t sentMs, int64_t
 // lower <= offset < upper.  Only when phase.known.
 int64_t PhaseLower(const ClockPhase& phase, int64_t atMs);
 int64_t PhaseUpper(const ClockPhase& phase, int64_t atMs);
+// Bounds taken before (`then`, possibly on an earlier connection) and the
+// bounds now agree at steady time `atMs`: the converter's clock ran on
+// without being set in between, as far as the reads can tell.
+bool ClockRanOn(const ClockPhase& then, const ClockPhase& now, int64_t atMs);
 
 // --- when the converter logs ---
 
@@ -141,6 +145,12 @@ StartPlan PlanDownloadStart(const ClockPhase& phase, int64_t nowMs, int64_t peri
 // schedule, one period apart, so a gap between two that arrived counts the
 // ones between, and the instants after the last one that fell before the
 // request reached the converter count those at the end.
+//
+// A transfer that ended whole may have lost records too: a try whose
+// reply never arrived at all is sent again, and the converter had emptied
+// its memory for that try already.  What that try took were the records
+// logged between the previous request's arrival and the first record of
+// this download (or, with none, this request's arrival).
 
 // Time from starting a GetLog until the converter surely has the request
 // (the frame at 9600 baud and the driver's dispatch), and the time it most
@@ -171,6 +181,10 @@ struct LossEvidence {
     // record it accounted for (arrived or counted lost; INT64_MIN: none).
     ArrivalBounds previous;
     int64_t previousNewestMs = INT64_MIN;
+    // The count frame arrived and every record it announced: nothing is
+    // missing between or after them, only before the first.  A gap between
+    // them, or no previous request to count from, is then no evidence.
+    bool complete = false;
 };
 struct LossInference {
     bool known = false;  // false: the records and the evidence give no number

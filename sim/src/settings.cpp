@@ -184,8 +184,17 @@ bool ApplyFault(Faults& faults, const std::vector<std::string>& args, std::strin
             return false;
         }
         used = 2;
+    } else if (name == "silent-from") {
+        int64_t code = 0;
+        if (args.size() < 2 || !ParseInteger(args[1], 0, 255, code)) {
+            error = "fault silent-from: expected CODE 0-255";
+            return false;
+        }
+        next.silentFromCode = static_cast<int>(code);
+        used = 2;
     } else {
-        error = "unknown fault '" + name + "' (drop drop-reply corrupt delay silent stale unsolicited off)";
+        error = "unknown fault '" + name +
+                "' (drop drop-reply corrupt delay silent silent-from stale unsolicited off)";
         return false;
     }
     if (args.size() > used) {
@@ -207,6 +216,7 @@ std::string DescribeFaults(const Faults& f) {
         for (size_t i = 0; i < f.dropReplyFrames.size(); ++i)
             description += (i > 0 ? "," : "") + std::to_string(f.dropReplyFrames[i]);
     }
+    if (f.silentFromCode >= 0) description += " silent-from=" + std::to_string(f.silentFromCode);
     return description;
 }
 

@@ -18,6 +18,10 @@ bool Transmitter::Chance(double share) {
 
 void Transmitter::SendReply(std::vector<Frame>& frames) {
     if (frames.empty()) return;
+    if (faults_.silentFromCode >= 0 && faults_.silentFromCode == frames.front().command()) {
+        faults_.silent = true;
+        faults_.silentFromCode = -1;
+    }
     if (faults_.silent) {
         ++counters_.silenced;
         return;

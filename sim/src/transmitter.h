@@ -38,6 +38,10 @@ struct Faults {
     // a test loses exactly the frames it means to.
     int dropReplyCode = -1;
     std::vector<int> dropReplyFrames;
+    // Silent from the reply to the next request with this command on (-1:
+    // none): the converter has acted on that request, and no answer to it
+    // or to anything after it leaves until "silent off".
+    int silentFromCode = -1;
 };
 
 struct TransmitCounters {

@@ -750,6 +750,72 @@ TEST_F(Downloads, Firmware112CountsTheRecordsLostWithTheCountFrame) {
     EXPECT_EQ(missing, 3);
 }
 
+// Records missing from the file on the schedule of those it has, one
+// record every `period` seconds.
+int64_t MissingOnSchedule(const RecordList& stored, int64_t period) {
+    int64_t missing = 0;
+    for (size_t i = 1; i < stored.size(); ++i)
+        missing += (StampSeconds(stored[i].time) - StampSeconds(stored[i - 1].time)) / period - 1;
+    return missing;
+}
+
+struct SwallowedCase {
+    const char* what;
+    const char* fault;  // armed before the download; swallows its first reply whole
+    // Seconds until the converter answers again (0: the fault ends by itself).
+    int silentSeconds;
+};
+
+class SwallowedGetLogReply : public Downloads, public ::testing::WithParamInterface<SwallowedCase> {};
+
+// Firmware 1.12 empties its memory for a GetLog whose reply never arrives
+// at all; the driver asks again and the converter hands over only what it
+// logged since (the same request once, or after a reconnection when every
+// try went unanswered).  The records the swallowed reply carried are
+// reported lost with their number: the gap in the file.
+TEST_P(SwallowedGetLogReply, ReportsTheRecordsItCarriedAsLost) {
+    const SwallowedCase& c = GetParam();
+    StartSimulator({"--firmware", "1.12", "--period", "1", "--no-drift"});
+    auto downloadsWithRecords = [&] {
+        std::vector<DownloadReport> reports = recorder.Downloads();
+        return std::count_if(reports.begin(), reports.end(),
+                             [](const DownloadReport& r) { return r.transferred && r.received > 0; });
+    };
+    StartWorker();
+    // The file begins before the gap.
+    ASSERT_TRUE(WaitUntil([&] { return downloadsWithRecords() >= 1; }, 30s));
+    context.recordingEvent.Reset();
+    std::this_thread::sleep_for(5500ms);
+    ASSERT_GE(State("records"), 4);
+    ASSERT_EQ(Control(c.fault).rfind("ok", 0), 0u);
+    context.recordingEvent.Set();
+    if (c.silentSeconds > 0) {
+        ASSERT_TRUE(WaitUntil([&] { return ReplyField(Control("sent"), "silenced") >= 1; }));
+        std::this_thread::sleep_for(std::chrono::seconds(c.silentSeconds));
+        ASSERT_EQ(Control("fault silent off").rfind("ok", 0), 0u);
+    }
+    // A download whose records arrived after the swallowed reply.
+    const long before = downloadsWithRecords();
+    ASSERT_TRUE(WaitUntil([&] { return downloadsWithRecords() > before; }, 60s));
+    StopPollingWorker(context);
+
+    size_t lost = 0;
+    for (const DownloadReport& r : recorder.Downloads()) {
+        SCOPED_TRACE(::testing::Message() << "received " << r.received << " lost " << r.lost);
+        EXPECT_FALSE(r.lostUnknown);
+        lost += r.lost;
+    }
+    const int64_t missing = MissingOnSchedule(FileRecords(), 1);
+    EXPECT_GE(missing, 4);
+    EXPECT_EQ(static_cast<int64_t>(lost), missing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware112, SwallowedGetLogReply,
+    ::testing::Values(SwallowedCase{"ResentAtOnce", "fault drop-reply 8 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20", 0},
+                      SwallowedCase{"EveryTryAfterAReconnection", "fault silent-from 8", 11}),
+    [](const ::testing::TestParamInfo<SwallowedCase>& info) { return std::string(info.param.what); });
+
 TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled) {
     StartSimulator({"--firmware", "1.13", "--period", "0", "--pace"});
     StartWorker();

@@ -345,6 +345,81 @@ TEST(InferLostRecords, GivesNoNumberWithoutPeriodPhaseOrOneSchedule) {
     EXPECT_EQ(r.lost, 0u);
 }
 
+// A whole transfer after a try whose reply never came: the converter had
+// handed that try what it logged since the previous request.
+TEST(InferLostRecords, WholeTransferCountsOnlyWhatWentBeforeItsFirstRecord) {
+    struct Case {
+        const char* what;
+        std::vector<int64_t> arrived;
+        int64_t previousNewest;  // instant, kNone: none
+        // The previous request arrived 100..250 ms after this instant, or
+        // (near) 1950..2100 ms, around the next instant.
+        int64_t previousArrival;
+        bool previousNear;
+        int64_t arrivalAfter, earliest, latest, likely;
+        bool known;
+        uint32_t lost;
+        bool exact;
+    };
+    const Case cases[] = {
+        {"nothing lost: the first is the next instant", {-2, -1, 0}, -3, -3, false, 0, 500, 700, 520, true, 0, true},
+        {"a reply swallowed before the first", {1, 2}, -3, -3, false, 2, 500, 700, 520, true, 3, true},
+        {"a reply swallowed, nothing logged since", {}, -3, -3, false, 2, 500, 700, 520, true, 5, true},
+        {"empty, nothing logged meanwhile", {}, -3, -3, false, -3, 1000, 1200, 1020, true, 0, true},
+        {"the previous request near an instant", {1, 2}, -3, -3, true, 2, 500, 700, 520, true, 2, false},
+        {"empty, this request near an instant", {}, -3, -3, false, 1, 1950, 2100, 2060, true, 5, false},
+        // The converter stopped storing (full): not the line's doing.
+        {"instants after the last are not counted", {-2, -1}, -3, -3, false, 3, 500, 700, 520, true, 0, true},
+        {"a gap inside: the schedule broke", {1, 3}, -3, -3, false, 3, 500, 700, 520, false, 0, false},
+        {"no previous request: no evidence", {0, 1}, kNone, kNone, false, 1, 500, 700, 520, false, 0, false},
+        {"older than the previous newest: the clock went back", {-5, -4}, -3, kNone, false, -4, 500, 700, 520,
+         false, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<LogRecord> records;
+        for (int64_t k : c.arrived) records.push_back(AtInstant(k));
+        LossEvidence e;
+        e.complete = true;
+        e.periodMs = kLossPeriod;
+        e.previousNewestMs = c.previousNewest == kNone ? kNone : InstantMs(c.previousNewest);
+        e.previous = c.previousNear ? ArrivalAfter(c.previousArrival, 1950, 2100, 2060)
+                                    : ArrivalAfter(c.previousArrival, 100, 250, 120);
+        e.arrival = ArrivalAfter(c.arrivalAfter, c.earliest, c.latest, c.likely);
+        const LossInference r = InferLostRecords(records.data(), records.size(), e);
+        EXPECT_EQ(r.known, c.known);
+        if (!c.known) continue;
+        EXPECT_EQ(r.lost, c.lost);
+        EXPECT_EQ(r.exact, c.exact);
+        // What the next download counts from.
+        const int64_t newest = records.empty() ? InstantMs(c.previousNewest) + c.lost * kLossPeriod
+                                               : RecordMs(records.back());
+        EXPECT_EQ(r.newestMs, newest);
+    }
+}
+
+// Bounds from before a reconnection hold for the new connection when its
+// reads agree with them: the clock ran on; a set clock disagrees.
+TEST(ClockRanOn, NewBoundsMustMeetTheOldOnes) {
+    ClockPhase then;
+    then.known = true;
+    then.lowerMs = 1000;
+    then.upperMs = 1100;
+    then.lowerAtMs = then.upperAtMs = 0;
+    ClockPhase now = then;
+    now.lowerMs = 1050;
+    now.upperMs = 2040;  // one whole-second read
+    now.lowerAtMs = now.upperAtMs = 60000;
+    EXPECT_TRUE(ClockRanOn(then, now, 60000));
+    ClockPhase set = now;
+    set.lowerMs += 1500;
+    set.upperMs += 1500;
+    EXPECT_FALSE(ClockRanOn(then, set, 60000));
+    ClockPhase unknown;
+    EXPECT_FALSE(ClockRanOn(unknown, now, 60000));
+    EXPECT_FALSE(ClockRanOn(then, unknown, 60000));
+}
+
 TEST(GetLogHold, SendsTheRequestSoThatNoInstantFallsWhileItTravels) {
     constexpr int64_t kOffset = 1780000000000;  // converter = steady + this, +-20 ms
     ClockPhase phase;
