@@ -230,6 +230,7 @@ struct AppContext {
         int64_t arrivalLatestMs = INT64_MIN;
         int64_t arrivalLikelyMs = INT64_MIN;
         int64_t newestMs = INT64_MIN;
+        bool unanswered = false;  // a later GetLog got no answer on any try
     } lastHandOver;
     // Guarded by the lock: seconds between downloads that keep the
     // converter's memory emptied at a short log period (the recording

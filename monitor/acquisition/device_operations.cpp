@@ -177,6 +177,7 @@ struct Transfer {
     // again after a try that got no answer, and firmware up to 1.12 empties
     // its memory for each try that reaches it.
     int64_t lastTryMs = 0;
+    bool resent = false;  // a try that got no answer was sent again
 };
 
 // Runs the download transaction to its end, reporting progress.  Nothing
@@ -203,7 +204,10 @@ Transfer TransferLog(AppContext& context, bool peek) {
         status = KX305DoneWait(&context.device, &progress);
         if (status == KX305_STATUS_PROGRESS) ReportProgress(context, progress);
         // Below 100 %: a try got no answer and the request goes out again now.
-        if (status == KX305_STATUS_BUSY && progress < 100) transfer.lastTryMs = SteadyMs();
+        if (status == KX305_STATUS_BUSY && progress < 100) {
+            transfer.lastTryMs = SteadyMs();
+            transfer.resent = true;
+        }
         if (status != KX305_STATUS_BUSY && status != KX305_STATUS_PROGRESS) break;
     }
     if (status == KX305_STATUS_OK) {
@@ -375,6 +379,10 @@ bool HandOverHolds(AppContext& context, uint32_t periodSeconds) {
         return false;
     }
     if (last.device == context.device) return last.phaseSinceMs == context.clockPhase.sinceMs;
+    // Across a reconnection only after a GetLog that got no answer: a
+    // converter that was switched off or unplugged meanwhile logged nothing,
+    // and its silence must not count as records the line lost.
+    if (!last.unanswered) return false;
     const ConverterIdentity identity = IdentityOf(context);
     return identity.serialNumber == last.serialNumber && identity.version == last.version &&
            ClockRanOn(last.phase, context.clockPhase, SteadyMs());
@@ -482,6 +490,7 @@ int DownloadLog(AppContext& context) {
         // Whether the converter took the request is not known; the last
         // GetLog it answered still tells where its memory began, so the
         // next download counts what this one may have taken.
+        if (!peek && transfer.resent) context.lastHandOver.unanswered = true;
         if (!RecordingOn(context)) {
             report.store = DownloadReport::Store::NoFile;
             ReportStoreFailure(context);
@@ -519,11 +528,16 @@ int DownloadLog(AppContext& context) {
                 newest = INT64_MIN;
             }
         } else {
-            // A try that got no answer at all was sent again: whatever the
-            // converter handed over to it never arrived.
+            // A try that got no answer at all was sent again (in this
+            // transfer, or in the one that failed before a reconnection):
+            // whatever the converter handed over to it never arrived.  A
+            // complete transfer without one has nothing to count: a gap
+            // before its first record is time the converter did not log
+            // (a full memory stores nothing more).
             evidence.complete = true;
+            const bool unanswered = transfer.resent || context.lastHandOver.device != context.device;
             LossInference inferred = InferLostRecords(records, count, evidence);
-            if (inferred.known && inferred.lost > 0) {
+            if (unanswered && inferred.known && inferred.lost > 0) {
                 if (inferred.exact) {
                     report.lost = inferred.lost;
                 } else {

@@ -177,6 +177,10 @@ void Disconnect(AppContext& context, const Session& session, bool& windowsShowLi
     }
     // Without a handle this only reports an invalid handle.
     KX305Close(&device);
+    // What was learnt on this connection is tied to it by its handle, and
+    // the next connection's handle may come at the same address.
+    ForgetPhase(context.clockPhase);
+    context.lastHandOver.device = nullptr;
     detail::NotifyFailure(context, dropped, requester);
     if (session.published) windowsShowLive = true;
     if (!windowsShowLive) return;
