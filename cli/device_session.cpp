@@ -87,17 +87,20 @@ public:
     int64_t Size() override { return file_->Size(); }
     FileIdentity Identity() override { return file_->Identity(); }
 
-    // errno of the last refused write or flush, 0 before any.
-    int lastError() const { return lastError_.load(); }
+    // errno of the last refused write or flush, 0 before any.  Shared: the
+    // worker closes the file when its path no longer names it, and the
+    // reason is still read after that.
+    using Error = std::shared_ptr<const std::atomic<int>>;
+    Error lastError() const { return lastError_; }
 
 private:
     bool Kept(bool ok) {
-        if (!ok) lastError_.store(errno);
+        if (!ok) lastError_->store(errno);
         return ok;
     }
 
     std::unique_ptr<FileStream> file_;
-    std::atomic<int> lastError_{0};
+    std::shared_ptr<std::atomic<int>> lastError_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // What the acquisition reported, in order.
@@ -165,7 +168,7 @@ public:
     void DownloadFinished(WindowRef window, const DownloadReport& report) override {
         Event event = Make(Event::Download, window);
         event.download = report;
-        if (watched_ != nullptr) event.fileError = watched_->lastError();
+        if (watched_ != nullptr) event.fileError = watched_->load();
         Add(std::move(event));
     }
 
@@ -187,7 +190,7 @@ public:
 
     // The file whose refusals the download events explain; set before the
     // worker starts.
-    void Watch(const WatchedFile* file) { watched_ = file; }
+    void Watch(WatchedFile::Error error) { watched_ = std::move(error); }
 
     // Called after a request was placed: the end of a cycle reported from
     // now on has seen it in the slot.  Returns the placement's number.
@@ -236,7 +239,7 @@ private:
     }
 
     AppContext& context_;
-    const WatchedFile* watched_ = nullptr;
+    WatchedFile::Error watched_;
     uint64_t placement_ = 0;  // guarded by the live-state lock
     std::mutex mutex_;
     std::condition_variable added_;
@@ -305,7 +308,7 @@ public:
         return events_.Next(event, deadline, signalsSeen);
     }
     uint64_t Arm() { return events_.Arm(); }
-    void Watch(const WatchedFile* file) { events_.Watch(file); }
+    void Watch(WatchedFile::Error error) { events_.Watch(std::move(error)); }
 
     // The end of the time allowed for an answer from now.
     Clock::time_point Deadline() const {
@@ -725,7 +728,6 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
         return kExitFailure;
     }
     auto watched = std::make_unique<WatchedFile>(std::move(opened));
-    const WatchedFile* file = watched.get();
 
     Session session(options);
     // The path tells before every clear of the converter's memory that the
@@ -736,7 +738,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
         return kExitFailure;
     }
     std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
-    session.Watch(file);
+    session.Watch(watched->lastError());
     session.context.registrationFile = std::move(watched);
     const std::string pendingPath = PendingRecordsPath(record.file);
     session.context.pendingRecordsPath = pendingPath;
