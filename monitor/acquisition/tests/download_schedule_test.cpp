@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "memory_file.h"
+#include "recording/local_time_detail.h"
 #include "recording/registration_file.h"
 #include "simulator_fixture.h"
 
@@ -19,12 +20,7 @@ namespace {
 using Clear = DownloadReport::Clear;
 
 int64_t StampSeconds(const CalendarTime& t) {
-    int64_t y = t.year - (t.month <= 2 ? 1 : 0);
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
-    int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    return detail::DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
 struct RunOutcome {
