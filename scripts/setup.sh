@@ -11,6 +11,10 @@
 #                                   packaged library, the Windows build
 #                                   compiles /usr/src/googletest
 #   libcli11-dev                    kx305sim and kx305cli
+#   libmosquitto-dev pkgconf        kx305cli serve (MQTT)
+#   mosquitto openssl               the serve tests' broker and its TLS keys
+#   help2man                        the manual pages (native configure)
+#   dpkg-dev lintian binutils       the Debian package and its check
 #   clang + its compiler-rt         the fuzz preset (libFuzzer, ASan, UBSan);
 #                                   the runtime package is the one of the
 #                                   installed clang's major version
@@ -24,7 +28,8 @@
 #   imagemagick                     checks the end-to-end tests' screenshots
 set -euo pipefail
 
-packages=(cmake ninja-build g++ googletest libgtest-dev libcli11-dev time)
+packages=(cmake ninja-build g++ googletest libgtest-dev libcli11-dev time
+          libmosquitto-dev pkgconf mosquitto openssl help2man dpkg-dev lintian binutils)
 with_clang=0
 if [ "${1:-}" != "--native-only" ]; then
     packages+=(
