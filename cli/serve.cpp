@@ -1,6 +1,7 @@
 #include "serve.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,37 @@ constexpr size_t kRecordWindow = 20;  // records published and not yet acknowled
 constexpr auto kFirstBackOff = std::chrono::seconds(1);
 constexpr auto kLongestBackOff = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::seconds(5);
+
+// The registration file read beside the recording that holds it locked
+// against other programs: only what a finished download wrote is read, and
+// a record the next download is writing has no trailer yet, so the reader
+// passes over it until it is whole.
+class SideReader final : public FileStream {
+public:
+    static std::unique_ptr<FileStream> Open(const std::string& path) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        return std::unique_ptr<FileStream>(new SideReader(fd));
+    }
+    ~SideReader() override { close(fd_); }
+
+    bool Write(const void*, size_t) override { return false; }
+    long Read(void* data, size_t size) override { return static_cast<long>(read(fd_, data, size)); }
+    bool SeekToStart() override { return SeekTo(0); }
+    bool SeekToEnd() override { return lseek(fd_, 0, SEEK_END) >= 0; }
+    bool SeekTo(int64_t offset) override { return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset; }
+    int64_t Position() override { return lseek(fd_, 0, SEEK_CUR); }
+    bool Truncate() override { return false; }
+    bool Flush() override { return true; }
+    int64_t Size() override {
+        struct stat status {};
+        return fstat(fd_, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+    }
+
+private:
+    explicit SideReader(int fd) : fd_(fd) {}
+    int fd_;
+};
 
 // The records of the registration file from the cursor on, published in
 // file order with QoS 1; the cursor moves over a record only once the
@@ -104,7 +136,7 @@ private:
     };
 
     bool Matches(const RecordCursor& saved) {
-        std::unique_ptr<FileStream> file = OpenFile(file_, FileMode::Reading);
+        std::unique_ptr<FileStream> file = SideReader::Open(file_);
         if (file == nullptr || file->Size() < saved.end) return false;
         RecordList records;
         std::vector<int64_t> ends;
@@ -119,7 +151,7 @@ private:
     }
 
     void Read() {
-        std::unique_ptr<FileStream> file = OpenFile(file_, FileMode::Reading);
+        std::unique_ptr<FileStream> file = SideReader::Open(file_);
         RecordList records;
         std::vector<int64_t> ends;
         if (file == nullptr || !ReadRegistrationFrom(*file, readEnd_, records, ends)) return;
@@ -326,7 +358,8 @@ private:
                 // Until the broker answers the CONNECT.
                 while (!connected_ && !refused_ && !Stopping()) {
                     if (const std::string failure = link_->Step(wake_[0], 200); !failure.empty()) {
-                        Report(failure);
+                        // A refusal closes the connection too; its reason is told.
+                        if (!refused_) Report(failure);
                         refused_ = true;
                     }
                 }
