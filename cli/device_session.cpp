@@ -580,6 +580,21 @@ bool TrackRecording(RecordingState& state, const Event& event, const std::string
     return false;
 }
 
+// Tracks one event of a recording and tells the observer.  True when the
+// event ended a download.
+bool TrackAndTell(RecordingState& state, const Event& event, const std::string& file, const std::string& port,
+                  AppContext& context, RecordingObserver* observer) {
+    const bool downloadEnded = TrackRecording(state, event, file, port);
+    if (observer != nullptr) {
+        if (downloadEnded) {
+            observer->DownloadEnded();
+        } else if (event.kind == Event::CycleDone && state.connected && !state.lost) {
+            observer->Cycle(context);
+        }
+    }
+    return downloadEnded;
+}
+
 std::string RecordingSummary(const RecordingState& state) {
     std::string summary = "Records written: " + std::to_string(state.records) + "\n";
     summary += "Records lost: " + std::to_string(state.recordsLost) + "\n";
@@ -713,7 +728,7 @@ int RunRead(const DeviceOptions& options, int count) {
     return kExitOk;
 }
 
-int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
+int RunRecord(const DeviceOptions& options, const RecordOptions& record, RecordingObserver* observer) {
     // A device or FIFO would be read (and appended to) for ever.
     std::string reason;
     if (!CheckRegularFile(record.file, true, reason)) {
@@ -779,7 +794,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
             }
             break;
         }
-        TrackRecording(state, event, record.file, session.port());
+        TrackAndTell(state, event, record.file, session.port(), session.context, observer);
         if (state.fileGone) break;
     }
 
@@ -792,7 +807,9 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
         for (;;) {
             const WaitResult result = session.Next(event, Clock::time_point::max());
             if (result != WaitResult::Event) break;
-            if (TrackRecording(state, event, record.file, session.port()) || state.lost) break;
+            if (TrackAndTell(state, event, record.file, session.port(), session.context, observer) || state.lost) {
+                break;
+            }
         }
     }
 
@@ -803,6 +820,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record) {
     }
     Console::Progress("");
     session.context.registrationFile.reset();
+    if (observer != nullptr) observer->Finish();
 
     // The converter let go of them (firmware up to 1.12), and neither the
     // file nor its waiting file took them: they end with this program.

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace kx305mon {
+struct AppContext;
+}
+
 namespace kx305cli {
 
 struct DeviceOptions {
@@ -36,8 +40,24 @@ struct RecordOptions {
     double durationSeconds = 0;  // 0 = until interrupted
     uint32_t interval = 20;      // seconds between downloads, at least 20
 };
-// Headless recording into a registration file.
-int RunRecord(const DeviceOptions& options, const RecordOptions& record);
+// Told, on the recording's main thread, what the recording has done; it
+// must not wait for anything (the converter's events queue up meanwhile).
+class RecordingObserver {
+public:
+    virtual ~RecordingObserver() = default;
+    // After every polling cycle with the converter's readings.
+    virtual void Cycle(kx305mon::AppContext& context) = 0;
+    // A download ended: whatever it stored is in the file.
+    virtual void DownloadEnded() = 0;
+    // The converter is no longer polled and the file is closed; the last
+    // records are in it.  Called once, before the summary, unless the
+    // recording never began.
+    virtual void Finish() = 0;
+};
+
+// Headless recording into a registration file, telling `observer` (if any)
+// what happens.
+int RunRecord(const DeviceOptions& options, const RecordOptions& record, RecordingObserver* observer = nullptr);
 
 // Device operations.
 int RunSyncClock(const DeviceOptions& options);

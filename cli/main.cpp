@@ -3,7 +3,9 @@
 // live in device_session.cpp and file_commands.cpp.
 #include <CLI/CLI.hpp>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -14,6 +16,8 @@
 #include "console.h"
 #include "device_session.h"
 #include "file_commands.h"
+#include "serve.h"
+#include "serve_payloads.h"
 #include "instruments/locale.h"
 
 using namespace kx305cli;
@@ -41,6 +45,12 @@ struct Arguments {
     std::vector<std::string> fields;
     int recordNumber = 0;
     std::string rainPeriod;
+
+    ServeOptions serve;
+    std::string broker;
+    std::string user;
+    std::string passwordFile;
+    bool noDiscovery = false;
 };
 
 const std::map<std::string, uint32_t> kFieldBits = {
@@ -155,6 +165,57 @@ void InstallLocaleOverride(const Arguments& a) {
     kx305mon::SetLocaleOverride(adjusted.get());
 }
 
+// The broker's address, user and password; a usage error is told here.
+int ServeSettings(Arguments& a) {
+    LinkSettings& link = a.serve.link;
+    std::string error;
+    if (!ParseBrokerUrl(a.broker, link.address, error)) {
+        Console::Error("--broker: " + error);
+        return kExitUsage;
+    }
+    link.user = !a.user.empty() ? a.user : link.address.user;
+    if (!a.passwordFile.empty()) {
+        FILE* file = std::fopen(a.passwordFile.c_str(), "r");
+        if (file == nullptr) {
+            Console::Error(a.passwordFile, SystemReason(errno));
+            return kExitUsage;
+        }
+        char line[1024] = {};
+        if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
+        std::fclose(file);
+        link.password = line;
+        while (!link.password.empty() && (link.password.back() == '\n' || link.password.back() == '\r')) {
+            link.password.pop_back();
+        }
+        link.hasPassword = true;
+    } else if (const char* password = std::getenv("KX305_MQTT_PASSWORD"); password != nullptr) {
+        link.password = password;
+        link.hasPassword = true;
+    }
+    if (link.hasPassword && link.user.empty()) {
+        Console::Error("a password needs a user name (--user or USER@ in the URL)");
+        return kExitUsage;
+    }
+    if (!link.address.tls && (!link.cafile.empty() || !link.certfile.empty() || !link.keyfile.empty())) {
+        Console::Error("--cafile, --cert and --key need an mqtts:// broker");
+        return kExitUsage;
+    }
+    if (link.certfile.empty() != link.keyfile.empty()) {
+        Console::Error("--cert and --key go together");
+        return kExitUsage;
+    }
+    for (const auto& [prefix, option] :
+         {std::pair{a.serve.topicPrefix, "--topic-prefix"}, {a.serve.discoveryPrefix, "--discovery-prefix"}}) {
+        if (prefix.empty() || prefix.find_first_of("#+") != std::string::npos || prefix.front() == '/' ||
+            prefix.back() == '/') {
+            Console::Error(std::string(option) + ": '" + prefix + "' is no topic prefix (empty, '#', '+' or a '/' at an end)");
+            return kExitUsage;
+        }
+    }
+    a.serve.discovery = !a.noDiscovery;
+    return kExitOk;
+}
+
 int Run(int argc, char** argv) {
     Arguments a;
     CLI::App app{"kx305cli: the KX-305 converter from the command line"};
@@ -184,6 +245,29 @@ int Run(int argc, char** argv) {
     record->add_option("--interval", a.record.interval, "Seconds between two downloads, at least 20")
         ->check(WholeNumber(20, UINT32_MAX))
         ->capture_default_str();
+
+    CLI::App* serve = app.add_subcommand(
+        "serve", "Record like `record` and publish the readings and records to an MQTT broker");
+    AddDeviceOptions(*serve, a);
+    serve->add_option("FILE", a.record.file, "Registration file (*.kxg); new records are appended")->required();
+    serve->add_option("--duration", a.record.durationSeconds, "Stop after this many seconds (default: Ctrl-C)")
+        ->check(Seconds(kShortestSeconds, kLongestSeconds, false));
+    serve->add_option("--interval", a.record.interval, "Seconds between two downloads, at least 20")
+        ->check(WholeNumber(20, UINT32_MAX))
+        ->capture_default_str();
+    serve->add_option("--broker", a.broker, "mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS)")->required();
+    serve->add_option("--user", a.user, "User name at the broker (also USER@ in the URL)");
+    serve->add_option("--password-file", a.passwordFile,
+                      "File whose first line is the password (else $KX305_MQTT_PASSWORD)");
+    serve->add_option("--client-id", a.serve.link.clientId, "MQTT client id (default: kx305-<converter serial>)");
+    serve->add_option("--topic-prefix", a.serve.topicPrefix, "First level of the topics")->capture_default_str();
+    serve->add_option("--discovery-prefix", a.serve.discoveryPrefix, "Home Assistant's discovery prefix")
+        ->capture_default_str();
+    serve->add_flag("--no-discovery", a.noDiscovery, "Publish no Home Assistant discovery");
+    serve->add_option("--cafile", a.serve.link.cafile, "TLS: the certificate authorities to trust (PEM)");
+    serve->add_option("--cert", a.serve.link.certfile, "TLS: the client certificate (PEM)");
+    serve->add_option("--key", a.serve.link.keyfile, "TLS: the client certificate's key (PEM)");
+    serve->set_config("--config", "", "Read these options from an INI file");
 
     CLI::App* syncClock = app.add_subcommand("sync-clock", "Set the converter clock to the computer's");
     AddDeviceOptions(*syncClock, a);
@@ -296,6 +380,10 @@ int Run(int argc, char** argv) {
     if (app.got_subcommand(time)) return RunTime(a.device);
     if (app.got_subcommand(read)) return RunRead(a.device, a.count);
     if (app.got_subcommand(record)) return RunRecord(a.device, a.record);
+    if (app.got_subcommand(serve)) {
+        if (int result = ServeSettings(a); result != kExitOk) return result;
+        return RunServe(a.device, a.record, a.serve);
+    }
     if (app.got_subcommand(syncClock)) return RunSyncClock(a.device);
     if (app.got_subcommand(setTime)) {
         return RunSetTime(a.device, localTime[0], localTime[1], localTime[2], localTime[3], localTime[4]);

@@ -293,8 +293,9 @@ public:
     // `start` is the file offset the reading begins at; `keepEmpty` keeps
     // the valid records without lines too (with no entries), as a download
     // that is to be lined up with the file's records needs them.
-    RegistrationReader(FileStream& file, RecordList& records, int64_t start = 0, bool keepEmpty = false)
-        : file_(file), records_(records), base_(start), keepEmpty_(keepEmpty) {
+    RegistrationReader(FileStream& file, RecordList& records, int64_t start = 0, bool keepEmpty = false,
+                       std::vector<int64_t>* ends = nullptr)
+        : file_(file), records_(records), base_(start), keepEmpty_(keepEmpty), ends_(ends) {
         // Line heads are compared a word at a time, past the data too.
         std::memset(window_, 0, sizeof window_);
     }
@@ -779,6 +780,9 @@ private:
         if (closed && trailer_[1] == CheckByte(sum_, 253) && trailer_[2] == CheckByte(sum_, 251)) {
             if (lineCount_ > 0 || keepEmpty_) {
                 records_.Add(time_, lines_, static_cast<size_t>(lineCount_));
+                if (ends_ != nullptr) {
+                    ends_->push_back(base_ + static_cast<int64_t>(pos_));
+                }
             }
             lastWholeEnd_ = base_ + static_cast<int64_t>(pos_);
             recordStart_ = kNone;
@@ -821,6 +825,7 @@ private:
     RecordList& records_;
     int64_t base_;  // file offset of window_[0]
     bool keepEmpty_;
+    std::vector<int64_t>* ends_;  // file offset just past each record kept, when wanted
     int64_t lastWholeEnd_ = -1;
     uint8_t window_[kWindowSize];
     size_t pos_ = 0;
@@ -913,6 +918,22 @@ void ReadRegistrationBytes(const std::string& stored, RecordList& records) {
     FreeRecordList(records);
     BytesFile file(stored);
     RegistrationReader(file, records, 0, true).Run();
+}
+
+bool ReadRegistrationFrom(FileStream& file, int64_t offset, RecordList& records, std::vector<int64_t>& ends) {
+    FreeRecordList(records);
+    ends.clear();
+    try {
+        if (offset < 0 || !file.SeekTo(offset)) {
+            return false;
+        }
+        RegistrationReader(file, records, offset, false, &ends).Run();
+    } catch (const std::bad_alloc&) {
+        records.clear();
+        ends.clear();
+        return false;
+    }
+    return true;
 }
 
 bool ReadRegistrationTail(FileStream& file, int64_t length, RegistrationTail& tail) {

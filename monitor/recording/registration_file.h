@@ -154,6 +154,14 @@ void FreeRecordList(RecordList& records);
 // no entries, so that they line up one to one with the records encoded.
 void ReadRegistrationBytes(const std::string& stored, RecordList& records);
 
+// Reads the valid records (those with lines) that start at `offset` or
+// later, in file order, and in `ends` the file offset just past each: where
+// a reader that has taken it goes on.  Reading from inside a record passes
+// over it.  The file is read through its own position, which is left
+// wherever the reading stopped.  False when the file could not be read
+// from there (or the records outgrew the memory); both lists are empty then.
+bool ReadRegistrationFrom(FileStream& file, int64_t offset, RecordList& records, std::vector<int64_t>& ends);
+
 // The end of a registration file as a download finds it before appending.
 struct RegistrationTail {
     // The valid records that start in the part read, in file order; valid

@@ -3,6 +3,7 @@
 // the position at the end, and must not depend on how the reads split the
 // data.
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "../tests/memory_file.h"
@@ -29,6 +30,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::span<MemoryEntry> b = again[k].entries;
         if (a.size() != b.size() || std::memcmp(a.data(), b.data(), a.size() * sizeof(MemoryEntry)) != 0 ||
             std::memcmp(&records[k].time, &again[k].time, sizeof(CalendarTime)) != 0) {
+            std::abort();
+        }
+    }
+    // Read again with the end of every record: the ends climb, stay in the
+    // data, and reading on from any of them gives exactly the records after
+    // it (a reader that resumes from a cursor sees no record twice or lost).
+    testing::MemoryFile withEnds(std::vector<uint8_t>(data, data + size));
+    RecordList fromStart;
+    std::vector<int64_t> ends;
+    if (!ReadRegistrationFrom(withEnds, 0, fromStart, ends) || fromStart.size() != records.size() ||
+        ends.size() != records.size()) {
+        std::abort();
+    }
+    for (size_t k = 0; k < ends.size(); ++k) {
+        if (ends[k] <= (k == 0 ? 0 : ends[k - 1]) || static_cast<size_t>(ends[k]) > size) {
+            std::abort();
+        }
+    }
+    if (!ends.empty()) {
+        const size_t from = size % ends.size();
+        RecordList rest;
+        std::vector<int64_t> restEnds;
+        if (!ReadRegistrationFrom(withEnds, ends[from], rest, restEnds) ||
+            rest.size() != records.size() - from - 1 ||
+            !std::equal(restEnds.begin(), restEnds.end(), ends.begin() + static_cast<long>(from) + 1)) {
             std::abort();
         }
     }

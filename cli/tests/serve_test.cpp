@@ -1,0 +1,496 @@
+// kx305cli serve against a real broker: Debian's mosquitto on a free
+// loopback port, a subscriber here collecting every message, and the
+// converter simulator whose control socket changes what it measures.
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "process.h"
+#include "recording/file.h"
+#include "recording/registration_file.h"
+#include "serve_payloads.h"
+#include "sim_process.h"
+
+namespace kx305cli {
+namespace {
+
+using kx305sim::SimProcess;
+using testing::Process;
+using testing::ProcessResult;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+// A strict JSON syntax check: the documents go to other programs.
+class JsonCheck {
+public:
+    static bool Valid(const std::string& text) {
+        JsonCheck check(text);
+        return check.Value() && (check.Blank(), check.pos_ == text.size());
+    }
+
+private:
+    explicit JsonCheck(const std::string& text) : s_(text) {}
+    void Blank() {
+        while (pos_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+    }
+    bool Eat(char c) {
+        Blank();
+        if (pos_ < s_.size() && s_[pos_] == c) return ++pos_, true;
+        return false;
+    }
+    bool Word(const char* word) {
+        const size_t n = std::strlen(word);
+        if (s_.compare(pos_, n, word) != 0) return false;
+        pos_ += n;
+        return true;
+    }
+    bool String() {
+        if (!Eat('"')) return false;
+        while (pos_ < s_.size()) {
+            const unsigned char c = static_cast<unsigned char>(s_[pos_++]);
+            if (c == '"') return true;
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                if (pos_ >= s_.size() || std::string("\"\\/bfnrtu").find(s_[pos_]) == std::string::npos) return false;
+                if (s_[pos_++] == 'u') pos_ += 4;
+            }
+        }
+        return false;
+    }
+    bool Number() {
+        const size_t from = pos_;
+        if (pos_ < s_.size() && s_[pos_] == '-') ++pos_;
+        while (pos_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '.')) ++pos_;
+        return pos_ > from && std::isdigit(static_cast<unsigned char>(s_[pos_ - 1]));
+    }
+    bool Value() {
+        Blank();
+        if (pos_ >= s_.size()) return false;
+        const char c = s_[pos_];
+        if (c == '"') return String();
+        if (c == '{') {
+            ++pos_;
+            if (Eat('}')) return true;
+            do {
+                Blank();
+                if (!String() || !Eat(':') || !Value()) return false;
+            } while (Eat(','));
+            return Eat('}');
+        }
+        if (c == '[') {
+            ++pos_;
+            if (Eat(']')) return true;
+            do {
+                if (!Value()) return false;
+            } while (Eat(','));
+            return Eat(']');
+        }
+        return Word("null") || Word("true") || Word("false") || Number();
+    }
+    const std::string& s_;
+    size_t pos_ = 0;
+};
+
+// The value of "key": "..." in a flat part of a document.
+std::string JsonField(const std::string& json, const std::string& key) {
+    const std::string head = "\"" + key + "\": \"";
+    const size_t at = json.find(head);
+    if (at == std::string::npos) return "";
+    const size_t from = at + head.size();
+    return json.substr(from, json.find('"', from) - from);
+}
+
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// mosquitto on 127.0.0.1 only, with a configuration of the test's.
+class Broker {
+public:
+    Broker(std::string dir, int port, std::string extra = "") : dir_(std::move(dir)), port_(port), extra_(std::move(extra)) {}
+    ~Broker() { Stop(); }
+
+    bool Start() {
+        const std::string conf = dir_ + "/mosquitto.conf";
+        std::ofstream(conf) << "listener " << port_ << " 127.0.0.1\npersistence false\n"
+                            << (extra_.find("allow_anonymous") == std::string::npos ? "allow_anonymous true\n" : "")
+                            << extra_;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string log = dir_ + "/mosquitto.log";
+            freopen(log.c_str(), "a", stderr);
+            freopen(log.c_str(), "a", stdout);
+            execl("/usr/sbin/mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<uint16_t>(port_));
+            const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            close(fd);
+            if (up) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    void Stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    int port() const { return port_; }
+    std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    std::string dir_;
+    int port_;
+    std::string extra_;
+    pid_t pid_ = -1;
+};
+
+struct Message {
+    std::string topic;
+    std::string payload;
+    bool retained = false;
+};
+
+// A client of the test's that takes every topic and keeps what came.
+class Subscriber {
+public:
+    explicit Subscriber(int port) {
+        mosquitto_lib_init();
+        mosq_ = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* me = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> guard(me->mutex_);
+            me->messages_.push_back(
+                {m->topic, std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)),
+                 m->retain});
+            me->added_.notify_all();
+        });
+        connected_ = mosquitto_connect(mosq_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
+                     mosquitto_subscribe(mosq_, nullptr, "#", 1) == MOSQ_ERR_SUCCESS &&
+                     mosquitto_loop_start(mosq_) == MOSQ_ERR_SUCCESS;
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop_stop(mosq_, true);
+        mosquitto_destroy(mosq_);
+    }
+    bool connected() const { return connected_; }
+
+    std::vector<Message> Messages() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return messages_;
+    }
+    std::vector<Message> On(const std::string& topic) {
+        std::vector<Message> found;
+        for (const Message& m : Messages()) {
+            if (m.topic == topic) found.push_back(m);
+        }
+        return found;
+    }
+    // The last payload of `topic` once `accept` takes it.
+    bool WaitFor(const std::string& topic, const std::function<bool(const std::string&)>& accept,
+                 std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> guard(mutex_);
+        return added_.wait_for(guard, timeout, [&] {
+            for (auto it = messages_.rbegin(); it != messages_.rend(); ++it) {
+                if (it->topic == topic) return accept(it->payload);
+            }
+            return false;
+        });
+    }
+
+private:
+    mosquitto* mosq_ = nullptr;
+    bool connected_ = false;
+    std::mutex mutex_;
+    std::condition_variable added_;
+    std::vector<Message> messages_;
+};
+
+class ServeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kx305serve_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        kxg_ = dir_ + "/station.kxg";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::map<std::string, std::string> Environment() const {
+        return {{"LC_ALL", "C.UTF-8"}, {"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"}, {"PATH", "/usr/bin:/bin"},
+                {"KX305SIM", kx305sim::SimulatorPath()}};
+    }
+
+    std::unique_ptr<Process> Serve(const SimProcess& sim, const std::string& broker, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"--decimal", ",", "serve", kxg_, "--port", sim.port(), "--broker", broker};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return std::make_unique<Process>(KX305CLI_PATH, args, Environment());
+    }
+
+    ProcessResult Run(const std::vector<std::string>& args) {
+        Process process(KX305CLI_PATH, args, Environment());
+        return process.Wait(30000);
+    }
+
+    // The ids of the file's records, in file order.
+    std::vector<std::string> FileIds() {
+        setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+        tzset();
+        std::unique_ptr<kx305mon::FileStream> file = kx305mon::OpenFile(kxg_, kx305mon::FileMode::Reading);
+        kx305mon::RecordList records;
+        std::vector<int64_t> ends;
+        EXPECT_TRUE(file != nullptr && kx305mon::ReadRegistrationFrom(*file, 0, records, ends));
+        std::vector<std::string> ids;
+        for (const kx305mon::MemoryRecord& record : records) {
+            std::string id;
+            std::string json;
+            EXPECT_TRUE(RecordMessage(3051, record, id, json));
+            ids.push_back(id);
+        }
+        return ids;
+    }
+
+    static std::vector<std::string> PublishedIds(Subscriber& subscriber) {
+        std::vector<std::string> ids;
+        for (const Message& m : subscriber.On("kx305/3051/records")) {
+            EXPECT_TRUE(JsonCheck::Valid(m.payload)) << m.payload;
+            EXPECT_FALSE(m.retained);
+            ids.push_back(JsonField(m.payload, "id"));
+        }
+        return ids;
+    }
+
+    std::string dir_;
+    std::string kxg_;
+};
+
+const std::vector<std::string> kStation = {"--no-drift", "--clock", "06-01 10:00:00", "--period", "0",
+                                           "--input",    "1=kx124,t=21.5,h=45.3,serial=5678", "--input", "2=none",
+                                           "--input",    "3=kx129,serial=77",  "--rain", "3"};
+
+std::vector<std::string> With(std::vector<std::string> args, std::initializer_list<std::string> more) {
+    args.insert(args.end(), more);
+    return args;
+}
+
+TEST_F(ServeTest, PublishesTheLiveReadingsDiscoveryAndEveryRecordOnce) {
+    Broker broker(dir_, FreePort());
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(broker.port());
+    ASSERT_TRUE(subscriber.connected());
+    auto sim = SimProcess::Start(With(kStation, {"--prefill", "4"}));
+    ASSERT_NE(sim, nullptr);
+
+    auto serve = Serve(*sim, broker.url(), {"--duration", "5"});
+    const std::string temperature = "kx305/3051/KX124/Temperatura/5678/Pomiar";
+    ASSERT_TRUE(subscriber.WaitFor(temperature, [](const std::string&) { return true; }, 5s));
+    EXPECT_EQ(subscriber.On("kx305/3051/status").back().payload, "online");
+
+    // A change in the converter arrives within a cycle or two.
+    const auto changed = std::chrono::steady_clock::now();
+    ASSERT_EQ(sim->Control("set 1 t=25.5").rfind("ok", 0), 0u);
+    EXPECT_TRUE(subscriber.WaitFor(temperature, [](const std::string& p) { return p.rfind("25,5", 0) == 0; }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - changed, 1500ms);
+    EXPECT_TRUE(subscriber.WaitFor("kx305/3051/state",
+                                   [](const std::string& p) { return p.find("\"Temperatura\": 25.5") != std::string::npos; },
+                                   2s));
+
+    const ProcessResult r = serve->Wait(30000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "kx305cli: connected to " + broker.url() + "\n");
+    ASSERT_TRUE(subscriber.WaitFor("kx305/3051/status", [](const std::string& p) { return p == "offline"; }, 5s));
+
+    // The value topics carry what `read` shows of the same instruments.
+    const ProcessResult read = Run({"--decimal", ",", "read", "--port", sim->port(), "--count", "1"});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    std::map<std::string, std::string> last;
+    for (const Message& m : subscriber.Messages()) last[m.topic] = m.payload;
+    int pomiar = 0;
+    for (const auto& [topic, payload] : last) {
+        if (topic.size() < 7 || topic.substr(topic.size() - 7) != "/Pomiar") continue;
+        ++pomiar;
+        // The panel names the rain amount in full, the DDE topic shortly.
+        EXPECT_NE(read.out.find(": " + payload), std::string::npos) << topic << " " << payload << "\n" << read.out;
+    }
+    EXPECT_EQ(pomiar, 1 + 2 + 3);  // rain gauge, KX-124, KX-129
+    EXPECT_EQ(last["kx305/3051/KX124/Temperatura/5678/Status"], "Pomiar --> OK");
+    EXPECT_EQ(last["kx305/3051/KX124/Temperatura/5678/Wynik"].rfind("25,5", 0), 0u);
+    const std::string state = last["kx305/3051/state"];
+    EXPECT_TRUE(JsonCheck::Valid(state)) << state;
+    EXPECT_NE(state.find(Utf8(u8"{\"input\": 1, \"type\": 3, \"name\": \"Termohigrometr KX-124\", \"serial\": 5678, "
+                              u8"\"status\": \"Pomiar --> OK\", \"values\": {\"Temperatura\": 25.5, "
+                              u8"\"Wilgotność\": 45.3}}")),
+              std::string::npos)
+        << state;
+    EXPECT_NE(state.find("\"values\": {\"Opad\": 3}"), std::string::npos) << state;
+
+    // Discovery: one valid, retained config per quantity, ids unique; a
+    // client that comes later gets them from the broker.
+    Subscriber later(broker.port());
+    ASSERT_TRUE(later.connected());
+    ASSERT_TRUE(later.WaitFor("kx305/3051/state", [](const std::string&) { return true; }, 2s));
+    std::this_thread::sleep_for(300ms);  // the retained messages come in no set order
+    std::set<std::string> uniqueIds;
+    int configs = 0;
+    for (const Message& m : later.Messages()) {
+        if (m.topic.rfind("homeassistant/sensor/kx305_3051/", 0) != 0) continue;
+        ++configs;
+        EXPECT_TRUE(m.retained) << m.topic;
+        EXPECT_TRUE(JsonCheck::Valid(m.payload)) << m.payload;
+        for (const char* key : {"\"name\"", "\"unique_id\"", "\"state_topic\": \"kx305/3051/state\"",
+                                "\"value_template\"", "\"availability_topic\": \"kx305/3051/status\"",
+                                "\"identifiers\": [\"kx305_3051\"]", "\"model\": \"KX-305\"", "\"state_class\""}) {
+            EXPECT_NE(m.payload.find(key), std::string::npos) << key << " in " << m.payload;
+        }
+        EXPECT_TRUE(uniqueIds.insert(JsonField(m.payload, "unique_id")).second) << m.payload;
+    }
+    EXPECT_EQ(configs, 1 + 2 + 3);
+    EXPECT_NE(last["homeassistant/sensor/kx305_3051/1_wilgotnosc/config"].find("\"device_class\": \"humidity\""),
+              std::string::npos);
+    EXPECT_NE(last["homeassistant/sensor/kx305_3051/0_opad/config"].find("\"state_class\": \"total_increasing\""),
+              std::string::npos);
+
+    // Every record of the file once, in file order.
+    const std::vector<std::string> ids = FileIds();
+    EXPECT_GE(ids.size(), 4u);
+    EXPECT_EQ(PublishedIds(subscriber), ids);
+}
+
+TEST_F(ServeTest, RecordsStoredWhileTheBrokerIsDownArriveLaterInOrder) {
+    const int port = FreePort();
+    auto sim = SimProcess::Start(With(kStation, {"--prefill", "3"}));
+    ASSERT_NE(sim, nullptr);
+    std::vector<std::string> before;
+    {
+        Broker broker(dir_, port);
+        ASSERT_TRUE(broker.Start());
+        const ProcessResult r = Serve(*sim, broker.url(), {"--duration", "2"})->Wait(30000);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        before = FileIds();
+        ASSERT_EQ(before.size(), 3u);
+    }
+    // No broker: the recording goes on, and says once why nothing is published.
+    ASSERT_EQ(sim->Control("clock 06-01 11:00:00").rfind("ok", 0), 0u);
+    ASSERT_EQ(sim->Control("fill 4").rfind("ok", 0), 0u);
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(port);
+    ProcessResult r = Serve(*sim, url, {"--duration", "3"})->Wait(30000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "kx305cli: " + url + ": Connection refused\n");
+    const std::vector<std::string> all = FileIds();
+    ASSERT_EQ(all.size(), 7u);
+
+    Broker broker(dir_, port);
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(port);
+    ASSERT_TRUE(subscriber.connected());
+    r = Serve(*sim, url, {"--duration", "2"})->Wait(30000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(PublishedIds(subscriber), std::vector<std::string>(all.begin() + 3, all.end()));
+}
+
+TEST_F(ServeTest, WillSaysOfflineWhenTheProcessIsKilled) {
+    Broker broker(dir_, FreePort());
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(broker.port());
+    ASSERT_TRUE(subscriber.connected());
+    auto sim = SimProcess::Start(kStation);
+    ASSERT_NE(sim, nullptr);
+    auto serve = Serve(*sim, broker.url(), {});
+    ASSERT_TRUE(subscriber.WaitFor("kx305/3051/status", [](const std::string& p) { return p == "online"; }, 5s));
+    serve->Signal(SIGKILL);
+    serve->Wait(5000);
+    EXPECT_TRUE(subscriber.WaitFor("kx305/3051/status", [](const std::string& p) { return p == "offline"; }, 5s));
+}
+
+// Each a single clear line on stderr; the recording goes on regardless.
+TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
+    const int port = FreePort();
+    std::ofstream(dir_ + "/passwords") << "station:secret\n";
+    ASSERT_EQ(std::system(("mosquitto_passwd -U " + dir_ + "/passwords").c_str()), 0);
+    std::ofstream(dir_ + "/wrong-password") << "guessed\n";
+    const std::string openssl = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout ";
+    ASSERT_EQ(std::system((openssl + dir_ + "/server.key -out " + dir_ + "/server.pem 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((openssl + dir_ + "/other.key -out " + dir_ + "/other.pem 2>/dev/null").c_str()), 0);
+    // mosquitto started by root runs as its own user, who reads these.
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    for (const char* name : {"/passwords", "/server.key", "/server.pem"}) {
+        fs::permissions(dir_ + name, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                         fs::perms::others_read);
+    }
+    const int tlsPort = FreePort();
+    Broker broker(dir_, port,
+                  "allow_anonymous false\npassword_file " + dir_ + "/passwords\nlistener " + std::to_string(tlsPort) +
+                      " 127.0.0.1\ncertfile " + dir_ + "/server.pem\nkeyfile " + dir_ + "/server.key\n");
+    ASSERT_TRUE(broker.Start());
+    auto sim = SimProcess::Start(kStation);
+    ASSERT_NE(sim, nullptr);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
+        int exitCode;
+    };
+    const std::string tls = "mqtts://127.0.0.1:" + std::to_string(tlsPort);
+    const std::vector<Case> cases = {
+        {{"--broker", "http://127.0.0.1"}, "kx305cli: --broker: 'http://127.0.0.1' is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]\n", 2},
+        {{"--broker", "mqtt://u:p@127.0.0.1"}, "kx305cli: --broker: a password in the URL would be on the command line; use --password-file or KX305_MQTT_PASSWORD\n", 2},
+        {{"--broker", "mqtt://127.0.0.1:" + std::to_string(FreePort())}, ": Connection refused\n", 0},
+        {{"--broker", "mqtt://station@127.0.0.1:" + std::to_string(port), "--password-file", dir_ + "/wrong-password"},
+         ": the broker refused the connection: Connection Refused: not authorised\n", 0},
+        {{"--broker", tls, "--cafile", dir_ + "/other.pem"}, ": TLS failure: ", 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"serve", kxg_, "--port", sim->port(), "--duration", "2.5"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = Run(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args[1] << "\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        if (c.exitCode == 0) {
+            EXPECT_NE(r.out.find("Downloads: "), std::string::npos) << r.out;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kx305cli
