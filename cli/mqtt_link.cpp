@@ -26,6 +26,7 @@ std::unique_ptr<MqttLink> MqttLink::Create(const LinkSettings& settings, LinkCal
         return nullptr;
     }
     mosquitto_int_option(link->mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(link->mosq_, MOSQ_OPT_SEND_MAXIMUM, kMaxInFlight);
     mosquitto_log_callback_set(link->mosq_, [](struct mosquitto*, void* self, int level, const char* text) {
         if ((level & MOSQ_LOG_ERR) != 0 && text != nullptr) static_cast<MqttLink*>(self)->lastLogError_ = text;
     });

@@ -14,6 +14,10 @@ struct mosquitto;
 
 namespace kx305cli {
 
+// QoS 1 messages sent and not yet acknowledged, at most; more wait in the
+// library until acknowledgements come.
+constexpr int kMaxInFlight = 100;
+
 struct LinkSettings {
     BrokerAddress address;
     std::string clientId;

@@ -29,10 +29,11 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr auto kRefresh = std::chrono::minutes(1);
-constexpr size_t kRecordWindow = 20;  // records published and not yet acknowledged
+constexpr size_t kRecordWindow = kMaxInFlight;  // records published and not yet acknowledged
 constexpr auto kFirstBackOff = std::chrono::seconds(1);
 constexpr auto kLongestBackOff = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::seconds(5);
+constexpr auto kCursorSaveInterval = std::chrono::seconds(1);
 
 // The registration file read beside the recording that holds it locked
 // against other programs: only what a finished download wrote is read, and
@@ -121,7 +122,21 @@ public:
             window_.pop_front();
             moved = true;
         }
-        if (moved && !SaveCursor(cursorPath_, cursor_)) Console::Error(cursorPath_, SystemReason(errno));
+        unsaved_ = unsaved_ || moved;
+    }
+
+    // Keeps the cursor on the disk at most a second behind the broker, and
+    // exactly once the feed has nothing in flight: saving (and syncing) it
+    // for every acknowledgement would pace a catch-up at the disk's sync
+    // rate.  A crash in between only publishes a few records again, under
+    // the same ids.
+    void SaveCursorIfDue(bool force = false) {
+        if (!unsaved_) return;
+        const Clock::time_point now = Clock::now();
+        if (!force && !Idle() && now - lastSave_ < kCursorSaveInterval) return;
+        unsaved_ = false;
+        lastSave_ = now;
+        if (!SaveCursor(cursorPath_, cursor_)) Console::Error(cursorPath_, SystemReason(errno));
     }
 
     bool Idle() const { return !wanted_ && queued_.empty() && window_.empty(); }
@@ -171,6 +186,8 @@ private:
     bool wanted_ = true;
     std::deque<Pending> queued_;
     std::deque<Pending> window_;
+    bool unsaved_ = false;  // the cursor moved since it was last saved
+    Clock::time_point lastSave_;
 };
 
 // The broker's side of the station: its own thread connects, reconnects
@@ -344,6 +361,7 @@ private:
         feed_->Pump([this](const std::string& json, int& mid) {
             return link_->Publish(recordsTopic_, json, 1, false, &mid) == 0;
         });
+        feed_->SaveCursorIfDue();
     }
 
     void Run() {
@@ -372,6 +390,7 @@ private:
             Flush();
             if (const std::string failure = link_->Step(wake_[0], 1000); !failure.empty()) {
                 connected_ = false;
+                feed_->SaveCursorIfDue(true);
                 Report("connection lost: " + failure);
                 if (!WaitBackOff()) break;
                 continue;
@@ -379,6 +398,7 @@ private:
             Drain();
         }
         if (connected_) Finish();
+        feed_->SaveCursorIfDue(true);
     }
 
     // The last records, "offline", then a clean goodbye (no will).
