@@ -26,6 +26,8 @@
 #   socat                           Windows tests reach the simulators' control
 #                                   sockets through a loopback TCP bridge
 #   imagemagick                     checks the end-to-end tests' screenshots
+#   nsis                            the Windows installer (makensis)
+#   pandoc                          the user guide's HTML copy
 set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libcli11-dev time
@@ -36,7 +38,7 @@ if [ "${1:-}" != "--native-only" ]; then
         clang
         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-        wine64 xvfb locales socat imagemagick
+        wine64 xvfb locales socat imagemagick nsis pandoc
     )
     with_clang=1
 fi
