@@ -626,11 +626,38 @@ TEST_F(ServeTest, OnlyHomeAssistantsReturnIsHeard) {
     EXPECT_EQ(r.err, "kx305cli: connected to " + broker.url() + "\n");
 }
 
+// The service's example configuration with every key set, commented out
+// or not; each key of `values` must be one of the file's.
+std::string ServiceConfiguration(const std::map<std::string, std::string>& values) {
+    std::ifstream in(KX305_SERVE_INI);
+    EXPECT_TRUE(in.good()) << KX305_SERVE_INI;
+    std::set<std::string> seen;
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
+        const size_t assign = line.find(" = ");
+        const std::string key = line.substr(line[0] == ';' ? 1 : 0, assign - (line[0] == ';' ? 1 : 0));
+        if (assign == std::string::npos || key.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string::npos) {
+            out += line + "\n";
+            continue;
+        }
+        const auto value = values.find(key);
+        EXPECT_NE(value, values.end()) << "a key the test does not know: " << line;
+        if (value == values.end()) continue;
+        seen.insert(key);
+        out += key + " = " + value->second + "\n";
+    }
+    for (const auto& [key, value] : values) EXPECT_EQ(seen.count(key), 1u) << key << " is not in the configuration";
+    return out;
+}
+
 // Each a single clear line on stderr; the recording goes on regardless.
+// The right settings, given as options or in the service's configuration,
+// connect over TLS with a password, and the values arrive.
 TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
     const int port = FreePort();
     std::ofstream(dir_ + "/passwords") << "station:secret\n";
     ASSERT_EQ(std::system(("mosquitto_passwd -U " + dir_ + "/passwords").c_str()), 0);
+    std::ofstream(dir_ + "/password") << "secret\n";
     std::ofstream(dir_ + "/wrong-password") << "guessed\n";
     const std::string openssl = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout ";
     ASSERT_EQ(std::system((openssl + dir_ + "/server.key -out " + dir_ + "/server.pem 2>/dev/null").c_str()), 0);
@@ -649,13 +676,26 @@ TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
     ASSERT_TRUE(broker.Start());
     auto sim = SimProcess::Start(kStation);
     ASSERT_NE(sim, nullptr);
+    Subscriber subscriber(port, "station", "secret");
+    ASSERT_TRUE(subscriber.connected());
 
     struct Case {
         std::vector<std::string> args;
         std::string error;
         int exitCode;
+        std::string publishesUnder = "";  // the topic prefix values arrive under
     };
     const std::string tls = "mqtts://127.0.0.1:" + std::to_string(tlsPort);
+    const std::string configuration = dir_ + "/serve.ini";
+    std::ofstream(configuration) << ServiceConfiguration({{"port", sim->port()},
+                                                          {"file", kxg_},
+                                                          {"broker", tls},
+                                                          {"user", "station"},
+                                                          {"password-file", dir_ + "/password"},
+                                                          {"cafile", dir_ + "/server.pem"},
+                                                          {"client-id", "station-by-file"},
+                                                          {"topic-prefix", "station/one"},
+                                                          {"discovery-prefix", "ha"}});
     const std::vector<Case> cases = {
         {{"--broker", "http://127.0.0.1"}, "kx305cli: --broker: 'http://127.0.0.1' is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]\n", 2},
         {{"--broker", "mqtt://u:p@127.0.0.1"}, "kx305cli: --broker: a password in the URL would be on the command line; use --password-file or KX305_MQTT_PASSWORD\n", 2},
@@ -663,9 +703,14 @@ TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
         {{"--broker", "mqtt://station@127.0.0.1:" + std::to_string(port), "--password-file", dir_ + "/wrong-password"},
          ": the broker refused the connection: Connection Refused: not authorised\n", 0},
         {{"--broker", tls, "--cafile", dir_ + "/other.pem"}, ": TLS failure: ", 0},
+        {{"--broker", "mqtts://station@127.0.0.1:" + std::to_string(tlsPort), "--password-file", dir_ + "/password",
+          "--cafile", dir_ + "/server.pem"},
+         "kx305cli: connected to " + tls + "\n", 0, "kx305"},
+        {{"--config", configuration}, "kx305cli: connected to " + tls + "\n", 0, "station/one"},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args = {"serve", kxg_, "--port", sim->port(), "--duration", "2.5"};
+        std::vector<std::string> args = {"serve", "--duration", "2.5"};
+        if (c.args[0] != "--config") args.insert(args.end(), {kxg_, "--port", sim->port()});
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ProcessResult r = Run(args);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args[1] << "\n" << r.err;
@@ -674,7 +719,12 @@ TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
         if (c.exitCode == 0) {
             EXPECT_NE(r.out.find("Downloads: "), std::string::npos) << r.out;
         }
+        const std::string value = c.publishesUnder + "/3051/KX124/Temperatura/5678/Pomiar";
+        EXPECT_EQ(!c.publishesUnder.empty(), !subscriber.On(value).empty()) << c.args[1];
     }
+    EXPECT_FALSE(subscriber.On("ha/sensor/kx305_3051/1_temperatura/config").empty());
+    std::ifstream log(dir_ + "/mosquitto.log");
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(log), {}).find(" as station-by-file "), std::string::npos);
 }
 
 }  // namespace
