@@ -130,6 +130,31 @@ void AddSeparatorOption(CLI::App& command, Arguments& a) {
         ->capture_default_str();
 }
 
+// The options of `command` from an INI file, for those the command line
+// left unset.  CLI11 2.1 reads the configuration file of the main command
+// only, never a subcommand's, so the subcommand reads its own here (while
+// CLI11 runs the option callbacks, before it checks what is required).  A
+// key that names no option is an error: dropped in silence, it would leave
+// a service running on a default its user meant to change.
+void ReadConfiguration(CLI::App& command, CLI::Option* positional, const std::string& path) {
+    CLI::ConfigINI format;
+    for (const CLI::ConfigItem& item : format.from_file(path)) {
+        if (item.name == "++" || item.name == "--") continue;  // a section's bounds
+        CLI::Option* option = nullptr;
+        if (item.parents.empty() && item.name != "config" && item.name != "help") {
+            option = item.name == "file" ? positional : command.get_option_no_throw("--" + item.name);
+        }
+        if (option == nullptr) throw CLI::ConfigError(path + ": '" + item.fullname() + "' is no option of " + command.get_name());
+        if (option->count() > 0) continue;
+        if (option->get_expected_min() == 0) {
+            option->add_result(option->get_flag_value(item.name, format.to_flag(item)));
+        } else {
+            option->add_result(item.inputs);
+        }
+        option->run_callback();
+    }
+}
+
 // "MM-DD" and "hh:mm:ss" as dialog 124 takes them; "" or the complaint.
 std::string ParseLocalTime(const std::string& date, const std::string& time, int fields[5]) {
     int used = 0;
@@ -249,7 +274,8 @@ int Run(int argc, char** argv) {
     CLI::App* serve = app.add_subcommand(
         "serve", "Record like `record` and publish the readings and records to an MQTT broker");
     AddDeviceOptions(*serve, a);
-    serve->add_option("FILE", a.record.file, "Registration file (*.kxg); new records are appended")->required();
+    CLI::Option* serveFile =
+        serve->add_option("FILE", a.record.file, "Registration file (*.kxg); new records are appended")->required();
     serve->add_option("--duration", a.record.durationSeconds, "Stop after this many seconds (default: Ctrl-C)")
         ->check(Seconds(kShortestSeconds, kLongestSeconds, false));
     serve->add_option("--interval", a.record.interval, "Seconds between two downloads, at least 20")
@@ -267,7 +293,10 @@ int Run(int argc, char** argv) {
     serve->add_option("--cafile", a.serve.link.cafile, "TLS: the certificate authorities to trust (PEM)");
     serve->add_option("--cert", a.serve.link.certfile, "TLS: the client certificate (PEM)");
     serve->add_option("--key", a.serve.link.keyfile, "TLS: the client certificate's key (PEM)");
-    serve->set_config("--config", "", "Read these options from an INI file");
+    serve->add_option_function<std::string>(
+        "--config", [serve, serveFile](const std::string& path) { ReadConfiguration(*serve, serveFile, path); },
+        "Read the options from an INI file: KEY = VALUE, KEY a long option without its dashes or file; "
+        "the command line wins");
 
     CLI::App* syncClock = app.add_subcommand("sync-clock", "Set the converter clock to the computer's");
     AddDeviceOptions(*syncClock, a);

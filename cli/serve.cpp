@@ -237,8 +237,10 @@ public:
         return true;
     }
 
-    // Topics to (re)publish, retained; an empty payload clears one.
-    void Retain(const TopicMap& topics) {
+    // Topics to (re)publish, retained; an empty payload clears one.  Those
+    // of `replaced` are cleared before their new payload goes: a config of
+    // another instrument must not update the old one's sensor.
+    void Retain(const TopicMap& topics, const std::set<std::string>& replaced) {
         if (topics.empty()) return;
         {
             std::lock_guard<std::mutex> guard(mutex_);
@@ -246,6 +248,7 @@ public:
                 retained_[topic] = payload;
                 dirty_.insert(topic);
             }
+            replaced_.insert(replaced.begin(), replaced.end());
         }
         Wake();
     }
@@ -345,10 +348,12 @@ private:
             for (const std::string& topic : dirty_) {
                 auto found = retained_.find(topic);
                 if (found == retained_.end()) continue;
+                if (replaced_.count(topic) > 0 && !found->second.empty()) out.emplace_back(topic, "");
                 out.emplace_back(topic, found->second);
                 if (found->second.empty()) retained_.erase(found);
             }
             dirty_.clear();
+            replaced_.clear();
             poked = recordsPoked_;
             recordsPoked_ = false;
         }
@@ -446,6 +451,7 @@ private:
     std::condition_variable woken_;
     TopicMap retained_;
     std::set<std::string> dirty_;
+    std::set<std::string> replaced_;
     bool recordsPoked_ = false;
     bool stopping_ = false;
     Clock::time_point stopDeadline_;
@@ -481,6 +487,7 @@ public:
             lastReadings_ = readings;
             out[stateTopic] = StateJson(ClockUtc(state.clock, CurrentUtcTime()), live);
         }
+        std::set<std::string> replaced;
         if (options_.discovery) {
             DiscoveryOptions discovery;
             discovery.discoveryPrefix = options_.discoveryPrefix;
@@ -488,9 +495,9 @@ public:
             char firmware[16];
             std::snprintf(firmware, sizeof firmware, "%d.%02d", state.info.versionMajor, state.info.versionMinor);
             discovery.firmware = firmware;
-            Update(DiscoveryConfigs(discovery, live), configs_, false, out);
+            Update(DiscoveryConfigs(discovery, live), configs_, false, out, &replaced);
         }
-        publisher_.Retain(out);
+        publisher_.Retain(out, replaced);
     }
 
     void DownloadEnded() override {
@@ -503,11 +510,15 @@ public:
 
 private:
     // Into `out`: the topics of `now` that differ from `last` (all of them
-    // when `all`), and empty payloads for those that went away.
-    static void Update(const TopicMap& now, TopicMap& last, bool all, TopicMap& out) {
+    // when `all`), and empty payloads for those that went away; into
+    // `changed` those that were there with another payload.
+    static void Update(const TopicMap& now, TopicMap& last, bool all, TopicMap& out,
+                       std::set<std::string>* changed = nullptr) {
         for (const auto& [topic, payload] : now) {
             auto found = last.find(topic);
-            if (all || found == last.end() || found->second != payload) out[topic] = payload;
+            const bool differs = found != last.end() && found->second != payload;
+            if (differs && changed != nullptr) changed->insert(topic);
+            if (all || found == last.end() || differs) out[topic] = payload;
         }
         for (const auto& [topic, payload] : last) {
             if (now.find(topic) == now.end()) out[topic] = "";

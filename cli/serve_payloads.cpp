@@ -360,8 +360,15 @@ TopicMap DiscoveryConfigs(const DiscoveryOptions& options, const LiveInputs& liv
             const std::string valueTemplate = "{% for i in value_json.inputs if i.input == " +
                                               std::to_string(input) + " %}{{ i['values']['" + name +
                                               "'] }}{% endfor %}";
+            // Another instrument on the input is another sensor to Home
+            // Assistant (its history must not run on); the entity id, made
+            // of the object id, stays that of the input.
+            const int32_t serial = InstrumentSerial(reading.type, reading);
+            const std::string uniqueId = converter + "_" + std::to_string(input) + "_" +
+                                         (serial == INVALID_VALUE ? "" : std::to_string(serial) + "_") +
+                                         QuantitySlug(name);
             std::string config = "{\"name\": " + JsonString(instrument + " " + std::to_string(input) + " " + name) +
-                                 ", \"unique_id\": " + JsonString(converter + "_" + slug) +
+                                 ", \"unique_id\": " + JsonString(uniqueId) +
                                  ", \"object_id\": " + JsonString(converter + "_" + slug) +
                                  ", \"state_topic\": " + JsonString(stateTopic) +
                                  ", \"value_template\": " + JsonString(valueTemplate) +
