@@ -76,10 +76,11 @@ void Broker::Stop() {
     pid_ = -1;
 }
 
-Subscriber::Subscriber(int port, const std::string& filter) {
+Subscriber::Subscriber(int port, const std::string& filter, const std::string& user, const std::string& password) {
     mosquitto_lib_init();
     mosq_ = mosquitto_new(nullptr, true, this);
     if (mosq_ == nullptr) return;
+    if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
     mosquitto_message_callback_set(mosq_, &Subscriber::OnMessage);
     connected_ = mosquitto_connect(mosq_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
                  mosquitto_subscribe(mosq_, nullptr, filter.c_str(), 1) == MOSQ_ERR_SUCCESS &&
@@ -103,6 +104,16 @@ void Subscriber::OnMessage(struct mosquitto*, void* self, const ::mosquitto_mess
              m->retain, received});
     }
     me->added_.notify_all();
+}
+
+bool Subscriber::Publish(const std::string& topic, const std::string& payload) {
+    int mid = 0;
+    if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false) !=
+        MOSQ_ERR_SUCCESS) {
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return true;
 }
 
 std::vector<Message> Subscriber::Messages() {

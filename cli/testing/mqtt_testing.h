@@ -54,13 +54,18 @@ struct Message {
 
 class Subscriber {
 public:
-    // Subscribes to `filter` at QoS 1 on the broker of 127.0.0.1:`port`.
-    explicit Subscriber(int port, const std::string& filter = "#");
+    // Subscribes to `filter` at QoS 1 on the broker of 127.0.0.1:`port`,
+    // with a user name and password when `user` is not empty.
+    explicit Subscriber(int port, const std::string& filter = "#", const std::string& user = "",
+                        const std::string& password = "");
     ~Subscriber();
     Subscriber(const Subscriber&) = delete;
     Subscriber& operator=(const Subscriber&) = delete;
 
     bool connected() const { return connected_; }
+
+    // QoS 1, not retained, with a moment for the broker to pass it on.
+    bool Publish(const std::string& topic, const std::string& payload);
 
     std::vector<Message> Messages();
     std::vector<Message> On(const std::string& topic);

@@ -2,8 +2,6 @@
 // loopback port, a subscriber here collecting every message, and the
 // converter simulator whose control socket changes what it measures.
 #include <gtest/gtest.h>
-#include <mosquitto.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -24,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "mqtt_testing.h"
 #include "process.h"
 #include "recording/file.h"
 #include "recording/registration_file.h"
@@ -34,6 +33,10 @@ namespace kx305cli {
 namespace {
 
 using kx305sim::SimProcess;
+using testing::Broker;
+using testing::FreePort;
+using testing::Message;
+using testing::Subscriber;
 using testing::Process;
 using testing::ProcessResult;
 namespace fs = std::filesystem;
@@ -121,155 +124,19 @@ std::string JsonField(const std::string& json, const std::string& key) {
     return json.substr(from, json.find('"', from) - from);
 }
 
-int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+// What a client coming now gets from the broker: the retained messages.
+std::map<std::string, std::string> RetainedNow(int port, const std::string& stateTopic) {
+    Subscriber later(port);
+    EXPECT_TRUE(later.connected());
+    EXPECT_TRUE(later.WaitFor(stateTopic, [](const std::string&) { return true; }, 2s));
+    std::this_thread::sleep_for(300ms);  // the retained messages come in no set order
+    std::map<std::string, std::string> retained;
+    for (const Message& m : later.Messages()) {
+        EXPECT_TRUE(m.retained) << m.topic;
+        retained[m.topic] = m.payload;
+    }
+    return retained;
 }
-
-// mosquitto on 127.0.0.1 only, with a configuration of the test's.
-class Broker {
-public:
-    Broker(std::string dir, int port, std::string extra = "") : dir_(std::move(dir)), port_(port), extra_(std::move(extra)) {}
-    ~Broker() { Stop(); }
-
-    bool Start() {
-        const std::string conf = dir_ + "/mosquitto.conf";
-        std::ofstream(conf) << "listener " << port_ << " 127.0.0.1\npersistence false\n"
-                            << (extra_.find("allow_anonymous") == std::string::npos ? "allow_anonymous true\n" : "")
-                            << extra_;
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string log = dir_ + "/mosquitto.log";
-            freopen(log.c_str(), "a", stderr);
-            freopen(log.c_str(), "a", stdout);
-            execl("/usr/sbin/mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100; ++i) {
-            const int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(static_cast<uint16_t>(port_));
-            const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-            close(fd);
-            if (up) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    void Stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-    int port() const { return port_; }
-    std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    std::string dir_;
-    int port_;
-    std::string extra_;
-    pid_t pid_ = -1;
-};
-
-struct Message {
-    std::string topic;
-    std::string payload;
-    bool retained = false;
-};
-
-// A client of the test's that takes every topic and keeps what came.
-class Subscriber {
-public:
-    explicit Subscriber(int port, const std::string& user = "", const std::string& password = "") {
-        mosquitto_lib_init();
-        mosq_ = mosquitto_new(nullptr, true, this);
-        if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
-        mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
-            auto* me = static_cast<Subscriber*>(self);
-            std::lock_guard<std::mutex> guard(me->mutex_);
-            me->messages_.push_back(
-                {m->topic, std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)),
-                 m->retain});
-            me->added_.notify_all();
-        });
-        connected_ = mosquitto_connect(mosq_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
-                     mosquitto_subscribe(mosq_, nullptr, "#", 1) == MOSQ_ERR_SUCCESS &&
-                     mosquitto_loop_start(mosq_) == MOSQ_ERR_SUCCESS;
-    }
-    ~Subscriber() {
-        mosquitto_disconnect(mosq_);
-        mosquitto_loop_stop(mosq_, true);
-        mosquitto_destroy(mosq_);
-    }
-    bool connected() const { return connected_; }
-
-    // QoS 1, not retained, with a moment for the broker to pass it on.
-    bool Publish(const std::string& topic, const std::string& payload) {
-        int mid = 0;
-        if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false) !=
-            MOSQ_ERR_SUCCESS) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-        return true;
-    }
-
-    // What a client coming now gets from the broker: the retained messages.
-    static std::map<std::string, std::string> Retained(int port, const std::string& stateTopic) {
-        Subscriber later(port);
-        EXPECT_TRUE(later.connected());
-        EXPECT_TRUE(later.WaitFor(stateTopic, [](const std::string&) { return true; }, 2s));
-        std::this_thread::sleep_for(300ms);  // the retained messages come in no set order
-        std::map<std::string, std::string> retained;
-        for (const Message& m : later.Messages()) {
-            EXPECT_TRUE(m.retained) << m.topic;
-            retained[m.topic] = m.payload;
-        }
-        return retained;
-    }
-
-    std::vector<Message> Messages() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return messages_;
-    }
-    std::vector<Message> On(const std::string& topic) {
-        std::vector<Message> found;
-        for (const Message& m : Messages()) {
-            if (m.topic == topic) found.push_back(m);
-        }
-        return found;
-    }
-    // The last payload of `topic` once `accept` takes it.
-    bool WaitFor(const std::string& topic, const std::function<bool(const std::string&)>& accept,
-                 std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> guard(mutex_);
-        return added_.wait_for(guard, timeout, [&] {
-            for (auto it = messages_.rbegin(); it != messages_.rend(); ++it) {
-                if (it->topic == topic) return accept(it->payload);
-            }
-            return false;
-        });
-    }
-
-private:
-    mosquitto* mosq_ = nullptr;
-    bool connected_ = false;
-    std::mutex mutex_;
-    std::condition_variable added_;
-    std::vector<Message> messages_;
-};
 
 class ServeTest : public ::testing::Test {
 protected:
@@ -412,7 +279,7 @@ TEST_F(ServeTest, PublishesTheLiveReadingsDiscoveryAndEveryRecordOnce) {
 
     // Discovery: one valid, retained config per quantity, ids unique; a
     // client that comes later gets them from the broker.
-    const std::map<std::string, std::string> configs = Configs(Subscriber::Retained(broker.port(), kState));
+    const std::map<std::string, std::string> configs = Configs(RetainedNow(broker.port(), kState));
     for (const auto& [topic, payload] : configs) {
         EXPECT_TRUE(JsonCheck::Valid(payload)) << payload;
         for (const char* key : {"\"name\"", "\"unique_id\"", "\"state_topic\": \"kx305/3051/state\"",
@@ -498,7 +365,7 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
     ASSERT_TRUE(configsOf("5678"));
     ASSERT_TRUE(subscriber.WaitFor(kConfigs + "3_cisnienie/config", [](const std::string&) { return true; }, 2s));
     std::this_thread::sleep_for(300ms);
-    const std::map<std::string, std::string> before = Configs(Subscriber::Retained(broker.port(), kState));
+    const std::map<std::string, std::string> before = Configs(RetainedNow(broker.port(), kState));
     ASSERT_EQ(before.size(), 1u + 2 + 3);
     const size_t changedAt = subscriber.Messages().size();
 
@@ -521,7 +388,7 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
         EXPECT_TRUE(std::find(after.begin(), after.end(), "") != after.end()) << topic;
         EXPECT_TRUE(after.back().empty() || oldIds.count(JsonField(after.back(), "unique_id")) == 0) << after.back();
     }
-    std::map<std::string, std::string> retained = Subscriber::Retained(broker.port(), kState);
+    std::map<std::string, std::string> retained = RetainedNow(broker.port(), kState);
     std::map<std::string, std::string> configs = Configs(retained);
     EXPECT_EQ(configs.size(), 1u + 2 + 1);
     EXPECT_EQ(UniqueIds(configs).size(), configs.size());
@@ -536,7 +403,7 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
     ASSERT_EQ(sim->Control("input 3 none").rfind("ok", 0), 0u);
     ASSERT_TRUE(subscriber.WaitFor(kState, [](const std::string& p) { return p.find("\"input\": 3") == std::string::npos; }, 2s));
     std::this_thread::sleep_for(300ms);
-    retained = Subscriber::Retained(broker.port(), kState);
+    retained = RetainedNow(broker.port(), kState);
     configs = Configs(retained);
     EXPECT_EQ(configs.size(), 1u + 2);
     for (const auto& [topic, payload] : configs) EXPECT_EQ(topic.find("/3_"), std::string::npos) << topic;
@@ -676,7 +543,7 @@ TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
     ASSERT_TRUE(broker.Start());
     auto sim = SimProcess::Start(kStation);
     ASSERT_NE(sim, nullptr);
-    Subscriber subscriber(port, "station", "secret");
+    Subscriber subscriber(port, "#", "station", "secret");
     ASSERT_TRUE(subscriber.connected());
 
     struct Case {
