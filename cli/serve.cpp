@@ -314,6 +314,11 @@ private:
             return;
         }
         connected_ = true;
+    }
+
+    // After the broker accepted the connection; outside the library's
+    // callback, whose locks a publish would take in the opposite order.
+    void Announce() {
         backOff_ = kFirstBackOff;
         if (lastReport_ != "connected") Console::Error("connected to " + broker_);
         lastReport_ = "connected";
@@ -391,6 +396,7 @@ private:
                     if (!WaitBackOff()) break;
                     continue;
                 }
+                Announce();
             }
             Flush();
             if (const std::string failure = link_->Step(wake_[0], 1000); !failure.empty()) {
