@@ -5,8 +5,9 @@
 #   native-tsan  the threaded driver and acquisition tests under ThreadSanitizer
 #   fuzz         every libFuzzer target for KX305_FUZZ_SECONDS (default 30) each
 #   windows      mingw-w64 build, tests under Wine against the native simulator
-#   windows32    32-bit kx305.dll and a C program linked by import: built and
-#                checked with objdump, never run (scripts/check-windows32.sh)
+#   windows32    32-bit kx305mon.exe, kx305.dll and a C program linked by
+#                import: built and checked with objdump against the windows
+#                stage's program, never run (scripts/check-windows32.sh)
 # Warnings are errors.  Exits non-zero when any step fails.  The summary
 # gives each stage's wall-clock time, and of it the time ctest took.
 set -uo pipefail
@@ -64,9 +65,9 @@ trap stop_shared_display EXIT
 run_stage() {
     local preset=$1
     if [ "$preset" = windows32 ]; then
-        echo "=== windows32: build and check exports (nothing runs)"
+        echo "=== windows32: build and check the program and the DLL (nothing runs)"
         if ./scripts/check-windows32.sh; then
-            summary+=("exports and link by import checked")
+            summary+=("program, exports and link by import checked")
         else
             summary+=("check FAILED"); status=1
         fi
