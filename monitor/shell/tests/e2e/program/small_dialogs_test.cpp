@@ -197,6 +197,7 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     HWND dialog = OpenDialog(IDM_RAIN_GAUGE, kRainGauge);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(TextOf(dialog, IDC_CALIBRATION), "1,000");
+    GuidePicture(GuideImage{"deszczomierz"}, dialog);
     // One click down on the spin: a thousandth less.
     HWND spin = Item(dialog, IDC_CALIBRATION_SPIN);
     DWORD_PTR answer = 0;
@@ -204,7 +205,6 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     SendMessageTimeoutA(spin, WM_KEYUP, VK_DOWN, 0, SMTO_NORMAL, 5000, &answer);
     EXPECT_TRUE(ui::WaitForText(Item(dialog, IDC_CALIBRATION), "0,999", Milliseconds(5000)))
         << TextOf(dialog, IDC_CALIBRATION);
-    GuidePicture(GuideImage{"deszczomierz"}, dialog);
     const std::pair<const char*, const char*> refused[] = {{"12", "1,5"}, {"12", "0"}, {"0", "0,2"}};
     for (const auto& [serial, calibration] : refused) {
         Type(dialog, IDC_RAIN_GAUGE_SERIAL, serial);
