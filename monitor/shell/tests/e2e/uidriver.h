@@ -307,6 +307,9 @@ std::optional<std::vector<DdePair>> DdeInitiate(const std::string& service, cons
 
 // The whole screen (virtual screen) as a PNG file.
 bool SaveScreenshot(const std::string& path);
+// The part of the screen that a top-level window covers (its frame
+// included), as shown at that moment: what overlaps it is in the picture.
+bool SaveWindowScreenshot(HWND window, const std::string& path);
 
 // ---- Simulated converters --------------------------------------------------------------
 

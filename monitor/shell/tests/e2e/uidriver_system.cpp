@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -189,9 +190,10 @@ bool RegistryKeyExists(const std::string& key) {
 
 // ---- Screenshots -----------------------------------------------------------------
 
-bool SaveScreenshot(const std::string& path) {
-    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+namespace {
+
+// The rectangle (screen coordinates) of the screen as a PNG file.
+bool SaveScreenArea(const std::string& path, int left, int top, int width, int height) {
     if (width <= 0 || height <= 0) return Fail("no screen (is there a display?)");
 
     HDC screen = GetDC(nullptr);
@@ -236,6 +238,26 @@ bool SaveScreenshot(const std::string& path) {
     out.write(png.data(), static_cast<std::streamsize>(png.size()));
     out.close();
     return (!png.empty() && out) || Fail("cannot write " + path);
+}
+
+}  // namespace
+
+bool SaveScreenshot(const std::string& path) {
+    return SaveScreenArea(path, GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                          GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+}
+
+bool SaveWindowScreenshot(HWND window, const std::string& path) {
+    RECT r{};
+    if (!IsWindow(window) || !GetWindowRect(window, &r)) return Fail("no window to photograph");
+    // Clipped to the screen: a window partly off the screen has nothing to
+    // show there.
+    const int screenLeft = GetSystemMetrics(SM_XVIRTUALSCREEN), screenTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int screenRight = screenLeft + GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int screenBottom = screenTop + GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    const int left = (std::max)(int(r.left), screenLeft), top = (std::max)(int(r.top), screenTop);
+    const int right = (std::min)(int(r.right), screenRight), bottom = (std::min)(int(r.bottom), screenBottom);
+    return SaveScreenArea(path, left, top, right - left, bottom - top);
 }
 
 // ---- Simulator control -----------------------------------------------------------

@@ -39,7 +39,7 @@ TEST_F(ExportOptions, MenuOpensTheDialogThatRefusesNoFieldAndSavesTheChoice) {
     }
     ASSERT_TRUE(ui::WaitUntil([&] { return !checked(IDC_FIELD_STATUS); }, Milliseconds(5000)));
     ASSERT_TRUE(click(IDC_OK));
-    ASSERT_TRUE(AnswerMessageBox(kx305mon::messages::kTickOneField, IDOK));
+    ASSERT_TRUE(AnswerMessageBox(kx305mon::messages::kTickOneField, IDOK, kStartWait, GuideImage{"zaznacz-pole"}));
     EXPECT_EQ(LastMessageIcon(), std::optional<UINT>(MB_ICONSTOP));
     EXPECT_FALSE(ui::FindWindows(query).empty()) << "the dialog stays open";
     EXPECT_EQ(ui::ReadRegistryDword(kSettingsKey, "Flags"), std::optional<DWORD>(0x1FF));

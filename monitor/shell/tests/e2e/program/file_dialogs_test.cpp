@@ -76,6 +76,7 @@ TEST_F(FileDialogs, PortDialogListsTheLinksAndMovesToTheChosenConverter) {
         if (PortNumber(port) > 9) continue;
         EXPECT_NE(std::find(entries->begin(), entries->end(), ComName(PortNumber(port))), entries->end()) << port;
     }
+    GuidePicture(GuideImage{"port-szeregowy"}, *dialog);
     if (PortNumber(second) > 9) {
         ASSERT_TRUE(PressButton(*dialog, IDC_CANCEL));
         EXPECT_EQ(Close(), std::optional<DWORD>(0));
@@ -115,7 +116,7 @@ TEST_F(FileDialogs, RegistrationFileChangedKeptWhenTheNextCannotBeOpenedAndReadW
     EXPECT_EQ(ui::WindowText(*ui::FindControl(*dialog, IDC_FILE_NAME)), next);
     ASSERT_TRUE(ui::SetEditText(*ui::FindControl(*dialog, IDC_FILE_NAME), TempFile("brak\\inny.kxg")));
     ASSERT_TRUE(ui::Click(*ui::FindControl(*dialog, IDC_OK)));
-    ASSERT_TRUE(AnswerMessageBox(msg::kRegistrationFileUnavailable, IDOK));
+    ASSERT_TRUE(AnswerMessageBox(msg::kRegistrationFileUnavailable, IDOK, kStartWait, GuideImage{"plik-niedostepny"}));
     EXPECT_EQ(LastMessageIcon(), std::optional<UINT>(MB_ICONEXCLAMATION));
     EXPECT_TRUE(IsWindowVisible(*dialog));
     ASSERT_TRUE(PressButton(*dialog, IDC_CANCEL));
@@ -176,6 +177,7 @@ TEST_F(FileDialogs, RegistrationFileChangedKeptWhenTheNextCannotBeOpenedAndReadW
     ASSERT_TRUE(extra) << ui::LastError();
     const HWND average = *ui::FindControl(*extra, IDC_SHOW_KX125_AVERAGE);
     ASSERT_EQ(ui::Describe(average).checked, BST_CHECKED);
+    GuidePicture(GuideImage{"ustawienia-dodatkowe"}, *extra);
     ASSERT_TRUE(ui::Click(average));
     ASSERT_TRUE(ui::WaitUntil([&] { return ui::Describe(average).checked == BST_UNCHECKED; }, Milliseconds(5000)));
     ASSERT_TRUE(PressButton(*extra, IDC_OK));
@@ -250,6 +252,7 @@ TEST_F(FileDialogs, ViewerShowsTheGoodRecordsOfAnotherFileAndCopiesOnceTheClipbo
     ASSERT_TRUE(ui::WaitUntil([&] { return IsWindowEnabled(*ui::FindControl(*source, IDC_FILE_NAME)) != FALSE; },
                               Milliseconds(5000)));
     ASSERT_TRUE(ui::SetEditText(*ui::FindControl(*source, IDC_FILE_NAME), archive));
+    GuidePicture(GuideImage{"odczyt-pamieci"}, *source);
     ASSERT_TRUE(PressButton(*source, IDC_OK));
 
     const auto viewer = WaitDialog("Zawartość pamięci rejestrującej");
@@ -276,6 +279,7 @@ TEST_F(FileDialogs, ViewerShowsTheGoodRecordsOfAnotherFileAndCopiesOnceTheClipbo
     ASSERT_TRUE(second && second->rows.size() == 3u);
     EXPECT_EQ(second->rows.at(1).cells.at(0), "Termohigrometr KX-124");
     EXPECT_EQ(second->rows.at(1).cells.at(1), "5678");
+    GuidePicture(GuideImage{"przegladarka"}, *viewer);
     ASSERT_TRUE(ui::Click(*ui::FindControl(*viewer, IDC_LAST_RECORD)));
     EXPECT_TRUE(shows("Rekord 3/3 z dnia ", 1)) << ui::WindowText(caption);
     ASSERT_TRUE(ui::Click(*ui::FindControl(*viewer, IDC_NEXT_RECORD)));

@@ -142,6 +142,7 @@ TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
     EXPECT_TRUE(WaitPanel(IDC_INPUT_DESCRIPTION_0 + 1, [](const std::string& t) { return Contains(t, "12,5"); },
                           Milliseconds(10000)))
         << Panel(IDC_INPUT_DESCRIPTION_0 + 1);
+    GuidePicture(GuideImage{"okno-glowne"}, main());
     // The rain gauge makes its menu item usable.
     const auto rainItem = MenuState(IDM_RAIN_GAUGE);
     ASSERT_TRUE(rainItem) << "menu hook";

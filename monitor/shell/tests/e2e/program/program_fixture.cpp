@@ -66,6 +66,23 @@ void ProgramTest::SaveScenarioScreenshot() {
     EXPECT_TRUE(ui::SaveScreenshot(file)) << file << ": " << ui::LastError();
 }
 
+void ProgramTest::GuidePicture(GuideImage picture, HWND window) {
+    const std::string directory = WinePath(EnvironmentVariable("KX305_SCREENSHOT_DIR"));
+    if (directory.empty()) return;
+    // A window that has just become visible may still be painting (and the
+    // main window's panels are repainted by every polling cycle): let its
+    // thread empty its queue, then give the painting a moment.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    Sleep(600);
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    const std::string guide = directory + "\\guide";
+    CreateDirectoryA(directory.c_str(), nullptr);
+    CreateDirectoryA(guide.c_str(), nullptr);
+    const std::string file = guide + "\\" + picture.name + ".png";
+    EXPECT_TRUE(ui::SaveWindowScreenshot(window, file)) << file << ": " << ui::LastError();
+}
+
 void ProgramTest::TearDown() {
     SaveScenarioScreenshot();
     for (ui::Process& p : programs_) {
@@ -140,7 +157,7 @@ std::optional<ui::MessageBoxInfo> ProgramTest::WaitMessageBox(Milliseconds timeo
 }
 
 std::optional<ui::MessageBoxInfo> ProgramTest::AnswerMessageBox(const std::string& text, int button,
-                                                               Milliseconds timeout) {
+                                                               Milliseconds timeout, GuideImage picture) {
     const auto box = WaitMessageBox(timeout);
     if (!box) {
         ADD_FAILURE() << "no message box \"" << text << "\": " << ui::LastError();
@@ -148,6 +165,7 @@ std::optional<ui::MessageBoxInfo> ProgramTest::AnswerMessageBox(const std::strin
     }
     EXPECT_EQ(box->caption, kTitle);
     EXPECT_EQ(box->text, text);
+    if (picture.name && box->text == text) GuidePicture(picture, box->hwnd);
     if (box->text != text || !ui::PressMessageBoxButton(*box, button)) return std::nullopt;
     return box;
 }

@@ -30,6 +30,13 @@ std::optional<std::string> FileBytes(const std::string& path);
 // as a program puts it); else a failure showing what it holds.
 bool WaitClipboardText(const std::string& text, Milliseconds timeout = Milliseconds(5000));
 
+// The name of a picture of the user guide (docs/images/<name>.png).  The
+// guide's check finds the names in the scenarios' sources as GuideImage{"..."},
+// so a name is always a string literal right there.
+struct GuideImage {
+    const char* name = nullptr;
+};
+
 // A scenario: prepares the key, starts and operates the program, cleans up.
 class ProgramTest : public ::testing::Test {
 protected:
@@ -77,8 +84,10 @@ protected:
     bool Command(int id);  // a menu command, posted
     std::optional<ui::MessageBoxInfo> WaitMessageBox(Milliseconds timeout = kStartWait);
     // Waits for a box with this text, presses `button`; the box itself for checks.
+    // With `picture`, the box goes into the user guide under that name
+    // before it is answered (see GuidePicture).
     std::optional<ui::MessageBoxInfo> AnswerMessageBox(const std::string& text, int button,
-                                                      Milliseconds timeout = kStartWait);
+                                                      Milliseconds timeout = kStartWait, GuideImage picture = {});
     // The program's test hooks: GetMenuState flags of a menu item, and the
     // MB_ICON* of the last message box the program showed.
     std::optional<UINT> MenuState(int id) const;
@@ -90,6 +99,12 @@ protected:
     // Once per scenario, while the program still shows its windows (Close
     // and TearDown take it when the scenario has not).
     void SaveScenarioScreenshot();
+
+    // A picture of the user guide: `window` (a top-level window of the
+    // program) as it is shown now, once it has painted, cropped to its frame,
+    // saved as <KX305_SCREENSHOT_DIR>/guide/<name>.png;
+    // scripts/guide-screenshots.sh takes them into docs/images.
+    void GuidePicture(GuideImage picture, HWND window);
 
 private:
     std::optional<UINT> Hook(const char* name, WPARAM wParam) const;

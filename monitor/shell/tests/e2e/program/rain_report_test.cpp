@@ -100,6 +100,9 @@ TEST_F(RainReport, EveryIntervalShowsTheRowsOfTheRecordingCoreAndIsCopiedAndSave
         ASSERT_TRUE(ui::WaitUntil([&] { return IsWindowEnabled(edit) != FALSE; }, Milliseconds(5000)));
         ASSERT_TRUE(ui::SetEditText(edit, archive));
         ASSERT_TRUE(ui::PickComboText(combo, interval));
+        // The hourly report, the first one, goes into the user guide.
+        const bool pictured = interval == "godziny";
+        if (pictured) GuidePicture(GuideImage{"odczyt-deszczomierza"}, *source);
         ASSERT_TRUE(PressButton(*source, IDC_OK));
 
         const auto shown = WaitDialog("Raport opadów");
@@ -125,6 +128,7 @@ TEST_F(RainReport, EveryIntervalShowsTheRowsOfTheRecordingCoreAndIsCopiedAndSave
                       (std::vector<std::string>{expected[i].timeLabel, expected[i].amount, "Pomiar --> OK"}));
             EXPECT_EQ(content->rows[i].image, 1);
         }
+        if (pictured) GuidePicture(GuideImage{"raport-opadow"}, report);
     };
 
     HWND report = nullptr;
@@ -160,6 +164,7 @@ TEST_F(RainReport, EveryIntervalShowsTheRowsOfTheRecordingCoreAndIsCopiedAndSave
         proposed = proposed || (control.className == "Edit" && control.text == msg::kRainTextFileName);
     }
     EXPECT_TRUE(proposed);
+    GuidePicture(GuideImage{"zapisz-raport"}, *dialog);
     ASSERT_TRUE(ui::AnswerSaveAs(*dialog, saved)) << ui::LastError();
     EXPECT_TRUE(ui::WaitUntil([&] { return FileBytes(saved) == bytes; }, Milliseconds(5000)));
 
@@ -176,12 +181,22 @@ TEST_F(RainReport, EveryIntervalShowsTheRowsOfTheRecordingCoreAndIsCopiedAndSave
             const auto question = WaitMessageBox();
             EXPECT_TRUE(question && question->hwnd != *dialog && ui::PressMessageBoxButton(*question, IDYES))
                 << ui::LastError();
-            EXPECT_TRUE(AnswerMessageBox(msg::kExportFailed, IDOK));
+            EXPECT_TRUE(AnswerMessageBox(msg::kExportFailed, IDOK, kStartWait, GuideImage{"blad-eksportu"}));
             EXPECT_EQ(LastMessageIcon(), std::optional<UINT>(MB_ICONEXCLAMATION));
         }
         CloseHandle(held);
     }
     EXPECT_EQ(FileBytes(saved), bytes);
+
+    // "Opcje": the report's own export parameters (separator and layout),
+    // holding the stored flags; cancelled, they stay as they were.
+    ASSERT_TRUE(ui::Click(*ui::FindControl(report, IDC_OPTIONS)));
+    const auto options = WaitDialog("Parametry eksportu");
+    ASSERT_TRUE(options) << ui::LastError();
+    EXPECT_EQ(ui::Describe(*ui::FindControl(*options, IDC_LAYOUT_DESCRIPTIVE)).checked, BST_CHECKED);
+    GuidePicture(GuideImage{"parametry-eksportu-opadow"}, *options);
+    ASSERT_TRUE(PressButton(*options, IDC_CANCEL));
+    EXPECT_EQ(ui::ReadRegistryDword(kSettingsKey, "Flags"), std::optional<DWORD>(kx305mon::kDefaultExportFlags));
     ASSERT_TRUE(PressButton(report, IDC_CLOSE));
 
     // Days and months over the same file; the last choice is stored.

@@ -56,8 +56,8 @@ protected:
     }
     static void Click(HWND dialog, int id) { ASSERT_TRUE(ui::Click(Item(dialog, id))) << id << ": " << ui::LastError(); }
     std::string State(const std::string& key) { return ReplyField(Simulator(port_, "state"), key); }
-    void Expect(const char* text, Milliseconds timeout = kStartWait) {
-        EXPECT_TRUE(AnswerMessageBox(text, IDOK, timeout).has_value()) << text << ": " << ui::LastError();
+    void Expect(const char* text, Milliseconds timeout = kStartWait, GuideImage picture = {}) {
+        EXPECT_TRUE(AnswerMessageBox(text, IDOK, timeout, picture).has_value()) << text << ": " << ui::LastError();
     }
 
     std::string port_;
@@ -90,8 +90,10 @@ TEST_F(SmallDialogs, SetTimeSetsTheSimulatorsClockInUtc) {
         Type(dialog, IDC_HOUR, "8");
         Type(dialog, IDC_MINUTE, "15");
         Type(dialog, IDC_SECOND, "30");
+        const bool first = entry.month == 1;
+        if (first) GuidePicture(GuideImage{"ustaw-czas"}, dialog);
         ASSERT_TRUE(PressButton(dialog, IDC_OK));
-        Expect("Zegar został ustawiony.");
+        Expect("Zegar został ustawiony.", kStartWait, first ? GuideImage{"zegar-ustawiony"} : GuideImage{});
         // The simulator's clock runs on: a few seconds later at most.
         const std::string clock = State("clock");
         const long late = ClockSeconds(clock) - ClockSeconds(entry.utc);
@@ -118,6 +120,7 @@ TEST_F(SmallDialogs, LogIntervalShowsWritesCutsAndRefuses) {
     ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(ui::WaitUntil([&] { return Enabled(dialog, IDC_OK); }, Milliseconds(10000)));
     EXPECT_EQ(TextOf(dialog, IDC_INTERVAL), period);
+    GuidePicture(GuideImage{"interwal-rejestracji"}, dialog);
     for (const char* refused : {"0", ""}) {
         Type(dialog, IDC_INTERVAL, refused);
         Click(dialog, IDC_OK);
@@ -194,6 +197,7 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     HWND dialog = OpenDialog(IDM_RAIN_GAUGE, kRainGauge);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(TextOf(dialog, IDC_CALIBRATION), "1,000");
+    GuidePicture(GuideImage{"deszczomierz"}, dialog);
     // One click down on the spin: a thousandth less.
     HWND spin = Item(dialog, IDC_CALIBRATION_SPIN);
     DWORD_PTR answer = 0;
@@ -250,6 +254,7 @@ TEST_F(SmallDialogs, AboutOpensAndCloses) {
     bool version = false;
     for (const ui::ControlInfo& control : ui::ListControls(dialog)) version = version || control.text == "Wersja 2.62";
     EXPECT_TRUE(version);
+    GuidePicture(GuideImage{"o-programie"}, dialog);
     ASSERT_TRUE(PressButton(dialog, IDC_OK));
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
 }
@@ -294,6 +299,7 @@ TEST_F(Companion, CalledOnceAndThePromotionShownWithShowQmv) {
     HWND view = Item(*promotion, IDC_PROMOTION_VIEW);
     const std::string document = ui::WindowText(view);
     EXPECT_TRUE(document.find("QMV") != std::string::npos) << document.size();
+    GuidePicture(GuideImage{"promocja"}, *promotion);
     ASSERT_TRUE(PressButton(*promotion, IDC_PROMOTION_CLOSE));
     ASSERT_TRUE(WaitMainWindow()) << ui::LastError();
     ASSERT_TRUE(WaitLive(port_));

@@ -32,7 +32,7 @@ TEST_F(StartUp, BadCommandLinesEndWithOneAfterTheMessage) {
 TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
     const std::string port = EnvironmentPort("KX305_PORT_FW113");
     ASSERT_TRUE(Launch());
-    ASSERT_TRUE(AnswerMessageBox(msg::kRegisterQuestion, IDYES));
+    ASSERT_TRUE(AnswerMessageBox(msg::kRegisterQuestion, IDYES, kStartWait, GuideImage{"pytanie-rejestracja"}));
     const auto portDialog = WaitDialog("Port szeregowy");
     ASSERT_TRUE(portDialog) << ui::LastError();
     const auto combo = ui::FindControl(*portDialog, IDC_PORT_COMBO);
@@ -41,6 +41,7 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
     ASSERT_TRUE(PressButton(*portDialog, IDC_OK));
     const auto exportDialog = WaitDialog("Parametry eksportu");
     ASSERT_TRUE(exportDialog) << ui::LastError();
+    GuidePicture(GuideImage{"parametry-eksportu"}, *exportDialog);
     ASSERT_TRUE(PressButton(*exportDialog, IDC_OK));
 
     // All groups were written once both dialogs were confirmed (each
@@ -99,6 +100,7 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
     }
     const auto registration = WaitDialog("Rejestracja");
     ASSERT_TRUE(registration) << ui::LastError();
+    GuidePicture(GuideImage{"rejestracja"}, *registration);
     ASSERT_TRUE(PressButton(*registration, IDC_CANCEL));
     EXPECT_EQ(program().WaitExit(kExitWait), std::optional<DWORD>(0));
 }
@@ -125,7 +127,7 @@ TEST_F(StartUp, UnusablePortOffersThePortDialogAndCancelEndsWithZero) {
     ASSERT_TRUE(WriteQuickStart(EnvironmentPort("KX305_PORT_MISSING")));
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(WaitMainWindow());
-    ASSERT_TRUE(AnswerMessageBox(msg::kPortInUse, IDOK));
+    ASSERT_TRUE(AnswerMessageBox(msg::kPortInUse, IDOK, kStartWait, GuideImage{"port-zajety"}));
     EXPECT_EQ(LastMessageIcon(), std::optional<UINT>(MB_ICONWARNING));
     const auto portDialog = WaitDialog("Port szeregowy");
     ASSERT_TRUE(portDialog) << ui::LastError();
@@ -219,7 +221,7 @@ TEST_F(StartUp, UninstallRemovesTheKeyAndCloses) {
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(WaitMainWindow());
     ASSERT_TRUE(Command(IDM_UNINSTALL));
-    ASSERT_TRUE(AnswerMessageBox(msg::kUninstallDone, IDOK));
+    ASSERT_TRUE(AnswerMessageBox(msg::kUninstallDone, IDOK, kStartWait, GuideImage{"deinstalacja"}));
     EXPECT_EQ(program().WaitExit(kExitWait), std::optional<DWORD>(0));
     EXPECT_FALSE(ui::RegistryKeyExists(kSettingsKey));
     EXPECT_FALSE(ui::RegistryKeyExists("Software\\Velmor\\KX-305V"));
