@@ -114,9 +114,10 @@ Function ${prefix}WaitProgramClosed
             SetErrorLevel ${EXIT_RUNNING}
             Quit
         ${EndIf}
-        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(RunningText)" /SD IDCANCEL IDRETRY +3
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(RunningText)" /SD IDCANCEL IDRETRY retry
         SetErrorLevel ${EXIT_CANCELLED}
         Quit
+    retry:
     ${Loop}
     Pop $0
 FunctionEnd
