@@ -244,6 +244,7 @@ int ServeSettings(Arguments& a) {
 int Run(int argc, char** argv) {
     Arguments a;
     CLI::App app{"kx305cli: the KX-305 converter from the command line"};
+    app.set_version_flag("--version", "kx305cli " KX305_VERSION_TEXT);
     app.require_subcommand(1);
     app.fallthrough();
     app.add_flag("--raw", a.raw, "Print code page 1250 bytes unchanged instead of converting them for the terminal");

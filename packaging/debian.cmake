@@ -10,8 +10,10 @@ endif()
 set(deb_upstream ${CMAKE_MATCH_1})
 set(deb_revision ${CMAKE_MATCH_2})
 if(NOT deb_upstream STREQUAL PROJECT_VERSION)
-    message(WARNING "packaging/debian/changelog: the top entry is for ${deb_upstream}, the project is ${PROJECT_VERSION}: "
-                    "add an entry for this version")
+    # The package takes the project's version; a changelog still on an
+    # older release would make its name lie.
+    message(FATAL_ERROR "packaging/debian/changelog: the top entry is for ${deb_upstream}, the project is ${PROJECT_VERSION}: "
+                        "add an entry for this version")
 endif()
 set(maintainer)
 foreach(line IN LISTS changelog_lines)
@@ -39,7 +41,7 @@ install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/debian/copyright ${changelog_gz} DESTI
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kx305)
 set(CPACK_PACKAGE_VENDOR "KX-305 maintainers")
-set(CPACK_PACKAGE_VERSION ${deb_upstream})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "KX-305 measurement converter: driver library, command line and station service")
@@ -48,7 +50,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_DEBIAN_PACKAGE_NAME kx305)
-set(CPACK_DEBIAN_PACKAGE_VERSION ${deb_upstream})
+set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${deb_revision})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${maintainer}")

@@ -523,6 +523,7 @@ int Run(const Options& options, const ConverterSettings& settings) {
 
 int main(int argc, char** argv) {
     CLI::App app{"kx305sim: a simulated KX-305 converter on a pseudo-terminal"};
+    app.set_version_flag("--version", "kx305sim " KX305_VERSION_TEXT);
     Options o;
     app.add_option("--link", o.link, "Symbolic link to put in front of the port (required unless --tty)");
     app.add_option("--tty", o.tty, "Serve on this existing tty instead of a new pseudo-terminal");

@@ -40,6 +40,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = kx305 ] || fail "Package: $(field Package)"
 changelog_version=$(sed -n '1s/^kx305 (\([^)]*\)).*/\1/p' "$here/../debian/changelog")
 [ "$(field Version)" = "$changelog_version" ] || fail "Version $(field Version), the changelog's top entry $changelog_version"
+[[ "$(field Version)" == "$version-"* ]] || fail "Version $(field Version) is not of the project's version $version"
 [[ "$(field Depends)" == *libc6* && "$(field Depends)" == *libstdc++6* ]] || fail "Depends lacks the C and C++ runtimes: $(field Depends)"
 must dpkg-deb -e "$deb" "$work/control"
 [ "$(cat "$work/control/conffiles")" = /etc/kx305/serve.ini ] || fail "conffiles: $(cat "$work/control/conffiles")"
@@ -52,6 +53,11 @@ for f in usr/bin/kx305cli usr/bin/kx305sim "usr/$libdir/libkx305.so.$version"; d
 done
 readelf -d "$work/tree/usr/$libdir/libkx305.so.$version" | grep -q "(SONAME).*\[libkx305.so.$soversion\]" ||
     fail "libkx305.so.$version has no soname libkx305.so.$soversion"
+# The programs name the release they belong to.
+for program in kx305cli kx305sim; do
+    said=$(LD_LIBRARY_PATH="$work/tree/usr/$libdir" "$work/tree/usr/bin/$program" --version) || fail "$program --version failed"
+    [ "$said" = "$program $version" ] || fail "$program --version says \"$said\", not \"$program $version\""
+done
 
 # lintian: warnings are shown, an error fails.
 lintian --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1

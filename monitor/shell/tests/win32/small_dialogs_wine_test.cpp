@@ -387,7 +387,7 @@ TEST_F(SmallDialogs, AboutAndPromotionOpenAndClose) {
     bool title = false, version = false;
     for (const ui::ControlInfo& control : ui::ListControls(window)) {
         title = title || control.text == "Konwerter KX-305";
-        version = version || control.text == "Wersja 2.62";
+        version = version || control.text == "Wersja " KX305_VERSION_TEXT;
     }
     EXPECT_TRUE(title);
     EXPECT_TRUE(version);

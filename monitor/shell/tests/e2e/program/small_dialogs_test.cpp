@@ -252,7 +252,7 @@ TEST_F(SmallDialogs, AboutOpensAndCloses) {
     HWND dialog = OpenDialog(IDM_ABOUT, kAbout);
     ASSERT_NE(dialog, nullptr);
     bool version = false;
-    for (const ui::ControlInfo& control : ui::ListControls(dialog)) version = version || control.text == "Wersja 2.62";
+    for (const ui::ControlInfo& control : ui::ListControls(dialog)) version = version || control.text == "Wersja " KX305_VERSION_TEXT;
     EXPECT_TRUE(version);
     GuidePicture(GuideImage{"o-programie"}, dialog);
     ASSERT_TRUE(PressButton(dialog, IDC_OK));
