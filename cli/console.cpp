@@ -18,6 +18,7 @@ namespace {
 // The mutex keeps lines of the worker's and the main thread's output whole.
 struct State {
     iconv_t toTerminal = reinterpret_cast<iconv_t>(-1);
+    std::mutex converting;  // one conversion at a time: iconv keeps state
     bool progressShown = false;
     std::mutex mutex;
 };
@@ -32,31 +33,6 @@ bool WriteAll(FILE* stream, const std::string& text) {
     return std::fflush(stream) == 0;
 }
 
-// Converts with a private converter reset before each text; characters the
-// terminal lacks come out as "?".
-std::string Convert(iconv_t converter, const std::string& text) {
-    if (converter == reinterpret_cast<iconv_t>(-1) || text.empty()) return text;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    std::string out;
-    std::string in = text;
-    char* inPtr = in.data();
-    size_t inLeft = in.size();
-    char buffer[1024];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t result = iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, sizeof buffer - outLeft);
-        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-            // A byte the code page or the terminal cannot take.
-            out.push_back('?');
-            ++inPtr;
-            --inLeft;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 void Console::Init(bool raw) {
@@ -69,7 +45,12 @@ void Console::Init(bool raw) {
     state.toTerminal = iconv_open(target.c_str(), "CP1250");
 }
 
-std::string Console::ToTerminal(const std::string& text) { return Convert(TheState().toTerminal, text); }
+std::string Console::ToTerminal(const std::string& text) {
+    State& state = TheState();
+    std::lock_guard<std::mutex> guard(state.converting);
+    // Characters the terminal lacks come out as "?".
+    return ConvertText(state.toTerminal, text, "?");
+}
 
 bool Console::Out(const std::string& text) {
     State& state = TheState();
@@ -113,6 +94,28 @@ void Console::Progress(const std::string& text) {
     std::lock_guard<std::mutex> guard(state.mutex);
     WriteAll(stderr, "\r\x1b[K" + text);
     state.progressShown = !text.empty();
+}
+
+std::string ConvertText(iconv_t converter, const std::string& text, const char* replacement) {
+    if (converter == reinterpret_cast<iconv_t>(-1) || text.empty()) return text;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::string out;
+    std::string in = text;
+    char* inPtr = in.data();
+    size_t inLeft = in.size();
+    char buffer[1024];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t result = iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, sizeof buffer - outLeft);
+        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
+            out += replacement;
+            ++inPtr;
+            --inLeft;
+        }
+    }
+    return out;
 }
 
 std::string SystemReason(int error) {

@@ -6,6 +6,8 @@
 // with -o never pass through here.
 #pragma once
 
+#include <iconv.h>
+
 #include <string>
 
 namespace kx305cli {
@@ -43,6 +45,11 @@ public:
     // The text in the terminal's character set.
     static std::string ToTerminal(const std::string& text);
 };
+
+// `text` converted by `converter`, reset first; each byte it cannot take
+// becomes `replacement`.  An unusable converter returns the text as it is.
+// Callers keep one converter to one thread at a time.
+std::string ConvertText(iconv_t converter, const std::string& text, const char* replacement);
 
 // strerror() of errno, in code page 1250 like every other text.
 std::string SystemReason(int error);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 
+#include "console.h"
 #include "dde/dde_names.h"
 #include "instruments/catalogue.h"
 #include "instruments/quantity.h"
@@ -100,27 +101,9 @@ bool ParseBrokerUrl(const std::string& url, BrokerAddress& address, std::string&
 std::string Utf8FromCp1250(const std::string& text) {
     static const iconv_t converter = iconv_open("UTF-8", "CP1250");
     static std::mutex lock;
-    if (converter == reinterpret_cast<iconv_t>(-1) || text.empty()) return text;
     std::lock_guard<std::mutex> guard(lock);
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    std::string in = text;
-    std::string out;
-    char* inPtr = in.data();
-    size_t inLeft = in.size();
-    char buffer[512];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t result = iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, sizeof buffer - outLeft);
-        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-            // The few bytes code page 1250 leaves undefined.
-            out += "\xEF\xBF\xBD";
-            ++inPtr;
-            --inLeft;
-        }
-    }
-    return out;
+    // The few bytes code page 1250 leaves undefined become U+FFFD.
+    return ConvertText(converter, text, "\xEF\xBF\xBD");
 }
 
 std::string JsonString(const std::string& text) {
