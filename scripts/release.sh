@@ -33,7 +33,6 @@ for tool in cmake ninja makensis cpack x86_64-w64-mingw32-gcc-posix i686-w64-min
 done
 version=$(sed -n 's/^project(kx305 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || fail "no project version in CMakeLists.txt"
-[ -f /root/.ccache-env ] && . /root/.ccache-env
 
 out=$root/build/release
 work=$out/work
