@@ -363,7 +363,7 @@ struct ConverterIdentity {
 
 ConverterIdentity IdentityOf(AppContext& context) {
     std::lock_guard<std::mutex> guard(context.lock);
-    return {context.info.serialNumber, context.info.versionMajor * 100u + context.info.versionMinor};
+    return {context.info.serialNumber, KX305_FIRMWARE_VERSION(context.info.versionMajor, context.info.versionMinor)};
 }
 
 // Firmware up to 1.12: what the last GetLog tells about where the
@@ -429,10 +429,10 @@ void HoldGetLog(AppContext& context, uint32_t periodSeconds) {
 }
 
 int DownloadLog(AppContext& context) {
-    uint32_t version;
+    uint16_t firmware;
     {
         std::lock_guard<std::mutex> guard(context.lock);
-        version = context.info.versionMajor * 100u + context.info.versionMinor;
+        firmware = KX305_FIRMWARE_VERSION(context.info.versionMajor, context.info.versionMinor);
     }
     AcquisitionEvents& events = detail::EventsOf(context);
     DownloadReport report;
@@ -454,7 +454,7 @@ int DownloadLog(AppContext& context) {
         ReportStoreFailure(context);
         return finish(1);
     }
-    bool peek = version >= kPeekLogVersion;
+    bool peek = firmware >= KX305_FIRMWARE_KEEPS_LOG;
     if (peek && !AwaitDownloadStart(context)) return 1;
     const int64_t started = SteadyMs();
     WindowRef window = detail::MainWindow(context);
@@ -480,7 +480,8 @@ int DownloadLog(AppContext& context) {
         return finish(0);
     }
     // Up to firmware 1.01 the period is in minutes.
-    const uint32_t periodSeconds = version <= 101 ? uint32_t{t.logPeriod} * 60 : t.logPeriod;
+    const uint32_t periodSeconds =
+        firmware <= KX305_FIRMWARE_VERSION(1, 1) ? uint32_t{t.logPeriod} * 60 : t.logPeriod;
     if (!peek) HoldGetLog(context, periodSeconds);
     const int64_t snapshot = SteadyMs();
     Transfer transfer = TransferLog(context, peek);

@@ -12,8 +12,4 @@ namespace kx305mon {
 // connection).  Polling worker only.
 int RunDeviceRequest(AppContext& context);
 
-// Firmware from which the converter keeps its logging memory on a download
-// until it is told to clear it (major * 100 + minor).
-constexpr uint32_t kPeekLogVersion = 113;
-
 }  // namespace kx305mon
