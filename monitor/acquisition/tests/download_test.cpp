@@ -105,21 +105,7 @@ protected:
     // `take`, as firmware up to 1.12 hands it over), before the worker
     // takes the port.
     std::vector<LogRecord> PeekConverter(bool take = false) {
-        std::vector<LogRecord> records;
-        KX305Handle handle = nullptr;
-        if (KX305Open(&handle, PortPath(1).c_str()) != 0) return records;
-        ConverterInfo info{};
-        KX305GetInfo(&handle, &info);
-        if (WaitDone(&handle) == 1) {
-            LogBuffer log{};
-            if (take) {
-                KX305GetLog(&handle, &log);
-            } else {
-                KX305PeekLog(&handle, &log);
-            }
-            if (WaitDone(&handle) == 1) records.assign(log.records, log.records + log.count);
-        }
-        KX305Close(&handle);
+        std::vector<LogRecord> records = ReadConverterMemory(PortPath(1), take).value_or(std::vector<LogRecord>{});
         Control("received reset");
         return records;
     }
