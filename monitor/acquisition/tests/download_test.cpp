@@ -21,6 +21,7 @@
 #include "recording/registration_file.h"
 #include "request_timing_scope.h"
 #include "simulator_fixture.h"
+#include "temporary_directory.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -518,16 +519,9 @@ class WaitingRecords : public Downloads {
 protected:
     void SetUp() override {
         Downloads::SetUp();
-        char pattern[] = "/tmp/kx305_waiting.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        std::strcpy(context.registrationPath, (dir + "/pomiary.kxg").c_str());
-        pendingPath = dir + "/pomiary.kxg.pending";
-    }
-    void TearDown() override {
-        Downloads::TearDown();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
+        ASSERT_TRUE(dir.Create("kx305_waiting"));
+        std::strcpy(context.registrationPath, dir.Path("pomiary.kxg").c_str());
+        pendingPath = dir.Path("pomiary.kxg.pending");
     }
 
     RecordList PendingRecords() {
@@ -578,7 +572,7 @@ protected:
         EXPECT_EQ(RecordsOnlyInMemory(context), 0u);
     }
 
-    std::string dir;
+    kx305::support::TemporaryDirectory dir;
     std::string pendingPath;
 };
 

@@ -16,21 +16,15 @@
 #include "instruments/catalogue.h"
 #include "memory_file.h"
 #include "recording/registration_file.h"
+#include "wine_sim.h"
 
 namespace kx305mon::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-// The COM number in environment variable `name` ("\\.\COM5" gives 5).
-int32_t SimPortNumber(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || std::strstr(value, "COM") == nullptr) {
-        ADD_FAILURE() << name << " is not set: run the test through scripts/wine-sim-run";
-        return PORT_NONE;
-    }
-    return static_cast<int32_t>(std::strtol(std::strstr(value, "COM") + 3, nullptr, 10));
-}
+// The COM number of a simulator of wine-sim-run ("\\.\COM5" gives 5).
+int32_t SimPortNumber(const char* variable) { return kx305::support::SimPortNumber(variable, PORT_NONE); }
 
 using WindowsAcquisition = AcquisitionTest;
 
@@ -45,8 +39,7 @@ TEST_F(WindowsAcquisition, PortTestOpensTheDevicePathOfTheComNumber) {
 
 TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     const int32_t port = SimPortNumber("KX305_PORT_FW113");
-    const long prefilled = std::strtol(std::getenv("KX305_FW113_RECORDS") ? std::getenv("KX305_FW113_RECORDS") : "0",
-                                       nullptr, 10);
+    const long prefilled = static_cast<long>(kx305::support::SimNumber("KX305_FW113_RECORDS"));
     ASSERT_GT(prefilled, 0);
     auto file = std::make_shared<MemoryFile>();
     context.registrationFile = std::make_unique<SharedFile>(file);
