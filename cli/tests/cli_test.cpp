@@ -25,6 +25,7 @@
 #include "recording/local_time.h"
 #include "recording/registration_file.h"
 #include "sim_process.h"
+#include "temporary_directory.h"
 
 namespace kx305cli {
 namespace {
@@ -101,27 +102,21 @@ LogRecord ExampleRecord() {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kx305cli_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::create_directory(dir_ + "/tmp");
+        ASSERT_TRUE(dir_.Create("kx305cli_test"));
+        fs::create_directory(dir_.Path("tmp"));
         kx305mon::ResetRainGaugeSettings();
         kx305mon::rainGaugeSettings().serial = 1234;
         kx305mon::rainGaugeSettings().calibration = 100;
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-        kx305mon::ResetRainGaugeSettings();
-    }
+    void TearDown() override { kx305mon::ResetRainGaugeSettings(); }
 
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string Path(const std::string& name) const { return dir_.Path(name); }
 
     std::map<std::string, std::string> Environment() const {
         std::map<std::string, std::string> env = {
             {"LC_ALL", "C.UTF-8"},
             {"TZ", kTimeZone},
-            {"TMPDIR", dir_ + "/tmp"},
+            {"TMPDIR", dir_.Path("tmp")},
             {"PATH", "/usr/bin:/bin"},
             {"KX305SIM", kx305sim::SimulatorPath()},
         };
@@ -156,7 +151,7 @@ protected:
         return records;
     }
 
-    std::string dir_;
+    kx305::support::TemporaryDirectory dir_;
     std::map<std::string, std::string> extraEnvironment_;
 };
 

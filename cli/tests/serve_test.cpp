@@ -28,6 +28,7 @@
 #include "recording/registration_file.h"
 #include "serve_payloads.h"
 #include "sim_process.h"
+#include "temporary_directory.h"
 
 namespace kx305cli {
 namespace {
@@ -141,14 +142,9 @@ std::map<std::string, std::string> RetainedNow(int port, const std::string& stat
 class ServeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/kx305serve_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ASSERT_TRUE(directory_.Create("kx305serve_test"));
+        dir_ = directory_.path().string();
         kxg_ = dir_ + "/station.kxg";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
     std::map<std::string, std::string> Environment() const {
@@ -195,7 +191,8 @@ protected:
         return ids;
     }
 
-    std::string dir_;
+    kx305::support::TemporaryDirectory directory_;
+    std::string dir_;  // its path
     std::string kxg_;
 };
 

@@ -3,7 +3,6 @@
 #include "diagnostic_log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "kx305.h"
+#include "temporary_directory.h"
 
 namespace kx305 {
 namespace {
@@ -36,18 +36,14 @@ std::string MessageOf(const std::string& line) {
 class DiagnosticLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kx305-log-" + std::to_string(getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = dir_ / "driver.log";
+        ASSERT_TRUE(dir_.Create(std::string("kx305-log-") +
+                                ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        path_ = dir_.path() / "driver.log";
     }
-    void TearDown() override {
-        CloseDiagnosticLog();
-        fs::remove_all(dir_);
-    }
+    // The log is closed before the directory goes.
+    void TearDown() override { CloseDiagnosticLog(); }
 
-    fs::path dir_;
+    kx305::support::TemporaryDirectory dir_;
     fs::path path_;
 };
 

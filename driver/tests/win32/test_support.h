@@ -1,41 +1,24 @@
-// Helpers of the Windows driver tests: the simulated converters that
-// scripts/wine-sim-run puts on the COM ports of the Wine prefix, as the tests
-// find them in the environment, and a guard against calls that hang.
+// Helpers of the Windows driver tests: the simulated converters of
+// scripts/wine-sim-run (wine_sim.h), a handle closed however the test ends,
+// and a guard against calls that hang.
 #pragma once
 
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <future>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "kx305.h"
+#include "wine_sim.h"
 
 namespace kx305::wintest {
 
-// The port path in environment variable `name` ("\\.\COM5"); a test run
-// outside wine-sim-run fails here instead of opening some other port.
-inline std::string SimPort(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0') {
-        ADD_FAILURE() << name << " is not set: run the test through scripts/wine-sim-run";
-        return "\\\\.\\COM99";
-    }
-    return value;
-}
-
-inline unsigned SimNumber(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) {
-        ADD_FAILURE() << name << " is not set: run the test through scripts/wine-sim-run";
-        return 0;
-    }
-    return static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-}
+using support::SimNumber;
+using support::SimPort;
 
 // A handle that is closed when the test ends, however it ends.
 class OpenHandle {

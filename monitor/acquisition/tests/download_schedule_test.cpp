@@ -59,17 +59,10 @@ protected:
         ReadRegistrationFile(context.registrationFile.get(), stored);
         for (const MemoryRecord& r : stored) out.stored.push_back(StampSeconds(r.time));
         // What the converter holds, read without clearing.
-        KX305Handle handle = nullptr;
-        EXPECT_EQ(KX305Open(&handle, PortPath(1).c_str()), 0);
-        ConverterInfo info{};
-        KX305GetInfo(&handle, &info);
-        EXPECT_EQ(WaitDone(&handle), 1);
-        LogBuffer log{};
-        KX305PeekLog(&handle, &log);
-        EXPECT_EQ(WaitDone(&handle), 1);
+        const auto memory = ReadConverterMemory(PortPath(1));
+        EXPECT_TRUE(memory.has_value()) << "the converter's memory did not read";
         MemoryFile held;
-        for (size_t i = 0; i < log.count; ++i) WriteRegistrationRecord(held, log.records[i]);
-        KX305Close(&handle);
+        for (const LogRecord& record : memory.value_or(std::vector<LogRecord>{})) WriteRegistrationRecord(held, record);
         RecordList heldList;
         ReadRegistrationFile(&held, heldList);
         for (const MemoryRecord& r : heldList) out.held.push_back(StampSeconds(r.time));

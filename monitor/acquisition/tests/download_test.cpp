@@ -21,6 +21,7 @@
 #include "recording/registration_file.h"
 #include "request_timing_scope.h"
 #include "simulator_fixture.h"
+#include "temporary_directory.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -105,21 +106,7 @@ protected:
     // `take`, as firmware up to 1.12 hands it over), before the worker
     // takes the port.
     std::vector<LogRecord> PeekConverter(bool take = false) {
-        std::vector<LogRecord> records;
-        KX305Handle handle = nullptr;
-        if (KX305Open(&handle, PortPath(1).c_str()) != 0) return records;
-        ConverterInfo info{};
-        KX305GetInfo(&handle, &info);
-        if (WaitDone(&handle) == 1) {
-            LogBuffer log{};
-            if (take) {
-                KX305GetLog(&handle, &log);
-            } else {
-                KX305PeekLog(&handle, &log);
-            }
-            if (WaitDone(&handle) == 1) records.assign(log.records, log.records + log.count);
-        }
-        KX305Close(&handle);
+        std::vector<LogRecord> records = ReadConverterMemory(PortPath(1), take).value_or(std::vector<LogRecord>{});
         Control("received reset");
         return records;
     }
@@ -532,16 +519,9 @@ class WaitingRecords : public Downloads {
 protected:
     void SetUp() override {
         Downloads::SetUp();
-        char pattern[] = "/tmp/kx305_waiting.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        std::strcpy(context.registrationPath, (dir + "/pomiary.kxg").c_str());
-        pendingPath = dir + "/pomiary.kxg.pending";
-    }
-    void TearDown() override {
-        Downloads::TearDown();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
+        ASSERT_TRUE(dir.Create("kx305_waiting"));
+        std::strcpy(context.registrationPath, dir.Path("pomiary.kxg").c_str());
+        pendingPath = dir.Path("pomiary.kxg.pending");
     }
 
     RecordList PendingRecords() {
@@ -592,7 +572,7 @@ protected:
         EXPECT_EQ(RecordsOnlyInMemory(context), 0u);
     }
 
-    std::string dir;
+    kx305::support::TemporaryDirectory dir;
     std::string pendingPath;
 };
 

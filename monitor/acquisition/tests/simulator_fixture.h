@@ -15,19 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "acquisition/app_context.h"
 #include "acquisition/events.h"
-#include "acquisition/polling_worker.h"
+#include "acquisition_fixture.h"
 #include "instruments/catalogue.h"
-#include "kx305.h"
-#include "recording_events.h"
 #include "sim_process.h"
 
 namespace kx305mon::testing {
 
 using namespace std::chrono_literals;
 
-constexpr WindowRef kMain = 102;
 constexpr WindowRef kDialog = 105;
 constexpr int32_t kMissingPort = 30;
 
@@ -53,20 +49,10 @@ inline std::string ReplyText(const std::string& reply, const std::string& key) {
     return reply.substr(from, reply.find(' ', from) - from);
 }
 
-class AcquisitionOnSimulator : public ::testing::Test {
+class AcquisitionOnSimulator : public AcquisitionTest {
 protected:
-    void SetUp() override {
-        rainGaugeSettings().serial = 1234;
-        context.events = &recorder;
-        context.mainWindow = kMain;
-        context.timing.cyclePause = 20ms;
-        context.timing.reconnectPause = 50ms;
-        context.timing.recordingTick = 20ms;
-        context.timing.slotRetry = 20ms;
-    }
-
     void TearDown() override {
-        StopPollingWorker(context);
+        AcquisitionTest::TearDown();
         if (HasFailure()) {
             for (auto& sim : sims_) {
                 if (sim) std::fprintf(stderr, "simulator log:\n%s\n", sim->Log().c_str());
@@ -146,8 +132,6 @@ protected:
     InputReading Input(int i) { return ReadLiveState(context).inputs[i]; }
     ConverterInfo Info() { return ReadLiveState(context).info; }
 
-    AppContext context;
-    RecordingEvents recorder;
     std::unique_ptr<kx305sim::SimProcess> sims_[2];
     std::chrono::steady_clock::duration stopTime{};  // set by JoinStop
 

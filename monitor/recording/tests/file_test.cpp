@@ -7,6 +7,7 @@
 #include <string>
 
 #include "recording/registration_file.h"
+#include "temporary_directory.h"
 #include "test_environment.h"
 
 namespace kx305mon {
@@ -19,16 +20,10 @@ class PlatformFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("kx305_file_") + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        ASSERT_TRUE(dir_.Create(std::string("kx305_file_") + info->name()));
     }
 
-    std::string PathOf(const char* name) const { return (dir_ / name).string(); }
+    std::string PathOf(const char* name) const { return dir_.Path(name); }
 
     static std::string ReadAll(FileStream& file) {
         EXPECT_TRUE(file.SeekToStart());
@@ -42,7 +37,7 @@ protected:
         return text;
     }
 
-    fs::path dir_;
+    kx305::support::TemporaryDirectory dir_;
 };
 
 // What a download needs to cut a failed write back and to read the end of
@@ -163,7 +158,7 @@ TEST_F(PlatformFileTest, TemporaryFileVanishesWhenClosed) {
         std::string directory = fs::temp_directory_path().string();
         ~Restore() { testing::UseTemporaryDirectory(directory); }
     } restore;
-    ASSERT_TRUE(testing::UseTemporaryDirectory(dir_.string()));
+    ASSERT_TRUE(testing::UseTemporaryDirectory(dir_.path().string()));
     {
         auto file = OpenFile("", FileMode::Temporary);
         ASSERT_NE(file, nullptr);
@@ -171,7 +166,7 @@ TEST_F(PlatformFileTest, TemporaryFileVanishesWhenClosed) {
         EXPECT_EQ(file->Size(), 14);
         EXPECT_EQ(ReadAll(*file), "clipboard text");
     }
-    EXPECT_TRUE(fs::is_empty(dir_));
+    EXPECT_TRUE(fs::is_empty(dir_.path()));
 }
 
 TEST_F(PlatformFileTest, ExistingRegistrationFileIsAppendedErasedOrLeftAlone) {

@@ -13,6 +13,7 @@
 #include "shell/rain_review.h"
 #include "shell/registration.h"
 #include "shell_fixture.h"
+#include "temporary_directory.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -23,11 +24,8 @@ class RegistrationTest : public ShellTest {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        directory = fs::temp_directory_path() /
-                    ("kx305_shell_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(directory);
-        fs::create_directories(directory);
+        ASSERT_TRUE(directory.Create(std::string("kx305_shell_") +
+                                     ::testing::UnitTest::GetInstance()->current_test_info()->name()));
         inUse = Path("stacja.kxg");
         // Recording into the file in use, as after the start-up.
         std::snprintf(context.registrationPath, sizeof context.registrationPath, "%s", inUse.c_str());
@@ -39,10 +37,9 @@ protected:
     }
     void TearDown() override {
         context.registrationFile.reset();
-        fs::remove_all(directory);
     }
 
-    std::string Path(const std::string& name) const { return (directory / name).string(); }
+    std::string Path(const std::string& name) const { return directory.Path(name); }
 
     // What a download appends to the file being recorded into.
     void Record(const std::string& bytes) {
@@ -82,7 +79,7 @@ protected:
         EXPECT_EQ(Contents(inUse), "old;more;");
     }
 
-    fs::path directory;
+    kx305::support::TemporaryDirectory directory;
     std::string inUse;
     int questions = 0;
 };
@@ -161,10 +158,10 @@ TEST_F(RegistrationTest, FileInUseChosenAgainStillWorks) {
 // read-source dialog refuses it by any name.
 TEST_F(RegistrationTest, FileInUseIsKnownUnderAnotherSpelling) {
     FileStream* handle = context.registrationFile.get();
-    fs::create_directories(directory / "sub");
-    fs::create_hard_link(inUse, directory / "dowiazanie.kxg");
+    fs::create_directories(directory.path() / "sub");
+    fs::create_hard_link(inUse, directory.path() / "dowiazanie.kxg");
     const fs::path before = fs::current_path();
-    fs::current_path(directory);
+    fs::current_path(directory.path());
     const std::string spellings[] = {"stacja.kxg", "sub/../stacja.kxg", Path("sub/../stacja.kxg"),
                                      Path("dowiazanie.kxg")};
     int asked = 0;

@@ -11,47 +11,22 @@
 #include <string>
 #include <thread>
 
-#include "acquisition/app_context.h"
 #include "acquisition/events.h"
-#include "acquisition/polling_worker.h"
+#include "acquisition_fixture.h"
 #include "instruments/catalogue.h"
 #include "memory_file.h"
 #include "recording/registration_file.h"
-#include "recording_events.h"
+#include "wine_sim.h"
 
 namespace kx305mon::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr WindowRef kMain = 102;
+// The COM number of a simulator of wine-sim-run ("\\.\COM5" gives 5).
+int32_t SimPortNumber(const char* variable) { return kx305::support::SimPortNumber(variable, PORT_NONE); }
 
-// The COM number in environment variable `name` ("\\.\COM5" gives 5).
-int32_t SimPortNumber(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || std::strstr(value, "COM") == nullptr) {
-        ADD_FAILURE() << name << " is not set: run the test through scripts/wine-sim-run";
-        return PORT_NONE;
-    }
-    return static_cast<int32_t>(std::strtol(std::strstr(value, "COM") + 3, nullptr, 10));
-}
-
-class WindowsAcquisition : public ::testing::Test {
-protected:
-    void SetUp() override {
-        rainGaugeSettings().serial = 1234;
-        context.events = &recorder;
-        context.mainWindow = kMain;
-        context.timing.cyclePause = 20ms;
-        context.timing.reconnectPause = 50ms;
-        context.timing.recordingTick = 20ms;
-        context.timing.slotRetry = 20ms;
-    }
-    void TearDown() override { StopPollingWorker(context); }
-
-    AppContext context;
-    RecordingEvents recorder;
-};
+using WindowsAcquisition = AcquisitionTest;
 
 TEST_F(WindowsAcquisition, PortTestOpensTheDevicePathOfTheComNumber) {
     EXPECT_EQ(DefaultPortName(12), "\\\\.\\COM12");
@@ -64,8 +39,7 @@ TEST_F(WindowsAcquisition, PortTestOpensTheDevicePathOfTheComNumber) {
 
 TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     const int32_t port = SimPortNumber("KX305_PORT_FW113");
-    const long prefilled = std::strtol(std::getenv("KX305_FW113_RECORDS") ? std::getenv("KX305_FW113_RECORDS") : "0",
-                                       nullptr, 10);
+    const long prefilled = static_cast<long>(kx305::support::SimNumber("KX305_FW113_RECORDS"));
     ASSERT_GT(prefilled, 0);
     auto file = std::make_shared<MemoryFile>();
     context.registrationFile = std::make_unique<SharedFile>(file);
@@ -94,16 +68,9 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     EXPECT_EQ(recorder.Count(Notice::Failure), 0u);
 
     // The memory was cleared after the download.
-    KX305Handle handle = nullptr;
-    ASSERT_EQ(KX305Open(&handle, DefaultPortName(port).c_str()), KX305_STATUS_OK);
-    ConverterInfo info{};
-    KX305GetInfo(&handle, &info);
-    EXPECT_EQ(WaitDone(&handle), 1);
-    LogBuffer log{};
-    KX305PeekLog(&handle, &log);
-    EXPECT_EQ(WaitDone(&handle), 1);
-    EXPECT_LE(log.count, 1);
-    KX305Close(&handle);
+    const auto held = ReadConverterMemory(DefaultPortName(port));
+    ASSERT_TRUE(held.has_value()) << "the converter's memory did not read";
+    EXPECT_LE(held->size(), 1u);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "internal.h"
-
 namespace kx305::e2e {
 
 std::string EnvironmentVariable(const char* variable) {
@@ -108,14 +106,14 @@ std::optional<ui::Process> StartProgram(const std::vector<std::string>& argument
                                         const std::string& workingDirectory) {
     const std::string exe = WinePath(EnvironmentVariable("KX305MON_EXE"));
     if (exe.empty()) {
-        ui::detail::Fail("KX305MON_EXE is not set (the build has no kx305mon target)");
+        ui::Fail("KX305MON_EXE is not set (the build has no kx305mon target)");
         return std::nullopt;
     }
     ui::StartOptions options;
     options.arguments = arguments;
     options.workingDirectory = workingDirectory;
     auto started = ui::Start(exe, options);
-    if (!started) ui::detail::Fail(exe + ": " + ui::LastError());
+    if (!started) ui::Fail(exe + ": " + ui::LastError());
     return started;
 }
 
@@ -146,7 +144,7 @@ std::optional<HWND> WaitMainWindow(const ui::Process& program, Milliseconds time
                     (IsWindowVisible(w) ? " visible]" : "]");
         }
     }
-    ui::detail::Fail("no main window: " + seen);
+    ui::Fail("no main window: " + seen);
     return std::nullopt;
 }
 

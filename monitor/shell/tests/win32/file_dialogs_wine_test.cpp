@@ -26,18 +26,11 @@
 #include "shell/memory_review.h"
 #include "shell/program/dialogs.h"
 #include "shell/registration.h"
+#include "wine_sim.h"
 
 namespace kx305mon::testing {
 namespace {
 
-int32_t SimPort(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr || std::strstr(value, "COM") == nullptr) {
-        ADD_FAILURE() << name << " is not set: run the test through scripts/wine-sim-run";
-        return PORT_NONE;
-    }
-    return static_cast<int32_t>(std::strtol(std::strstr(value, "COM") + 3, nullptr, 10));
-}
 
 std::string ComName(int32_t port) { return "COM" + std::to_string(port); }
 
@@ -66,7 +59,7 @@ TEST_F(PortDialog, ListsTheLinksRefusesAPortThatCannotBeOpenedAndStoresAGoodOne)
     std::vector<int32_t> simulators;
     for (const char* name : {"KX305_PORT_FW113", "KX305_PORT_FW101", "KX305_PORT_FW104", "KX305_PORT_FW112",
                              "KX305_PORT_SILENT"}) {
-        simulators.push_back(SimPort(name));
+        simulators.push_back(kx305::support::SimPortNumber(name, PORT_NONE));
     }
     const int32_t inUse = simulators.front();
     context.port = inUse;

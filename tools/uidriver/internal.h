@@ -7,8 +7,6 @@
 
 namespace kx305::ui::detail {
 
-// Sets LastError() and returns false, for `return Fail(...)`.
-bool Fail(std::string reason);
 // Sets LastError() to `what` and the text of GetLastError().
 bool FailWin32(const std::string& what);
 std::string Win32Message(DWORD code);

@@ -31,6 +31,9 @@ using Milliseconds = std::chrono::milliseconds;
 // Why the last call of this thread failed ("" after a success is not
 // guaranteed: read it only after a failure).
 const std::string& LastError();
+// Sets LastError() to `reason` and returns false, for drivers of particular
+// programs built on this one (`return ui::Fail(...)`).
+bool Fail(std::string reason);
 
 // ---- Processes -------------------------------------------------------------
 

@@ -11,11 +11,6 @@ namespace {
 thread_local std::string lastError;
 }
 
-bool Fail(std::string reason) {
-    lastError = std::move(reason);
-    return false;
-}
-
 std::string Win32Message(DWORD code) {
     char buffer[512] = {};
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
@@ -60,6 +55,11 @@ bool PumpWhileWaiting(Milliseconds duration, HANDLE handle) {
 using namespace detail;
 
 const std::string& LastError() { return detail::lastError; }
+
+bool Fail(std::string reason) {
+    detail::lastError = std::move(reason);
+    return false;
+}
 
 Process::Process(Process&& other) noexcept
     : process_(std::exchange(other.process_, nullptr)), id_(std::exchange(other.id_, 0)) {}
