@@ -352,7 +352,9 @@ bool StoreWaitingRecords(AppContext& context, DownloadReport& report) {
         report.store = result;
         ReportStoreFailure(context);
     }
-    return waiting.empty() && !pending.waiting;
+    // Records the file refused wait, in memory or moved into the waiting
+    // file just now: a download now could put newer records before them.
+    return result == DownloadReport::Store::Stored && waiting.empty() && !pending.waiting;
 }
 
 // Which converter a hand-over belongs to.

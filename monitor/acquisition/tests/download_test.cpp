@@ -556,6 +556,9 @@ protected:
             std::filesystem::remove_all(pendingPath);
             ASSERT_TRUE(WaitUntil([&] { return RecordsOnlyInMemory(context) == 0; }));
             EXPECT_EQ(PendingRecordCount(pendingPath), 3u);
+            // Moved to the waiting file, they still hold the downloads back.
+            ASSERT_TRUE(recorder.WaitForDownloads(recorder.Downloads().size() + 1));
+            EXPECT_EQ(Received(kCodeGetLog), 1);
         }
         Control("clock 06-01 01:00:00");
         Control("fill 2");
