@@ -10,13 +10,11 @@
 #include <cstring>
 
 #include "resources/resource.h"
+#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
-#include "shell/program/small_dialog_support_win32.h"
 
 namespace kx305mon {
 namespace {
-
-using namespace small_dialogs;
 
 constexpr char kPromotionFile[] = "d:\\qmv.rtf";
 
@@ -66,38 +64,27 @@ void ShowPromotionFile(HWND dialog) {
     std::fclose(file);
 }
 
-INT_PTR CALLBACK PromotionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        ShowDocument(dialog, reinterpret_cast<HINSTANCE>(lParam));
+// "Zamknij" (1) is the template's OK; the dialog has no context help.
+class PromotionDialog final : public DialogFrame {
+public:
+    explicit PromotionDialog(HINSTANCE module) : DialogFrame(false), module_(module) {}
+
+private:
+    void Open(HWND dialog) override {
+        ShowDocument(dialog, module_);
         ShowPromotionFile(dialog);
-        return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_PROMOTION_CLOSE:
-            EndDialog(dialog, 1);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
-        default:
-            break;
-        }
-        break;
-    default:
-        break;
     }
-    return FALSE;
-}
+
+    HINSTANCE module_;
+};
 
 }  // namespace
 
 INT_PTR RunPromotionDialog(HWND owner, AppContext& context) {
     // The template's rich edits are of the riched20 class.
     HMODULE richEdit = LoadLibraryA("riched20.dll");
-    HINSTANCE module = TemplateModule(&context);
-    const INT_PTR result = DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_PROMOTION), owner, PromotionProc,
-                                           reinterpret_cast<LPARAM>(module));
+    PromotionDialog dialog(TemplateModule(&context));
+    const INT_PTR result = dialog.Run(owner, IDD_PROMOTION, &context);
     if (richEdit != nullptr) FreeLibrary(richEdit);
     return result;
 }
