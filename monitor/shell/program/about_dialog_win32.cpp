@@ -9,8 +9,8 @@
 namespace kx305mon {
 
 INT_PTR RunAboutDialog(HWND owner) {
-    DialogFrame about(false);
-    return about.Run(owner, IDD_ABOUT, nullptr);
+    DialogFrame about;
+    return about.Run(owner, IDD_ABOUT);
 }
 
 }  // namespace kx305mon

@@ -7,9 +7,9 @@
 
 namespace kx305mon {
 
-INT_PTR DialogFrame::Run(HWND owner, int dialogId, const AppContext* context) {
+INT_PTR DialogFrame::Run(HWND owner, int dialogId) {
     dialogId_ = dialogId;
-    return DialogBoxParamA(TemplateModule(context), MAKEINTRESOURCEA(dialogId), owner, Procedure,
+    return DialogBoxParamA(TemplateModule(context_), MAKEINTRESOURCEA(dialogId), owner, Procedure,
                            reinterpret_cast<LPARAM>(this));
 }
 

@@ -18,7 +18,10 @@ class DialogFrame {
 public:
     // `contextHelp`: whether WM_HELP opens the help at the control with
     // the dialog's help-id table.
-    explicit DialogFrame(bool contextHelp = true) : contextHelp_(contextHelp) {}
+    explicit DialogFrame(AppContext& context, bool contextHelp = true)
+        : context_(&context), contextHelp_(contextHelp) {}
+    // A dialog that needs no context and has no help (107).
+    DialogFrame() = default;
     virtual ~DialogFrame() = default;
     DialogFrame(const DialogFrame&) = delete;
     DialogFrame& operator=(const DialogFrame&) = delete;
@@ -26,7 +29,7 @@ public:
     // Dialog `dialogId` from the templates of the program's module (the
     // context's instance; the executable's without a context) over
     // `owner`; returns EndDialog's value.
-    INT_PTR Run(HWND owner, int dialogId, const AppContext* context);
+    INT_PTR Run(HWND owner, int dialogId);
 
 protected:
     // WM_INITDIALOG; the focus goes where the template puts it.
@@ -40,15 +43,24 @@ protected:
     // Any other message; true when answered.
     virtual bool Message(HWND, UINT, WPARAM, LPARAM) { return false; }
 
+    AppContext& Context() const { return *context_; }
     int DialogId() const { return dialogId_; }
 
 private:
     static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     bool Dispatch(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-    const bool contextHelp_;
+    AppContext* const context_ = nullptr;
+    const bool contextHelp_ = false;
     int dialogId_ = 0;
 };
+
+// Dialog `dialogId` as a `Dialog` made with `context`.
+template <typename Dialog>
+INT_PTR RunDialog(HWND owner, int dialogId, AppContext& context) {
+    Dialog dialog(context);
+    return dialog.Run(owner, dialogId);
+}
 
 // The module the program's templates and resources come from.
 HINSTANCE TemplateModule(const AppContext* context);

@@ -56,7 +56,7 @@ ExportChoice CollectChoice(HWND dialog, bool full) {
 // 106 or its reduced twin 128, told apart by the dialog's id.
 class ExportDialog final : public DialogFrame {
 public:
-    explicit ExportDialog(AppContext& context) : context_(context) {}
+    using DialogFrame::DialogFrame;
 
 private:
     bool Full() const { return DialogId() == IDD_EXPORT_PARAMETERS; }
@@ -64,8 +64,8 @@ private:
     void Open(HWND dialog) override {
         uint32_t flags;
         {
-            std::lock_guard<std::mutex> guard(context_.lock);
-            flags = context_.exportFlags;
+            std::lock_guard<std::mutex> guard(Context().lock);
+            flags = Context().exportFlags;
         }
         ShowChoice(dialog, Full(), ExportChoiceFromFlags(flags));
     }
@@ -74,12 +74,12 @@ private:
         const ExportChoice choice = CollectChoice(dialog, Full());
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
         if (Full()) {
-            if (const char* message = AcceptExportParameters(context_, *store, choice)) {
+            if (const char* message = AcceptExportParameters(Context(), *store, choice)) {
                 ShowMessage(dialog, message, MB_ICONSTOP);
                 return;
             }
         } else {
-            AcceptRainExportParameters(context_, *store, choice);
+            AcceptRainExportParameters(Context(), *store, choice);
         }
         EndDialog(dialog, 1);
     }
@@ -89,20 +89,16 @@ private:
         if (Full() && code == BN_CLICKED) ApplyEnablingRule(dialog);
         return true;
     }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunExportParametersDialog(HWND owner, AppContext& context) {
-    ExportDialog dialog(context);
-    return dialog.Run(owner, IDD_EXPORT_PARAMETERS, &context);
+    return RunDialog<ExportDialog>(owner, IDD_EXPORT_PARAMETERS, context);
 }
 
 INT_PTR RunRainExportParametersDialog(HWND owner, AppContext& context) {
-    ExportDialog dialog(context);
-    return dialog.Run(owner, IDD_RAIN_EXPORT_PARAMETERS, &context);
+    return RunDialog<ExportDialog>(owner, IDD_RAIN_EXPORT_PARAMETERS, context);
 }
 
 }  // namespace kx305mon

@@ -19,11 +19,11 @@ bool Ticked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_
 
 class ExtraSettingsDialog final : public DialogFrame {
 public:
-    explicit ExtraSettingsDialog(AppContext& context) : context_(context) {}
+    using DialogFrame::DialogFrame;
 
 private:
     void Open(HWND dialog) override {
-        const ExtraSettingsBoxes boxes = ReadExtraSettings(context_);
+        const ExtraSettingsBoxes boxes = ReadExtraSettings(Context());
         Check(dialog, IDC_SHOW_KX125_AVERAGE, boxes.kx125Average);
         Check(dialog, IDC_QUICK_START, boxes.quickStart);
         Check(dialog, IDC_HIDE_PROMOTION, boxes.hidePromotion);
@@ -35,18 +35,15 @@ private:
         boxes.quickStart = Ticked(dialog, IDC_QUICK_START);
         boxes.hidePromotion = Ticked(dialog, IDC_HIDE_PROMOTION);
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        StoreExtraSettings(context_, *store, boxes);
+        StoreExtraSettings(Context(), *store, boxes);
         EndDialog(dialog, 1);
     }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunExtraSettingsDialog(HWND owner, AppContext& context) {
-    ExtraSettingsDialog dialog(context);
-    return dialog.Run(owner, IDD_EXTRA_SETTINGS, &context);
+    return RunDialog<ExtraSettingsDialog>(owner, IDD_EXTRA_SETTINGS, context);
 }
 
 }  // namespace kx305mon

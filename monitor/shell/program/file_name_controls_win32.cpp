@@ -14,25 +14,37 @@ namespace {
 
 constexpr int kPathLength = 259;
 
-void BrowseFromStoredPath(HWND dialog, AppContext& context, const char (&stored)[260]) {
-    char path[260] = {};
-    {
-        std::lock_guard<std::mutex> guard(context.lock);
-        std::memcpy(path, stored, sizeof path - 1);
-    }
-    if (ChooseRegistrationFile(reinterpret_cast<WindowRef>(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);
-}
-
 }  // namespace
 
-void ShowStoredPath(HWND dialog, AppContext& context, const char (&stored)[260]) {
+void FileNamingDialog::ShowStoredPath(HWND dialog) {
     std::string path;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
-        path = stored;
+        std::lock_guard<std::mutex> guard(Context().lock);
+        path = stored_;
     }
     SendDlgItemMessageA(dialog, IDC_FILE_NAME, EM_LIMITTEXT, kPathLength, 0);
     SetDlgItemTextA(dialog, IDC_FILE_NAME, path.c_str());
+}
+
+void FileNamingDialog::ShowStoredPathBesideFileInUse(HWND dialog) {
+    ShowStoredPath(dialog);
+    CheckDlgButton(dialog, IDC_USE_CURRENT_FILE, BST_CHECKED);
+    ApplyReadSourceRule(dialog);
+}
+
+bool FileNamingDialog::Command(HWND dialog, int id, int code) {
+    if (id == IDC_USE_CURRENT_FILE && code == BN_CLICKED) {
+        ApplyReadSourceRule(dialog);
+        return true;
+    }
+    if (id != IDC_BROWSE) return false;
+    char path[260] = {};
+    {
+        std::lock_guard<std::mutex> guard(Context().lock);
+        std::memcpy(path, stored_, sizeof path - 1);
+    }
+    if (ChooseRegistrationFile(RefOf(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);
+    return true;
 }
 
 std::string FileNameText(HWND dialog) {
@@ -47,24 +59,6 @@ void ApplyReadSourceRule(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_BROWSE), otherFile);
 }
 
-void ShowReadSource(HWND dialog, AppContext& context) {
-    ShowStoredPath(dialog, context, context.readPath);
-    CheckDlgButton(dialog, IDC_USE_CURRENT_FILE, BST_CHECKED);
-    ApplyReadSourceRule(dialog);
-}
-
-bool FileNameCommand(HWND dialog, AppContext& context, const char (&stored)[260], int id, int code) {
-    if (id == IDC_BROWSE) {
-        BrowseFromStoredPath(dialog, context, stored);
-        return true;
-    }
-    if (id != IDC_USE_CURRENT_FILE || code != BN_CLICKED) return false;
-    ApplyReadSourceRule(dialog);
-    return true;
-}
-
-void ShowUnavailableFile(HWND owner) {
-    ShowMessage(owner, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION);
-}
+void ShowUnavailableFile(HWND owner) { ShowMessage(owner, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION); }
 
 }  // namespace kx305mon

@@ -23,10 +23,10 @@ void EnableEntry(HWND dialog, BOOL enabled) {
 
 class LogIntervalDialog final : public DialogFrame {
 public:
-    explicit LogIntervalDialog(AppContext& context) : context_(context) {}
+    using DialogFrame::DialogFrame;
 
 private:
-    void Open(HWND dialog) override { PlaceRequest(context_, RefOf(dialog), kOpReadLogPeriod, 0); }
+    void Open(HWND dialog) override { PlaceRequest(Context(), RefOf(dialog), kOpReadLogPeriod, 0); }
 
     // Enter does nothing while the entry is disabled.
     void Accept(HWND dialog) override {
@@ -38,12 +38,12 @@ private:
             return;
         }
         EnableEntry(dialog, FALSE);
-        PlaceLogPeriodRequest(context_, RefOf(dialog), seconds);
+        PlaceLogPeriodRequest(Context(), RefOf(dialog), seconds);
     }
 
     void Cancel(HWND dialog) override {
         // Only this dialog's request goes; a download placed meanwhile stays.
-        WithdrawRequest(context_, RefOf(dialog));
+        WithdrawRequest(Context(), RefOf(dialog));
         EndDialog(dialog, 0);
     }
 
@@ -55,22 +55,22 @@ private:
             return true;
         case WMU_PERIOD_SET:
             // A failed write leaves the entry disabled: only Cancel remains.
-            if (wParam == 0) ShowMessage(dialog, messages::kIntervalWriteFailed, MB_ICONERROR);
-            else EndDialog(dialog, 1);
+            if (wParam == 0) {
+                ShowMessage(dialog, messages::kIntervalWriteFailed, MB_ICONERROR);
+            } else {
+                EndDialog(dialog, 1);
+            }
             return true;
         default:
             return false;
         }
     }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunLogIntervalDialog(HWND owner, AppContext& context) {
-    LogIntervalDialog dialog(context);
-    return dialog.Run(owner, IDD_LOG_INTERVAL, &context);
+    return RunDialog<LogIntervalDialog>(owner, IDD_LOG_INTERVAL, context);
 }
 
 }  // namespace kx305mon

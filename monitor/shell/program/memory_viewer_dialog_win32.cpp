@@ -21,23 +21,24 @@ namespace {
 constexpr int kIconSize = 16;
 
 constexpr ListColumn kColumns[] = {
-    {"Przyrząd", LVCFMT_LEFT, 78}, {"Numer", LVCFMT_RIGHT, 25}, {"Wielkość", LVCFMT_LEFT, 50},
+    {"Przyrząd", LVCFMT_LEFT, 78}, {"Numer", LVCFMT_RIGHT, 25},  {"Wielkość", LVCFMT_LEFT, 50},
     {"Wynik", LVCFMT_RIGHT, 35},   {"Status", LVCFMT_LEFT, 100},
 };
 
 constexpr struct {
     int control;
     int icon;
-} kNavigationIcons[] = {
-    {IDC_FIRST_RECORD, IDI_FIRST},
-    {IDC_PREVIOUS_RECORD, IDI_PREVIOUS},
-    {IDC_NEXT_RECORD, IDI_NEXT},
-    {IDC_LAST_RECORD, IDI_LAST},
+    ViewerStep step;
+} kNavigation[] = {
+    {IDC_FIRST_RECORD, IDI_FIRST, ViewerStep::First},
+    {IDC_PREVIOUS_RECORD, IDI_PREVIOUS, ViewerStep::Previous},
+    {IDC_NEXT_RECORD, IDI_NEXT, ViewerStep::Next},
+    {IDC_LAST_RECORD, IDI_LAST, ViewerStep::Last},
 };
 
 // Enabled once there is a record to show.
-constexpr int kRecordControls[] = {IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD,
-                                   IDC_RECORD_LIST,  IDC_SAVE,            IDC_COPY};
+constexpr int kRecordControls[] = {
+    IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD, IDC_RECORD_LIST, IDC_SAVE, IDC_COPY};
 
 // Everything an export of the shown records takes.
 struct ViewerExport {
@@ -57,12 +58,12 @@ private:
     static HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_RECORD_LIST); }
 
     void ShowRecord(HWND dialog, int index) {
-        const MemoryRecord& record = context_.records[static_cast<size_t>(index)];
+        const MemoryRecord& record = Context().records[static_cast<size_t>(index)];
         SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, RecordCaption(index, recordCount_, record.time).c_str());
         bool averageKX125;
         {
-            std::lock_guard<std::mutex> guard(context_.lock);
-            averageKX125 = context_.averageKX125;
+            std::lock_guard<std::mutex> guard(Context().lock);
+            averageKX125 = Context().averageKX125;
         }
         HWND list = List(dialog);
         // One repaint for the whole record: while it is shown, the list view
@@ -87,16 +88,16 @@ private:
 
     void Open(HWND dialog) override {
         HINSTANCE module = GetModuleHandleA(nullptr);
-        for (const auto& button : kNavigationIcons) {
+        for (const auto& button : kNavigation) {
             HICON icon = static_cast<HICON>(
                 LoadImageA(module, MAKEINTRESOURCEA(button.icon), IMAGE_ICON, kIconSize, kIconSize, LR_DEFAULTCOLOR));
             icons_.push_back(icon);
             SendDlgItemMessageA(dialog, button.control, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
         }
         images_ = SetUpStatusList(List(dialog), kColumns);
-        const int count = ReadRecordsForReview(context_);
+        const int count = ReadRecordsForReview(Context());
         if (count == kReadOutOfMemory) {
-            RefuseReviewForMemory(dialog, context_);
+            RefuseReviewForMemory(dialog, Context());
             return;
         }
         recordCount_ = count;
@@ -118,14 +119,14 @@ private:
     }
 
     ViewerExport ExportChoice() const {
-        std::lock_guard<std::mutex> guard(context_.lock);
-        const uint32_t flags = context_.exportFlags;
-        return {flags, context_.averageKX125, (flags & kExportAllRecords) != 0 ? kAllRecords : currentRecord_};
+        std::lock_guard<std::mutex> guard(Context().lock);
+        const uint32_t flags = Context().exportFlags;
+        return {flags, Context().averageKX125, (flags & kExportAllRecords) != 0 ? kAllRecords : currentRecord_};
     }
 
     ExportResult Export(const ViewerExport& choice, const std::string& path) const {
         const ExportContext context =
-            MakeExportContext(choice.flags, choice.averageKX125, context_.records, CurrentLocale());
+            MakeExportContext(choice.flags, choice.averageKX125, Context().records, CurrentLocale());
         return ExportRecords(context, path, choice.choice);
     }
 
@@ -142,22 +143,12 @@ private:
     }
 
     bool Command(HWND dialog, int id, int code) override {
-        switch (id) {
-        case IDC_FIRST_RECORD:
-            Step(dialog, ViewerStep::First);
+        for (const auto& button : kNavigation) {
+            if (button.control != id) continue;
+            Step(dialog, button.step);
             return true;
-        case IDC_PREVIOUS_RECORD:
-            Step(dialog, ViewerStep::Previous);
-            return true;
-        case IDC_NEXT_RECORD:
-            Step(dialog, ViewerStep::Next);
-            return true;
-        case IDC_LAST_RECORD:
-            Step(dialog, ViewerStep::Last);
-            return true;
-        default:
-            return ReviewDialog::Command(dialog, id, code);
         }
+        return ReviewDialog::Command(dialog, id, code);
     }
 
     int recordCount_ = 0;
@@ -168,8 +159,7 @@ private:
 }  // namespace
 
 INT_PTR RunMemoryViewer(HWND owner, AppContext& context) {
-    Viewer viewer(context);
-    return viewer.RunReview(owner, IDD_MEMORY_VIEWER);
+    return RunDialog<Viewer>(owner, IDD_MEMORY_VIEWER, context);
 }
 
 }  // namespace kx305mon

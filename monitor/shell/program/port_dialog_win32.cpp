@@ -20,35 +20,31 @@ constexpr int kComboTextSize = 200;
 
 class PortDialog final : public DialogFrame {
 public:
-    explicit PortDialog(AppContext& context) : context_(context) {}
+    using DialogFrame::DialogFrame;
 
 private:
     void Open(HWND dialog) override {
         {
-            std::lock_guard<std::mutex> guard(context_.lock);
-            portAtOpening_ = context_.port;
+            std::lock_guard<std::mutex> guard(Context().lock);
+            portAtOpening_ = Context().port;
         }
         SetDlgItemTextA(dialog, IDC_CURRENT_PORT, CurrentPortText(portAtOpening_).c_str());
-        FillPortCombo(RefOf(dialog), context_);
+        FillPortCombo(RefOf(dialog), Context());
     }
 
     void Accept(HWND dialog) override {
         char text[kComboTextSize] = {};
         GetDlgItemTextA(dialog, IDC_PORT_COMBO, text, sizeof text);
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        const auto test = [&](int32_t port) { return PortTest(context_, RefOf(dialog), port); };
-        if (ConfirmPortChoice(context_, text, portAtOpening_, test, *store)) EndDialog(dialog, 1);
+        const auto test = [&](int32_t port) { return PortTest(Context(), RefOf(dialog), port); };
+        if (ConfirmPortChoice(Context(), text, portAtOpening_, test, *store)) EndDialog(dialog, 1);
     }
 
-    AppContext& context_;
     int32_t portAtOpening_ = PORT_NONE;
 };
 
 }  // namespace
 
-INT_PTR RunPortDialog(HWND owner, AppContext& context) {
-    PortDialog dialog(context);
-    return dialog.Run(owner, IDD_PORT, &context);
-}
+INT_PTR RunPortDialog(HWND owner, AppContext& context) { return RunDialog<PortDialog>(owner, IDD_PORT, context); }
 
 }  // namespace kx305mon

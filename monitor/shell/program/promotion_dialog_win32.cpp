@@ -47,8 +47,8 @@ void StreamRtf(HWND dialog, int id, EDITSTREAMCALLBACK callback, DWORD_PTR cooki
 }
 
 void ShowDocument(HWND dialog, HINSTANCE module) {
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDR_PROMOTION_DOCUMENT),
-                                MAKEINTRESOURCEA(RT_PROMOTION_DOCUMENT));
+    HRSRC found =
+        FindResourceA(module, MAKEINTRESOURCEA(IDR_PROMOTION_DOCUMENT), MAKEINTRESOURCEA(RT_PROMOTION_DOCUMENT));
     HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr) return;
@@ -67,15 +67,13 @@ void ShowPromotionFile(HWND dialog) {
 // "Zamknij" (1) is the template's OK; the dialog has no context help.
 class PromotionDialog final : public DialogFrame {
 public:
-    explicit PromotionDialog(HINSTANCE module) : DialogFrame(false), module_(module) {}
+    explicit PromotionDialog(AppContext& context) : DialogFrame(context, false) {}
 
 private:
     void Open(HWND dialog) override {
-        ShowDocument(dialog, module_);
+        ShowDocument(dialog, TemplateModule(&Context()));
         ShowPromotionFile(dialog);
     }
-
-    HINSTANCE module_;
 };
 
 }  // namespace
@@ -83,8 +81,8 @@ private:
 INT_PTR RunPromotionDialog(HWND owner, AppContext& context) {
     // The template's rich edits are of the riched20 class.
     HMODULE richEdit = LoadLibraryA("riched20.dll");
-    PromotionDialog dialog(TemplateModule(&context));
-    const INT_PTR result = dialog.Run(owner, IDD_PROMOTION, &context);
+    PromotionDialog dialog(context);
+    const INT_PTR result = dialog.Run(owner, IDD_PROMOTION);
     if (richEdit != nullptr) FreeLibrary(richEdit);
     return result;
 }

@@ -47,7 +47,7 @@ LRESULT SpinStep(HWND dialog, const NMUPDOWN& change) {
 
 class RainGaugeDialog final : public DialogFrame {
 public:
-    RainGaugeDialog(AppContext& context, HWND mainWindow) : context_(context), mainWindow_(mainWindow) {}
+    RainGaugeDialog(AppContext& context, HWND mainWindow) : DialogFrame(context), mainWindow_(mainWindow) {}
 
 private:
     void Open(HWND dialog) override { ShowSettings(dialog); }
@@ -57,7 +57,7 @@ private:
         const std::string serial = ItemText(dialog, IDC_RAIN_GAUGE_SERIAL);
         const std::string calibration = ItemText(dialog, IDC_CALIBRATION);
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        switch (StoreRainGauge(context_, *store, name.c_str(), serial.c_str(), calibration.c_str())) {
+        switch (StoreRainGauge(Context(), *store, name.c_str(), serial.c_str(), calibration.c_str())) {
         case RainGaugeOutcome::Refused:
             ShowMessage(dialog, messages::kInvalidValue, MB_ICONERROR);
             return;
@@ -78,7 +78,6 @@ private:
         return true;
     }
 
-    AppContext& context_;
     HWND mainWindow_;
 };
 
@@ -86,7 +85,7 @@ private:
 
 INT_PTR RunRainGaugeDialog(HWND owner, AppContext& context) {
     RainGaugeDialog dialog(context, MainWindowOr(context, owner));
-    return dialog.Run(owner, IDD_RAIN_GAUGE, &context);
+    return dialog.Run(owner, IDD_RAIN_GAUGE);
 }
 
 }  // namespace kx305mon

@@ -38,18 +38,18 @@ private:
     void Open(HWND dialog) override {
         HWND list = GetDlgItem(dialog, IDC_RECORD_LIST);
         images_ = SetUpStatusList(list, kColumns);
-        const int count = ReadRecordsForReview(context_);
+        const int count = ReadRecordsForReview(Context());
         if (count == kReadOutOfMemory) {
-            RefuseReviewForMemory(dialog, context_);
+            RefuseReviewForMemory(dialog, Context());
             return;
         }
         if (count == 0) return;
         RainInterval interval;
         {
-            std::lock_guard<std::mutex> guard(context_.lock);
-            interval = static_cast<RainInterval>(context_.rainReportInterval);
+            std::lock_guard<std::mutex> guard(Context().lock);
+            interval = static_cast<RainInterval>(Context().rainReportInterval);
         }
-        rows_ = BuildRainReport(context_.records, interval);
+        rows_ = BuildRainReport(Context().records, interval);
         const std::vector<RainListRow> shown = RainListRows(rows_);
         for (size_t i = 0; i < shown.size(); ++i) {
             const int at = AppendListRow(list, static_cast<int>(i), shown[i].label, shown[i].image);
@@ -61,13 +61,13 @@ private:
     }
 
     ExportResult Export(uint32_t flags, const std::string& path) const {
-        const ExportContext context = MakeExportContext(flags, true, context_.records, CurrentLocale());
+        const ExportContext context = MakeExportContext(flags, true, Context().records, CurrentLocale());
         return ExportRainReport(context, path, rows_);
     }
 
     uint32_t Flags() const {
-        std::lock_guard<std::mutex> guard(context_.lock);
-        return context_.exportFlags;
+        std::lock_guard<std::mutex> guard(Context().lock);
+        return Context().exportFlags;
     }
 
     void Save(HWND dialog) override {
@@ -87,9 +87,6 @@ private:
 
 }  // namespace
 
-INT_PTR RunRainReport(HWND owner, AppContext& context) {
-    Report report(context);
-    return report.RunReview(owner, IDD_RAIN_REPORT);
-}
+INT_PTR RunRainReport(HWND owner, AppContext& context) { return RunDialog<Report>(owner, IDD_RAIN_REPORT, context); }
 
 }  // namespace kx305mon

@@ -8,7 +8,6 @@
 #include "program_win32.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
-#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/program/file_name_controls_win32.h"
 #include "shell/rain_review.h"
@@ -20,18 +19,18 @@ namespace {
 
 constexpr int kSourceControls[] = {IDC_FILE_NAME, IDC_BROWSE, IDC_USE_CURRENT_FILE, IDC_CANCEL, IDC_OK};
 
-class RainSourceDialog final : public DialogFrame {
+class RainSourceDialog final : public FileNamingDialog {
 public:
-    explicit RainSourceDialog(AppContext& context) : context_(context) {}
+    explicit RainSourceDialog(AppContext& context) : FileNamingDialog(context, context.readPath) {}
 
 private:
     void Open(HWND dialog) override {
-        ShowReadSource(dialog, context_);
+        ShowStoredPathBesideFileInUse(dialog);
         HWND combo = GetDlgItem(dialog, IDC_REPORT_INTERVAL);
         for (const char* name : messages::kRainIntervals) {
             SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
         }
-        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(RainIntervalSelection(context_)), 0);
+        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(RainIntervalSelection(Context())), 0);
     }
 
     void Accept(HWND dialog) override {
@@ -44,7 +43,7 @@ private:
         }
         for (int id : kSourceControls) EnableWindow(GetDlgItem(dialog, id), FALSE);
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        switch (ConfirmRainSource(context_, interval, useFileInUse, text, *store)) {
+        switch (ConfirmRainSource(Context(), interval, useFileInUse, text, *store)) {
         case RainSourceAnswer::Accepted:
             EndDialog(dialog, 1);
             return;
@@ -57,19 +56,12 @@ private:
         for (int id : kSourceControls) EnableWindow(GetDlgItem(dialog, id), TRUE);
         ApplyReadSourceRule(dialog);
     }
-
-    bool Command(HWND dialog, int id, int code) override {
-        return FileNameCommand(dialog, context_, context_.readPath, id, code);
-    }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunRainSourceDialog(HWND owner, AppContext& context) {
-    RainSourceDialog dialog(context);
-    return dialog.Run(owner, IDD_RAIN_SOURCE, &context);
+    return RunDialog<RainSourceDialog>(owner, IDD_RAIN_SOURCE, context);
 }
 
 }  // namespace kx305mon

@@ -6,7 +6,6 @@
 
 #include "resources/resource.h"
 #include "shell/memory_review.h"
-#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/program/file_name_controls_win32.h"
 
@@ -18,12 +17,12 @@ void EnableButtons(HWND dialog, BOOL enabled) {
     for (int id : {IDC_USE_CURRENT_FILE, IDC_OK, IDC_CANCEL}) EnableWindow(GetDlgItem(dialog, id), enabled);
 }
 
-class ReadSourceDialog final : public DialogFrame {
+class ReadSourceDialog final : public FileNamingDialog {
 public:
-    explicit ReadSourceDialog(AppContext& context) : context_(context) {}
+    explicit ReadSourceDialog(AppContext& context) : FileNamingDialog(context, context.readPath) {}
 
 private:
-    void Open(HWND dialog) override { ShowReadSource(dialog, context_); }
+    void Open(HWND dialog) override { ShowStoredPathBesideFileInUse(dialog); }
 
     void Accept(HWND dialog) override {
         const bool useFileInUse = IsDlgButtonChecked(dialog, IDC_USE_CURRENT_FILE) == BST_CHECKED;
@@ -31,7 +30,7 @@ private:
         EnableWindow(GetDlgItem(dialog, IDC_FILE_NAME), FALSE);
         EnableWindow(GetDlgItem(dialog, IDC_BROWSE), FALSE);
         EnableButtons(dialog, FALSE);
-        if (ConfirmReadSource(context_, useFileInUse, text)) {
+        if (ConfirmReadSource(Context(), useFileInUse, text)) {
             EndDialog(dialog, 1);
             return;
         }
@@ -39,19 +38,12 @@ private:
         ApplyReadSourceRule(dialog);
         EnableButtons(dialog, TRUE);
     }
-
-    bool Command(HWND dialog, int id, int code) override {
-        return FileNameCommand(dialog, context_, context_.readPath, id, code);
-    }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunReadSourceDialog(HWND owner, AppContext& context) {
-    ReadSourceDialog dialog(context);
-    return dialog.Run(owner, IDD_READ_SOURCE, &context);
+    return RunDialog<ReadSourceDialog>(owner, IDD_READ_SOURCE, context);
 }
 
 }  // namespace kx305mon

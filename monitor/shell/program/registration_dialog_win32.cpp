@@ -7,7 +7,6 @@
 #include "program_win32.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
-#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/program/file_name_controls_win32.h"
 #include "shell/registration.h"
@@ -28,36 +27,29 @@ ExistingFileChoice AskAboutExistingFile(HWND owner) {
     }
 }
 
-class RegistrationDialog final : public DialogFrame {
+class RegistrationDialog final : public FileNamingDialog {
 public:
-    explicit RegistrationDialog(AppContext& context) : context_(context) {}
+    explicit RegistrationDialog(AppContext& context) : FileNamingDialog(context, context.registrationPath) {}
 
 private:
-    void Open(HWND dialog) override { ShowStoredPath(dialog, context_, context_.registrationPath); }
+    void Open(HWND dialog) override { ShowStoredPath(dialog); }
 
     void Accept(HWND dialog) override {
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
         const RecordingOpen opened = ConfirmRegistrationFile(
-            context_, FileNameText(dialog), [dialog] { return AskAboutExistingFile(dialog); }, *store);
+            Context(), FileNameText(dialog), [dialog] { return AskAboutExistingFile(dialog); }, *store);
         if (opened == RecordingOpen::Opened) {
             EndDialog(dialog, 1);
         } else if (opened == RecordingOpen::Unavailable) {
             ShowUnavailableFile(dialog);
         }
     }
-
-    bool Command(HWND dialog, int id, int code) override {
-        return FileNameCommand(dialog, context_, context_.registrationPath, id, code);
-    }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunRegistrationDialog(HWND owner, AppContext& context) {
-    RegistrationDialog dialog(context);
-    return dialog.Run(owner, IDD_REGISTRATION, &context);
+    return RunDialog<RegistrationDialog>(owner, IDD_REGISTRATION, context);
 }
 
 }  // namespace kx305mon

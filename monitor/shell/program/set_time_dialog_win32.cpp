@@ -48,14 +48,14 @@ void ClampWhileTyping(HWND dialog, int id) {
 // No context help: 124 has no help-id table.
 class SetTimeDialog final : public DialogFrame {
 public:
-    explicit SetTimeDialog(AppContext& context) : DialogFrame(false), context_(context) {}
+    explicit SetTimeDialog(AppContext& context) : DialogFrame(context, false) {}
 
 private:
     void Open(HWND dialog) override {
         ClockRecord clock;
         {
-            std::lock_guard<std::mutex> guard(context_.lock);
-            clock = context_.clock;
+            std::lock_guard<std::mutex> guard(Context().lock);
+            clock = Context().clock;
         }
         ShowFields(dialog, SetTimeOpeningFields(clock, CurrentUtcTime()));
     }
@@ -69,8 +69,8 @@ private:
         ClockRecord clock{};
         if (!SetTimeClock(fields, CurrentUtcTime(), clock)) return;
         {
-            std::lock_guard<std::mutex> guard(context_.lock);
-            context_.setTimeClock = clock;
+            std::lock_guard<std::mutex> guard(Context().lock);
+            Context().setTimeClock = clock;
         }
         EndDialog(dialog, 1);
     }
@@ -79,15 +79,12 @@ private:
         if (code == EN_CHANGE) ClampWhileTyping(dialog, id);
         return false;
     }
-
-    AppContext& context_;
 };
 
 }  // namespace
 
 INT_PTR RunSetTimeDialog(HWND owner, AppContext& context) {
-    SetTimeDialog dialog(context);
-    const INT_PTR result = dialog.Run(owner, IDD_SET_TIME, &context);
+    const INT_PTR result = RunDialog<SetTimeDialog>(owner, IDD_SET_TIME, context);
     if (result == 1) PlaceRequest(context, RefOf(MainWindowOr(context, owner)), kOpSetClock, 0);
     return result;
 }

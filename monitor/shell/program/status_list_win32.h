@@ -93,24 +93,21 @@ inline void RefuseReviewForMemory(HWND dialog, AppContext& context) {
 class ReviewDialog : public DialogFrame {
 public:
     // `options`: the export options' dialog of this review.
-    ReviewDialog(AppContext& context, INT_PTR (*options)(HWND, AppContext&)) : context_(context), options_(options) {}
-    ~ReviewDialog() override {
-        if (images_ != nullptr) ImageList_Destroy(images_);
-    }
-
-    // With the list view's window class registered.
-    INT_PTR RunReview(HWND owner, int dialogId) {
+    // Registers the list view's window class for the template.
+    ReviewDialog(AppContext& context, INT_PTR (*options)(HWND, AppContext&)) : DialogFrame(context), options_(options) {
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&controls);
-        return Run(owner, dialogId, &context_);
+    }
+    ~ReviewDialog() override {
+        if (images_ != nullptr) ImageList_Destroy(images_);
     }
 
 protected:
     virtual void Save(HWND dialog) = 0;
     virtual void Copy(HWND dialog) = 0;
 
-    void Accept(HWND dialog) override { CloseReview(dialog, context_); }
-    void Cancel(HWND dialog) override { CloseReview(dialog, context_); }
+    void Accept(HWND dialog) override { CloseReview(dialog, Context()); }
+    void Cancel(HWND dialog) override { CloseReview(dialog, Context()); }
     bool Command(HWND dialog, int id, int) override {
         switch (id) {
         case IDC_SAVE:
@@ -120,17 +117,16 @@ protected:
             Copy(dialog);
             return true;
         case IDC_OPTIONS:
-            options_(dialog, context_);
+            options_(dialog, Context());
             return true;
         case IDC_CLOSE:
-            CloseReview(dialog, context_);
+            CloseReview(dialog, Context());
             return true;
         default:
             return false;
         }
     }
 
-    AppContext& context_;
     HIMAGELIST images_ = nullptr;  // the list's, set up by Open
 
 private:
