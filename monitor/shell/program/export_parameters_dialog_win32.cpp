@@ -1,6 +1,6 @@
 // "Parametry eksportu": the export options (106, from the menu, the viewer
 // and the first run) and the rain report's reduced twin (128, separator and
-// layout).  The procedures show the choice and collect it; the rules and
+// layout).  The dialog shows the choice and collects it; the rules and
 // what is stored are export_parameters.h's.
 #include <windows.h>
 
