@@ -1,38 +1,73 @@
-// What the procedures of the port, registration, read-source and viewer
-// dialogs share beyond small_dialog_support_win32.h: running a template,
-// the context-help answer, Cancel, and the unavailable-file message.
-// Windows build only.
+// The frame every dialog of the program stands on.  It runs the dialog's
+// template modally, keeps the dialog object as the window's user data,
+// answers context help, and turns the two answers every dialog has into
+// Accept and Cancel: OK (its button or Enter) and Cancel (its button,
+// Escape or the close box).  A dialog overrides what it adds; what it
+// decides lives in the portable shell code.  Windows build only.
 #pragma once
 
 #include <windows.h>
 
-#include "program_win32.h"
-#include "resources/messages.h"
-#include "shell/help.h"
-#include "small_dialog_support_win32.h"
+#include <string>
+
+#include "acquisition/app_context.h"
 
 namespace kx305mon {
 
-// Runs dialog `dialogId` of the program's module modally over `owner` with
-// `state` as its creation parameter.
-inline INT_PTR RunDialog(AppContext& context, int dialogId, HWND owner, DLGPROC procedure, void* state) {
-    return DialogBoxParamA(small_dialogs::TemplateModule(&context), MAKEINTRESOURCEA(dialogId), owner, procedure,
-                           reinterpret_cast<LPARAM>(state));
+class DialogFrame {
+public:
+    // `contextHelp`: whether WM_HELP opens the help at the control with
+    // the dialog's help-id table.
+    explicit DialogFrame(AppContext& context, bool contextHelp = true)
+        : context_(&context), contextHelp_(contextHelp) {}
+    // A dialog that needs no context and has no help (107).
+    DialogFrame() = default;
+    virtual ~DialogFrame() = default;
+    DialogFrame(const DialogFrame&) = delete;
+    DialogFrame& operator=(const DialogFrame&) = delete;
+
+    // Dialog `dialogId` from the templates of the program's module (the
+    // context's instance; the executable's without a context) over
+    // `owner`; returns EndDialog's value.
+    INT_PTR Run(HWND owner, int dialogId);
+
+protected:
+    // WM_INITDIALOG; the focus goes where the template puts it.
+    virtual void Open(HWND) {}
+    // OK: ends with 1.
+    virtual void Accept(HWND dialog) { EndDialog(dialog, 1); }
+    // Cancel: ends with 0.
+    virtual void Cancel(HWND dialog) { EndDialog(dialog, 0); }
+    // Any other command of a control or the keyboard; true when answered.
+    virtual bool Command(HWND, int /*id*/, int /*code*/) { return false; }
+    // Any other message; true when answered.
+    virtual bool Message(HWND, UINT, WPARAM, LPARAM) { return false; }
+
+    AppContext& Context() const { return *context_; }
+    int DialogId() const { return dialogId_; }
+
+private:
+    static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    bool Dispatch(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+    AppContext* const context_ = nullptr;
+    const bool contextHelp_ = false;
+    int dialogId_ = 0;
+};
+
+// Dialog `dialogId` as a `Dialog` made with `context`.
+template <typename Dialog>
+INT_PTR RunDialog(HWND owner, int dialogId, AppContext& context) {
+    Dialog dialog(context);
+    return dialog.Run(owner, dialogId);
 }
 
-inline INT_PTR AnswerHelp(LPARAM lParam, int dialogId) {
-    ShowContextHelp(reinterpret_cast<const void*>(lParam), HelpIdTable(dialogId), dialogId);
-    return TRUE;
-}
-
-// Cancel, Escape and the window's close box.
-inline bool IsCancel(UINT message, WPARAM wParam, int cancelId) {
-    if (message == WM_CLOSE) return true;
-    return message == WM_COMMAND && (LOWORD(wParam) == cancelId || LOWORD(wParam) == IDCANCEL);
-}
-
-inline void ShowUnavailableFile(HWND owner) {
-    ShowMessage(owner, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION);
-}
+// The module the program's templates and resources come from.
+HINSTANCE TemplateModule(const AppContext* context);
+// The main window of the program, or `owner` while none is set.
+HWND MainWindowOr(AppContext& context, HWND owner);
+inline WindowRef RefOf(HWND window) { return reinterpret_cast<WindowRef>(window); }
+// The text of edit `id`.
+std::string ItemText(HWND dialog, int id);
 
 }  // namespace kx305mon

@@ -1,8 +1,8 @@
 // The dialogs of kx305mon.exe as the main window opens them.  Each runs its
 // dialog modally over `owner` (null: no owner) with the program's one
 // AppContext and returns the dialog's result (EndDialog's value; 0 after
-// Cancel).  What a dialog decides lives in the portable shell code; these
-// procedures show and collect.  Windows build only.
+// Cancel).  What a dialog decides lives in the portable shell code; the
+// dialogs, on dialog_frame_win32.h, show and collect.  Windows build only.
 #pragma once
 
 #include <windows.h>

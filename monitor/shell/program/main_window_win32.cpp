@@ -19,6 +19,7 @@
 #include "shell/main_window.h"
 #include "shell/registration.h"
 #include "shell/settings.h"
+#include "test_hooks_win32.h"
 
 namespace kx305mon {
 
@@ -31,8 +32,6 @@ struct MainWindow {
     int shownIcon[KX305_INPUTS] = {};
     HANDLE instrument = nullptr;    // bitmap 112
     HANDLE noInstrument = nullptr;  // bitmap 113
-    UINT menuStateMessage = 0;
-    UINT lastIconMessage = 0;
     // The user closed the window; it ends once nothing holds it (below).
     bool closing = false;
     // Notice boxes up now, nested in this thread's message loops, by kind.
@@ -90,8 +89,6 @@ void InitDialog(HWND window, Program* program) {
         std::lock_guard<std::mutex> guard(context.lock);
         context.mainWindow = reinterpret_cast<WindowRef>(window);
     }
-    mainWindow.menuStateMessage = RegisterWindowMessageA("KX305MonMenuState");
-    mainWindow.lastIconMessage = RegisterWindowMessageA("KX305MonLastMessageIcon");
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
     HANDLE big = LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
@@ -316,12 +313,6 @@ void ClosingTick(HWND window) {
     Close(window);
 }
 
-// A test hook's answer: the dialog's result for a registered message.
-INT_PTR Answer(HWND window, LONG_PTR result) {
-    SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
-    return TRUE;
-}
-
 // Records the converter no longer holds and no file took end with the
 // program: closing goes on only when the user says so.
 bool MayCloseWithUnstoredRecords(HWND window) {
@@ -400,12 +391,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default:
         break;
     }
-    if (message != 0 && message == mainWindow.menuStateMessage)
-        return Answer(window, static_cast<LONG_PTR>(static_cast<int>(
-                                  GetMenuState(GetMenu(window), static_cast<UINT>(wParam), MF_BYCOMMAND))));
-    if (message != 0 && message == mainWindow.lastIconMessage)
-        return Answer(window, static_cast<LONG_PTR>(LastMessageIcon()));
-    return FALSE;
+    return AnswerTestHook(window, message, wParam) ? TRUE : FALSE;
 }
 
 }  // namespace kx305mon

@@ -1,22 +1,15 @@
 // The program's one message box.
-#include <atomic>
-
 #include "program_win32.h"
 #include "resources/messages.h"
 #include "shell/main_window.h"
+#include "test_hooks_win32.h"
 
 namespace kx305mon {
 
-namespace {
-std::atomic<UINT> lastIcon{0};
-}  // namespace
-
 int ShowMessage(HWND owner, const char* text, UINT icon, UINT buttons) {
-    lastIcon.store(icon, std::memory_order_relaxed);
+    RememberMessageIcon(icon);
     return MessageBoxA(owner, text, messages::kCaption, buttons | icon);
 }
-
-UINT LastMessageIcon() { return lastIcon.load(std::memory_order_relaxed); }
 
 int ShowNotice(HWND owner, uint32_t notice, size_t count) {
     const NoticeBox box = NoticeMessage(notice, count);

@@ -18,55 +18,33 @@ namespace {
 
 constexpr int kComboTextSize = 200;
 
-struct PortDialog {
-    AppContext& context;
-    int32_t portAtOpening = PORT_NONE;
+class PortDialog final : public DialogFrame {
+public:
+    using DialogFrame::DialogFrame;
+
+private:
+    void Open(HWND dialog) override {
+        {
+            std::lock_guard<std::mutex> guard(Context().lock);
+            portAtOpening_ = Context().port;
+        }
+        SetDlgItemTextA(dialog, IDC_CURRENT_PORT, CurrentPortText(portAtOpening_).c_str());
+        FillPortCombo(RefOf(dialog), Context());
+    }
+
+    void Accept(HWND dialog) override {
+        char text[kComboTextSize] = {};
+        GetDlgItemTextA(dialog, IDC_PORT_COMBO, text, sizeof text);
+        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
+        const auto test = [&](int32_t port) { return PortTest(Context(), RefOf(dialog), port); };
+        if (ConfirmPortChoice(Context(), text, portAtOpening_, test, *store)) EndDialog(dialog, 1);
+    }
+
+    int32_t portAtOpening_ = PORT_NONE;
 };
-
-void Open(HWND dialog, PortDialog& state) {
-    {
-        std::lock_guard<std::mutex> guard(state.context.lock);
-        state.portAtOpening = state.context.port;
-    }
-    SetDlgItemTextA(dialog, IDC_CURRENT_PORT, CurrentPortText(state.portAtOpening).c_str());
-    FillPortCombo(reinterpret_cast<WindowRef>(dialog), state.context);
-}
-
-void Accept(HWND dialog, PortDialog& state) {
-    char text[kComboTextSize] = {};
-    GetDlgItemTextA(dialog, IDC_PORT_COMBO, text, sizeof text);
-    std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-    const auto test = [&](int32_t port) { return PortTest(state.context, reinterpret_cast<WindowRef>(dialog), port); };
-    if (ConfirmPortChoice(state.context, text, state.portAtOpening, test, *store)) EndDialog(dialog, 1);
-}
-
-INT_PTR CALLBACK PortProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    PortDialog* state = small_dialogs::StateOf<PortDialog>(dialog, message, lParam);
-    if (state == nullptr) return FALSE;
-    if (IsCancel(message, wParam, IDC_CANCEL)) {
-        EndDialog(dialog, 0);
-        return TRUE;
-    }
-    switch (message) {
-        case WM_INITDIALOG:
-            Open(dialog, *state);
-            return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) != IDC_OK && LOWORD(wParam) != IDOK) return FALSE;
-            Accept(dialog, *state);
-            return TRUE;
-        case WM_HELP:
-            return AnswerHelp(lParam, IDD_PORT);
-        default:
-            return FALSE;
-    }
-}
 
 }  // namespace
 
-INT_PTR RunPortDialog(HWND owner, AppContext& context) {
-    PortDialog state{context};
-    return RunDialog(context, IDD_PORT, owner, PortProcedure, &state);
-}
+INT_PTR RunPortDialog(HWND owner, AppContext& context) { return RunDialog<PortDialog>(owner, IDD_PORT, context); }
 
 }  // namespace kx305mon

@@ -20,8 +20,6 @@ namespace kx305mon {
 // A message box with the caption "Konwerter KX-305"; `icon` is one of the
 // MB_ICON* flags.  Remembers the icon for the test hook.
 int ShowMessage(HWND owner, const char* text, UINT icon, UINT buttons = MB_OK);
-// MB_ICON* flags of the last message box the program showed; 0 = none yet.
-UINT LastMessageIcon();
 // The box of a Notice (shell/main_window.h) with its text and icon; nothing
 // for a number that is no notice.
 int ShowNotice(HWND owner, uint32_t notice, size_t count);

@@ -10,13 +10,11 @@
 #include <cstring>
 
 #include "resources/resource.h"
+#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
-#include "shell/program/small_dialog_support_win32.h"
 
 namespace kx305mon {
 namespace {
-
-using namespace small_dialogs;
 
 constexpr char kPromotionFile[] = "d:\\qmv.rtf";
 
@@ -49,8 +47,8 @@ void StreamRtf(HWND dialog, int id, EDITSTREAMCALLBACK callback, DWORD_PTR cooki
 }
 
 void ShowDocument(HWND dialog, HINSTANCE module) {
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDR_PROMOTION_DOCUMENT),
-                                MAKEINTRESOURCEA(RT_PROMOTION_DOCUMENT));
+    HRSRC found =
+        FindResourceA(module, MAKEINTRESOURCEA(IDR_PROMOTION_DOCUMENT), MAKEINTRESOURCEA(RT_PROMOTION_DOCUMENT));
     HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr) return;
@@ -66,38 +64,25 @@ void ShowPromotionFile(HWND dialog) {
     std::fclose(file);
 }
 
-INT_PTR CALLBACK PromotionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        ShowDocument(dialog, reinterpret_cast<HINSTANCE>(lParam));
+// "Zamknij" (1) is the template's OK; the dialog has no context help.
+class PromotionDialog final : public DialogFrame {
+public:
+    explicit PromotionDialog(AppContext& context) : DialogFrame(context, false) {}
+
+private:
+    void Open(HWND dialog) override {
+        ShowDocument(dialog, TemplateModule(&Context()));
         ShowPromotionFile(dialog);
-        return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_PROMOTION_CLOSE:
-            EndDialog(dialog, 1);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
-        default:
-            break;
-        }
-        break;
-    default:
-        break;
     }
-    return FALSE;
-}
+};
 
 }  // namespace
 
 INT_PTR RunPromotionDialog(HWND owner, AppContext& context) {
     // The template's rich edits are of the riched20 class.
     HMODULE richEdit = LoadLibraryA("riched20.dll");
-    HINSTANCE module = TemplateModule(&context);
-    const INT_PTR result = DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_PROMOTION), owner, PromotionProc,
-                                           reinterpret_cast<LPARAM>(module));
+    PromotionDialog dialog(context);
+    const INT_PTR result = dialog.Run(owner, IDD_PROMOTION);
     if (richEdit != nullptr) FreeLibrary(richEdit);
     return result;
 }

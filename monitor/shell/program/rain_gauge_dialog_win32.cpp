@@ -10,22 +10,16 @@
 #include <string>
 
 #include "instruments/catalogue.h"
+#include "program_win32.h"
+#include "resources/messages.h"
 #include "resources/resource.h"
-#include "shell/help.h"
+#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
-#include "shell/program/small_dialog_support_win32.h"
 #include "shell/settings_store.h"
 #include "shell/small_dialogs.h"
 
 namespace kx305mon {
 namespace {
-
-using namespace small_dialogs;
-
-struct RainGaugeDialog {
-    AppContext& context;
-    HWND mainWindow;
-};
 
 void ShowSettings(HWND dialog) {
     const RainGaugeSettings& rain = rainGaugeSettings();
@@ -51,66 +45,47 @@ LRESULT SpinStep(HWND dialog, const NMUPDOWN& change) {
     return FALSE;
 }
 
-void Accept(HWND dialog, RainGaugeDialog& state) {
-    const std::string name = ItemText(dialog, IDC_RAIN_GAUGE_NAME);
-    const std::string serial = ItemText(dialog, IDC_RAIN_GAUGE_SERIAL);
-    const std::string calibration = ItemText(dialog, IDC_CALIBRATION);
-    std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-    switch (StoreRainGauge(state.context, *store, name.c_str(), serial.c_str(), calibration.c_str())) {
-    case RainGaugeOutcome::Refused:
-        Tell(dialog, messages::kInvalidValue, MB_ICONERROR);
-        return;
-    case RainGaugeOutcome::SerialChanged:
-        if (state.mainWindow != nullptr) PostMessageA(state.mainWindow, WMU_INPUT_CHANGED, 0, 0);
-        break;
-    case RainGaugeOutcome::Stored:
-        break;
-    }
-    EndDialog(dialog, 1);
-}
+class RainGaugeDialog final : public DialogFrame {
+public:
+    RainGaugeDialog(AppContext& context, HWND mainWindow) : DialogFrame(context), mainWindow_(mainWindow) {}
 
-INT_PTR CALLBACK RainGaugeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    RainGaugeDialog* state = StateOf<RainGaugeDialog>(dialog, message, lParam);
-    switch (message) {
-    case WM_INITDIALOG:
-        ShowSettings(dialog);
-        return TRUE;
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom != IDC_CALIBRATION_SPIN || header->code != UDN_DELTAPOS) break;
-        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, SpinStep(dialog, *reinterpret_cast<const NMUPDOWN*>(lParam)));
-        return TRUE;
-    }
-    case WM_COMMAND:
-        if (state == nullptr) break;
-        switch (LOWORD(wParam)) {
-        case IDC_OK:
-        case IDOK:
-            Accept(dialog, *state);
-            return TRUE;
-        case IDC_CANCEL:
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
-        default:
+private:
+    void Open(HWND dialog) override { ShowSettings(dialog); }
+
+    void Accept(HWND dialog) override {
+        const std::string name = ItemText(dialog, IDC_RAIN_GAUGE_NAME);
+        const std::string serial = ItemText(dialog, IDC_RAIN_GAUGE_SERIAL);
+        const std::string calibration = ItemText(dialog, IDC_CALIBRATION);
+        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
+        switch (StoreRainGauge(Context(), *store, name.c_str(), serial.c_str(), calibration.c_str())) {
+        case RainGaugeOutcome::Refused:
+            ShowMessage(dialog, messages::kInvalidValue, MB_ICONERROR);
+            return;
+        case RainGaugeOutcome::SerialChanged:
+            if (mainWindow_ != nullptr) PostMessageA(mainWindow_, WMU_INPUT_CHANGED, 0, 0);
+            break;
+        case RainGaugeOutcome::Stored:
             break;
         }
-        break;
-    case WM_HELP:
-        ShowContextHelp(reinterpret_cast<const void*>(lParam), HelpIdTable(IDD_RAIN_GAUGE), IDD_RAIN_GAUGE);
-        return TRUE;
-    default:
-        break;
+        EndDialog(dialog, 1);
     }
-    return FALSE;
-}
+
+    bool Message(HWND dialog, UINT message, WPARAM, LPARAM lParam) override {
+        if (message != WM_NOTIFY) return false;
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header->idFrom != IDC_CALIBRATION_SPIN || header->code != UDN_DELTAPOS) return false;
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, SpinStep(dialog, *reinterpret_cast<const NMUPDOWN*>(lParam)));
+        return true;
+    }
+
+    HWND mainWindow_;
+};
 
 }  // namespace
 
 INT_PTR RunRainGaugeDialog(HWND owner, AppContext& context) {
-    RainGaugeDialog state{context, MainWindow(context, owner)};
-    return DialogBoxParamA(TemplateModule(&context), MAKEINTRESOURCEA(IDD_RAIN_GAUGE), owner, RainGaugeProc,
-                           reinterpret_cast<LPARAM>(&state));
+    RainGaugeDialog dialog(context, MainWindowOr(context, owner));
+    return dialog.Run(owner, IDD_RAIN_GAUGE);
 }
 
 }  // namespace kx305mon

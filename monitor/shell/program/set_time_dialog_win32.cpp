@@ -6,15 +6,14 @@
 #include <mutex>
 
 #include "recording/local_time.h"
+#include "program_win32.h"
 #include "resources/resource.h"
+#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
-#include "shell/program/small_dialog_support_win32.h"
 #include "shell/small_dialogs.h"
 
 namespace kx305mon {
 namespace {
-
-using namespace small_dialogs;
 
 // The edit of each field, in the TimeField order.
 constexpr int kFieldEdits[kTimeFieldCount] = {IDC_DAY, IDC_MONTH, IDC_HOUR, IDC_MINUTE, IDC_SECOND};
@@ -46,61 +45,47 @@ void ClampWhileTyping(HWND dialog, int id) {
     if (number && ClampTimeField(static_cast<TimeField>(field), value)) SetDlgItemInt(dialog, id, value, TRUE);
 }
 
-void Accept(HWND dialog, AppContext& context) {
-    const TimeFields fields = ReadFields(dialog);
-    if (const char* message = CheckTimeFields(fields)) {
-        Tell(dialog, message, MB_ICONERROR);
-        return;
-    }
-    ClockRecord clock{};
-    if (!SetTimeClock(fields, CurrentUtcTime(), clock)) return;
-    {
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.setTimeClock = clock;
-    }
-    EndDialog(dialog, 1);
-}
+// No context help: 124 has no help-id table.
+class SetTimeDialog final : public DialogFrame {
+public:
+    explicit SetTimeDialog(AppContext& context) : DialogFrame(context, false) {}
 
-INT_PTR CALLBACK SetTimeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    AppContext* context = StateOf<AppContext>(dialog, message, lParam);
-    switch (message) {
-    case WM_INITDIALOG: {
+private:
+    void Open(HWND dialog) override {
         ClockRecord clock;
         {
-            std::lock_guard<std::mutex> guard(context->lock);
-            clock = context->clock;
+            std::lock_guard<std::mutex> guard(Context().lock);
+            clock = Context().clock;
         }
         ShowFields(dialog, SetTimeOpeningFields(clock, CurrentUtcTime()));
-        return TRUE;
     }
-    case WM_COMMAND:
-        if (context == nullptr) break;
-        switch (LOWORD(wParam)) {
-        case IDC_OK:
-        case IDOK:
-            Accept(dialog, *context);
-            return TRUE;
-        case IDC_CANCEL:
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
-        default:
-            if (HIWORD(wParam) == EN_CHANGE) ClampWhileTyping(dialog, LOWORD(wParam));
-            break;
+
+    void Accept(HWND dialog) override {
+        const TimeFields fields = ReadFields(dialog);
+        if (const char* message = CheckTimeFields(fields)) {
+            ShowMessage(dialog, message, MB_ICONERROR);
+            return;
         }
-        break;
-    default:
-        break;
+        ClockRecord clock{};
+        if (!SetTimeClock(fields, CurrentUtcTime(), clock)) return;
+        {
+            std::lock_guard<std::mutex> guard(Context().lock);
+            Context().setTimeClock = clock;
+        }
+        EndDialog(dialog, 1);
     }
-    return FALSE;
-}
+
+    bool Command(HWND dialog, int id, int code) override {
+        if (code == EN_CHANGE) ClampWhileTyping(dialog, id);
+        return false;
+    }
+};
 
 }  // namespace
 
 INT_PTR RunSetTimeDialog(HWND owner, AppContext& context) {
-    const INT_PTR result = DialogBoxParamA(TemplateModule(&context), MAKEINTRESOURCEA(IDD_SET_TIME), owner,
-                                           SetTimeProc, reinterpret_cast<LPARAM>(&context));
-    if (result == 1) PlaceRequest(context, RefOf(MainWindow(context, owner)), kOpSetClock, 0);
+    const INT_PTR result = RunDialog<SetTimeDialog>(owner, IDD_SET_TIME, context);
+    if (result == 1) PlaceRequest(context, RefOf(MainWindowOr(context, owner)), kOpSetClock, 0);
     return result;
 }
 

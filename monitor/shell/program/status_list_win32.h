@@ -1,6 +1,7 @@
 // What the memory viewer (104) and the rain report (127) share: a report
 // list view with the status images of bitmaps 109/110 and columns sized in
-// dialog units, and the closing of a review.  Windows build only.
+// dialog units, "Zapisz", "Kopiuj", "Opcje" and the closing of a review.
+// Windows build only.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include "acquisition/app_context.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
+#include "shell/program/dialog_frame_win32.h"
 #include "shell/program/program_win32.h"
 
 namespace kx305mon {
@@ -85,5 +87,50 @@ inline void RefuseReviewForMemory(HWND dialog, AppContext& context) {
     ShowMessage(GetWindow(dialog, GW_OWNER), messages::kNoMemory, MB_ICONEXCLAMATION);
     CloseReview(dialog, context);
 }
+
+// A review on the dialog frame: every way out of it (OK, Cancel, "Zamknij",
+// the close box) closes the review.
+class ReviewDialog : public DialogFrame {
+public:
+    // `options`: the export options' dialog of this review.
+    // Registers the list view's window class for the template.
+    ReviewDialog(AppContext& context, INT_PTR (*options)(HWND, AppContext&)) : DialogFrame(context), options_(options) {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&controls);
+    }
+    ~ReviewDialog() override {
+        if (images_ != nullptr) ImageList_Destroy(images_);
+    }
+
+protected:
+    virtual void Save(HWND dialog) = 0;
+    virtual void Copy(HWND dialog) = 0;
+
+    void Accept(HWND dialog) override { CloseReview(dialog, Context()); }
+    void Cancel(HWND dialog) override { CloseReview(dialog, Context()); }
+    bool Command(HWND dialog, int id, int) override {
+        switch (id) {
+        case IDC_SAVE:
+            Save(dialog);
+            return true;
+        case IDC_COPY:
+            Copy(dialog);
+            return true;
+        case IDC_OPTIONS:
+            options_(dialog, Context());
+            return true;
+        case IDC_CLOSE:
+            CloseReview(dialog, Context());
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    HIMAGELIST images_ = nullptr;  // the list's, set up by Open
+
+private:
+    INT_PTR (*const options_)(HWND, AppContext&);
+};
 
 }  // namespace kx305mon

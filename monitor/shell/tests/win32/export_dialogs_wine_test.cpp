@@ -17,6 +17,7 @@
 #include "resources/resource.h"
 #include "program_win32.h"
 #include "shell/program/dialogs.h"
+#include "test_hooks_win32.h"
 #include "shell/settings.h"
 #include "shell/settings_store.h"
 #include "uidriver.h"

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "program_win32.h"
+#include "test_hooks_win32.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
 
