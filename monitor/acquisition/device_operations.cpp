@@ -94,7 +94,7 @@ int ResetRainCounter(AppContext& context) {
 // lock is taken.
 std::vector<std::string> StoredForms(const LogRecord* records, size_t count) {
     std::vector<std::string> stored(count);
-    for (size_t i = 0; i < count; ++i) EncodeRegistrationRecord(records[i], stored[i]);
+    for (size_t i = 0; i < count; ++i) stored[i] = EncodeRegistrationRecord(records[i]);
     return stored;
 }
 

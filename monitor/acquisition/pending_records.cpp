@@ -164,7 +164,7 @@ bool KeepWaitingRecordsOnDisk(AppContext& context) {
     const std::string path = waiting.empty() ? std::string() : PendingRecordsPath(context);
     if (!path.empty()) {
         std::string bytes;
-        for (const LogRecord& record : waiting) EncodeRegistrationRecord(record, bytes);
+        for (const LogRecord& record : waiting) bytes += EncodeRegistrationRecord(record);
         std::unique_ptr<FileStream> file = OpenFile(path, FileMode::Recording);
         if (file != nullptr) {
             // Records follow the last whole one: a record torn by a crash

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "dde/dde_names.h"
-#include "shell/help.h"
+#include "memory/alloc_or_die.h"
 
 namespace kx305mon {
 namespace {

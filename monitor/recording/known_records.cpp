@@ -7,13 +7,16 @@
 #include "instruments/catalogue.h"
 #include "recording/local_time.h"
 #include "recording/local_time_detail.h"
+#include "recording/registration_format.h"
 
 namespace kx305mon {
 
 namespace {
 
+using namespace registration_format;
+
 // A stamp's digits: year, month, day, hour, minute, second and "$".
-constexpr size_t kStampLength = 15;
+constexpr size_t kStampLength = kStampDigits + 1;
 // Time zones lie a whole number of quarter hours from UTC, and two of them
 // at most 26 hours apart.
 constexpr int64_t kZoneStep = 15 * 60;
@@ -153,8 +156,8 @@ bool CutTornTail(FileStream& file, const RegistrationTail& tail) {
     }
     bool ours = got == wanted;
     for (size_t i = 0; ours && i < got; ++i) {
-        const uint8_t plain = static_cast<uint8_t>(0u - head[i]);
-        ours = i + 1 < kStampLength ? plain >= '0' && plain <= '9' : plain == '$';
+        const uint8_t plain = Negate(head[i]);
+        ours = i + 1 < kStampLength ? plain >= '0' && plain <= '9' : plain == kLineEnd;
     }
     const bool cut = ours && file.SeekTo(tail.wholeEnd) && file.Truncate();
     file.SeekToEnd();

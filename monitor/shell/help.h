@@ -1,5 +1,5 @@
-// Context help of the dialogs and the program-wide helpers for memory and
-// system errors.
+// Context help of the dialogs.  The program-wide helpers for memory and
+// system errors are memory/alloc_or_die.h's.
 //
 // A dialog answers WM_HELP on one of its controls with ShowContextHelp and
 // its help-id table: pairs (control id, help context id) ended by (0, 0),
@@ -29,17 +29,8 @@ const uint32_t* HelpIdTable(int dialogId);
 // answers for a missing entry).
 bool WantsContextHelp(int dialogId, int controlId);
 
-// --- Windows helpers (helpers_win32.cpp) ---
+// --- Windows (helpers_win32.cpp) ---
 
-// Zero-initialised memory from the global heap; on failure shows the
-// system's text of the last error and ends the process with exit code 1.
-// Never returns null.
-void* AllocOrDie(size_t size);
-// Releases a block of AllocOrDie; a failed release ends the process as above.
-void FreeOrDie(void* block);
-// The system's text of the last error in an error box without owner,
-// caption "Konwerter KX-305".
-void ShowLastErrorBox();
 // For a help request on a control window (`helpInfo` is the HELPINFO of
 // WM_HELP): opens the help file next to the program at that control's
 // popup with `table` (HELP_WM_HELP), and returns the viewer's result; any

@@ -113,9 +113,9 @@ protected:
 
     // The bytes of the first `count` records as the registration file keeps them.
     static std::vector<uint8_t> StoredBytes(const std::vector<LogRecord>& records, size_t count) {
-        MemoryFile stored;
-        for (size_t i = 0; i < count && i < records.size(); ++i) WriteRegistrationRecord(stored, records[i]);
-        return stored.bytes;
+        std::string stored;
+        for (size_t i = 0; i < count && i < records.size(); ++i) stored += EncodeRegistrationRecord(records[i]);
+        return std::vector<uint8_t>(stored.begin(), stored.end());
     }
 
     // The records as the registration file keeps them.

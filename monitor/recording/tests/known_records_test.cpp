@@ -49,7 +49,7 @@ std::vector<LogRecord> Station(int first, int last, int period, bool quiet) {
 
 std::vector<std::string> Encoded(const std::vector<LogRecord>& records) {
     std::vector<std::string> stored(records.size());
-    for (size_t i = 0; i < records.size(); ++i) EncodeRegistrationRecord(records[i], stored[i]);
+    for (size_t i = 0; i < records.size(); ++i) stored[i] = EncodeRegistrationRecord(records[i]);
     return stored;
 }
 

@@ -119,8 +119,7 @@ TEST_F(RegistrationFileTest, ExampleRecordIsStoredByteForByte) {
     expected.insert(expected.end(), {0xC0, 0x74, 0x5C});  // "@", 140, 164 negated
     ASSERT_EQ(file.bytes.size(), 68u);
     EXPECT_EQ(file.bytes, expected);
-    std::string encoded;
-    EncodeRegistrationRecord(ExampleRecord(), encoded);
+    const std::string encoded = EncodeRegistrationRecord(ExampleRecord());
     EXPECT_EQ(std::vector<uint8_t>(encoded.begin(), encoded.end()), expected);
     const std::vector<uint8_t> head = {0xCE, 0xD0, 0xD0, 0xC9, 0xD0, 0xCE, 0xCF, 0xC7, 0xCF,
                                        0xCB, 0xCF, 0xCA, 0xCB, 0xCB, 0xDC, 0xCF, 0xD4};
@@ -167,8 +166,7 @@ TEST_F(RegistrationFileTest, ImpossibleTimeIsStoredAsItCameAndReadBack) {
         MemoryFile file;
         ASSERT_TRUE(WriteRegistrationRecord(file, record));
         EXPECT_EQ(PlainText(file.bytes).substr(0, 15), std::string(t.stamp) + "$");
-        std::string encoded;
-        EncodeRegistrationRecord(record, encoded);
+        const std::string encoded = EncodeRegistrationRecord(record);
         EXPECT_EQ(std::vector<uint8_t>(encoded.begin(), encoded.end()), file.bytes);
 
         RecordList records;

@@ -1,23 +1,20 @@
-#include "recording/registration_file.h"
-
+// The registration file's reader: stored bytes, from a file or from
+// memory, into a RecordList.
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <cstring>
 #include <new>
-#include <utility>
+#include <string_view>
 
-#include "instruments/catalogue.h"
-#include "instruments/calendar_time.h"
-#include "recording/local_time.h"
+#include "recording/registration_file.h"
+#include "recording/registration_format.h"
 
 namespace kx305mon {
 
 namespace {
 
-constexpr uint8_t kLineEnd = '$';     // LINE_END
-constexpr uint8_t kRecordMark = '@';  // RECORD_MARK
-constexpr size_t kStampDigits = 14;
+using namespace registration_format;
+
 // Resynchronising looks this far past an "@" for a record starting inside
 // its check bytes: "@", two bytes, the stamp's digits and its "$".
 constexpr size_t kResyncLookahead = 3 + kStampDigits + 1;
@@ -31,258 +28,6 @@ constexpr size_t kBlockSize = 2000;
 constexpr size_t kWindowSize = 4096;
 static_assert(kWindowSize >= kMinRecordSize + kBlockSize + 16);
 static_assert(std::endian::native == std::endian::little, "line heads are compared as little-endian words");
-// A quantity line: four numbers of at most 11 characters, the value text
-// (less than 200 characters) and the separators.
-constexpr size_t kLineBufferSize = 320;
-
-// Both directions of the storage transformation.
-inline uint8_t Negate(uint8_t byte) {
-    return static_cast<uint8_t>(0u - byte);
-}
-
-// The bulk loops of the reader run in fixed-size chunks, which the
-// compiler turns into vector code at the project's optimisation level.
-constexpr size_t kChunk = 32;
-
-void NegateBytes(uint8_t* bytes, size_t count) {
-    size_t i = 0;
-    for (; i + kChunk <= count; i += kChunk) {
-        for (size_t j = 0; j < kChunk; ++j) {
-            bytes[i + j] = Negate(bytes[i + j]);
-        }
-    }
-    for (; i < count; ++i) {
-        bytes[i] = Negate(bytes[i]);
-    }
-}
-
-// Sum of the bytes taken as signed 8-bit numbers, wrapping like the
-// signed 32-bit checksum.
-uint32_t SignedByteSum(const uint8_t* bytes, size_t count) {
-    uint32_t sum = 0;
-    size_t i = 0;
-    // Whole blocks as unsigned bytes with the top bit flipped (the signed
-    // value plus 128) summed in 16 bits: the vector code keeps such a sum in
-    // registers, where the wider one went through memory.
-    constexpr size_t kBlock = 256;  // 256 * 255 fits in 16 bits
-    for (; i + kBlock <= count; i += kBlock) {
-        uint16_t block = 0;
-        for (size_t j = 0; j < kBlock; ++j) {
-            block = static_cast<uint16_t>(block + (bytes[i + j] ^ 0x80u));
-        }
-        sum += static_cast<uint32_t>(block) - static_cast<uint32_t>(kBlock * 128);
-    }
-    for (; i + kChunk <= count; i += kChunk) {
-        int32_t chunk = 0;
-        for (size_t j = 0; j < kChunk; ++j) {
-            chunk += static_cast<int8_t>(bytes[i + j]);
-        }
-        sum += static_cast<uint32_t>(chunk);
-    }
-    for (; i < count; ++i) {
-        sum += static_cast<uint32_t>(static_cast<int8_t>(bytes[i]));
-    }
-    return sum;
-}
-
-// The two trailer bytes of a checksum (remainders truncated toward zero, as
-// the sum of a damaged record may be negative).
-inline uint8_t CheckByte(uint32_t sum, int32_t modulus) {
-    return static_cast<uint8_t>(static_cast<int32_t>(sum) % modulus + 1);
-}
-
-// Accumulates the checksum of a record's text and hands it, negated, line
-// by line to `sink` (a file write, or the bytes of an encoding).
-template <typename Sink>
-class RecordWriter {
-public:
-    explicit RecordWriter(Sink& sink) : sink_(sink) {}
-
-    // `length` as snprintf reports it; the buffers are sized so that it
-    // never exceeds kLineBufferSize - 1, and it is held to that.
-    void Text(const char* text, int reported) {
-        const size_t length = std::min(static_cast<size_t>(std::max(reported, 0)), kLineBufferSize - 1);
-        sum_ += SignedByteSum(reinterpret_cast<const uint8_t*>(text), length);
-        WriteNegated(reinterpret_cast<const uint8_t*>(text), length);
-    }
-
-    void Trailer() {
-        const uint8_t trailer[3] = {kRecordMark, CheckByte(sum_, 253), CheckByte(sum_, 251)};
-        WriteNegated(trailer, sizeof trailer);
-    }
-
-    bool succeeded() const { return succeeded_; }
-
-private:
-    void WriteNegated(const uint8_t* bytes, size_t length) {
-        uint8_t stored[kLineBufferSize];
-        std::memcpy(stored, bytes, length);
-        NegateBytes(stored, length);
-        if (!sink_(stored, length)) {
-            succeeded_ = false;
-        }
-    }
-
-    Sink& sink_;
-    uint32_t sum_ = 0;  // signed 32-bit sum, kept unsigned to wrap defined
-    bool succeeded_ = true;
-};
-
-// The time-stamp line's fields: the local time of the record's UTC time, or,
-// when that cannot be had (a damaged stamp, a year past the conversion), the
-// record's own fields as they came.  A record is never left out for its
-// time: the converter would be cleared of it all the same.  Each raw field
-// is held to its digit count, so that the line keeps its 14 digits.
-CalendarTime StampTime(const LogRecord& record) {
-    const CalendarTime utc = CalendarFromLogRecord(record);
-    CalendarTime local;
-    if (UtcToLocal(utc, local) && local.year <= kLastConvertibleYear) {
-        return local;
-    }
-    CalendarTime raw = utc;
-    raw.year = std::min<uint16_t>(raw.year, 9999);
-    for (uint16_t* field : {&raw.month, &raw.day, &raw.hour, &raw.minute, &raw.second}) {
-        *field = std::min<uint16_t>(*field, 99);
-    }
-    return raw;
-}
-
-template <typename Sink>
-bool EncodeRecord(const LogRecord& record, Sink& sink) {
-    const CalendarTime stamp = StampTime(record);
-    RecordWriter<Sink> writer(sink);
-    char line[kLineBufferSize];
-    int length = std::snprintf(line, sizeof line, "%04d%02d%02d%02d%02d%02d%c", stamp.year, stamp.month, stamp.day,
-                               stamp.hour, stamp.minute, stamp.second, kLineEnd);
-    writer.Text(line, length);
-
-    for (const InputReading& reading : record.results) {
-        const uint32_t type = reading.type;
-        if (type == kTypeNone || type > kTypeKX273) {
-            continue;
-        }
-        const unsigned status = static_cast<unsigned>(InstrumentStatus(type, reading));
-        const int32_t serial = InstrumentSerial(type, reading);
-        char serialText[16];
-        if (serial == INVALID_VALUE) {
-            std::snprintf(serialText, sizeof serialText, "0000");
-        } else {
-            std::snprintf(serialText, sizeof serialText, "%li", static_cast<long>(serial));
-        }
-        for (int q = 0;; ++q) {
-            char value[200];
-            const int id = QuantityValue(type, reading, q, value, sizeof value, false, true);
-            if (id == 0) {
-                break;
-            }
-            length = std::snprintf(line, sizeof line, "%01d,%s,%d,%s,%u%c", static_cast<int>(type), serialText,
-                                   id, value, status, kLineEnd);
-            writer.Text(line, length);
-        }
-    }
-    writer.Trailer();
-    return writer.succeeded();
-}
-
-}  // namespace
-
-bool WriteRegistrationRecord(FileStream& file, const LogRecord& record) {
-    auto write = [&file](const uint8_t* bytes, size_t length) { return file.Write(bytes, length); };
-    return EncodeRecord(record, write);
-}
-
-void EncodeRegistrationRecord(const LogRecord& record, std::string& out) {
-    auto append = [&out](const uint8_t* bytes, size_t length) {
-        out.append(reinterpret_cast<const char*>(bytes), length);
-        return true;
-    };
-    EncodeRecord(record, append);
-}
-
-RecordingOpen OpenRecordingFile(const std::string& path, bool appendWithoutAsking,
-                                const std::function<ExistingFileChoice()>& ask, std::unique_ptr<FileStream>& file) {
-    file.reset();
-    bool existed = false;
-    std::unique_ptr<FileStream> opened = OpenFile(path, FileMode::Recording, &existed);
-    if (!opened) {
-        return RecordingOpen::Unavailable;
-    }
-    if (existed) {
-        const ExistingFileChoice choice = appendWithoutAsking ? ExistingFileChoice::Append : ask();
-        if (choice == ExistingFileChoice::Cancel) {
-            return RecordingOpen::Cancelled;
-        }
-        // Erasing cuts at the start, where the file was opened.  A file that
-        // cannot be moved or cut is not recorded into: the records would
-        // land in the wrong place.
-        const bool placed = choice == ExistingFileChoice::Append ? opened->SeekToEnd()
-                                                                 : opened->SeekToStart() && opened->Truncate();
-        if (!placed) {
-            return RecordingOpen::Unavailable;
-        }
-    }
-    file = std::move(opened);
-    return RecordingOpen::Opened;
-}
-
-namespace {
-
-// Entries per chunk of a RecordList: some ninety records of a usually
-// equipped station (21 lines).  The chunks stay below the C library's threshold for
-// taking memory straight from the system, so that a file read after a
-// freed one reuses the heap instead of paying for fresh pages.
-constexpr size_t kChunkEntries = 2000;
-static_assert(kChunkEntries * sizeof(MemoryEntry) <= 64000);
-
-}  // namespace
-
-RecordList::RecordList(const RecordList& other) {
-    for (const MemoryRecord& record : other) {
-        Add(record);
-    }
-}
-
-RecordList::RecordList(RecordList&& other) {
-    swap(other);
-}
-
-MemoryRecord& RecordList::Add(const CalendarTime& time, const MemoryEntry* first, size_t count) {
-    if (count > free_) {
-        // A record keeps its entries together; what is left of the last
-        // chunk stays unused.  Records built by hand may be longer than a
-        // chunk and get one of their own.
-        const size_t size = std::max(count, kChunkEntries);
-        chunks_.push_back(std::unique_ptr<MemoryEntry[]>(new MemoryEntry[size]));
-        next_ = chunks_.back().get();
-        free_ = size;
-    }
-    MemoryEntry* entries = next_;
-    std::copy_n(first, count, entries);
-    next_ += count;
-    free_ -= count;
-    return records_.emplace_back(MemoryRecord{time, std::span<MemoryEntry>(entries, count)});
-}
-
-void RecordList::clear() {
-    records_.clear();
-    chunks_.clear();
-    next_ = nullptr;
-    free_ = 0;
-}
-
-void RecordList::swap(RecordList& other) noexcept {
-    records_.swap(other.records_);
-    chunks_.swap(other.chunks_);
-    std::swap(next_, other.next_);
-    std::swap(free_, other.free_);
-}
-
-void FreeRecordList(RecordList& records) {
-    // A fresh list: clear() would keep the deque's block map.
-    RecordList().swap(records);
-}
-
-namespace {
 
 // Parses the decoded text of a registration file as one stream, block by
 // block.  Only the current record's lines are kept besides the list; a
@@ -295,8 +40,14 @@ public:
     // that is to be lined up with the file's records needs them.
     RegistrationReader(FileStream& file, RecordList& records, int64_t start = 0, bool keepEmpty = false,
                        std::vector<int64_t>* ends = nullptr)
-        : file_(file), records_(records), base_(start), keepEmpty_(keepEmpty), ends_(ends) {
+        : file_(&file), records_(records), base_(start), keepEmpty_(keepEmpty), ends_(ends) {
         // Line heads are compared a word at a time, past the data too.
+        std::memset(window_, 0, sizeof window_);
+    }
+    // Stored bytes already in memory, handed out a block at a time as a
+    // file's are.
+    RegistrationReader(std::string_view stored, RecordList& records, bool keepEmpty)
+        : stored_(stored), records_(records), base_(0), keepEmpty_(keepEmpty), ends_(nullptr) {
         std::memset(window_, 0, sizeof window_);
     }
 
@@ -389,7 +140,7 @@ private:
         }
         resyncFrom_ = resyncFrom_ >= keep ? resyncFrom_ - keep : 0;
         end_ = unread;
-        const long got = file_.Read(window_ + end_, kBlockSize);
+        const long got = ReadBlock(window_ + end_);
         if (got <= 0) {
             eof_ = true;
             return false;
@@ -397,6 +148,18 @@ private:
         NegateBytes(window_ + end_, static_cast<size_t>(got));
         end_ += static_cast<size_t>(got);
         return true;
+    }
+
+    // Up to one block of stored bytes: the count, 0 at the end, -1 when the
+    // file's read failed.
+    long ReadBlock(uint8_t* into) {
+        if (file_ != nullptr) {
+            return file_->Read(into, kBlockSize);
+        }
+        const size_t count = std::min(kBlockSize, stored_.size());
+        std::memcpy(into, stored_.data(), count);
+        stored_.remove_prefix(count);
+        return static_cast<long>(count);
     }
 
     // The checksum runs over whole stretches of the window rather than byte
@@ -821,7 +584,8 @@ private:
         StartTrailer();
     }
 
-    FileStream& file_;
+    FileStream* file_ = nullptr;  // null: the bytes come from stored_
+    std::string_view stored_;     // what is left of the bytes in memory
     RecordList& records_;
     int64_t base_;  // file offset of window_[0]
     bool keepEmpty_;
@@ -874,50 +638,9 @@ int ReadRegistrationFile(FileStream* file, RecordList& records) {
     return static_cast<int>(records.size());
 }
 
-namespace {
-
-// Stored bytes in memory, read as a file.
-class BytesFile final : public FileStream {
-public:
-    explicit BytesFile(const std::string& bytes) : bytes_(bytes) {}
-    bool Write(const void*, size_t) override { return false; }
-    long Read(void* data, size_t size) override {
-        const size_t count = std::min(size, bytes_.size() - position_);
-        std::memcpy(data, bytes_.data() + position_, count);
-        position_ += count;
-        return static_cast<long>(count);
-    }
-    bool SeekToStart() override {
-        position_ = 0;
-        return true;
-    }
-    bool SeekToEnd() override {
-        position_ = bytes_.size();
-        return true;
-    }
-    bool SeekTo(int64_t offset) override {
-        if (offset < 0 || static_cast<uint64_t>(offset) > bytes_.size()) {
-            return false;
-        }
-        position_ = static_cast<size_t>(offset);
-        return true;
-    }
-    int64_t Position() override { return static_cast<int64_t>(position_); }
-    bool Truncate() override { return false; }
-    bool Flush() override { return true; }
-    int64_t Size() override { return static_cast<int64_t>(bytes_.size()); }
-
-private:
-    const std::string& bytes_;
-    size_t position_ = 0;
-};
-
-}  // namespace
-
-void ReadRegistrationBytes(const std::string& stored, RecordList& records) {
+void ReadRegistrationBytes(std::string_view stored, RecordList& records) {
     FreeRecordList(records);
-    BytesFile file(stored);
-    RegistrationReader(file, records, 0, true).Run();
+    RegistrationReader(stored, records, true).Run();
 }
 
 bool ReadRegistrationFrom(FileStream& file, int64_t offset, RecordList& records, std::vector<int64_t>& ends) {
