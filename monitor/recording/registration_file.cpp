@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "instruments/catalogue.h"
-#include "instruments/calendar_time.h"
-#include "recording/local_time.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <optional>
 
-#include "recording/local_time.h"
 #include "simulator_fixture.h"
+#include "time/local_time.h"
 
 namespace kx305mon::testing {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <mutex>
 
-#include "recording/local_time.h"
 #include "resources/resource.h"
 #include "shell/program/dialogs.h"
 #include "shell/program/small_dialog_support_win32.h"
 #include "shell/small_dialogs.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 namespace {
