@@ -1,7 +1,7 @@
 #include "time/system_time_win32.h"
 
+#include <bit>
 #include <cstddef>
-#include <cstring>
 
 namespace kx305mon {
 
@@ -17,16 +17,8 @@ static_assert(offsetof(CalendarTime, minute) == offsetof(SYSTEMTIME, wMinute));
 static_assert(offsetof(CalendarTime, second) == offsetof(SYSTEMTIME, wSecond));
 static_assert(offsetof(CalendarTime, milliseconds) == offsetof(SYSTEMTIME, wMilliseconds));
 
-SYSTEMTIME ToSystemTime(const CalendarTime& time) {
-    SYSTEMTIME out;
-    std::memcpy(&out, &time, sizeof out);
-    return out;
-}
+SYSTEMTIME ToSystemTime(const CalendarTime& time) { return std::bit_cast<SYSTEMTIME>(time); }
 
-CalendarTime FromSystemTime(const SYSTEMTIME& time) {
-    CalendarTime out;
-    std::memcpy(&out, &time, sizeof out);
-    return out;
-}
+CalendarTime FromSystemTime(const SYSTEMTIME& time) { return std::bit_cast<CalendarTime>(time); }
 
 }  // namespace kx305mon
