@@ -26,7 +26,9 @@ int64_t SecondsFromCivil(int64_t year, int month, int64_t day, int64_t hour, int
     return DaysFromCivil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
 }
 
-int64_t SecondsOf(const CalendarTime& t) { return SecondsFromCivil(t.year, t.month, t.day, t.hour, t.minute, t.second); }
+int64_t SecondsOf(const CalendarTime& t) {
+    return SecondsFromCivil(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
 
 CalendarTime CivilFromDays(int64_t days) {
     CalendarTime time;

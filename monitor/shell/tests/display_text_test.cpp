@@ -1,5 +1,6 @@
-// The live display's texts: the status line, the clock's local time, the panels and pictures of inputs with and without an instrument,
-// the hand-over to the UI thread and the rain-gauge menu switch.
+// The live display's texts: the status line, the clock's local time, the
+// panels and pictures of inputs with and without an instrument, the
+// hand-over to the UI thread and the rain-gauge menu switch.
 #include <gtest/gtest.h>
 
 #include <cstdio>
