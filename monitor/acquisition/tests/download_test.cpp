@@ -22,6 +22,7 @@
 #include "request_timing_scope.h"
 #include "simulator_fixture.h"
 #include "time/calendar.h"
+#include "time_zone.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -369,31 +370,6 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         context.downloadMayRepeatFile = true;  // what the worker knows at a new start
     }
 }
-
-// Puts the process into a POSIX time zone for a while (the simulator tests
-// run natively only).
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (had_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
     // A run wrote the converter's five records and ended before its clear
