@@ -15,16 +15,16 @@
 #include "acquisition/polling_worker.h"
 #include "console.h"
 #include "file_checks.h"
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "operations.h"
 #include "recording.h"
 #include "recording/file.h"
-#include "recording/local_time.h"
 #include "recording/registration_file.h"
 #include "session.h"
 #include "shell/display_text.h"
 #include "stop_signals.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 #include "watched_file.h"
 
 namespace kx305cli {
@@ -55,13 +55,6 @@ int SetClock(const DeviceOptions& options, uint32_t operation, const ClockRecord
 std::string OpenFailureReason(int error) {
     if (error == EWOULDBLOCK) return "in use by another program";
     return SystemReason(error);
-}
-
-// Days of `month` in `year` (Gregorian).
-int DaysInMonth(int year, int month) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
 }  // namespace

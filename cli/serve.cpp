@@ -18,8 +18,9 @@
 #include "acquisition/app_context.h"
 #include "console.h"
 #include "recording/file.h"
-#include "recording/local_time.h"
 #include "shell/display_text.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305cli {
 

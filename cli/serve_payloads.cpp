@@ -14,7 +14,7 @@
 #include "dde/dde_names.h"
 #include "instruments/catalogue.h"
 #include "instruments/quantity.h"
-#include "recording/local_time.h"
+#include "time/local_time.h"
 
 namespace kx305cli {
 

@@ -22,10 +22,11 @@
 #include "process.h"
 #include "recording/export.h"
 #include "recording/file.h"
-#include "recording/local_time.h"
 #include "recording/registration_file.h"
 #include "sim_process.h"
 #include "temporary_directory.h"
+#include "time/local_time.h"
+#include "time_builders.h"
 
 namespace kx305cli {
 namespace {
@@ -64,16 +65,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     file << bytes;
 }
 
-LogRecord MakeRecord(int year, int month, int day, int hour, int minute, int second) {
-    LogRecord record = {};
-    record.year = static_cast<uint16_t>(year);
-    record.month = static_cast<uint8_t>(month);
-    record.day = static_cast<uint8_t>(day);
-    record.hour = static_cast<uint8_t>(hour);
-    record.minute = static_cast<uint8_t>(minute);
-    record.second = static_cast<uint8_t>(second);
-    return record;
-}
+using kx305mon::testing::RecordAt;
 
 // Rain gauge on input 0 with a total of `impulses` (0.1 mm each at the
 // calibration these tests use).
@@ -93,7 +85,7 @@ void SetKX124(LogRecord& record, int input, int serial, int temperatureTenths, i
 // The worked example of the registration file: 2007-02-19 14:16:55 UTC
 // (15:16:55 in CET), rain 0.2 mm, a KX-124 no. 5678 with 21.5 °C and 45.3 %.
 LogRecord ExampleRecord() {
-    LogRecord record = MakeRecord(2007, 2, 19, 14, 16, 55);
+    LogRecord record = RecordAt(2007, 2, 19, 14, 16, 55);
     SetRain(record, 2);
     SetKX124(record, 1, 5678, 215, 453);
     return record;
@@ -186,7 +178,7 @@ TEST_F(CliTest, ExportToStdoutIsConvertedForTheTerminalAndRawKeepsTheFileBytes) 
 }
 
 TEST_F(CliTest, DescriptiveExportMatchesTheRecordingCore) {
-    LogRecord second = MakeRecord(2007, 2, 19, 14, 26, 55);
+    LogRecord second = RecordAt(2007, 2, 19, 14, 26, 55);
     SetRain(second, 3);
     SetKX124(second, 1, 5678, -15, 999);
     const std::string kxg = WriteRegistration("two.kxg", {ExampleRecord(), second});
@@ -210,7 +202,7 @@ TEST_F(CliTest, DescriptiveExportMatchesTheRecordingCore) {
 }
 
 TEST_F(CliTest, ExportChoosesFieldsRecordSeparatorAndKX125Average) {
-    LogRecord second = MakeRecord(2007, 2, 19, 15, 0, 0);
+    LogRecord second = RecordAt(2007, 2, 19, 15, 0, 0);
     SetRain(second, 7);
     SetKX124(second, 1, 5678, 200, 500);
     LogRecord third = second;
@@ -245,7 +237,7 @@ TEST_F(CliTest, RainReportSumsWholeMillimetresPerHour) {
     const int totals[] = {102, 110, 125, 127, 129};  // tenths of a millimetre
     const int minutes[] = {0, 30, 60, 90, 120};      // after 13:00 UTC = 14:00 CET
     for (int i = 0; i < 5; ++i) {
-        LogRecord record = MakeRecord(2007, 2, 19, 13 + minutes[i] / 60, minutes[i] % 60, 0);
+        LogRecord record = RecordAt(2007, 2, 19, 13 + minutes[i] / 60, minutes[i] % 60, 0);
         SetRain(record, totals[i]);
         records.push_back(record);
     }
@@ -263,9 +255,9 @@ TEST_F(CliTest, RainReportSumsWholeMillimetresPerHour) {
 }
 
 TEST_F(CliTest, DumpListsEveryEntryAndSkipsADamagedRecord) {
-    LogRecord second = MakeRecord(2007, 2, 19, 15, 0, 0);
+    LogRecord second = RecordAt(2007, 2, 19, 15, 0, 0);
     SetRain(second, 5);
-    LogRecord third = MakeRecord(2007, 2, 19, 16, 0, 0);
+    LogRecord third = RecordAt(2007, 2, 19, 16, 0, 0);
     SetRain(third, 9);
     third.results[3].type = kx305mon::kTypeKX124;
     third.results[3].data[3] = 42;
@@ -393,7 +385,7 @@ TEST_F(CliTest, BadArgumentsAreUsageErrors) {
     };
     // 29 February exists in leap years only; set-time takes this year's.
     const int year = kx305mon::CurrentLocalTime().year;
-    if (!((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) {
+    if (!kx305mon::IsLeapYear(year)) {
         cases.push_back({{"set-time", "02-29", "10:00:00"}, "no such day: 02-29"});
     }
     for (const Case& c : cases) {
@@ -447,7 +439,7 @@ TEST_F(CliTest, DumpAndExportToStdoutStreamTheirOutput) {
 #endif
     std::vector<LogRecord> records;
     for (int k = 0; k < 10000; ++k) {
-        LogRecord record = MakeRecord(2007, 1, 1 + k / 1440 % 28, k / 60 % 24, k % 60, 0);
+        LogRecord record = RecordAt(2007, 1, 1 + k / 1440 % 28, k / 60 % 24, k % 60, 0);
         SetRain(record, k / 7);
         for (int input = 1; input <= 4; ++input) SetKX124(record, input, 5000 + input, 200 + k % 50, 400 + k % 90);
         records.push_back(record);

@@ -9,9 +9,9 @@
 #include "acquisition/log_schedule.h"
 #include "acquisition/pending_records.h"
 #include "acquisition/polling_worker.h"
-#include "instruments/calendar_time.h"
-#include "recording/local_time.h"
 #include "recording/registration_file.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 

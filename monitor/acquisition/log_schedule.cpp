@@ -3,41 +3,23 @@
 #include <algorithm>
 #include <chrono>
 
+#include "time/calendar_time.h"
+
 namespace kx305mon {
 
 namespace {
 
-constexpr int64_t kDaySeconds = 86400;
+constexpr int64_t kDaySeconds = kSecondsPerDay;
 
 bool ValidTime(unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
     return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour < 24 && minute < 60 && second < 60;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-int64_t Seconds(int64_t year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
-    return DaysFromCivil(year, month, day) * kDaySeconds + hour * 3600 + minute * 60 + second;
-}
-
 // The converter's clock has no year: the computer's, moved across New Year
 // when the two months say so.
 int64_t ClockSeconds(const ClockRecord& clock, const CalendarTime& nowUtc) {
-    int64_t year = nowUtc.year;
-    if (nowUtc.month == 12 && clock.month == 1) ++year;
-    if (nowUtc.month == 1 && clock.month == 12) --year;
-    return Seconds(year, clock.month, clock.day, clock.hour, clock.minute, clock.second);
-}
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+    return SecondsFromCivil(ClockYear(clock, nowUtc), clock.month, clock.day, clock.hour, clock.minute,
+                            clock.second);
 }
 
 // An instant anchor + k * period lies in [from, to].
@@ -68,8 +50,7 @@ DownloadReport::Clear ClearVerdict(const ClockRecord& start, const ClockRecord& 
         return Clear::LoggedDuringTransfer;
     }
     if (ValidTime(newest.month, newest.day, newest.hour, newest.minute, newest.second) &&
-        InstantWithin(Seconds(newest.year, newest.month, newest.day, newest.hour, newest.minute, newest.second),
-                      period, from, to)) {
+        InstantWithin(SecondsOf(CalendarFromLogRecord(newest)), period, from, to)) {
         return Clear::LoggedDuringTransfer;
     }
     return Clear::Cleared;
@@ -103,7 +84,7 @@ int64_t RecordMs(const LogRecord& record) {
     if (!ValidTime(record.month, record.day, record.hour, record.minute, record.second) || record.subSecond > 99) {
         return INT64_MIN;
     }
-    return Seconds(record.year, record.month, record.day, record.hour, record.minute, record.second) * 1000 +
+    return SecondsOf(CalendarFromLogRecord(record)) * 1000 +
            record.subSecond * 10;
 }
 

@@ -10,7 +10,7 @@
 #include "acquisition/internal.h"
 #include "acquisition/log_schedule.h"
 #include "instruments/catalogue.h"
-#include "recording/local_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 

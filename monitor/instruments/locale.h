@@ -9,20 +9,9 @@
 #include <memory>
 #include <string>
 
-namespace kx305mon {
+#include "time/calendar.h"
 
-// A calendar date-time as the platform's formatting functions take it
-// (the field layout of SYSTEMTIME).
-struct CalendarTime {
-    uint16_t year = 0;
-    uint16_t month = 0;
-    uint16_t dayOfWeek = 0;
-    uint16_t day = 0;
-    uint16_t hour = 0;
-    uint16_t minute = 0;
-    uint16_t second = 0;
-    uint16_t milliseconds = 0;
-};
+namespace kx305mon {
 
 enum class DateStyle { Short, Long };
 

@@ -21,17 +21,6 @@ const NumberLocale& UserLocale();
 std::string RenderNumber(const std::string& plain, int decimals, char separator, bool leadingZero,
                          char minus);
 
-// 0 = Sunday ... 6 = Saturday (Gregorian calendar); 0 for a month outside
-// 1 to 12.
-int DayOfWeek(int year, int month, int day);
-
-// A date of the calendar (month 1 to 12, day within the month, leap years
-// counted) and a time of day (hour 0 to 23, minute and second 0 to 59).
-// Time stamps read from a damaged or foreign registration file may be
-// neither, although their check bytes are right.
-bool IsCalendarDate(const CalendarTime& time);
-bool IsTimeOfDay(const CalendarTime& time);
-
 // What the locales show for an impossible date or time: the numbers as
 // stored, "YYYY.MM.DD" and "hh:mm:ss", never a made-up or normalised one.
 std::string StoredDateText(const CalendarTime& time);

@@ -134,25 +134,6 @@ std::string RenderNumber(const std::string& plain, int decimals, char separator,
     return out;
 }
 
-int DayOfWeek(int year, int month, int day) {
-    // Sakamoto's method: offsets of the months' first days, January and
-    // February counted as months of the previous year.
-    static const int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    if (month < 1 || month > 12) return 0;
-    if (month < 3) --year;
-    const int days = (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
-    return days < 0 ? days + 7 : days;
-}
-
-bool IsCalendarDate(const CalendarTime& t) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (t.month < 1 || t.month > 12 || t.day < 1) return false;
-    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-    return t.day <= kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-}
-
-bool IsTimeOfDay(const CalendarTime& t) { return t.hour <= 23 && t.minute <= 59 && t.second <= 59; }
-
 std::string StoredDateText(const CalendarTime& t) {
     return Printf("%04u.%02u.%02u", unsigned{t.year}, unsigned{t.month}, unsigned{t.day});
 }

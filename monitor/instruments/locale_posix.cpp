@@ -11,8 +11,8 @@
 
 #include <cstring>
 
-#include "instruments/calendar_time.h"
 #include "locale_backend.h"
+#include "time/calendar_time.h"
 
 namespace kx305mon {
 namespace {

@@ -4,8 +4,8 @@
 // systems).
 #include <windows.h>
 
-#include "instruments/system_time_win32.h"
 #include "locale_backend.h"
+#include "time/system_time_win32.h"
 
 namespace kx305mon {
 namespace {

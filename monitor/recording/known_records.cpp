@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "instruments/catalogue.h"
-#include "recording/local_time.h"
-#include "recording/local_time_detail.h"
 #include "recording/registration_format.h"
+#include "time/calendar.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 
@@ -55,7 +55,7 @@ bool StampSeconds(const CalendarTime& t, int64_t& seconds) {
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59) {
         return false;
     }
-    seconds = detail::DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    seconds = SecondsOf(t);
     return true;
 }
 

@@ -8,6 +8,9 @@
 
 #include "recording/registration_file.h"
 #include "recording/registration_format.h"
+#include "instruments/catalogue.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 

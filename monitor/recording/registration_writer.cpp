@@ -4,11 +4,12 @@
 #include <cstring>
 #include <utility>
 
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
-#include "recording/local_time.h"
 #include "recording/registration_file.h"
 #include "recording/registration_format.h"
+#include "time/calendar.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 

@@ -4,9 +4,9 @@
 
 #include "instruments/catalogue.h"
 #include "instruments/format.h"
-#include "instruments/calendar_time.h"
-#include "recording/local_time.h"
 #include "resources/resource.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 
@@ -29,17 +29,6 @@ std::string StatusLine(const ConverterInfo* info) {
     std::snprintf(text, sizeof text, "KX-305 wersja %d.%d, nr %d", info->versionMajor, info->versionMinor,
                   info->serialNumber);
     return text;
-}
-
-int ClockYear(const ClockRecord& clock, const CalendarTime& utcNow) {
-    int year = utcNow.year;
-    if (clock.month == 12 && utcNow.month == 1) return year - 1;
-    if (clock.month == 1 && utcNow.month == 12) return year + 1;
-    return year;
-}
-
-CalendarTime ClockUtc(const ClockRecord& clock, const CalendarTime& utcNow) {
-    return CalendarFromClock(clock, static_cast<uint16_t>(ClockYear(clock, utcNow)));
 }
 
 std::string ClockText(const ClockRecord* clock, const CalendarTime& utcNow, const CalendarTime& localNow,

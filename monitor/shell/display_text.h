@@ -23,14 +23,6 @@ namespace kx305mon {
 // "KX-305 wersja %d.%d, nr %d", or "KX-305 wersja ?.?, nr ????" without info.
 std::string StatusLine(const ConverterInfo* info);
 
-// The year of a converter clock record (which has none), read at the
-// computer's UTC date `utcNow`: the previous year for a December clock in
-// January, the next one for a January clock in December, else this year.
-int ClockYear(const ClockRecord& clock, const CalendarTime& utcNow);
-
-// The clock record with its year as UTC calendar fields.
-CalendarTime ClockUtc(const ClockRecord& clock, const CalendarTime& utcNow);
-
 // The clock part of the status field: the clock in local time as the user's
 // long date, ", " and time, dated in the computer's current local year;
 // "?????, ?????" without a clock or when it cannot be converted.

@@ -8,13 +8,13 @@
 #include <mutex>
 #include <vector>
 
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "instruments/format.h"
-#include "recording/local_time.h"
 #include "resources/messages.h"
 #include "shell/display_text.h"
 #include "shell/settings.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 namespace {

@@ -27,6 +27,10 @@ BrokenDown BreakDown(int64_t ms) {
             tm.tm_min,         tm.tm_sec,     int((ms - int64_t(seconds) * 1000) / 10)};
 }
 
+// The simulator keeps its own model of the converter's clock and calendar
+// rather than the monitoring program's time module: it stands for the
+// device, and a fault in the program's arithmetic must not be mirrored in
+// the device it is tested against.
 bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 // A packed BCD byte with both digits 0 to 9.

@@ -6,8 +6,9 @@
 #include <ctime>
 #include <optional>
 
-#include "recording/local_time.h"
 #include "simulator_fixture.h"
+#include "time/local_time.h"
+#include "time_zone.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -16,23 +17,11 @@ class DeviceOperations : public AcquisitionOnSimulator {
 protected:
     void TearDown() override {
         AcquisitionOnSimulator::TearDown();  // the worker is gone before the zone changes back
-        if (savedTz_) {
-            if (savedTz_->empty()) {
-                unsetenv("TZ");
-            } else {
-                setenv("TZ", savedTz_->c_str(), 1);
-            }
-            tzset();
-        }
+        zone_.reset();
     }
 
     // A zone one hour east of UTC without summer time.  Before the worker starts.
-    void UseUtcPlusOne() {
-        const char* tz = std::getenv("TZ");
-        savedTz_ = tz != nullptr ? tz : "";
-        setenv("TZ", "CET-1", 1);
-        tzset();
-    }
+    void UseUtcPlusOne() { zone_.emplace("CET-1"); }
 
     // The converter clock as the simulator reports it, in seconds of this
     // UTC year (no year is kept by the converter).
@@ -59,7 +48,7 @@ protected:
     }
 
 private:
-    std::optional<std::string> savedTz_;
+    std::optional<ScopedTimeZone> zone_;
 };
 
 TEST_F(DeviceOperations, ClockSynchronisationWritesTheComputersUtcTime) {

@@ -10,18 +10,14 @@
 #include <cstdio>
 
 #include "memory_file.h"
-#include "recording/local_time_detail.h"
 #include "recording/registration_file.h"
 #include "simulator_fixture.h"
+#include "time/calendar.h"
 
 namespace kx305mon::testing {
 namespace {
 
 using Clear = DownloadReport::Clear;
-
-int64_t StampSeconds(const CalendarTime& t) {
-    return detail::DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
-}
 
 struct RunOutcome {
     long mostHeld = 0;  // the most records the converter held at a look
@@ -57,7 +53,7 @@ protected:
         out.reports = recorder.Downloads();
         RecordList stored;
         ReadRegistrationFile(context.registrationFile.get(), stored);
-        for (const MemoryRecord& r : stored) out.stored.push_back(StampSeconds(r.time));
+        for (const MemoryRecord& r : stored) out.stored.push_back(SecondsOf(r.time));
         // What the converter holds, read without clearing.
         const auto memory = ReadConverterMemory(PortPath(1));
         EXPECT_TRUE(memory.has_value()) << "the converter's memory did not read";
@@ -65,7 +61,7 @@ protected:
         for (const LogRecord& record : memory.value_or(std::vector<LogRecord>{})) WriteRegistrationRecord(held, record);
         RecordList heldList;
         ReadRegistrationFile(&held, heldList);
-        for (const MemoryRecord& r : heldList) out.held.push_back(StampSeconds(r.time));
+        for (const MemoryRecord& r : heldList) out.held.push_back(SecondsOf(r.time));
         return out;
     }
 

@@ -22,6 +22,8 @@
 #include "request_timing_scope.h"
 #include "simulator_fixture.h"
 #include "temporary_directory.h"
+#include "time/calendar.h"
+#include "time_zone.h"
 
 namespace kx305mon::testing {
 namespace {
@@ -70,22 +72,11 @@ bool IsExportError(const Notice& n) {
     return n.kind == Notice::Failure && n.failure == AcquisitionFailure::RecordsNotStored;
 }
 
-// Seconds of a record's local time stamp on a continuous count (for the
-// distance between two records).
-int64_t StampSeconds(const CalendarTime& t) {
-    int64_t y = t.year - (t.month <= 2 ? 1 : 0);
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
-    int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
-}
-
 // The records follow each other exactly `period` seconds apart: none lost,
 // none twice.
 ::testing::AssertionResult EveryPeriod(const RecordList& records, int64_t period) {
     for (size_t i = 1; i < records.size(); ++i) {
-        int64_t gap = StampSeconds(records[i].time) - StampSeconds(records[i - 1].time);
+        int64_t gap = SecondsOf(records[i].time) - SecondsOf(records[i - 1].time);
         if (gap != period) {
             return ::testing::AssertionFailure()
                    << "records " << i - 1 << " and " << i << " are " << gap << " s apart, not " << period;
@@ -367,31 +358,6 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
     }
 }
 
-// Puts the process into a POSIX time zone for a while (the simulator tests
-// run natively only).
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (had_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
-
 TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
     // A run wrote the converter's five records and ended before its clear
     // was confirmed, and the file's end is not what this run would write for
@@ -510,7 +476,7 @@ TEST_F(Downloads, Firmware112KeepsWhatTheFileRefusedAndWritesItFirst) {
     RecordList stored = FileRecords();
     ASSERT_EQ(stored.size(), 7u);
     for (size_t i = 1; i < stored.size(); ++i) {
-        EXPECT_LT(StampSeconds(stored[i - 1].time), StampSeconds(stored[i].time)) << i;
+        EXPECT_LT(SecondsOf(stored[i - 1].time), SecondsOf(stored[i].time)) << i;
     }
 }
 
@@ -569,7 +535,7 @@ protected:
         RecordList stored = FileRecords();
         ASSERT_EQ(stored.size(), 7u);
         for (size_t i = 1; i < stored.size(); ++i) {
-            EXPECT_LT(StampSeconds(stored[i - 1].time), StampSeconds(stored[i].time)) << i;
+            EXPECT_LT(SecondsOf(stored[i - 1].time), SecondsOf(stored[i].time)) << i;
         }
         EXPECT_FALSE(std::filesystem::exists(pendingPath));
         EXPECT_EQ(RecordsOnlyInMemory(context), 0u);
@@ -734,7 +700,7 @@ TEST_F(Downloads, Firmware112CountsTheRecordsLostWithTheCountFrame) {
         ahead -= 1800;
     int64_t missing = std::max<int64_t>(ahead, 0);
     for (size_t i = 1; i < stored.size(); ++i)
-        missing += StampSeconds(stored[i].time) - StampSeconds(stored[i - 1].time) - 1;
+        missing += SecondsOf(stored[i].time) - SecondsOf(stored[i - 1].time) - 1;
     EXPECT_EQ(missing, 3);
 }
 
@@ -743,7 +709,7 @@ TEST_F(Downloads, Firmware112CountsTheRecordsLostWithTheCountFrame) {
 int64_t MissingOnSchedule(const RecordList& stored, int64_t period) {
     int64_t missing = 0;
     for (size_t i = 1; i < stored.size(); ++i)
-        missing += (StampSeconds(stored[i].time) - StampSeconds(stored[i - 1].time)) / period - 1;
+        missing += (SecondsOf(stored[i].time) - SecondsOf(stored[i - 1].time)) / period - 1;
     return missing;
 }
 

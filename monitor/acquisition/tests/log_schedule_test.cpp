@@ -7,28 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "instruments/calendar_time.h"
 #include "acquisition/log_schedule.h"
+#include "time_builders.h"
 
 namespace kx305mon {
 namespace {
 
 using Clear = DownloadReport::Clear;
 
-ClockRecord At(int month, int day, int hour, int minute, int second) {
-    return ClockFromCalendar(MakeCalendarTime(0, month, day, hour, minute, second));
-}
+// Clock readings, short so that the tables below stay readable.
+constexpr auto& At = testing::ClockAt;
 
-LogRecord Newest(int year, const ClockRecord& at) {
-    LogRecord record{};
-    record.year = static_cast<uint16_t>(year);
-    record.month = at.month;
-    record.day = at.day;
-    record.hour = at.hour;
-    record.minute = at.minute;
-    record.second = at.second;
-    return record;
-}
+// The newest record, logged at the clock reading `at` of `year`.
+LogRecord Newest(int year, const ClockRecord& at) { return testing::RecordAt(CalendarFromClock(at, year)); }
 
 TEST(ClearVerdict, ClearsOnlyWhenNoLogInstantCanHaveFallenMeanwhile) {
     struct Case {

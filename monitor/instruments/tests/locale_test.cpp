@@ -1,8 +1,8 @@
 #include <cstdio>
 
-#include "instruments/calendar_time.h"
 #include "../locale_backend.h"
 #include "test_support.h"
+#include "time/calendar_time.h"
 
 namespace kx305mon::test {
 namespace {

@@ -8,9 +8,9 @@
 
 #include "instruments/catalogue.h"
 #include "memory_file.h"
-#include "recording/local_time_detail.h"
 #include "recording/registration_file.h"
 #include "test_environment.h"
+#include "time_builders.h"
 
 namespace kx305mon {
 namespace {
@@ -24,14 +24,7 @@ constexpr int64_t kStart = 1709251200;  // 2024-03-01 00:00:00 UTC
 // station reads the same every time; a working one differs from record to
 // record.
 LogRecord StationRecord(int index, int period, bool quiet) {
-    const CalendarTime t = detail::CalendarFromSeconds(kStart + int64_t{index} * period);
-    LogRecord record{};
-    record.year = t.year;
-    record.month = static_cast<uint8_t>(t.month);
-    record.day = static_cast<uint8_t>(t.day);
-    record.hour = static_cast<uint8_t>(t.hour);
-    record.minute = static_cast<uint8_t>(t.minute);
-    record.second = static_cast<uint8_t>(t.second);
+    LogRecord record = testing::RecordAt(CalendarFromSeconds(kStart + int64_t{index} * period));
     record.results[0].type = kTypeRainGauge;
     record.results[0].data[0] = quiet ? 3 : static_cast<uint32_t>(index);
     record.results[1].type = kTypeKX124;

@@ -9,6 +9,7 @@
 #include "instruments/catalogue.h"
 #include "memory_file.h"
 #include "test_environment.h"
+#include "time_builders.h"
 
 namespace kx305mon {
 namespace {
@@ -41,14 +42,7 @@ LogRecord ExampleRecord() {
 
 // The example record at another UTC time.
 LogRecord ExampleAt(int year, int month, int day, int hour, int minute, int second) {
-    LogRecord record = ExampleRecord();
-    record.year = static_cast<uint16_t>(year);
-    record.month = static_cast<uint8_t>(month);
-    record.day = static_cast<uint8_t>(day);
-    record.hour = static_cast<uint8_t>(hour);
-    record.minute = static_cast<uint8_t>(minute);
-    record.second = static_cast<uint8_t>(second);
-    return record;
+    return testing::RecordAt(year, month, day, hour, minute, second, ExampleRecord());
 }
 
 std::vector<uint8_t> Negated(const std::string& text) {

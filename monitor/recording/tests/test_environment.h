@@ -1,15 +1,13 @@
-// Process settings the recording tests change: the time zone and the
-// directory of temporary files.  One implementation per platform.
+// Process settings the recording tests change: the time zone (the time
+// module's) and the directory of temporary files.  One implementation per
+// platform.
 #pragma once
 
 #include <string>
 
-namespace kx305mon::testing {
+#include "time_zone.h"
 
-// Puts the process into a POSIX time zone ("UTC-1", "CET-1CEST,...").
-// False where the platform takes its zone from elsewhere (Windows), so the
-// tests that need a particular zone skip there.
-bool UseTimeZone(const char* posixZone);
+namespace kx305mon::testing {
 
 // Makes `directory` the place of new temporary files.
 bool UseTemporaryDirectory(const std::string& directory);

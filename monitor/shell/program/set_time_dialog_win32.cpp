@@ -5,12 +5,12 @@
 
 #include <mutex>
 
-#include "recording/local_time.h"
 #include "program_win32.h"
 #include "resources/resource.h"
 #include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
 #include "shell/small_dialogs.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 namespace {

@@ -1,6 +1,6 @@
-// The live display's texts: the status line, the clock's year and local
-// time, the panels and pictures of inputs with and without an instrument,
-// the hand-over to the UI thread and the rain-gauge menu switch.
+// The live display's texts: the status line, the clock's local time, the
+// panels and pictures of inputs with and without an instrument, the
+// hand-over to the UI thread and the rain-gauge menu switch.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,10 +9,10 @@
 #include <map>
 #include <thread>
 
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
-#include "shell/display_text.h"
 #include "resources/resource.h"
+#include "shell/display_text.h"
+#include "time_builders.h"
 
 namespace kx305mon {
 namespace {
@@ -28,10 +28,7 @@ CalendarTime At(int year, int month, int day, int hour = 12, int minute = 0) {
     return MakeCalendarTime(year, month, day, hour, minute);
 }
 
-ClockRecord Clock(int month, int day, int hour, int minute, int second) {
-    return ClockRecord{static_cast<uint8_t>(month), static_cast<uint8_t>(day), static_cast<uint8_t>(hour),
-                       static_cast<uint8_t>(minute), static_cast<uint8_t>(second)};
-}
+constexpr auto& Clock = testing::ClockAt;
 
 // Shows exactly the calendar fields it is given.
 class FieldLocale final : public NumberLocale {
@@ -59,14 +56,6 @@ TEST(StatusLine, ShowsVersionAndSerialOrQuestionMarks) {
     const ConverterInfo early{1, 5, 1, 1, 2005, 0};
     EXPECT_EQ(StatusLine(&early), "KX-305 wersja 1.5, nr 0");
     EXPECT_EQ(StatusLine(nullptr), "KX-305 wersja ?.?, nr ????");
-}
-
-TEST(ClockYear, DecemberClockReadInJanuaryBelongsToThePreviousYear) {
-    EXPECT_EQ(ClockYear(Clock(12, 31, 23, 30, 0), At(2025, 1, 1, 0, 10)), 2024);
-    EXPECT_EQ(ClockYear(Clock(1, 1, 0, 5, 0), At(2024, 12, 31, 23, 59)), 2025);
-    EXPECT_EQ(ClockYear(Clock(12, 1, 0, 0, 0), At(2024, 12, 31)), 2024);
-    EXPECT_EQ(ClockYear(Clock(1, 31, 0, 0, 0), At(2025, 1, 1)), 2025);
-    EXPECT_EQ(ClockYear(Clock(6, 30, 0, 0, 0), At(2025, 1, 1)), 2025);
 }
 
 TEST(ClockText, ConvertsToLocalTimeAndDatesInTheCurrentLocalYear) {

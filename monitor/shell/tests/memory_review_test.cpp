@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "recording/registration_file.h"
 #include "shell/memory_review.h"
+#include "time/calendar_time.h"
 
 namespace kx305mon::testing {
 namespace {

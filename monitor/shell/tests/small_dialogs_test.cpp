@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "resources/messages.h"
 #include "shell/small_dialogs.h"
 #include "shell_fixture.h"
+#include "time/calendar_time.h"
 
 namespace kx305mon {
 namespace {

@@ -19,16 +19,16 @@
 #include <string>
 #include <thread>
 
-#include "instruments/calendar_time.h"
 #include "instruments/catalogue.h"
 #include "instruments/locale.h"
-#include "recording/local_time.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
 #include "shell/program/dialogs.h"
 #include "shell/settings.h"
 #include "shell/settings_store.h"
 #include "shell/small_dialogs.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 #include "uidriver.h"
 
 namespace kx305mon {

@@ -5,6 +5,8 @@
 
 #include "recording/registration_file.h"
 #include "resources/resource.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305::e2e {
 
@@ -37,10 +39,11 @@ int64_t QuickStart::StateNumber(const std::string& port, const std::string& key)
 
 namespace {
 
-std::optional<int64_t> Seconds(const SYSTEMTIME& utc) {
-    FILETIME file;
-    if (!SystemTimeToFileTime(&utc, &file)) return std::nullopt;
-    return int64_t((uint64_t(file.dwHighDateTime) << 32 | file.dwLowDateTime) / 10000000u);
+// Seconds of a UTC time on the program's count; none for fields that name
+// no time.
+std::optional<int64_t> Seconds(const kx305mon::CalendarTime& utc) {
+    if (!kx305mon::IsCalendarDate(utc) || !kx305mon::IsTimeOfDay(utc)) return std::nullopt;
+    return kx305mon::SecondsOf(utc);
 }
 
 }  // namespace
@@ -50,16 +53,7 @@ std::optional<int64_t> ConverterSeconds(const std::string& stamp) {
     char separator = 0;
     if (std::sscanf(stamp.c_str(), "%2d-%2d%c%2d:%2d:%2d", &month, &day, &separator, &hour, &minute, &second) != 6)
         return std::nullopt;
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    SYSTEMTIME utc = {};
-    utc.wYear = now.wYear;
-    utc.wMonth = WORD(month);
-    utc.wDay = WORD(day);
-    utc.wHour = WORD(hour);
-    utc.wMinute = WORD(minute);
-    utc.wSecond = WORD(second);
-    return Seconds(utc);
+    return Seconds(kx305mon::MakeCalendarTime(kx305mon::CurrentUtcTime().year, month, day, hour, minute, second));
 }
 
 std::optional<std::vector<int64_t>> MemoryStamps(const std::string& port) {
@@ -88,17 +82,9 @@ std::optional<std::vector<int64_t>> FileStamps(const std::string& path) {
     kx305mon::ReadRegistrationBytes(*bytes, records);
     std::vector<int64_t> stamps;
     for (const kx305mon::MemoryRecord& record : records) {
-        const kx305mon::CalendarTime& t = record.time;
-        SYSTEMTIME local = {};
-        local.wYear = t.year;
-        local.wMonth = t.month;
-        local.wDay = t.day;
-        local.wHour = t.hour;
-        local.wMinute = t.minute;
-        local.wSecond = t.second;
-        SYSTEMTIME utc;
+        kx305mon::CalendarTime utc;
         std::optional<int64_t> seconds;
-        if (TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc)) seconds = Seconds(utc);
+        if (Seconds(record.time) && kx305mon::LocalToUtc(record.time, utc)) seconds = Seconds(utc);
         stamps.push_back(seconds.value_or(-1));
     }
     kx305mon::FreeRecordList(records);

@@ -4,9 +4,8 @@
 // the conversion holds far past 2038.
 #include <windows.h>
 
-#include "instruments/system_time_win32.h"
-#include "recording/local_time.h"
-#include "recording/local_time_detail.h"
+#include "time/local_time.h"
+#include "time/system_time_win32.h"
 
 namespace kx305mon {
 
@@ -17,7 +16,7 @@ bool UtcToLocal(const CalendarTime& utc, CalendarTime& local) {
     }
     // Through the seconds, so that 29 February of a common year becomes
     // 1 March as the converter counts it.
-    CalendarTime normalised = detail::CalendarFromSeconds(seconds);
+    CalendarTime normalised = CalendarFromSeconds(seconds);
     normalised.milliseconds = utc.milliseconds;
     const SYSTEMTIME in = ToSystemTime(normalised);
     SYSTEMTIME out{};
@@ -33,9 +32,7 @@ bool LocalToUtc(const CalendarTime& local, CalendarTime& utc) {
         return false;
     }
     // Out-of-range days run on into the next month (31 April is 1 May).
-    const int64_t days = detail::DaysFromCivil(local.year, local.month, local.day);
-    CalendarTime normalised =
-        detail::CalendarFromSeconds(days * 86400 + local.hour * 3600 + local.minute * 60 + local.second);
+    CalendarTime normalised = CalendarFromSeconds(SecondsOf(local));
     normalised.milliseconds = local.milliseconds;
     const SYSTEMTIME in = ToSystemTime(normalised);
     SYSTEMTIME out{};

@@ -1,9 +1,9 @@
-#include "recording/local_time.h"
+#include "time/local_time.h"
 
 #include <gtest/gtest.h>
 
-#include "instruments/calendar_time.h"
-#include "test_environment.h"
+#include "time/calendar_time.h"
+#include "time_zone.h"
 
 namespace kx305mon {
 namespace {

@@ -2,8 +2,8 @@
 // TZ setting with its daylight-saving rules.
 #include <ctime>
 
-#include "instruments/calendar_time.h"
-#include "recording/local_time.h"
+#include "time/calendar_time.h"
+#include "time/local_time.h"
 
 namespace kx305mon {
 
@@ -12,10 +12,8 @@ bool UtcToLocal(const CalendarTime& utc, CalendarTime& local) {
     if (!UtcFieldsToSeconds(utc.year, utc.month, utc.day, utc.hour, utc.minute, utc.second, seconds)) {
         return false;
     }
-    // A 32-bit time_t would wrap past 2038: such a platform refuses rather
-    // than stamping a record decades off.
-    const time_t instant = static_cast<time_t>(seconds);
-    if (static_cast<int64_t>(instant) != seconds) {
+    time_t instant = 0;
+    if (!ToTimeT(seconds, instant)) {
         return false;
     }
     struct tm fields {};
