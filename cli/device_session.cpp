@@ -43,7 +43,7 @@ int SetClock(const DeviceOptions& options, uint32_t operation, const ClockRecord
     Session session(options);
     if (int result = Connect(session); result != kExitOk) return result;
     if (clock != nullptr) {
-        std::lock_guard<std::mutex> guard(session.context.lock);
+        MutexLock guard(session.context.plumbing.lock);
         session.context.setTimeClock = *clock;
     }
     const OperationResult result = RunOperation(session, operation, 0);
@@ -148,15 +148,25 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
                                         std::to_string(sizeof session.context.registrationPath - 1) + " bytes");
         return kExitFailure;
     }
-    std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
+    {
+        MutexLock guard(session.context.plumbing.lock);
+        std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
+    }
     session.Watch(watched->lastError());
-    session.context.registrationFile = std::move(watched);
     const std::string pendingPath = PendingRecordsPath(record.file);
-    session.context.pendingRecordsPath = pendingPath;
-    session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
+    {
+        MutexLock guard(session.context.plumbing.lock);
+        session.context.registrationFile = std::move(watched);
+        session.context.pendingRecordsPath = pendingPath;
+        session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
+    }
+    auto closeFile = [&session] {
+        MutexLock guard(session.context.plumbing.lock);
+        session.context.registrationFile.reset();
+    };
     // A file made for a recording that never began does not stay behind.
     auto abandon = [&](int result) {
-        session.context.registrationFile.reset();
+        closeFile();
         if (!existed) unlink(record.file.c_str());
         return result;
     };
@@ -215,7 +225,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
         if (event.kind == Event::Download) TrackRecording(state, event, record.file, session.port());
     }
     Console::Progress("");
-    session.context.registrationFile.reset();
+    closeFile();
     if (observer != nullptr) observer->Finish();
 
     // The converter let go of them (firmware up to 1.12), and neither the

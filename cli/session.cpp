@@ -19,7 +19,7 @@ void CliEvents::LiveData(WindowRef window, const ConverterInfo* info, const Cloc
                          const InputReading* results, AppContext& context) {
     bool average;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         average = context.averageKX125;
     }
     Event event = Make(Event::Display, window);
@@ -32,7 +32,7 @@ void CliEvents::CycleDone(WindowRef window) {
     Event event = Make(Event::CycleDone, window);
     {
         // Read now: the cycle that reports this has finished its operation.
-        std::lock_guard<std::mutex> guard(context_.lock);
+        MutexLock guard(context_.plumbing.lock);
         event.slotEmpty = context_.request == 0;
         event.placement = placement_;
     }
@@ -67,7 +67,7 @@ void CliEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
 }
 
 uint64_t CliEvents::Arm() {
-    std::lock_guard<std::mutex> guard(context_.lock);
+    MutexLock guard(context_.plumbing.lock);
     return ++placement_;
 }
 
@@ -128,12 +128,18 @@ int Session::Start() {
         port_ = simulator_->port();
     }
     const std::string path = port_;
-    context.port = kSessionPort;
-    context.portNamer = [path](int32_t) { return path; };
+    {
+        MutexLock guard(context.plumbing.lock);
+        context.port = kSessionPort;
+    }
+    context.plumbing.portNamer = [path](int32_t) { return path; };
     if (int result = TestPort(); result != kExitOk) return result;
-    context.mainWindow = kMainWindow;
-    context.averageKX125 = options_.averageKX125;
-    context.events = &events_;
+    {
+        MutexLock guard(context.plumbing.lock);
+        context.mainWindow = kMainWindow;
+        context.averageKX125 = options_.averageKX125;
+    }
+    context.plumbing.events = &events_;
     StartPollingWorker(context);
     return kExitOk;
 }

@@ -36,11 +36,11 @@ namespace detail {
 
 AcquisitionEvents& EventsOf(AppContext& context) {
     static NullEvents nowhere;
-    return context.events != nullptr ? *context.events : nowhere;
+    return context.plumbing.events != nullptr ? *context.plumbing.events : nowhere;
 }
 
 WindowRef MainWindow(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.mainWindow;
 }
 
@@ -84,7 +84,7 @@ bool ManualResetEvent::WaitFor(std::chrono::milliseconds timeout) const {
     return changed_.wait_for(guard, timeout, [this] { return signalled_; });
 }
 
-AppContext::AppContext() = default;
+AppContext::AppContext() : worker(std::make_unique<PollingWorkerState>()) {}
 
 AppContext::~AppContext() {
     // The worker uses this record to its last instruction.
@@ -95,11 +95,11 @@ void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, 
     DeviceRequest displaced = 0;
     WindowRef displacedRequester = kNoWindow;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         // A user operation that the worker has not taken yet would vanish
         // without a word; one that is running answers when it finishes.
-        bool running = context.request == context.runningRequest &&
-                       context.requesterWindow == context.runningRequester;
+        bool running = context.request == context.plumbing.runningRequest &&
+                       context.requesterWindow == context.plumbing.runningRequester;
         if (IsUserOperation(context.request) && !running) {
             displaced = context.request;
             displacedRequester = context.requesterWindow;
@@ -118,28 +118,28 @@ bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t se
 }
 
 void WithdrawRequest(AppContext& context, WindowRef requester) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     if (requester == kNoWindow || context.requesterWindow != requester) return;
     context.request = 0;
     context.requesterWindow = kNoWindow;
 }
 
 bool LogTransferMustFinish(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    return context.logTransferMustFinish;
+    MutexLock guard(context.plumbing.lock);
+    return context.plumbing.logTransferMustFinish;
 }
 
 void SetPort(AppContext& context, int32_t port) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.port = port;
     }
-    context.wake.notify_all();
+    context.plumbing.wake.notify_all();
 }
 
 LiveState ReadLiveState(AppContext& context) {
     LiveState state;
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     state.connected = context.device != nullptr;
     state.info = context.info;
     state.clock = context.clock;

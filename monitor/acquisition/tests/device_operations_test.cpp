@@ -54,7 +54,7 @@ protected:
     }
 
     DeviceRequest Slot() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return context.request;
     }
 
@@ -95,7 +95,7 @@ TEST_F(DeviceOperations, SetClockSendsTheStoredUtcTime) {
     CalendarTime utc;
     ASSERT_TRUE(LocalToUtc(local, utc));
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.setTimeClock = {static_cast<uint8_t>(utc.month), static_cast<uint8_t>(utc.day),
                                 static_cast<uint8_t>(utc.hour), static_cast<uint8_t>(utc.minute),
                                 static_cast<uint8_t>(utc.second)};
@@ -137,7 +137,7 @@ TEST_F(DeviceOperations, WritingTheLogIntervalSetsConverterAndRecordingInterval)
         ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::LogPeriodWritten, true), 1, mark)) << c.typed;
         EXPECT_EQ(EventsTo(kDialog, Notice::LogPeriodWritten, mark), 1u);
         EXPECT_EQ(State("period"), c.written);
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         EXPECT_EQ(context.recordingInterval, c.recording);
     }
 }

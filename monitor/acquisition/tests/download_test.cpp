@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "acquisition/internal.h"
 #include "acquisition/pending_records.h"
 #include "memory_file.h"
 #include "recording/registration_file.h"
@@ -140,7 +141,7 @@ protected:
     }
 
     RecordList FileRecords() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         RecordList list;
         ReadRegistrationFile(context.registrationFile.get(), list);
         return list;
@@ -148,7 +149,7 @@ protected:
 
     // Runs `change` on the file's state under the lock the worker writes under.
     void ChangeFile(const std::function<void(MemoryFile&)>& change) {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         change(*file);
     }
 
@@ -174,7 +175,7 @@ protected:
         EXPECT_EQ(State("records"), 5);
         EXPECT_EQ(Received(kCodeClearLog), 0);
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             EXPECT_EQ(file->bytes, StoredBytes(held, written));
         }
 
@@ -234,7 +235,7 @@ TEST_F(Downloads, ClearIsDoneBeforeTheNextCycleStarts) {
     // replaced in the driver by the next cycle's first request, and its
     // record delivered again.  A record is stored at the start of every
     // download, before the transfer is asked for.
-    context.timing.cyclePause = 0ms;
+    context.plumbing.timing.cyclePause = 0ms;
     StartSimulator({"--firmware", "1.13", "--period", "0"});
     constexpr int kRounds = 30;
     std::atomic<int> filled{0};
@@ -361,7 +362,7 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         std::vector<LogRecord> held = PeekConverter();
         ASSERT_EQ(held.size(), 5u);
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             file->bytes = StoredBytes(held, before);
             file->position = file->bytes.size();
         }
@@ -376,7 +377,7 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         EXPECT_TRUE(NoRecordTwice(stored));
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
-        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
+        context.worker->downloadMayRepeatFile = true;  // what the worker knows at a new start
     }
 }
 
@@ -448,7 +449,7 @@ TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
             rainGaugeSettings().serial = 1234;
         }
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             file->bytes = before;
             file->position = file->bytes.size();
         }
@@ -475,7 +476,7 @@ TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
         }
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
-        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
+        context.worker->downloadMayRepeatFile = true;  // what the worker knows at a new start
     }
 }
 

@@ -25,12 +25,12 @@ constexpr WindowRef kMain = 102;
 constexpr WindowRef kDialog = 105;
 
 DeviceRequest Slot(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.request;
 }
 
 WindowRef Requester(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.requesterWindow;
 }
 
@@ -44,7 +44,7 @@ TEST(RequestSlot, PlacedRequestCarriesOperationParameterAndRequester) {
 TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
 
     PlaceRequest(context, kMain, kOpSyncClock, 0);
     PlaceRequest(context, kDialog, kOpWriteLogPeriod, 60);
@@ -60,9 +60,9 @@ TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
 TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
     PlaceRequest(context, kMain, kOpResetRain, 1);
@@ -74,13 +74,13 @@ TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
 TEST(RequestSlot, RunningOperationIsNotDeclaredFailedWhenAnotherIsPlaced) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
     PlaceRequest(context, kMain, kOpSyncClock, 0);
     {
         // The worker has taken it.
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.runningRequest = context.request;
-        context.runningRequester = context.requesterWindow;
+        MutexLock guard(context.plumbing.lock);
+        context.plumbing.runningRequest = context.request;
+        context.plumbing.runningRequester = context.requesterWindow;
     }
     PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
     EXPECT_EQ(recorder.Size(), 0u);
@@ -108,7 +108,7 @@ TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
     // A download of the recording timer has no requester; a closing dialog
     // does not cancel it.
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
     WithdrawRequest(context, kDialog);
@@ -121,7 +121,7 @@ TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
 class RecordingTimerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        context.timerClock = &clock;
+        context.plumbing.timerClock = &clock;
         context.recordingInterval = 1;
         context.registrationFile = std::make_unique<MemoryFile>();
     }
@@ -129,10 +129,10 @@ protected:
 
     void Resume() {
         {
-            std::lock_guard<std::mutex> guard(context.lock);
-            context.timerResumed = true;
+            MutexLock guard(context.plumbing.lock);
+            context.plumbing.timerResumed = true;
         }
-        context.wake.notify_all();
+        context.plumbing.wake.notify_all();
     }
     void StartTimer() {
         Resume();
@@ -142,15 +142,15 @@ protected:
     void StopTimer() {
         if (!timer.joinable()) return;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
-            context.timerStop = true;
+            MutexLock guard(context.plumbing.lock);
+            context.plumbing.timerStop = true;
         }
-        context.wake.notify_all();
+        context.plumbing.wake.notify_all();
         timer.join();
     }
     // The worker takes the request out of the slot.
     void TakeRequest() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = 0;
     }
 
@@ -175,7 +175,7 @@ TEST_F(RecordingTimerTest, WaitsForTheSlotInsteadOfOverwritingAUserOperation) {
 
     // Once taken, the next download is asked for after the interval.
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = 0;
         context.recordingInterval = 3;
     }
@@ -197,8 +197,8 @@ TEST_F(RecordingTimerTest, CountsNothingBeforeTheWorkerResumesIt) {
     timer = std::thread(RecordingTimer, std::ref(context));
     // Whatever the timer does now, it has no pause to take before it is resumed.
     {
-        std::unique_lock<std::mutex> guard(context.lock);
-        EXPECT_FALSE(context.wake.wait_for(guard, std::chrono::milliseconds(50),
+        MutexLock guard(context.plumbing.lock);
+        EXPECT_FALSE(context.plumbing.wake.wait_for(guard.native(), std::chrono::milliseconds(50),
                                            [&] { return context.request != 0; }));
     }
     EXPECT_EQ(clock.taken(context), 0);
@@ -226,9 +226,9 @@ TEST_F(RecordingTimerTest, StandsStillWhileRecordingIsHeld) {
 TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
     context.mainWindow = kMain;
-    context.timing.reconnectPause = 20ms;
+    context.plumbing.timing.reconnectPause = 20ms;
     context.inputs[2].type = 3;
     PlaceRequest(context, kDialog, kOpWriteLogPeriod, 30);
     ASSERT_TRUE(StartPollingWorker(context));
@@ -246,7 +246,7 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     EXPECT_EQ(all.front().kind, Notice::LiveData);
     EXPECT_FALSE(all.front().flag);
     EXPECT_FALSE(all.front().withInfo);
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     EXPECT_EQ(context.inputs[2].type, 0u);
     EXPECT_EQ(context.request, 0u);
 }
@@ -254,8 +254,8 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
 TEST(PortTest, PortThatCannotBeOpenedFailsWithTheMessage) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
-    context.portNamer = [](int32_t) { return std::string("/nonexistent/kx305-port"); };
+    context.plumbing.events = &recorder;
+    context.plumbing.portNamer = [](int32_t) { return std::string("/nonexistent/kx305-port"); };
     EXPECT_EQ(PortTest(context, kDialog, 7), 0);
     ASSERT_EQ(recorder.Size(), 1u);
     Notice n = recorder.All()[0];

@@ -57,12 +57,12 @@ class AcquisitionOnSimulator : public ::testing::Test {
 protected:
     void SetUp() override {
         rainGaugeSettings().serial = 1234;
-        context.events = &recorder;
+        context.plumbing.events = &recorder;
         context.mainWindow = kMain;
-        context.timing.cyclePause = 20ms;
-        context.timing.reconnectPause = 50ms;
-        context.timing.recordingTick = 20ms;
-        context.timing.slotRetry = 20ms;
+        context.plumbing.timing.cyclePause = 20ms;
+        context.plumbing.timing.reconnectPause = 50ms;
+        context.plumbing.timing.recordingTick = 20ms;
+        context.plumbing.timing.slotRetry = 20ms;
     }
 
     void TearDown() override {
@@ -108,7 +108,7 @@ protected:
 
     void StartWorker(int32_t port = 1) {
         std::vector<std::string> paths = {PortPath(1), PortPath(2)};
-        context.portNamer = [paths, port](int32_t n) {
+        context.plumbing.portNamer = [paths, port](int32_t n) {
             if (n == 1 || n == 2) return paths[n - 1];
             return "/nonexistent/kx305-com" + std::to_string(n);
         };

@@ -82,7 +82,7 @@ INT_PTR CALLBACK ExportParametersProc(HWND dialog, UINT message, WPARAM wParam, 
         SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
         uint32_t flags;
         {
-            std::lock_guard<std::mutex> guard(state->context.lock);
+            MutexLock guard(state->context.plumbing.lock);
             flags = state->context.exportFlags;
         }
         ShowChoice(dialog, *state, ExportChoiceFromFlags(flags));

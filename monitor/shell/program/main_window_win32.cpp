@@ -87,7 +87,7 @@ void InitDialog(HWND window, Program* program) {
     mainWindow.program = program;
     AppContext& context = program->context;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.mainWindow = reinterpret_cast<WindowRef>(window);
     }
     mainWindow.menuStateMessage = RegisterWindowMessageA("KX305MonMenuState");
@@ -121,7 +121,7 @@ void StartAcquisition(HWND window) {
     for (;;) {
         int32_t port;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             port = context.port;
         }
         if (PortTest(context, self, port) != 0) break;
@@ -132,7 +132,7 @@ void StartAcquisition(HWND window) {
     }
     bool quickStart;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.recordingInterval = 20;
         quickStart = context.quickStart;
     }

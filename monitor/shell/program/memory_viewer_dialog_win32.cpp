@@ -55,7 +55,7 @@ void ShowRecord(HWND dialog, Viewer& viewer, int index) {
     SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, RecordCaption(index, viewer.recordCount, record.time).c_str());
     bool averageKX125;
     {
-        std::lock_guard<std::mutex> guard(viewer.context.lock);
+        MutexLock guard(viewer.context.plumbing.lock);
         averageKX125 = viewer.context.averageKX125;
     }
     HWND list = List(dialog);
@@ -119,7 +119,7 @@ struct ViewerExport {
 };
 
 ViewerExport ExportChoice(const Viewer& viewer) {
-    std::lock_guard<std::mutex> guard(viewer.context.lock);
+    MutexLock guard(viewer.context.plumbing.lock);
     const uint32_t flags = viewer.context.exportFlags;
     return {flags, viewer.context.averageKX125, (flags & kExportAllRecords) != 0 ? kAllRecords : viewer.currentRecord};
 }

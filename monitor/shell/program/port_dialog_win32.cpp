@@ -25,7 +25,7 @@ struct PortDialog {
 
 void Open(HWND dialog, PortDialog& state) {
     {
-        std::lock_guard<std::mutex> guard(state.context.lock);
+        MutexLock guard(state.context.plumbing.lock);
         state.portAtOpening = state.context.port;
     }
     SetDlgItemTextA(dialog, IDC_CURRENT_PORT, CurrentPortText(state.portAtOpening).c_str());

@@ -39,7 +39,7 @@ void ProgramEvents::LiveData(WindowRef window, const ConverterInfo* info, const 
     const auto start = std::chrono::steady_clock::now();
     bool averageKX125;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         averageKX125 = context.averageKX125;
     }
     // Built here, on the worker's thread; the UI thread only sets texts.
@@ -101,7 +101,7 @@ void ProgramEvents::StartCycleLog(AppContext& context) {
     if (path == nullptr || *path == '\0') return;
     cycleLog_ = std::fopen(path, "a");
     if (cycleLog_ == nullptr) return;
-    context.onCycleTiming = [this](const CycleTiming& timing) {
+    context.plumbing.onCycleTiming = [this](const CycleTiming& timing) {
         const std::string line = CycleLogLine(timing, liveDataMicros_.load(std::memory_order_relaxed),
                                               displayMicros_.load(std::memory_order_relaxed));
         std::fputs(line.c_str(), cycleLog_);

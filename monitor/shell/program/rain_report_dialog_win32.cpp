@@ -48,7 +48,7 @@ void Open(HWND dialog, Report& report) {
     if (count == 0) return;
     RainInterval interval;
     {
-        std::lock_guard<std::mutex> guard(report.context.lock);
+        MutexLock guard(report.context.plumbing.lock);
         interval = static_cast<RainInterval>(report.context.rainReportInterval);
     }
     report.rows = BuildRainReport(report.context.records, interval);
@@ -68,7 +68,7 @@ ExportResult Export(const Report& report, uint32_t flags, const std::string& pat
 }
 
 uint32_t Flags(const Report& report) {
-    std::lock_guard<std::mutex> guard(report.context.lock);
+    MutexLock guard(report.context.plumbing.lock);
     return report.context.exportFlags;
 }
 

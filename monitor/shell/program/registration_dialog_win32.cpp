@@ -136,7 +136,7 @@ INT_PTR CALLBACK ReadSourceProcedure(HWND dialog, UINT message, WPARAM wParam, L
 void ShowStoredPath(HWND dialog, AppContext& context, const char (&stored)[260]) {
     std::string path;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         path = stored;
     }
     SendDlgItemMessageA(dialog, IDC_FILE_NAME, EM_LIMITTEXT, kPathLength, 0);
@@ -152,7 +152,7 @@ std::string FileNameText(HWND dialog) {
 void BrowseFromStoredPath(HWND dialog, AppContext& context, const char (&stored)[260]) {
     char path[260] = {};
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         std::memcpy(path, stored, sizeof path - 1);
     }
     if (ChooseRegistrationFile(reinterpret_cast<WindowRef>(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);

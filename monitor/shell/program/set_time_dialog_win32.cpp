@@ -55,7 +55,7 @@ void Accept(HWND dialog, AppContext& context) {
     ClockRecord clock{};
     if (!SetTimeClock(fields, CurrentUtcTime(), clock)) return;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.setTimeClock = clock;
     }
     EndDialog(dialog, 1);
@@ -67,7 +67,7 @@ INT_PTR CALLBACK SetTimeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     case WM_INITDIALOG: {
         ClockRecord clock;
         {
-            std::lock_guard<std::mutex> guard(context->lock);
+            MutexLock guard(context->plumbing.lock);
             clock = context->clock;
         }
         ShowFields(dialog, SetTimeOpeningFields(clock, CurrentUtcTime()));

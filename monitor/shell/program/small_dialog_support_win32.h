@@ -21,7 +21,7 @@ inline HINSTANCE TemplateModule(AppContext* context) {
 
 // The main window of the program, or the dialog's owner while none is set.
 inline HWND MainWindow(AppContext& context, HWND owner) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.mainWindow != kNoWindow ? reinterpret_cast<HWND>(context.mainWindow) : owner;
 }
 

@@ -40,12 +40,12 @@ class WindowsAcquisition : public ::testing::Test {
 protected:
     void SetUp() override {
         rainGaugeSettings().serial = 1234;
-        context.events = &recorder;
+        context.plumbing.events = &recorder;
         context.mainWindow = kMain;
-        context.timing.cyclePause = 20ms;
-        context.timing.reconnectPause = 50ms;
-        context.timing.recordingTick = 20ms;
-        context.timing.slotRetry = 20ms;
+        context.plumbing.timing.cyclePause = 20ms;
+        context.plumbing.timing.reconnectPause = 50ms;
+        context.plumbing.timing.recordingTick = 20ms;
+        context.plumbing.timing.slotRetry = 20ms;
     }
     void TearDown() override { StopPollingWorker(context); }
 
@@ -75,7 +75,7 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
 
     ASSERT_TRUE(recorder.WaitFor(Notice::CycleDone, 2, 0, 30s));
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         EXPECT_EQ(context.info.serialNumber, 3051);
         EXPECT_EQ(context.inputs[1].type, kTypeKX124);
         EXPECT_EQ(InstrumentSerial(context.inputs[1].type, context.inputs[1]), 1201);

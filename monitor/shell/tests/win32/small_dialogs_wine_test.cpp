@@ -147,7 +147,7 @@ protected:
         WindowRef requester;
     };
     Slot RequestSlot() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return {context.request, context.requesterWindow};
     }
 
