@@ -104,9 +104,9 @@ public:
     void CycleDone(WindowRef) override {}
     void ConnectionLost(WindowRef) override {}
     void DownloadProgress(WindowRef, unsigned) override {}
-    void ClockSet(WindowRef, bool) override {}
-    void LogPeriodRead(WindowRef, unsigned) override {}
-    void LogPeriodWritten(WindowRef, bool) override {}
+    void ClockSet(Requester, bool) override {}
+    void LogPeriodRead(Requester, unsigned) override {}
+    void LogPeriodWritten(Requester, bool) override {}
     void Failure(WindowRef, AcquisitionFailure) override {}
 
     void DownloadStarted(WindowRef) override {

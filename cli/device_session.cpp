@@ -209,7 +209,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
     // At the end of the time asked for, what the converter logged until now
     // goes into the file too (a download already under way serves).
     if (!interrupted && !state.fileGone && state.connected && !state.lost) {
-        PlaceRequest(session.context, kNoWindow, kOpDownloadLog, 0);
+        PlaceRequest(session.context, kNoRequester, kOpDownloadLog, 0);
         for (;;) {
             const WaitResult result = session.Next(event, Clock::time_point::max());
             if (result != WaitResult::Event) break;

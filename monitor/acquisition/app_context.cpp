@@ -20,9 +20,9 @@ public:
     void DownloadStarted(WindowRef) override {}
     void DownloadProgress(WindowRef, unsigned) override {}
     void DownloadFinished(WindowRef, const DownloadReport&) override {}
-    void ClockSet(WindowRef, bool) override {}
-    void LogPeriodRead(WindowRef, unsigned) override {}
-    void LogPeriodWritten(WindowRef, bool) override {}
+    void ClockSet(Requester, bool) override {}
+    void LogPeriodRead(Requester, unsigned) override {}
+    void LogPeriodWritten(Requester, bool) override {}
     void Failure(WindowRef, AcquisitionFailure) override {}
 };
 
@@ -44,8 +44,8 @@ WindowRef MainWindow(AppContext& context) {
     return context.mainWindow;
 }
 
-void NotifyFailure(AppContext& context, DeviceRequest request, WindowRef requester) {
-    if (request == 0 || requester == kNoWindow) return;
+void NotifyFailure(AppContext& context, DeviceRequest request, Requester requester) {
+    if (request == 0 || requester == kNoRequester) return;
     switch (RequestOperation(request)) {
     case kOpSyncClock:
     case kOpSetClock:
@@ -91,9 +91,9 @@ AppContext::~AppContext() {
     if (pollingThread.joinable()) StopPollingWorker(*this);
 }
 
-void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter) {
+void PlaceRequest(AppContext& context, Requester requester, uint32_t operation, uint32_t parameter) {
     DeviceRequest displaced = 0;
-    WindowRef displacedRequester = kNoWindow;
+    Requester displacedRequester = kNoRequester;
     {
         MutexLock guard(context.plumbing.lock);
         // A user operation that the worker has not taken yet would vanish
@@ -110,18 +110,18 @@ void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, 
     detail::NotifyFailure(context, displaced, displacedRequester);
 }
 
-bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t seconds) {
+bool PlaceLogPeriodRequest(AppContext& context, Requester requester, uint32_t seconds) {
     if (seconds == 0) return false;
     if (seconds > 0xFFFF) seconds = 0xFFFF;
     PlaceRequest(context, requester, kOpWriteLogPeriod, seconds);
     return true;
 }
 
-void WithdrawRequest(AppContext& context, WindowRef requester) {
+void WithdrawRequest(AppContext& context, Requester requester) {
     MutexLock guard(context.plumbing.lock);
-    if (requester == kNoWindow || context.requesterWindow != requester) return;
+    if (requester == kNoRequester || context.requesterWindow != requester) return;
     context.request = 0;
-    context.requesterWindow = kNoWindow;
+    context.requesterWindow = kNoRequester;
 }
 
 bool LogTransferMustFinish(AppContext& context) {

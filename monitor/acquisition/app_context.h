@@ -35,6 +35,13 @@ class RecordingTimerClock;
 using WindowRef = uintptr_t;
 constexpr WindowRef kNoWindow = 0;
 
+// Who placed a device request and hears its answer.  The core only stores,
+// compares and hands it back; each front end maps it to its own: the
+// program to the window that asked (a dialog or the main window), the
+// command line to the operation that waits.  kNoRequester: nobody is told.
+enum class Requester : uintptr_t {};
+constexpr Requester kNoRequester{};
+
 // No serial port; tells the polling worker to stop.
 constexpr int32_t PORT_NONE = 0x7FFFFFFF;
 
@@ -131,7 +138,7 @@ struct AcquisitionPlumbing {
     bool timerStop GUARDED_BY(lock) = false;     // set by the worker when it ends
     // The request the worker is executing now, and its requester.
     DeviceRequest runningRequest GUARDED_BY(lock) = 0;
-    WindowRef runningRequester GUARDED_BY(lock) = kNoWindow;
+    Requester runningRequester GUARDED_BY(lock) = kNoRequester;
 };
 
 // What only the polling worker's thread touches (acquisition/internal.h).
@@ -152,7 +159,7 @@ struct AppContext {
     // Target of the workers' notices; cleared at stop.
     WindowRef mainWindow GUARDED_BY(plumbing.lock) = kNoWindow;
     // Receives the pending request's notice.
-    WindowRef requesterWindow GUARDED_BY(plumbing.lock) = kNoWindow;
+    Requester requesterWindow GUARDED_BY(plumbing.lock) = kNoRequester;
     std::thread pollingThread;          // the PollingWorker, joined by StopPollingWorker
     DeviceRequest request GUARDED_BY(plumbing.lock) = 0;
     uint32_t exportFlags = 0;           // ExportFlags, settings value "Flags"
@@ -202,18 +209,18 @@ struct AppContext {
 // running answers its own requester when it ends.  A running download is
 // never abandoned (firmware up to 1.12 has already let go of its records):
 // the new request waits in the slot and runs in the worker's next cycle.
-void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter)
+void PlaceRequest(AppContext& context, Requester requester, uint32_t operation, uint32_t parameter)
     EXCLUDES(context.plumbing.lock);
 
 // Operation 3 with the interval the user typed: values above 65535 are cut to
 // 65535.  False (nothing placed) for 0, which the dialog refuses.
-bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t seconds)
+bool PlaceLogPeriodRequest(AppContext& context, Requester requester, uint32_t seconds)
     EXCLUDES(context.plumbing.lock);
 
 // Withdraws the request that `requester` placed, if it is still pending or
 // running; a later answer finds no requester.  Someone else's request (a
 // download of the recording timer) stays.
-void WithdrawRequest(AppContext& context, WindowRef requester) EXCLUDES(context.plumbing.lock);
+void WithdrawRequest(AppContext& context, Requester requester) EXCLUDES(context.plumbing.lock);
 
 // True while a KX305GetLog download runs that a stop lets finish (its
 // records exist nowhere else): from just before its request is started

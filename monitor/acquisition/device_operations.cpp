@@ -20,8 +20,8 @@ namespace {
 // Ends the running request and returns its requester, who is told the
 // outcome; none when the request was withdrawn.  A request placed over the
 // running one stays in the slot for the next cycle.
-WindowRef FinishRequest(AppContext& context) {
-    WindowRef target = kNoWindow;
+Requester FinishRequest(AppContext& context) {
+    Requester target = kNoRequester;
     {
         MutexLock guard(context.plumbing.lock);
         if (context.request == context.plumbing.runningRequest &&
@@ -32,7 +32,7 @@ WindowRef FinishRequest(AppContext& context) {
             target = context.plumbing.runningRequester;
         }
         context.plumbing.runningRequest = 0;
-        context.plumbing.runningRequester = kNoWindow;
+        context.plumbing.runningRequester = kNoRequester;
     }
     return target;
 }
@@ -45,8 +45,8 @@ int SetConverterClock(AppContext& context, const ClockRecord& clock) {
     int ok = detail::Transact(context, [&](KX305Handle* device) {
         KX305SetTime(device, &context.worker->transaction.clockToSet);
     });
-    WindowRef requester = FinishRequest(context);
-    if (requester != kNoWindow) detail::EventsOf(context).ClockSet(requester, ok == 1);
+    Requester requester = FinishRequest(context);
+    if (requester != kNoRequester) detail::EventsOf(context).ClockSet(requester, ok == 1);
     return ok;
 }
 
@@ -59,8 +59,10 @@ int ReadLogPeriod(AppContext& context) {
     int ok = detail::Transact(context, [&](KX305Handle* device) {
         KX305GetLogPeriod(device, &context.worker->transaction.period);
     });
-    WindowRef dialog = FinishRequest(context);
-    if (ok && dialog != kNoWindow) detail::EventsOf(context).LogPeriodRead(dialog, context.worker->transaction.period);
+    Requester requester = FinishRequest(context);
+    if (ok && requester != kNoRequester) {
+        detail::EventsOf(context).LogPeriodRead(requester, context.worker->transaction.period);
+    }
     return ok;
 }
 
@@ -77,8 +79,8 @@ int WriteLogPeriod(AppContext& context, uint16_t seconds) {
         MutexLock guard(context.plumbing.lock);
         context.recordingInterval = std::max<uint32_t>(seconds, context.plumbing.timing.minimumRecordingInterval);
     }
-    WindowRef requester = FinishRequest(context);
-    if (requester != kNoWindow) detail::EventsOf(context).LogPeriodWritten(requester, ok == 1);
+    Requester requester = FinishRequest(context);
+    if (requester != kNoRequester) detail::EventsOf(context).LogPeriodWritten(requester, ok == 1);
     return ok;
 }
 
@@ -253,7 +255,7 @@ bool ReadConverterClock(AppContext& context, ClockRecord& clock) {
 void PostponeRequest(AppContext& context) {
     MutexLock guard(context.plumbing.lock);
     context.plumbing.runningRequest = 0;
-    context.plumbing.runningRequester = kNoWindow;
+    context.plumbing.runningRequester = kNoRequester;
 }
 
 bool PhaseUsable(const AppContext& context) {
@@ -293,7 +295,7 @@ bool AwaitDownloadStart(AppContext& context) {
                      context.requesterWindow == context.plumbing.runningRequester;
     if (!stillOurs) {
         context.plumbing.runningRequest = 0;
-        context.plumbing.runningRequester = kNoWindow;
+        context.plumbing.runningRequester = kNoRequester;
     }
     return stillOurs;
 }

@@ -110,8 +110,8 @@ inline KX305Handle WorkerDevice(const AppContext& context) NO_THREAD_SAFETY_ANAL
 
 // Tells `requester` that `request` failed, for the operations that answer
 // (1 and 6: ClockSet, 3: LogPeriodWritten); the others (2, 4, 5) and
-// kNoWindow are not told.
-void NotifyFailure(AppContext& context, DeviceRequest request, WindowRef requester);
+// kNoRequester are not told.
+void NotifyFailure(AppContext& context, DeviceRequest request, Requester requester);
 
 // Starts a driver request, `start(&context.device)`, under the live-state
 // lock unless the worker is stopping; false when it was not started.  The

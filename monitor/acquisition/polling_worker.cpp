@@ -163,7 +163,7 @@ Session Connect(AppContext& context, int32_t port) {
 void Disconnect(AppContext& context, const Session& session, bool& windowsShowLive) {
     KX305Handle device;
     DeviceRequest dropped = 0;
-    WindowRef requester = kNoWindow;
+    Requester requester = kNoRequester;
     WindowRef window;
     {
         MutexLock guard(context.plumbing.lock);
@@ -288,7 +288,7 @@ void RecordingTimer(AppContext& context) {
             if (!context.registrationFile) break;
             if (context.request == 0 || RequestOperation(context.request) == kOpDownloadLog) {
                 context.request = MakeDeviceRequest(kOpDownloadLog, 0);
-                context.requesterWindow = kNoWindow;
+                context.requesterWindow = kNoRequester;
                 break;
             }
             if (clock.Pause(guard, context, context.plumbing.timing.slotRetry, ended)) return;

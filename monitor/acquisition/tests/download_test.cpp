@@ -832,7 +832,7 @@ TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled
         // Somewhere in the next download (two records at the line's pace).
         ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) > round; }));
         size_t mark = recorder.Size();
-        PlaceRequest(context, kMain, kOpSyncClock, 0);
+        PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
         ASSERT_TRUE(recorder.WaitFor(Notice::ClockSet, 1, mark));
         EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, true), mark), 1u) << round;
     }
@@ -865,7 +865,7 @@ TEST_P(OperationDuringGetLog, WaitsForTheNextCycleAndNoRecordIsLost) {
     std::atomic<bool> placed{false};
     recorder.onNotice = [&](const Notice& n) {
         if (n.kind == Notice::DownloadProgress && n.value > 0 && n.value < 100 && !placed.exchange(true)) {
-            PlaceRequest(context, c.requester, c.operation, c.parameter);
+            PlaceRequest(context, RequesterOf(c.requester), c.operation, c.parameter);
         }
     };
     StartWorker();

@@ -20,6 +20,8 @@ using testing::SteppedTimerClock;
 using testing::IsAnswer;
 using testing::Notice;
 using testing::RecordingEvents;
+using testing::RequesterOf;
+using testing::WindowOf;
 
 constexpr WindowRef kMain = 102;
 constexpr WindowRef kDialog = 105;
@@ -29,16 +31,16 @@ DeviceRequest Slot(AppContext& context) {
     return context.request;
 }
 
-WindowRef Requester(AppContext& context) {
+WindowRef RequesterWindow(AppContext& context) {
     MutexLock guard(context.plumbing.lock);
-    return context.requesterWindow;
+    return WindowOf(context.requesterWindow);
 }
 
 TEST(RequestSlot, PlacedRequestCarriesOperationParameterAndRequester) {
     AppContext context;
-    PlaceRequest(context, kMain, kOpResetRain, 2);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 2);
     EXPECT_EQ(Slot(context), 0x50002u);
-    EXPECT_EQ(Requester(context), kMain);
+    EXPECT_EQ(RequesterWindow(context), kMain);
 }
 
 TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
@@ -46,12 +48,12 @@ TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
     RecordingEvents recorder;
     context.plumbing.events = &recorder;
 
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
-    PlaceRequest(context, kDialog, kOpWriteLogPeriod, 60);
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
+    PlaceRequest(context, RequesterOf(kDialog), kOpWriteLogPeriod, 60);
     EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, false)), 1u);
     EXPECT_EQ(recorder.All().back().window, kMain);
 
-    PlaceRequest(context, kMain, kOpSetClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSetClock, 0);
     EXPECT_EQ(recorder.Count(IsAnswer(Notice::LogPeriodWritten, false)), 1u);
     EXPECT_EQ(recorder.All().back().window, kDialog);
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSetClock, 0));
@@ -65,8 +67,8 @@ TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
         MutexLock guard(context.plumbing.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
-    PlaceRequest(context, kMain, kOpResetRain, 1);
-    PlaceRequest(context, kMain, kOpResetRain, 3);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 1);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 3);
     EXPECT_EQ(recorder.Size(), 0u);
     EXPECT_EQ(Slot(context), 0x50003u);
 }
@@ -75,35 +77,35 @@ TEST(RequestSlot, RunningOperationIsNotDeclaredFailedWhenAnotherIsPlaced) {
     AppContext context;
     RecordingEvents recorder;
     context.plumbing.events = &recorder;
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
     {
         // The worker has taken it.
         MutexLock guard(context.plumbing.lock);
         context.plumbing.runningRequest = context.request;
         context.plumbing.runningRequester = context.requesterWindow;
     }
-    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
+    PlaceRequest(context, RequesterOf(kDialog), kOpReadLogPeriod, 0);
     EXPECT_EQ(recorder.Size(), 0u);
 }
 
 TEST(RequestSlot, LogPeriodAboveSixteenBitsIsCutAndZeroRefused) {
     AppContext context;
-    EXPECT_TRUE(PlaceLogPeriodRequest(context, kDialog, 70000));
+    EXPECT_TRUE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), 70000));
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpWriteLogPeriod, 65535));
-    EXPECT_TRUE(PlaceLogPeriodRequest(context, kDialog, 600));
+    EXPECT_TRUE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), 600));
     EXPECT_EQ(RequestParameter(Slot(context)), 600u);
-    EXPECT_FALSE(PlaceLogPeriodRequest(context, kDialog, 0));
+    EXPECT_FALSE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), 0));
     EXPECT_EQ(RequestParameter(Slot(context)), 600u);
 }
 
 TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
     AppContext context;
-    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
-    WithdrawRequest(context, kMain);
+    PlaceRequest(context, RequesterOf(kDialog), kOpReadLogPeriod, 0);
+    WithdrawRequest(context, RequesterOf(kMain));
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpReadLogPeriod, 0));
-    WithdrawRequest(context, kDialog);
+    WithdrawRequest(context, RequesterOf(kDialog));
     EXPECT_EQ(Slot(context), 0u);
-    EXPECT_EQ(Requester(context), kNoWindow);
+    EXPECT_EQ(RequesterWindow(context), kNoWindow);
 
     // A download of the recording timer has no requester; a closing dialog
     // does not cancel it.
@@ -111,8 +113,8 @@ TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
         MutexLock guard(context.plumbing.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
-    WithdrawRequest(context, kDialog);
-    WithdrawRequest(context, kNoWindow);
+    WithdrawRequest(context, RequesterOf(kDialog));
+    WithdrawRequest(context, kNoRequester);
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpDownloadLog, 0));
 }
 
@@ -162,16 +164,16 @@ protected:
 const DeviceRequest kDownload = MakeDeviceRequest(kOpDownloadLog, 0);
 
 TEST_F(RecordingTimerTest, WaitsForTheSlotInsteadOfOverwritingAUserOperation) {
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
     StartTimer();
     clock.Step(context, 10);  // ten retries
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSyncClock, 0));
-    EXPECT_EQ(Requester(context), kMain);
+    EXPECT_EQ(RequesterWindow(context), kMain);
 
     TakeRequest();  // the worker finishes the user's operation
     clock.Step(context, 1);
     EXPECT_EQ(Slot(context), kDownload);
-    EXPECT_EQ(Requester(context), kNoWindow);
+    EXPECT_EQ(RequesterWindow(context), kNoWindow);
 
     // Once taken, the next download is asked for after the interval.
     {
@@ -230,7 +232,7 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     context.mainWindow = kMain;
     context.plumbing.timing.reconnectPause = 20ms;
     context.inputs[2].type = 3;
-    PlaceRequest(context, kDialog, kOpWriteLogPeriod, 30);
+    PlaceRequest(context, RequesterOf(kDialog), kOpWriteLogPeriod, 30);
     ASSERT_TRUE(StartPollingWorker(context));
     context.pollingThread.join();  // ends by itself
 

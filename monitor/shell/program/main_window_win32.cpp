@@ -154,7 +154,7 @@ void StartAcquisition(HWND window) {
 }
 
 void PlaceMainWindowRequest(HWND window, uint32_t operation, uint32_t parameter) {
-    PlaceRequest(Context(), reinterpret_cast<WindowRef>(window), operation, parameter);
+    PlaceRequest(Context(), RequesterOf(window), operation, parameter);
 }
 
 void RunVizo(HWND window) {

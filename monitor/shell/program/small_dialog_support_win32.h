@@ -9,6 +9,7 @@
 #include <string>
 
 #include "acquisition/app_context.h"
+#include "requester_win32.h"
 #include "resources/messages.h"
 
 namespace kx305mon::small_dialogs {
@@ -25,7 +26,7 @@ inline HWND MainWindow(AppContext& context, HWND owner) {
     return context.mainWindow != kNoWindow ? reinterpret_cast<HWND>(context.mainWindow) : owner;
 }
 
-inline WindowRef RefOf(HWND window) { return reinterpret_cast<WindowRef>(window); }
+inline Requester RefOf(HWND window) { return RequesterOf(window); }
 
 inline void Tell(HWND dialog, const char* text, UINT icon) {
     MessageBoxA(dialog, text, messages::kCaption, MB_OK | icon);

@@ -75,7 +75,7 @@ inline void CloseReview(HWND dialog, AppContext& context) {
         MutexLock guard(context.plumbing.lock);
         FreeRecordList(context.records);
     }
-    WithdrawRequest(context, reinterpret_cast<WindowRef>(dialog));
+    WithdrawRequest(context, RequesterOf(dialog));
     EndDialog(dialog, 0);
 }
 
