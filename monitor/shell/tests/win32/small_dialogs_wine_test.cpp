@@ -209,7 +209,7 @@ TEST_F(SmallDialogs, SetTimeShowsTheClockInLocalTimeClampsChecksAndPlacesTheRequ
               std::to_string(expected.day) + "." + std::to_string(expected.month) + " " +
                   std::to_string(expected.hour) + ":0:30");
     EXPECT_EQ(RequestSlot().request, MakeDeviceRequest(kOpSetClock, 0));
-    EXPECT_EQ(RequestSlot().requester, context.mainWindow);
+    EXPECT_EQ(RequestSlot().requester, RequesterOf(reinterpret_cast<HWND>(context.mainWindow)));
 }
 
 TEST_F(SmallDialogs, SetTimeCancelPlacesNothing) {
