@@ -103,7 +103,7 @@ public:
         if (!DdeServerStart(context_)) return false;
         for (int i = 0; i < kDdeInputs; ++i) {
             {
-                std::lock_guard<std::mutex> hold(context_.lock);
+                MutexLock hold(context_.plumbing.lock);
                 context_.inputs[i] = Thermometer(i, 2000);
             }
             DdeInputRegister(i);
@@ -158,7 +158,7 @@ private:
         std::atomic<bool> watching{true};
         // Back to 20,00 between measurements, so that round 0 is a change.
         {
-            std::lock_guard<std::mutex> hold(context_.lock);
+            MutexLock hold(context_.plumbing.lock);
             context_.inputs[4] = Thermometer(4, 2000);
         }
         std::atomic<int> seen{-1};
@@ -196,7 +196,7 @@ private:
             }
             changes[round] = Clock::now();
             {
-                std::lock_guard<std::mutex> hold(context_.lock);
+                MutexLock hold(context_.plumbing.lock);
                 context_.inputs[4] = Thermometer(4, 3000 + round);  // channel 1 shows 30,00 + round / 100
             }
             // The polling worker's pause lies between the change and the

@@ -104,9 +104,9 @@ public:
     void CycleDone(WindowRef) override {}
     void ConnectionLost(WindowRef) override {}
     void DownloadProgress(WindowRef, unsigned) override {}
-    void ClockSet(WindowRef, bool) override {}
-    void LogPeriodRead(WindowRef, unsigned) override {}
-    void LogPeriodWritten(WindowRef, bool) override {}
+    void ClockSet(Requester, bool) override {}
+    void LogPeriodRead(Requester, unsigned) override {}
+    void LogPeriodWritten(Requester, bool) override {}
     void Failure(WindowRef, AcquisitionFailure) override {}
 
     void DownloadStarted(WindowRef) override {
@@ -188,10 +188,10 @@ Run Download(const std::string& firmware, unsigned records) {
 
     {
         AppContext context;
-        context.events = &watch;
+        context.plumbing.events = &watch;
         context.mainWindow = 102;
         const std::string hostPath = tap.hostPath();
-        context.portNamer = [hostPath](int32_t) { return hostPath; };
+        context.plumbing.portNamer = [hostPath](int32_t) { return hostPath; };
         context.port = 1;
         context.recordingInterval = 3600;  // one download per run
         std::snprintf(context.registrationPath, sizeof context.registrationPath, "%s", path.c_str());
@@ -209,7 +209,7 @@ Run Download(const std::string& firmware, unsigned records) {
 
         RecordList stored;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             ReadRegistrationFile(context.registrationFile.get(), stored);
         }
         const DownloadReport& report = watch.report();

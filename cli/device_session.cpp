@@ -43,7 +43,7 @@ int SetClock(const DeviceOptions& options, uint32_t operation, const ClockRecord
     Session session(options);
     if (int result = Connect(session); result != kExitOk) return result;
     if (clock != nullptr) {
-        std::lock_guard<std::mutex> guard(session.context.lock);
+        MutexLock guard(session.context.plumbing.lock);
         session.context.setTimeClock = *clock;
     }
     const OperationResult result = RunOperation(session, operation, 0);
@@ -141,15 +141,25 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
                                         std::to_string(sizeof session.context.registrationPath - 1) + " bytes");
         return kExitFailure;
     }
-    std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
+    {
+        MutexLock guard(session.context.plumbing.lock);
+        std::memcpy(session.context.registrationPath, record.file.c_str(), record.file.size() + 1);
+    }
     session.Watch(watched->lastError());
-    session.context.registrationFile = std::move(watched);
     const std::string pendingPath = PendingRecordsPath(record.file);
-    session.context.pendingRecordsPath = pendingPath;
-    session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
+    {
+        MutexLock guard(session.context.plumbing.lock);
+        session.context.registrationFile = std::move(watched);
+        session.context.pendingRecordsPath = pendingPath;
+        session.context.recordingInterval = std::max<uint32_t>(record.interval, 20);
+    }
+    auto closeFile = [&session] {
+        MutexLock guard(session.context.plumbing.lock);
+        session.context.registrationFile.reset();
+    };
     // A file made for a recording that never began does not stay behind.
     auto abandon = [&](int result) {
-        session.context.registrationFile.reset();
+        closeFile();
         if (!existed) unlink(record.file.c_str());
         return result;
     };
@@ -192,7 +202,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
     // At the end of the time asked for, what the converter logged until now
     // goes into the file too (a download already under way serves).
     if (!interrupted && !state.fileGone && state.connected && !state.lost) {
-        PlaceRequest(session.context, kNoWindow, kOpDownloadLog, 0);
+        PlaceRequest(session.context, kNoRequester, kOpDownloadLog, 0);
         for (;;) {
             const WaitResult result = session.Next(event, Clock::time_point::max());
             if (result != WaitResult::Event) break;
@@ -208,7 +218,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
         if (event.kind == Event::Download) TrackRecording(state, event, record.file, session.port());
     }
     Console::Progress("");
-    session.context.registrationFile.reset();
+    closeFile();
     if (observer != nullptr) observer->Finish();
 
     // The converter let go of them (firmware up to 1.12), and neither the

@@ -7,9 +7,7 @@ namespace kx305cli {
 using namespace kx305mon;
 
 OperationResult RunOperation(Session& session, uint32_t operation, uint32_t parameter) {
-    const WindowRef requester = operation == kOpReadLogPeriod || operation == kOpWriteLogPeriod
-                                    ? kIntervalDialog
-                                    : kMainWindow;
+    const Requester requester = session.NewRequester();
     if (operation == kOpWriteLogPeriod) {
         PlaceLogPeriodRequest(session.context, requester, parameter);
     } else {
@@ -29,11 +27,11 @@ OperationResult RunOperation(Session& session, uint32_t operation, uint32_t para
         case WaitResult::Event:
             break;
         }
-        if (event.kind == Event::Answer && event.window == requester) {
+        if (event.kind == Event::Answer && event.requester == requester) {
             result.outcome = event.done ? Outcome::Done : Outcome::Failed;
             return result;
         }
-        if (operation == kOpReadLogPeriod && event.kind == Event::PeriodRead && event.window == requester) {
+        if (operation == kOpReadLogPeriod && event.kind == Event::PeriodRead && event.requester == requester) {
             result.outcome = Outcome::Done;
             result.value = event.value;
             return result;

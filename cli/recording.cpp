@@ -176,7 +176,7 @@ void FinishRunningDownload(Session& session, RecordingState& state, const std::s
             break;
         case WaitResult::Interrupted: {
             // Nothing half-written stays behind: a write burst holds the lock.
-            session.context.lock.lock();
+            session.context.plumbing.lock.lock();
             Console::Progress("");
             Console::Error(session.port(),
                            "stopped at once: the records of the running download are lost (the converter no "

@@ -15,59 +15,59 @@ namespace kx305cli {
 
 using namespace kx305mon;
 
-void CliEvents::LiveData(WindowRef window, const ConverterInfo* info, const ClockRecord* clock,
+void CliEvents::LiveData(WindowRef, const ConverterInfo* info, const ClockRecord* clock,
                          const InputReading* results, AppContext& context) {
     bool average;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         average = context.averageKX125;
     }
-    Event event = Make(Event::Display, window);
+    Event event = Make(Event::Display);
     event.connected = results != nullptr;
     event.text = LiveBlock(info, clock, results, average);
     Add(std::move(event));
 }
 
-void CliEvents::CycleDone(WindowRef window) {
-    Event event = Make(Event::CycleDone, window);
+void CliEvents::CycleDone(WindowRef) {
+    Event event = Make(Event::CycleDone);
     {
         // Read now: the cycle that reports this has finished its operation.
-        std::lock_guard<std::mutex> guard(context_.lock);
+        MutexLock guard(context_.plumbing.lock);
         event.slotEmpty = context_.request == 0;
         event.placement = placement_;
     }
     Add(std::move(event));
 }
 
-void CliEvents::DownloadStarted(WindowRef window) { Add(Make(Event::DownloadStarted, window)); }
+void CliEvents::DownloadStarted(WindowRef) { Add(Make(Event::DownloadStarted)); }
 
-void CliEvents::DownloadProgress(WindowRef window, unsigned percent) {
-    Event event = Make(Event::Progress, window);
+void CliEvents::DownloadProgress(WindowRef, unsigned percent) {
+    Event event = Make(Event::Progress);
     event.value = percent;
     Add(std::move(event));
 }
 
-void CliEvents::DownloadFinished(WindowRef window, const DownloadReport& report) {
-    Event event = Make(Event::Download, window);
+void CliEvents::DownloadFinished(WindowRef, const DownloadReport& report) {
+    Event event = Make(Event::Download);
     event.download = report;
     if (watched_ != nullptr) event.fileError = watched_->load();
     Add(std::move(event));
 }
 
-void CliEvents::LogPeriodRead(WindowRef requester, unsigned seconds) {
+void CliEvents::LogPeriodRead(Requester requester, unsigned seconds) {
     Event event = Make(Event::PeriodRead, requester);
     event.value = seconds;
     Add(std::move(event));
 }
 
-void CliEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
-    Event event = Make(Event::Failure, owner);
+void CliEvents::Failure(WindowRef, AcquisitionFailure failure) {
+    Event event = Make(Event::Failure);
     event.failure = failure;
     Add(std::move(event));
 }
 
 uint64_t CliEvents::Arm() {
-    std::lock_guard<std::mutex> guard(context_.lock);
+    MutexLock guard(context_.plumbing.lock);
     return ++placement_;
 }
 
@@ -86,14 +86,14 @@ WaitResult CliEvents::Next(Event& event, Clock::time_point deadline, int signals
     }
 }
 
-Event CliEvents::Make(Event::Kind kind, WindowRef window) {
+Event CliEvents::Make(Event::Kind kind, Requester requester) {
     Event event;
     event.kind = kind;
-    event.window = window;
+    event.requester = requester;
     return event;
 }
 
-void CliEvents::AddAnswer(WindowRef requester, bool done) {
+void CliEvents::AddAnswer(Requester requester, bool done) {
     Event event = Make(Event::Answer, requester);
     event.done = done;
     Add(std::move(event));
@@ -128,12 +128,19 @@ int Session::Start() {
         port_ = simulator_->port();
     }
     const std::string path = port_;
-    context.port = kSessionPort;
-    context.portNamer = [path](int32_t) { return path; };
+    {
+        MutexLock guard(context.plumbing.lock);
+        context.port = kSessionPort;
+    }
+    context.plumbing.portNamer = [path](int32_t) { return path; };
     if (int result = TestPort(); result != kExitOk) return result;
-    context.mainWindow = kMainWindow;
-    context.averageKX125 = options_.averageKX125;
-    context.events = &events_;
+    {
+        MutexLock guard(context.plumbing.lock);
+        // The live display's notices go to the events queue.
+        context.mainWindow = reinterpret_cast<WindowRef>(&events_);
+        context.averageKX125 = options_.averageKX125;
+    }
+    context.plumbing.events = &events_;
     StartPollingWorker(context);
     return kExitOk;
 }

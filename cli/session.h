@@ -21,10 +21,6 @@ namespace kx305cli {
 
 using Clock = std::chrono::steady_clock;
 
-// Window tokens of the acquisition's events: the live display and the
-// requester of a log-interval operation, as in the program.
-constexpr kx305mon::WindowRef kMainWindow = 102;
-constexpr kx305mon::WindowRef kIntervalDialog = 105;
 // The one port of a session; its path comes from the port namer.
 constexpr int32_t kSessionPort = 1;
 
@@ -33,7 +29,7 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 // What the acquisition reported, in order.
 struct Event {
     enum Kind { CycleDone, Display, DownloadStarted, Progress, Answer, PeriodRead, Download, Failure } kind = CycleDone;
-    kx305mon::WindowRef window = kx305mon::kNoWindow;
+    kx305mon::Requester requester = kx305mon::kNoRequester;  // Answer, PeriodRead: whose operation
     bool slotEmpty = false;  // CycleDone: no request left in the slot
     uint64_t placement = 0;  // CycleDone: the placement it saw (see Arm)
     bool connected = false;  // Display: with the converter's readings
@@ -63,9 +59,9 @@ public:
     void DownloadStarted(kx305mon::WindowRef window) override;
     void DownloadProgress(kx305mon::WindowRef window, unsigned percent) override;
     void DownloadFinished(kx305mon::WindowRef window, const kx305mon::DownloadReport& report) override;
-    void ClockSet(kx305mon::WindowRef requester, bool done) override { AddAnswer(requester, done); }
-    void LogPeriodRead(kx305mon::WindowRef requester, unsigned seconds) override;
-    void LogPeriodWritten(kx305mon::WindowRef requester, bool done) override { AddAnswer(requester, done); }
+    void ClockSet(kx305mon::Requester requester, bool done) override { AddAnswer(requester, done); }
+    void LogPeriodRead(kx305mon::Requester requester, unsigned seconds) override;
+    void LogPeriodWritten(kx305mon::Requester requester, bool done) override { AddAnswer(requester, done); }
     void Failure(kx305mon::WindowRef owner, kx305mon::AcquisitionFailure failure) override;
 
     // The file whose refusals the download events explain; set before the
@@ -81,13 +77,13 @@ public:
     WaitResult Next(Event& event, Clock::time_point deadline, int signalsSeen = 0);
 
 private:
-    static Event Make(Event::Kind kind, kx305mon::WindowRef window);
-    void AddAnswer(kx305mon::WindowRef requester, bool done);
+    static Event Make(Event::Kind kind, kx305mon::Requester requester = kx305mon::kNoRequester);
+    void AddAnswer(kx305mon::Requester requester, bool done);
     void Add(Event event);
 
     kx305mon::AppContext& context_;
     WatchedFile::Error watched_;
-    uint64_t placement_ = 0;  // guarded by the live-state lock
+    uint64_t placement_ GUARDED_BY(context_.plumbing.lock) = 0;
     std::mutex mutex_;
     std::condition_variable added_;
     std::deque<Event> events_;
@@ -116,6 +112,8 @@ public:
         return events_.Next(event, deadline, signalsSeen);
     }
     uint64_t Arm() { return events_.Arm(); }
+    // A new identity for an operation that waits for its answer.
+    kx305mon::Requester NewRequester() { return static_cast<kx305mon::Requester>(++requesters_); }
     void Watch(WatchedFile::Error error) { events_.Watch(std::move(error)); }
 
     // The end of the time allowed for an answer from now.
@@ -134,6 +132,7 @@ private:
     CliEvents events_;
     std::unique_ptr<EmbeddedSimulator> simulator_;
     std::string port_;
+    uintptr_t requesters_ = 0;  // identities handed out
 };
 
 // Starts a session and waits for the converter's first answer.

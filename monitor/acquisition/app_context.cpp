@@ -20,9 +20,9 @@ public:
     void DownloadStarted(WindowRef) override {}
     void DownloadProgress(WindowRef, unsigned) override {}
     void DownloadFinished(WindowRef, const DownloadReport&) override {}
-    void ClockSet(WindowRef, bool) override {}
-    void LogPeriodRead(WindowRef, unsigned) override {}
-    void LogPeriodWritten(WindowRef, bool) override {}
+    void ClockSet(Requester, bool) override {}
+    void LogPeriodRead(Requester, unsigned) override {}
+    void LogPeriodWritten(Requester, bool) override {}
     void Failure(WindowRef, AcquisitionFailure) override {}
 };
 
@@ -36,16 +36,16 @@ namespace detail {
 
 AcquisitionEvents& EventsOf(AppContext& context) {
     static NullEvents nowhere;
-    return context.events != nullptr ? *context.events : nowhere;
+    return context.plumbing.events != nullptr ? *context.plumbing.events : nowhere;
 }
 
 WindowRef MainWindow(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.mainWindow;
 }
 
-void NotifyFailure(AppContext& context, DeviceRequest request, WindowRef requester) {
-    if (request == 0 || requester == kNoWindow) return;
+void NotifyFailure(AppContext& context, DeviceRequest request, Requester requester) {
+    if (request == 0 || requester == kNoRequester) return;
     switch (RequestOperation(request)) {
     case kOpSyncClock:
     case kOpSetClock:
@@ -84,22 +84,22 @@ bool ManualResetEvent::WaitFor(std::chrono::milliseconds timeout) const {
     return changed_.wait_for(guard, timeout, [this] { return signalled_; });
 }
 
-AppContext::AppContext() = default;
+AppContext::AppContext() : worker(std::make_unique<PollingWorkerState>()) {}
 
 AppContext::~AppContext() {
     // The worker uses this record to its last instruction.
     if (pollingThread.joinable()) StopPollingWorker(*this);
 }
 
-void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter) {
+void PlaceRequest(AppContext& context, Requester requester, uint32_t operation, uint32_t parameter) {
     DeviceRequest displaced = 0;
-    WindowRef displacedRequester = kNoWindow;
+    Requester displacedRequester = kNoRequester;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         // A user operation that the worker has not taken yet would vanish
         // without a word; one that is running answers when it finishes.
-        bool running = context.request == context.runningRequest &&
-                       context.requesterWindow == context.runningRequester;
+        bool running = context.request == context.plumbing.runningRequest &&
+                       context.requesterWindow == context.plumbing.runningRequester;
         if (IsUserOperation(context.request) && !running) {
             displaced = context.request;
             displacedRequester = context.requesterWindow;
@@ -110,36 +110,36 @@ void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, 
     detail::NotifyFailure(context, displaced, displacedRequester);
 }
 
-bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t seconds) {
+bool PlaceLogPeriodRequest(AppContext& context, Requester requester, uint32_t seconds) {
     if (seconds == 0) return false;
     if (seconds > 0xFFFF) seconds = 0xFFFF;
     PlaceRequest(context, requester, kOpWriteLogPeriod, seconds);
     return true;
 }
 
-void WithdrawRequest(AppContext& context, WindowRef requester) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    if (requester == kNoWindow || context.requesterWindow != requester) return;
+void WithdrawRequest(AppContext& context, Requester requester) {
+    MutexLock guard(context.plumbing.lock);
+    if (requester == kNoRequester || context.requesterWindow != requester) return;
     context.request = 0;
-    context.requesterWindow = kNoWindow;
+    context.requesterWindow = kNoRequester;
 }
 
 bool LogTransferMustFinish(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    return context.logTransferMustFinish;
+    MutexLock guard(context.plumbing.lock);
+    return context.plumbing.logTransferMustFinish;
 }
 
 void SetPort(AppContext& context, int32_t port) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.port = port;
     }
-    context.wake.notify_all();
+    context.plumbing.wake.notify_all();
 }
 
 LiveState ReadLiveState(AppContext& context) {
     LiveState state;
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     state.connected = context.device != nullptr;
     state.info = context.info;
     state.clock = context.clock;

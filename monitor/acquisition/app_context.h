@@ -2,11 +2,12 @@
 // worker, the recording timer and the DDE service share, and its live-state
 // lock.
 //
-// Threads: every field that more than one thread touches is read and written
-// under `lock` (the live-state lock), held only for short copies and stores
-// and for a registration-file write burst or read, never across a window
-// call, a message box or a wait for the driver.  Fields marked "worker only"
-// belong to the polling worker's thread while it runs.
+// Threads: every field that more than one thread touches is GUARDED_BY the
+// live-state lock (plumbing.lock), which clang's -Wthread-safety checks.  It
+// is held only for short copies and stores and for a registration-file write
+// burst or read, never across a window call, a message box or a wait for the
+// driver.  Fields marked "UI thread" belong to the user interface; what only
+// the polling worker touches lives in PollingWorkerState.
 #pragma once
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/thread_annotations.h"
 #include "kx305.h"
 #include "recording/file.h"
 #include "recording/registration_file.h"
@@ -32,6 +34,13 @@ class RecordingTimerClock;
 // program, any token the command line or a test chooses); 0 = none.
 using WindowRef = uintptr_t;
 constexpr WindowRef kNoWindow = 0;
+
+// Who placed a device request and hears its answer.  The core only stores,
+// compares and hands it back; each front end maps it to its own: the
+// program to the window that asked (a dialog or the main window), the
+// command line to the operation that waits.  kNoRequester: nobody is told.
+enum class Requester : uintptr_t {};
+constexpr Requester kNoRequester{};
 
 // No serial port; tells the polling worker to stop.
 constexpr int32_t PORT_NONE = 0x7FFFFFFF;
@@ -99,151 +108,97 @@ struct CycleTiming {
     int64_t cycleMicros = 0;        // from the first read to the end of the events calls
 };
 
+// The acquisition's plumbing: the live-state lock, the wake-up of the
+// workers' pauses, where their events go, their timing and the flags that
+// start and stop them.  The hooks are set before the worker starts and kept
+// alive until it has stopped.
+struct AcquisitionPlumbing {
+    // The live-state lock.
+    Mutex lock;
+    // Ends the workers' pauses early (stop, change of port, the recording
+    // timer's resumption and end); notified after the change, waited on
+    // under the lock.
+    std::condition_variable wake;
+    // Where the workers' events go; null = nowhere.
+    AcquisitionEvents* events = nullptr;
+    // Called by the polling worker after every good cycle, on its thread
+    // (not under the lock); empty = not measured.
+    std::function<void(const CycleTiming&)> onCycleTiming;
+    PortNamer portNamer = DefaultPortName;
+    AcquisitionTiming timing;
+    // The recording timer's time; null = real time.
+    RecordingTimerClock* timerClock = nullptr;
+
+    bool stopping GUARDED_BY(lock) = false;  // set by StopPollingWorker
+    // A KX305GetLog transfer is under way (firmware up to 1.12 empties its
+    // memory as the request arrives): from just before the request is
+    // started until its records are stored.  A stop lets it finish.
+    bool logTransferMustFinish GUARDED_BY(lock) = false;
+    bool timerResumed GUARDED_BY(lock) = false;  // the recording timer counts from the first good cycle
+    bool timerStop GUARDED_BY(lock) = false;     // set by the worker when it ends
+    // The request the worker is executing now, and its requester.
+    DeviceRequest runningRequest GUARDED_BY(lock) = 0;
+    Requester runningRequester GUARDED_BY(lock) = kNoRequester;
+};
+
+// What only the polling worker's thread touches (acquisition/internal.h).
+struct PollingWorkerState;
+
 struct AppContext {
     AppContext();
     ~AppContext();
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
+    AcquisitionPlumbing plumbing;
+
     // --- the shared record, in its traditional field order ---
-    int32_t port = PORT_NONE;           // COM port number; settings value "Port"
+    int32_t port GUARDED_BY(plumbing.lock) = PORT_NONE;  // COM port number; settings value "Port"
     bool firstInstance = false;         // no other copy ran at start-up
     uintptr_t instance = 0;             // the program's module instance
-    WindowRef mainWindow = kNoWindow;   // target of the workers' notices; cleared at stop
-    WindowRef requesterWindow = kNoWindow;  // receives the pending request's notice
+    // Target of the workers' notices; cleared at stop.
+    WindowRef mainWindow GUARDED_BY(plumbing.lock) = kNoWindow;
+    // Receives the pending request's notice.
+    Requester requesterWindow GUARDED_BY(plumbing.lock) = kNoRequester;
     std::thread pollingThread;          // the PollingWorker, joined by StopPollingWorker
-    DeviceRequest request = 0;
+    DeviceRequest request GUARDED_BY(plumbing.lock) = 0;
     uint32_t exportFlags = 0;           // ExportFlags, settings value "Flags"
-    KX305Handle device = nullptr;       // written only by the worker, under the lock
-    InputReading inputs[KX305_INPUTS] = {};
-    RecordList records;                 // of the open viewer or rain report
-    ConverterInfo info = {};
-    ClockRecord clock = {};
+    // Written only by the worker, under the lock; the worker reads its own
+    // handle without it (detail::WorkerDevice).
+    KX305Handle device GUARDED_BY(plumbing.lock) = nullptr;
+    InputReading inputs[KX305_INPUTS] GUARDED_BY(plumbing.lock) = {};
+    RecordList records;                 // the UI thread's: of the open viewer or rain report
+    ConverterInfo info GUARDED_BY(plumbing.lock) = {};
+    ClockRecord clock GUARDED_BY(plumbing.lock) = {};
     LogBuffer logBuffer = {};           // worker only: the last download
-    char registrationPath[260] = {};    // settings value "Logfile"
-    char readPath[260] = {};            // empty = read the registration file in use
+    char registrationPath[260] GUARDED_BY(plumbing.lock) = {};  // settings value "Logfile"
+    char readPath[260] = {};            // UI thread: empty = read the registration file in use
     ManualResetEvent recordingEvent{true};  // the recording timer counts while signalled
-    std::unique_ptr<FileStream> registrationFile;  // null = recording off
-    std::unique_ptr<FileStream> readFile;          // null = none
-    uint32_t recordingInterval = 20;    // seconds between downloads, at least 20
-    ClockRecord setTimeClock = {};      // UTC time for operation 6
-    bool averageKX125 = false;          // "KX125AV"
+    // Null = recording off.
+    std::unique_ptr<FileStream> registrationFile GUARDED_BY(plumbing.lock);
+    std::unique_ptr<FileStream> readFile;  // UI thread: null = none
+    // Seconds between downloads, at least 20.
+    uint32_t recordingInterval GUARDED_BY(plumbing.lock) = 20;
+    ClockRecord setTimeClock GUARDED_BY(plumbing.lock) = {};  // UTC time for operation 6
+    bool averageKX125 GUARDED_BY(plumbing.lock) = false;      // "KX125AV"
     bool quickStart = false;            // "QUICK_START"
     bool showQmv = true;                // "SHOW_QMV"
     int32_t rainReportInterval = 0;     // "RainMeter Period": 0 hours, 1 days, 2 months
 
-    // --- acquisition plumbing ---
-    // The live-state lock.
-    std::mutex lock;
-    // Where the workers' events go; null = nowhere.  Set before the worker
-    // starts and kept alive until it has stopped.
-    AcquisitionEvents* events = nullptr;
-    // Called by the polling worker after every good cycle, on its thread
-    // (not under the lock); empty = not measured.  Set before the worker
-    // starts.
-    std::function<void(const CycleTiming&)> onCycleTiming;
-    PortNamer portNamer = DefaultPortName;
-    AcquisitionTiming timing;
-    // The recording timer's time; null = real time.  Set before the worker
-    // starts and kept alive until it has stopped.
-    RecordingTimerClock* timerClock = nullptr;
+    // --- shared beyond the record ---
+    // Seconds between downloads that keep the converter's memory emptied at
+    // a short log period (the recording timer takes it when shorter than
+    // recordingInterval); 0 = none.
+    uint32_t downloadInterval GUARDED_BY(plumbing.lock) = 0;
+    // Where records wait that the registration file refused (pending_records.h);
+    // empty = registrationPath with ".pending" appended.  The command line,
+    // whose paths have no length limit, sets it.
+    std::string pendingRecordsPath GUARDED_BY(plumbing.lock);
+    // The number of records only the worker holds, for other threads.
+    size_t recordsOnlyInMemory GUARDED_BY(plumbing.lock) = 0;
 
-    // Guarded by the lock: ends the workers' pauses early (stop, change of
-    // port, the recording timer's resumption and end).
-    std::condition_variable wake;
-    bool stopping = false;          // set by StopPollingWorker
-    // A KX305GetLog transfer is under way (firmware up to 1.12 empties its
-    // memory as the request arrives): from just before the request is
-    // started until its records are stored.  A stop lets it finish.
-    bool logTransferMustFinish = false;
-    bool timerResumed = false;      // the recording timer counts from the first good cycle
-    bool timerStop = false;         // set by the worker when it ends
-    DeviceRequest runningRequest = 0;  // the request the worker is executing now
-    WindowRef runningRequester = kNoWindow;
-
-    // Worker only.  Records that firmware up to 1.12 handed over (emptying
-    // its memory) and the registration file did not take; written first
-    // once it does.  At most one download's worth.
-    std::vector<LogRecord> waitingRecords;
-    // Worker only.  The converter may deliver again, at the head of its
-    // next download, records that the registration file already ends with:
-    // so at start (a run before may have written them and ended before its
-    // clear was confirmed) and after every download that did not end in a
-    // confirmed clear.  Cleared once the converter's memory is known empty,
-    // so that a later record that happens to equal the file's last one is
-    // still written.
-    bool downloadMayRepeatFile = true;
-
-    // Worker only.  The driver's input and output records of the current
-    // transaction; they outlive any transaction that a break leaves running.
-    struct Transaction {
-        ConverterInfo info;
-        ClockRecord clock;
-        InputReading results[KX305_INPUTS];
-        ClockRecord clockToSet;
-        uint16_t period;
-        // Around a download: the converter's clock before the transfer and
-        // after the write, and its log period.
-        ClockRecord transferStart;
-        ClockRecord transferEnd;
-        uint16_t logPeriod;
-    } transaction = {};
-
-    // --- when the downloads run (log_schedule.h) ---
-    // Worker only.  Bounds on the offset between the converter's clock and
-    // the steady clock (converter ms since 1970 minus steady ms), from the
-    // clock reads of the cycles and downloads; forgotten when the clock is
-    // set or a read contradicts them.
-    struct ClockPhase {
-        bool known = false;
-        int64_t lowerMs = 0;     // offset >= lowerMs - drift since lowerAtMs
-        int64_t lowerAtMs = 0;   // steady ms
-        int64_t upperMs = 0;     // offset < upperMs + drift since upperAtMs
-        int64_t upperAtMs = 0;
-        int64_t sinceMs = 0;     // steady ms of the first read of this run of bounds
-        KX305Handle device = nullptr;  // the connection they belong to
-    } clockPhase;
-    // Worker only.  How long recent downloads took, from their start to the
-    // moment the clear could go, against the records they brought.
-    struct TransferSample {
-        uint32_t records;
-        int64_t millis;
-    };
-    std::vector<TransferSample> transferSamples;
-    uint32_t scheduledPeriod = 0;    // worker only: log period of the last download, seconds
-    int64_t lastNewestMs = INT64_MIN;  // worker only: converter ms of the newest record seen
-    // Worker only.  Firmware up to 1.12: when the last GetLog reached the
-    // converter (converter ms, bounds and likely moment), which emptied its
-    // memory, and the newest record it accounted for (arrived, or counted
-    // lost; INT64_MIN: none): the records logged since are the next
-    // download's.  It holds for its log period and its run of clock bounds:
-    // on a later connection only to the same converter whose clock the new
-    // bounds show running on (a clock set ends it).
-    struct HandOver {
-        KX305Handle device = nullptr;
-        uint16_t serialNumber = 0;
-        uint32_t version = 0;
-        uint32_t periodSeconds = 0;
-        int64_t phaseSinceMs = 0;
-        ClockPhase phase;  // the bounds when the request was sent
-        int64_t arrivalEarliestMs = INT64_MIN;
-        int64_t arrivalLatestMs = INT64_MIN;
-        int64_t arrivalLikelyMs = INT64_MIN;
-        int64_t newestMs = INT64_MIN;
-        bool unanswered = false;  // a later GetLog got no answer on any try
-    } lastHandOver;
-    // Guarded by the lock: seconds between downloads that keep the
-    // converter's memory emptied at a short log period (the recording
-    // timer takes it when shorter than recordingInterval); 0 = none.
-    uint32_t downloadInterval = 0;
-
-    // --- records waiting to be stored (acquisition/pending_records.h) ---
-    // Guarded by the lock.  Where records wait that the registration file
-    // refused; empty = registrationPath with ".pending" appended.  The
-    // command line, whose paths have no length limit, sets it.
-    std::string pendingRecordsPath;
-    // Guarded by the lock: the size of waitingRecords, for other threads.
-    size_t recordsOnlyInMemory = 0;
+    // The polling worker's own state; it outlives the worker's runs.
+    std::unique_ptr<PollingWorkerState> worker;
 };
 
 // --- requesters (any thread but the worker's) ---
@@ -254,26 +209,28 @@ struct AppContext {
 // running answers its own requester when it ends.  A running download is
 // never abandoned (firmware up to 1.12 has already let go of its records):
 // the new request waits in the slot and runs in the worker's next cycle.
-void PlaceRequest(AppContext& context, WindowRef requester, uint32_t operation, uint32_t parameter);
+void PlaceRequest(AppContext& context, Requester requester, uint32_t operation, uint32_t parameter)
+    EXCLUDES(context.plumbing.lock);
 
 // Operation 3 with the interval the user typed: values above 65535 are cut to
 // 65535.  False (nothing placed) for 0, which the dialog refuses.
-bool PlaceLogPeriodRequest(AppContext& context, WindowRef requester, uint32_t seconds);
+bool PlaceLogPeriodRequest(AppContext& context, Requester requester, uint32_t seconds)
+    EXCLUDES(context.plumbing.lock);
 
 // Withdraws the request that `requester` placed, if it is still pending or
 // running; a later answer finds no requester.  Someone else's request (a
 // download of the recording timer) stays.
-void WithdrawRequest(AppContext& context, WindowRef requester);
+void WithdrawRequest(AppContext& context, Requester requester) EXCLUDES(context.plumbing.lock);
 
 // True while a KX305GetLog download runs that a stop lets finish (its
 // records exist nowhere else): from just before its request is started
 // until its records are stored.  A front end that closes polls it to say
 // that the recording is being finished, and closes once it is false.
-bool LogTransferMustFinish(AppContext& context);
+bool LogTransferMustFinish(AppContext& context) EXCLUDES(context.plumbing.lock);
 
 // Writes a new port number under the lock; the worker picks it up after its
 // current cycle.
-void SetPort(AppContext& context, int32_t port);
+void SetPort(AppContext& context, int32_t port) EXCLUDES(context.plumbing.lock);
 
 // A consistent copy of what the worker last published.
 struct LiveState {
@@ -282,6 +239,6 @@ struct LiveState {
     ClockRecord clock;
     InputReading inputs[KX305_INPUTS];
 };
-LiveState ReadLiveState(AppContext& context);
+LiveState ReadLiveState(AppContext& context) EXCLUDES(context.plumbing.lock);
 
 }  // namespace kx305mon

@@ -20,33 +20,33 @@ namespace {
 // Ends the running request and returns its requester, who is told the
 // outcome; none when the request was withdrawn.  A request placed over the
 // running one stays in the slot for the next cycle.
-WindowRef FinishRequest(AppContext& context) {
-    WindowRef target = kNoWindow;
+Requester FinishRequest(AppContext& context) {
+    Requester target = kNoRequester;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
-        if (context.request == context.runningRequest &&
-            context.requesterWindow == context.runningRequester) {
+        MutexLock guard(context.plumbing.lock);
+        if (context.request == context.plumbing.runningRequest &&
+            context.requesterWindow == context.plumbing.runningRequester) {
             target = context.requesterWindow;
             context.request = 0;
         } else if (context.request != 0) {
-            target = context.runningRequester;
+            target = context.plumbing.runningRequester;
         }
-        context.runningRequest = 0;
-        context.runningRequester = kNoWindow;
+        context.plumbing.runningRequest = 0;
+        context.plumbing.runningRequester = kNoRequester;
     }
     return target;
 }
 
 int SetConverterClock(AppContext& context, const ClockRecord& clock) {
     // The converter's instants move with its clock.
-    ForgetPhase(context.clockPhase);
-    context.lastHandOver = {};
-    context.transaction.clockToSet = clock;
+    ForgetPhase(context.worker->clockPhase);
+    context.worker->lastHandOver = {};
+    context.worker->transaction.clockToSet = clock;
     int ok = detail::Transact(context, [&](KX305Handle* device) {
-        KX305SetTime(device, &context.transaction.clockToSet);
+        KX305SetTime(device, &context.worker->transaction.clockToSet);
     });
-    WindowRef requester = FinishRequest(context);
-    if (requester != kNoWindow) detail::EventsOf(context).ClockSet(requester, ok == 1);
+    Requester requester = FinishRequest(context);
+    if (requester != kNoRequester) detail::EventsOf(context).ClockSet(requester, ok == 1);
     return ok;
 }
 
@@ -55,30 +55,32 @@ ClockRecord ComputerClockUtc() {
 }
 
 int ReadLogPeriod(AppContext& context) {
-    context.transaction.period = 0;
+    context.worker->transaction.period = 0;
     int ok = detail::Transact(context, [&](KX305Handle* device) {
-        KX305GetLogPeriod(device, &context.transaction.period);
+        KX305GetLogPeriod(device, &context.worker->transaction.period);
     });
-    WindowRef dialog = FinishRequest(context);
-    if (ok && dialog != kNoWindow) detail::EventsOf(context).LogPeriodRead(dialog, context.transaction.period);
+    Requester requester = FinishRequest(context);
+    if (ok && requester != kNoRequester) {
+        detail::EventsOf(context).LogPeriodRead(requester, context.worker->transaction.period);
+    }
     return ok;
 }
 
 int WriteLogPeriod(AppContext& context, uint16_t seconds) {
     // A new period starts a new schedule, even when it is the old value.
-    context.lastHandOver = {};
-    context.transaction.period = seconds;
+    context.worker->lastHandOver = {};
+    context.worker->transaction.period = seconds;
     int ok = detail::Transact(context, [&](KX305Handle* device) {
-        KX305SetLogPeriod(device, &context.transaction.period);
+        KX305SetLogPeriod(device, &context.worker->transaction.period);
     });
     {
         // The interval is in force, whatever the outcome, before the dialog
         // hears of the write, so nothing that reacts to the notice sees the old one.
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.recordingInterval = std::max<uint32_t>(seconds, context.timing.minimumRecordingInterval);
+        MutexLock guard(context.plumbing.lock);
+        context.recordingInterval = std::max<uint32_t>(seconds, context.plumbing.timing.minimumRecordingInterval);
     }
-    WindowRef requester = FinishRequest(context);
-    if (requester != kNoWindow) detail::EventsOf(context).LogPeriodWritten(requester, ok == 1);
+    Requester requester = FinishRequest(context);
+    if (requester != kNoRequester) detail::EventsOf(context).LogPeriodWritten(requester, ok == 1);
     return ok;
 }
 
@@ -131,7 +133,7 @@ StoreOutcome StoreRecords(AppContext& context, const LogRecord* records, size_t 
                           size_t& alreadyInFile) {
     std::vector<std::string> stored = StoredForms(records, count);
     alreadyInFile = 0;
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     if (!context.registrationFile) return {DownloadReport::Store::NoFile, 0, 0};
     FileStream& file = *context.registrationFile;
     if (count > 0) alreadyInFile = RecordsAlreadyInFile(file, records, stored, skipKnownHead);
@@ -193,7 +195,8 @@ Transfer TransferLog(AppContext& context, bool peek) {
             KX305PeekLog(device, &context.logBuffer);
             return;
         }
-        context.logTransferMustFinish = true;
+        context.plumbing.lock.AssertHeld();  // started under the lock
+        context.plumbing.logTransferMustFinish = true;
         KX305GetLog(device, &context.logBuffer);
     });
     if (!started) return transfer;
@@ -201,7 +204,7 @@ Transfer TransferLog(AppContext& context, bool peek) {
     uint32_t progress;
     for (;;) {
         progress = 0;
-        status = KX305DoneWait(&context.device, &progress);
+        status = KX305DoneWait(&detail::WorkerDevice(context), &progress);
         if (status == KX305_STATUS_PROGRESS) ReportProgress(context, progress);
         // Below 100 %: a try got no answer and the request goes out again now.
         if (status == KX305_STATUS_BUSY && progress < 100) {
@@ -225,7 +228,7 @@ Transfer TransferLog(AppContext& context, bool peek) {
 // path names (deleted, renamed, its file system unmounted): the records
 // written into it reach nobody, so the converter must keep its own.
 bool RegistrationFileGone(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     if (!context.registrationFile) return false;
     std::string path(context.registrationPath, strnlen(context.registrationPath, sizeof context.registrationPath));
     if (context.registrationFile->NamedBy(path)) return false;
@@ -234,7 +237,7 @@ bool RegistrationFileGone(AppContext& context) {
 }
 
 bool RecordingOn(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.registrationFile != nullptr;
 }
 
@@ -242,52 +245,57 @@ bool RecordingOn(AppContext& context) {
 bool ReadConverterClock(AppContext& context, ClockRecord& clock) {
     const int64_t sent = SteadyMs();
     if (!detail::Transact(context, [&](KX305Handle* device) { KX305GetTime(device, &clock); })) return false;
-    ObservePhase(context.clockPhase, context.device, sent, SteadyMs(), ConverterMs(clock, CurrentUtcTime()));
+    ObservePhase(context.worker->clockPhase, detail::WorkerDevice(context), sent, SteadyMs(),
+                 ConverterMs(clock, CurrentUtcTime()));
     return true;
 }
 
 // Gives the download's turn back: the request stays in the slot for a
 // later cycle, not running.
 void PostponeRequest(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    context.runningRequest = 0;
-    context.runningRequester = kNoWindow;
+    MutexLock guard(context.plumbing.lock);
+    context.plumbing.runningRequest = 0;
+    context.plumbing.runningRequester = kNoRequester;
 }
 
 bool PhaseUsable(const AppContext& context) {
-    return context.clockPhase.known && context.clockPhase.device == context.device;
+    return context.worker->clockPhase.known && context.worker->clockPhase.device == detail::WorkerDevice(context);
 }
 
 // At a short log period the download starts just after a log instant, so
 // that what it brings is in the file and cleared before the next one.
 // False when it is to wait for a later cycle (or the worker stops).
 bool AwaitDownloadStart(AppContext& context) {
-    const uint32_t period = context.scheduledPeriod;
+    const uint32_t period = context.worker->scheduledPeriod;
     if (period == 0 || period > kScheduledPeriodMax || !PhaseUsable(context)) return true;
     const int64_t periodMs = int64_t(period) * 1000;
     const int64_t now = SteadyMs();
     // The memory holds what the last download left and what was logged since.
-    uint32_t expected = context.downloadMayRepeatFile ? context.logBuffer.count : 0;
-    if (context.lastNewestMs != INT64_MIN) {
-        const int64_t latest = now + PhaseUpper(context.clockPhase, now);
-        expected += static_cast<uint32_t>(std::max<int64_t>(0, (latest - context.lastNewestMs) / periodMs));
+    uint32_t expected = context.worker->downloadMayRepeatFile ? context.logBuffer.count : 0;
+    if (context.worker->lastNewestMs != INT64_MIN) {
+        const int64_t latest = now + PhaseUpper(context.worker->clockPhase, now);
+        expected += static_cast<uint32_t>(std::max<int64_t>(0, (latest - context.worker->lastNewestMs) / periodMs));
     }
-    const int64_t expectedMs = PredictTransferMs(context.transferSamples, expected + 1);
-    const int64_t maxWait = context.timing.cyclePause.count();
-    StartPlan plan = PlanDownloadStart(context.clockPhase, now, periodMs, context.lastNewestMs, expectedMs, maxWait);
+    const int64_t expectedMs = PredictTransferMs(context.worker->transferSamples, expected + 1);
+    const int64_t maxWait = context.plumbing.timing.cyclePause.count();
+    StartPlan plan =
+        PlanDownloadStart(context.worker->clockPhase, now, periodMs, context.worker->lastNewestMs, expectedMs, maxWait);
     if (plan.kind == StartPlan::Go) return true;
     if (plan.kind == StartPlan::Postpone) {
         PostponeRequest(context);
         return false;
     }
-    std::unique_lock<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(plan.atMs - now);
-    context.wake.wait_until(guard, until, [&] { return context.stopping; });
-    bool stillOurs = !context.stopping && context.request == context.runningRequest &&
-                     context.requesterWindow == context.runningRequester;
+    context.plumbing.wake.wait_until(guard.native(), until, [&] {
+        context.plumbing.lock.AssertHeld();  // the wait holds it again
+        return context.plumbing.stopping;
+    });
+    bool stillOurs = !context.plumbing.stopping && context.request == context.plumbing.runningRequest &&
+                     context.requesterWindow == context.plumbing.runningRequester;
     if (!stillOurs) {
-        context.runningRequest = 0;
-        context.runningRequester = kNoWindow;
+        context.plumbing.runningRequest = 0;
+        context.plumbing.runningRequester = kNoRequester;
     }
     return stillOurs;
 }
@@ -297,27 +305,27 @@ bool AwaitDownloadStart(AppContext& context) {
 // the longest that still lets one clear before the next instant.  Returns
 // the interval (-1: no schedule keeps up).
 int64_t LearnSchedule(AppContext& context, uint32_t period, const LogRecord* newest) {
-    context.scheduledPeriod = period;
+    context.worker->scheduledPeriod = period;
     if (newest != nullptr) {
         int64_t newestMs = RecordMs(*newest);
-        if (newestMs != INT64_MIN) context.lastNewestMs = newestMs;
+        if (newestMs != INT64_MIN) context.worker->lastNewestMs = newestMs;
     }
     int64_t interval = 0;
     uint32_t recordingInterval;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         recordingInterval = context.recordingInterval;
     }
     if (PhaseUsable(context)) {
         const int64_t now = SteadyMs();
         // The bounds narrow within a few cycles; the interval is chosen for
         // what they will be, while the clear goes by what they are.
-        const int64_t width = std::min(PhaseUpper(context.clockPhase, now) - PhaseLower(context.clockPhase, now),
-                                       kSettledPhaseWidthMs) +
-                              kInstantSlackMs;
-        interval = KeepUpInterval(context.transferSamples, period, recordingInterval, width);
+        const ClockPhase& phase = context.worker->clockPhase;
+        const int64_t width =
+            std::min(PhaseUpper(phase, now) - PhaseLower(phase, now), kSettledPhaseWidthMs) + kInstantSlackMs;
+        interval = KeepUpInterval(context.worker->transferSamples, period, recordingInterval, width);
     }
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     context.downloadInterval = interval > 0 ? static_cast<uint32_t>(interval) : 0;
     return interval;
 }
@@ -336,7 +344,7 @@ bool StoreWaitingRecords(AppContext& context, DownloadReport& report) {
     PendingOutcome pending = StorePendingRecords(context);
     report.written += pending.written;
     DownloadReport::Store result = pending.result;
-    std::vector<LogRecord>& waiting = context.waitingRecords;
+    std::vector<LogRecord>& waiting = context.worker->waitingRecords;
     if (result == DownloadReport::Store::Stored && !waiting.empty()) {
         // The head may be in the file already: a waiting file cut back
         // after a failed write may have kept part of them.
@@ -364,7 +372,7 @@ struct ConverterIdentity {
 };
 
 ConverterIdentity IdentityOf(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return {context.info.serialNumber, KX305_FIRMWARE_VERSION(context.info.versionMajor, context.info.versionMinor)};
 }
 
@@ -376,28 +384,28 @@ ConverterIdentity IdentityOf(AppContext& context) {
 // that request are still either in its memory or taken by one the line
 // swallowed.  A clock set by the program, or a period written, forgets it.
 bool HandOverHolds(AppContext& context, uint32_t periodSeconds) {
-    const AppContext::HandOver& last = context.lastHandOver;
+    const PollingWorkerState::HandOver& last = context.worker->lastHandOver;
     if (!PhaseUsable(context) || last.periodSeconds != periodSeconds || last.arrivalEarliestMs == INT64_MIN) {
         return false;
     }
-    if (last.device == context.device) return last.phaseSinceMs == context.clockPhase.sinceMs;
+    if (last.device == detail::WorkerDevice(context)) return last.phaseSinceMs == context.worker->clockPhase.sinceMs;
     // Across a reconnection only after a GetLog that got no answer: a
     // converter that was switched off or unplugged meanwhile logged nothing,
     // and its silence must not count as records the line lost.
     if (!last.unanswered) return false;
     const ConverterIdentity identity = IdentityOf(context);
     return identity.serialNumber == last.serialNumber && identity.version == last.version &&
-           ClockRanOn(last.phase, context.clockPhase, SteadyMs());
+           ClockRanOn(last.phase, context.worker->clockPhase, SteadyMs());
 }
 
 int64_t PreviousNewest(AppContext& context, uint32_t periodSeconds) {
-    return HandOverHolds(context, periodSeconds) ? context.lastHandOver.newestMs : INT64_MIN;
+    return HandOverHolds(context, periodSeconds) ? context.worker->lastHandOver.newestMs : INT64_MIN;
 }
 
 ArrivalBounds PreviousArrival(AppContext& context, uint32_t periodSeconds) {
     ArrivalBounds previous;
     if (!HandOverHolds(context, periodSeconds)) return previous;
-    const AppContext::HandOver& last = context.lastHandOver;
+    const PollingWorkerState::HandOver& last = context.worker->lastHandOver;
     previous.earliestMs = last.arrivalEarliestMs;
     previous.latestMs = last.arrivalLatestMs;
     previous.likelyMs = last.arrivalLikelyMs;
@@ -406,14 +414,14 @@ ArrivalBounds PreviousArrival(AppContext& context, uint32_t periodSeconds) {
 
 // A GetLog that the converter answered emptied its memory as it arrived.
 void RememberHandOver(AppContext& context, uint32_t periodSeconds, const ArrivalBounds& arrival, int64_t newestMs) {
-    AppContext::HandOver& last = context.lastHandOver;
+    PollingWorkerState::HandOver& last = context.worker->lastHandOver;
     if (!PhaseUsable(context) || periodSeconds == 0 || !arrival.known()) {
         last = {};
         return;
     }
     const ConverterIdentity identity = IdentityOf(context);
-    last = {context.device,      identity.serialNumber, identity.version,  periodSeconds,
-            context.clockPhase.sinceMs, context.clockPhase, arrival.earliestMs, arrival.latestMs,
+    last = {detail::WorkerDevice(context),      identity.serialNumber, identity.version,  periodSeconds,
+            context.worker->clockPhase.sinceMs, context.worker->clockPhase, arrival.earliestMs, arrival.latestMs,
             arrival.likelyMs,    newestMs};
 }
 
@@ -424,26 +432,30 @@ void HoldGetLog(AppContext& context, uint32_t periodSeconds) {
     if (periodSeconds == 0 || !PhaseUsable(context)) return;
     const int64_t now = SteadyMs();
     const int64_t hold =
-        GetLogHoldMs(context.clockPhase, now, int64_t(periodSeconds) * 1000, PreviousNewest(context, periodSeconds));
+        GetLogHoldMs(context.worker->clockPhase, now, int64_t(periodSeconds) * 1000,
+                     PreviousNewest(context, periodSeconds));
     if (hold <= 0) return;
-    std::unique_lock<std::mutex> guard(context.lock);
-    context.wake.wait_for(guard, std::chrono::milliseconds(hold), [&] { return context.stopping; });
+    MutexLock guard(context.plumbing.lock);
+    context.plumbing.wake.wait_for(guard.native(), std::chrono::milliseconds(hold), [&] {
+        context.plumbing.lock.AssertHeld();  // the wait holds it again
+        return context.plumbing.stopping;
+    });
 }
 
 int DownloadLog(AppContext& context) {
     uint16_t firmware;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         firmware = KX305_FIRMWARE_VERSION(context.info.versionMajor, context.info.versionMinor);
     }
     AcquisitionEvents& events = detail::EventsOf(context);
     DownloadReport report;
     auto finish = [&](int result) {
-        report.waiting = context.waitingRecords.size();
+        report.waiting = context.worker->waitingRecords.size();
         {
             // The records of a GetLog transfer are stored: a stop need wait no longer.
-            std::lock_guard<std::mutex> guard(context.lock);
-            context.logTransferMustFinish = false;
+            MutexLock guard(context.plumbing.lock);
+            context.plumbing.logTransferMustFinish = false;
         }
         FinishRequest(context);
         events.DownloadFinished(detail::MainWindow(context), report);
@@ -473,7 +485,7 @@ int DownloadLog(AppContext& context) {
     if (!peek && RegistrationFileGone(context)) return fileGone();
     // Where the converter's logging stands before the transfer: what it
     // stores from now on is not in this download.
-    AppContext::Transaction& t = context.transaction;
+    PollingWorkerState::Transaction& t = context.worker->transaction;
     t.logPeriod = 0;
     bool periodRead =
         detail::Transact(context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &t.logPeriod); });
@@ -493,7 +505,7 @@ int DownloadLog(AppContext& context) {
         // Whether the converter took the request is not known; the last
         // GetLog it answered still tells where its memory began, so the
         // next download counts what this one may have taken.
-        if (!peek && transfer.resent) context.lastHandOver.unanswered = true;
+        if (!peek && transfer.resent) context.worker->lastHandOver.unanswered = true;
         if (!RecordingOn(context)) {
             report.store = DownloadReport::Store::NoFile;
             ReportStoreFailure(context);
@@ -511,7 +523,8 @@ int DownloadLog(AppContext& context) {
         LossEvidence evidence;
         evidence.periodMs = int64_t(periodSeconds) * 1000;
         if (PhaseUsable(context)) {
-            evidence.arrival = RequestArrival(context.clockPhase, std::max(snapshot, transfer.lastTryMs), transferEnded);
+            evidence.arrival =
+                RequestArrival(context.worker->clockPhase, std::max(snapshot, transfer.lastTryMs), transferEnded);
         }
         evidence.previous = PreviousArrival(context, periodSeconds);
         evidence.previousNewestMs = PreviousNewest(context, periodSeconds);
@@ -538,7 +551,8 @@ int DownloadLog(AppContext& context) {
             // before its first record is time the converter did not log
             // (a full memory stores nothing more).
             evidence.complete = true;
-            const bool unanswered = transfer.resent || context.lastHandOver.device != context.device;
+            const bool unanswered =
+                transfer.resent || context.worker->lastHandOver.device != detail::WorkerDevice(context);
             LossInference inferred = InferLostRecords(records, count, evidence);
             if (unanswered && inferred.known && inferred.lost > 0) {
                 if (inferred.exact) {
@@ -552,7 +566,8 @@ int DownloadLog(AppContext& context) {
         RememberHandOver(context, periodSeconds, evidence.arrival, newest);
     }
     size_t alreadyInFile = 0;
-    StoreOutcome stored = StoreRecords(context, records, count, peek && context.downloadMayRepeatFile, alreadyInFile);
+    StoreOutcome stored =
+        StoreRecords(context, records, count, peek && context.worker->downloadMayRepeatFile, alreadyInFile);
     report.alreadyInFile = alreadyInFile;
     report.written += stored.written;
     report.store = stored.result;
@@ -561,7 +576,7 @@ int DownloadLog(AppContext& context) {
         // The converter has let go of them: what the file did not take waits here.
         if (stored.result == DownloadReport::Store::WriteFailed ||
             stored.result == DownloadReport::Store::NoFile) {
-            context.waitingRecords.assign(records + stored.handled, records + count);
+            context.worker->waitingRecords.assign(records + stored.handled, records + count);
             KeepWaitingRecordsOnDisk(context);
         }
         // A transfer cut short failed on the line: the connection is reopened.
@@ -573,20 +588,20 @@ int DownloadLog(AppContext& context) {
     // download brings them again and the file's tail tells which it has.
     if (count == 0) {
         report.clear = DownloadReport::Clear::NothingToClear;
-        context.downloadMayRepeatFile = false;
-        AddTransferSample(context.transferSamples, 0, SteadyMs() - started);
+        context.worker->downloadMayRepeatFile = false;
+        AddTransferSample(context.worker->transferSamples, 0, SteadyMs() - started);
         LearnSchedule(context, t.logPeriod, nullptr);
         return finish(1);
     }
-    context.downloadMayRepeatFile = true;
+    context.worker->downloadMayRepeatFile = true;
     if (stored.result != DownloadReport::Store::Stored) {
         report.clear = DownloadReport::Clear::NotAllStored;
         return finish(1);
     }
-    AddTransferSample(context.transferSamples, static_cast<uint32_t>(count), SteadyMs() - started);
+    AddTransferSample(context.worker->transferSamples, static_cast<uint32_t>(count), SteadyMs() - started);
     const int64_t keepUp = LearnSchedule(context, t.logPeriod, &records[count - 1]);
     PhaseVerdict byPhase = PhaseUsable(context)
-                               ? ClearByPhase(context.clockPhase, RecordMs(records[count - 1]),
+                               ? ClearByPhase(context.worker->clockPhase, RecordMs(records[count - 1]),
                                               int64_t(t.logPeriod) * 1000, snapshot, SteadyMs())
                                : PhaseVerdict::Unknown;
     if (byPhase == PhaseVerdict::Clear || byPhase == PhaseVerdict::ClearFull) {
@@ -610,7 +625,7 @@ int DownloadLog(AppContext& context) {
         report.clear = DownloadReport::Clear::ClearFailed;
         return finish(0);
     }
-    context.downloadMayRepeatFile = false;
+    context.worker->downloadMayRepeatFile = false;
     return finish(1);
 }
 
@@ -619,11 +634,11 @@ int DownloadLog(AppContext& context) {
 int RunDeviceRequest(AppContext& context) {
     DeviceRequest request;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         request = context.request;
         if (request == 0) return 1;
-        context.runningRequest = request;
-        context.runningRequester = context.requesterWindow;
+        context.plumbing.runningRequest = request;
+        context.plumbing.runningRequester = context.requesterWindow;
     }
     switch (RequestOperation(request)) {
     case kOpSyncClock:
@@ -631,7 +646,7 @@ int RunDeviceRequest(AppContext& context) {
     case kOpSetClock: {
         ClockRecord clock;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             clock = context.setTimeClock;
         }
         return SetConverterClock(context, clock);

@@ -111,10 +111,10 @@ public:
     virtual void DownloadFinished(WindowRef window, const DownloadReport& report) = 0;
 
     // Answers to a requester's operation (`requester` as placed; the core
-    // never calls these with kNoWindow).
-    virtual void ClockSet(WindowRef requester, bool done) = 0;           // operations 1 and 6
-    virtual void LogPeriodRead(WindowRef requester, unsigned seconds) = 0;  // operation 2, success only
-    virtual void LogPeriodWritten(WindowRef requester, bool done) = 0;   // operation 3
+    // never calls these with kNoRequester).
+    virtual void ClockSet(Requester requester, bool done) = 0;           // operations 1 and 6
+    virtual void LogPeriodRead(Requester requester, unsigned seconds) = 0;  // operation 2, success only
+    virtual void LogPeriodWritten(Requester requester, bool done) = 0;   // operation 3
 
     // A failure the user must hear of; `owner` may be kNoWindow.
     virtual void Failure(WindowRef owner, AcquisitionFailure failure) = 0;

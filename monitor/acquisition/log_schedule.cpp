@@ -154,12 +154,12 @@ PhaseVerdict ClearByPhase(const ClockPhase& phase, int64_t newestMs, int64_t per
     return PhaseVerdict::Keep;
 }
 
-void AddTransferSample(std::vector<AppContext::TransferSample>& samples, uint32_t records, int64_t millis) {
+void AddTransferSample(std::vector<TransferSample>& samples, uint32_t records, int64_t millis) {
     if (samples.size() >= kTransferSamplesKept) samples.erase(samples.begin());
     samples.push_back({records, millis});
 }
 
-int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples, uint32_t records) {
+int64_t PredictTransferMs(const std::vector<TransferSample>& samples, uint32_t records) {
     if (samples.empty()) return -1;
     double n = 0, sumN = 0, sumD = 0;
     for (const auto& s : samples) {
@@ -197,7 +197,7 @@ int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples
     return longest * records / seen;
 }
 
-int64_t KeepUpInterval(const std::vector<AppContext::TransferSample>& samples, uint32_t periodSeconds,
+int64_t KeepUpInterval(const std::vector<TransferSample>& samples, uint32_t periodSeconds,
                        uint32_t recordingInterval, int64_t uncertaintyMs) {
     if (periodSeconds == 0 || periodSeconds > kScheduledPeriodMax) return 0;
     const uint32_t most = recordingInterval / periodSeconds;

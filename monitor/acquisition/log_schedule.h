@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "acquisition/events.h"
+#include "acquisition/internal.h"
 #include "instruments/locale.h"
 #include "kx305.h"
 
@@ -46,8 +47,6 @@ DownloadReport::Clear ClearVerdict(const ClockRecord& start, const ClockRecord& 
 constexpr int64_t kClockDriftPpm = 200;
 // A read this far outside the bounds means the clock was set: start anew.
 constexpr int64_t kClockJumpMs = 3000;
-
-using ClockPhase = AppContext::ClockPhase;
 
 // Steady clock in milliseconds.
 int64_t SteadyMs();
@@ -103,12 +102,12 @@ PhaseVerdict ClearByPhase(const ClockPhase& phase, int64_t newestMs, int64_t per
 
 // Records a download's measured time: `millis` from its start to the
 // moment its clear could go, for `records` records.  Keeps the recent ones.
-void AddTransferSample(std::vector<AppContext::TransferSample>& samples, uint32_t records, int64_t millis);
+void AddTransferSample(std::vector<TransferSample>& samples, uint32_t records, int64_t millis);
 // The time a download of `records` records is expected to take, from the
 // samples (upper estimate: fixed cost plus time per record; while only
 // empty downloads were seen, the longest record's line time); -1 while
 // nothing was measured.
-int64_t PredictTransferMs(const std::vector<AppContext::TransferSample>& samples, uint32_t records);
+int64_t PredictTransferMs(const std::vector<TransferSample>& samples, uint32_t records);
 
 // What the phase bounds narrow to after a few cycles' clock reads.
 constexpr int64_t kSettledPhaseWidthMs = 300;
@@ -122,7 +121,7 @@ constexpr uint32_t kScheduledPeriodMax = 60;
 // of the period, at least one period, at most `recordingInterval`.  0 when
 // the period is not short, or not yet measured (the recording interval
 // serves); -1 when not even one record's download fits in a log period.
-int64_t KeepUpInterval(const std::vector<AppContext::TransferSample>& samples, uint32_t periodSeconds,
+int64_t KeepUpInterval(const std::vector<TransferSample>& samples, uint32_t periodSeconds,
                        uint32_t recordingInterval, int64_t uncertaintyMs);
 
 // When to start a download that is due now (steady `nowMs`), so that it

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "acquisition/internal.h"
 #include "recording/registration_file.h"
 
 namespace kx305mon {
@@ -20,8 +21,8 @@ constexpr size_t kCheckBytes = 2;
 constexpr size_t kLongestRecord = 8192;
 
 void PublishRecordsOnlyInMemory(AppContext& context) {
-    const size_t count = context.waitingRecords.size();
-    std::lock_guard<std::mutex> guard(context.lock);
+    const size_t count = context.worker->waitingRecords.size();
+    MutexLock guard(context.plumbing.lock);
     context.recordsOnlyInMemory = count;
 }
 
@@ -94,13 +95,13 @@ std::string PendingRecordsPath(const std::string& registrationPath) {
 }
 
 std::string PendingRecordsPath(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     if (!context.pendingRecordsPath.empty()) return context.pendingRecordsPath;
     return PendingRecordsPath(std::string(context.registrationPath));
 }
 
 size_t RecordsOnlyInMemory(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.recordsOnlyInMemory;
 }
 
@@ -126,7 +127,7 @@ PendingOutcome StorePendingRecords(AppContext& context) {
         // Nothing but the stamp's own fields tells these records' time:
         // they must line up with the file's end as stored.
         const std::vector<LogRecord> unknownTimes(records.size(), LogRecord{});
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         if (!context.registrationFile) {
             outcome.result = DownloadReport::Store::NoFile;
             outcome.waiting = true;
@@ -160,7 +161,7 @@ PendingOutcome StorePendingRecords(AppContext& context) {
 }
 
 bool KeepWaitingRecordsOnDisk(AppContext& context) {
-    std::vector<LogRecord>& waiting = context.waitingRecords;
+    std::vector<LogRecord>& waiting = context.worker->waitingRecords;
     const std::string path = waiting.empty() ? std::string() : PendingRecordsPath(context);
     if (!path.empty()) {
         std::string bytes;

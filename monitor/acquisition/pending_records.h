@@ -45,7 +45,7 @@ struct PendingOutcome {
 // file.  A torn end of the waiting file is ignored.
 PendingOutcome StorePendingRecords(AppContext& context);
 
-// Moves AppContext::waitingRecords to the end of the waiting file, flushed;
+// Moves PollingWorkerState::waitingRecords to the end of the waiting file, flushed;
 // on any failure they stay in memory and the file is cut back.  Publishes
 // the count of records left only in memory.  True when none is left.
 bool KeepWaitingRecordsOnDisk(AppContext& context);

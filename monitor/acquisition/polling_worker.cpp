@@ -16,7 +16,6 @@ namespace kx305mon {
 
 namespace {
 
-using Lock = std::unique_lock<std::mutex>;
 using SteadyClock = std::chrono::steady_clock;
 
 int64_t MicrosSince(SteadyClock::time_point start) {
@@ -24,22 +23,24 @@ int64_t MicrosSince(SteadyClock::time_point start) {
 }
 
 bool Stopping(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    return context.stopping;
+    MutexLock guard(context.plumbing.lock);
+    return context.plumbing.stopping;
 }
 
 // Sleeps `pause`, or less when the worker is told to stop or the port
 // changes from `port`.
 void PauseCycle(AppContext& context, std::chrono::milliseconds pause, int32_t port) {
-    Lock guard(context.lock);
-    context.wake.wait_for(guard, pause,
-                          [&] { return context.stopping || context.port != port; });
+    MutexLock guard(context.plumbing.lock);
+    context.plumbing.wake.wait_for(guard.native(), pause, [&] {
+        context.plumbing.lock.AssertHeld();  // the wait holds it again
+        return context.plumbing.stopping || context.port != port;
+    });
 }
 
 // One cycle's clock and results reads into the worker's transaction records;
 // adds the time spent in the driver to `micros`.
 bool ReadClockAndResults(AppContext& context, int64_t& micros) {
-    AppContext::Transaction& t = context.transaction;
+    PollingWorkerState::Transaction& t = context.worker->transaction;
     SteadyClock::time_point start = SteadyClock::now();
     const int64_t sent = SteadyMs();
     bool clockRead = detail::Transact(context, [&](KX305Handle* device) { KX305GetTime(device, &t.clock); });
@@ -47,9 +48,10 @@ bool ReadClockAndResults(AppContext& context, int64_t& micros) {
     // Each cycle's read narrows the bounds on the converter clock's phase,
     // which the downloads are timed by.
     if (clockRead) {
-        ObservePhase(context.clockPhase, context.device, sent, SteadyMs(), ConverterMs(t.clock, CurrentUtcTime()));
+        ObservePhase(context.worker->clockPhase, detail::WorkerDevice(context), sent, SteadyMs(),
+                     ConverterMs(t.clock, CurrentUtcTime()));
     } else {
-        ForgetPhase(context.clockPhase);
+        ForgetPhase(context.worker->clockPhase);
     }
     start = SteadyClock::now();
     bool resultsRead = detail::Transact(context, [&](KX305Handle* device) { KX305GetResults(device, t.results); });
@@ -61,11 +63,11 @@ bool ReadClockAndResults(AppContext& context, int64_t& micros) {
 // instrument came, went or was exchanged.  Returns the time spent in the
 // events calls.
 int64_t PublishCycle(AppContext& context) {
-    AppContext::Transaction& t = context.transaction;
+    PollingWorkerState::Transaction& t = context.worker->transaction;
     bool changed[KX305_INPUTS] = {};
     WindowRef window;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         for (int i = 0; i < KX305_INPUTS; ++i) {
             changed[i] = InstrumentChanged(t.results[i].type, t.results[i], context.inputs[i].type,
                                            context.inputs[i]);
@@ -89,11 +91,11 @@ int64_t PublishCycle(AppContext& context) {
 
 void ResumeRecordingTimer(AppContext& context) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
-        if (context.timerResumed) return;
-        context.timerResumed = true;
+        MutexLock guard(context.plumbing.lock);
+        if (context.plumbing.timerResumed) return;
+        context.plumbing.timerResumed = true;
     }
-    context.wake.notify_all();
+    context.plumbing.wake.notify_all();
 }
 
 // What one connection achieved.
@@ -117,12 +119,12 @@ void RunCycles(AppContext& context, int32_t port, Session& session) {
         if (!readOk || !operationOk) return;
         timing.eventsMicros = PublishCycle(context);
         timing.cycleMicros = MicrosSince(cycleStart);
-        if (context.onCycleTiming) context.onCycleTiming(timing);
+        if (context.plumbing.onCycleTiming) context.plumbing.onCycleTiming(timing);
         session.published = true;
         ResumeRecordingTimer(context);
-        PauseCycle(context, context.timing.cyclePause, port);
-        std::lock_guard<std::mutex> guard(context.lock);
-        if (context.stopping || context.port != port) return;
+        PauseCycle(context, context.plumbing.timing.cyclePause, port);
+        MutexLock guard(context.plumbing.lock);
+        if (context.plumbing.stopping || context.port != port) return;
     }
 }
 
@@ -131,14 +133,14 @@ void RunCycles(AppContext& context, int32_t port, Session& session) {
 // running transaction and never meets a closed handle.
 Session Connect(AppContext& context, int32_t port) {
     Session session;
-    std::string name = context.portNamer(port);
+    std::string name = context.plumbing.portNamer(port);
     KX305Handle device = nullptr;
     if (KX305Open(&device, name.c_str()) != 0) return session;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.device = device;
     }
-    AppContext::Transaction& t = context.transaction;
+    PollingWorkerState::Transaction& t = context.worker->transaction;
     session.reachedConverter =
         detail::Transact(context, [&](KX305Handle* handle) { KX305GetInfo(handle, &t.info); });
     if (!session.reachedConverter) return session;
@@ -146,7 +148,7 @@ Session Connect(AppContext& context, int32_t port) {
     if (rain.serial.load() == 0 && t.info.serialNumber > 0) rain.serial.store(t.info.serialNumber);
     {
         // The operations of the first cycle already depend on the firmware.
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.info = t.info;
     }
     if (!Stopping(context)) RunCycles(context, port, session);
@@ -161,13 +163,13 @@ Session Connect(AppContext& context, int32_t port) {
 void Disconnect(AppContext& context, const Session& session, bool& windowsShowLive) {
     KX305Handle device;
     DeviceRequest dropped = 0;
-    WindowRef requester = kNoWindow;
+    Requester requester = kNoRequester;
     WindowRef window;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         device = context.device;
         context.device = nullptr;
-        if (!session.reachedConverter || context.stopping) {
+        if (!session.reachedConverter || context.plumbing.stopping) {
             dropped = context.request;
             requester = context.requesterWindow;
             context.request = 0;
@@ -179,8 +181,8 @@ void Disconnect(AppContext& context, const Session& session, bool& windowsShowLi
     KX305Close(&device);
     // What was learnt on this connection is tied to it by its handle, and
     // the next connection's handle may come at the same address.
-    ForgetPhase(context.clockPhase);
-    context.lastHandOver.device = nullptr;
+    ForgetPhase(context.worker->clockPhase);
+    context.worker->lastHandOver.device = nullptr;
     detail::NotifyFailure(context, dropped, requester);
     if (session.published) windowsShowLive = true;
     if (!windowsShowLive) return;
@@ -203,7 +205,7 @@ int WaitDone(KX305Handle* device) {
 }
 
 unsigned PollingWorker(AppContext& context) {
-    context.transaction = {};
+    context.worker->transaction = {};
     WindowRef window = detail::MainWindow(context);
     if (window != kNoWindow) {
         detail::EventsOf(context).LiveData(window, nullptr, nullptr, nullptr, context);
@@ -216,25 +218,27 @@ unsigned PollingWorker(AppContext& context) {
     for (;;) {
         int32_t port;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             port = context.port;
         }
         Session session;
         if (port < PORT_NONE) session = Connect(context, port);
         Disconnect(context, session, windowsShowLive);
         {
-            Lock guard(context.lock);
-            context.wake.wait_for(guard, context.timing.reconnectPause,
-                                  [&] { return context.stopping; });
-            if (port >= PORT_NONE || context.stopping) break;
+            MutexLock guard(context.plumbing.lock);
+            context.plumbing.wake.wait_for(guard.native(), context.plumbing.timing.reconnectPause, [&] {
+                context.plumbing.lock.AssertHeld();  // the wait holds it again
+                return context.plumbing.stopping;
+            });
+            if (port >= PORT_NONE || context.plumbing.stopping) break;
         }
     }
 
     {
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.timerStop = true;
+        MutexLock guard(context.plumbing.lock);
+        context.plumbing.timerStop = true;
     }
-    context.wake.notify_all();
+    context.plumbing.wake.notify_all();
     timer.join();
     return 0;
 }
@@ -243,15 +247,17 @@ namespace {
 
 class RealTimerClock final : public RecordingTimerClock {
 public:
-    bool Pause(Lock& guard, AppContext& context, std::chrono::milliseconds length,
-               const std::function<bool()>& ended) override {
-        return context.wake.wait_for(guard, length, ended);
+    bool Pause(MutexLock& guard, AppContext& context, std::chrono::milliseconds length,
+               const std::function<bool()>& ended) override REQUIRES(context.plumbing.lock) {
+        return context.plumbing.wake.wait_for(guard.native(), length, ended);
     }
-    bool AwaitRecording(Lock& guard, AppContext& context, const std::function<bool()>& ended) override {
+    bool AwaitRecording(MutexLock&, AppContext& context, const std::function<bool()>& ended) override
+        REQUIRES(context.plumbing.lock) {
         for (;;) {
-            guard.unlock();
-            bool allowed = context.recordingEvent.WaitFor(context.timing.recordingTick);
-            guard.lock();
+            // The guard's lock, let go for the wait and taken again.
+            context.plumbing.lock.unlock();
+            bool allowed = context.recordingEvent.WaitFor(context.plumbing.timing.recordingTick);
+            context.plumbing.lock.lock();
             if (ended()) return true;
             if (allowed) return false;
         }
@@ -263,29 +269,36 @@ public:
 void RecordingTimer(AppContext& context) {
     detail::RaiseCurrentThreadPriority();
     static RealTimerClock realTime;
-    RecordingTimerClock& clock = context.timerClock != nullptr ? *context.timerClock : realTime;
-    auto ended = [&] { return context.timerStop; };
-    Lock guard(context.lock);
-    context.wake.wait(guard, [&] { return context.timerResumed || context.timerStop; });
+    RecordingTimerClock& clock = context.plumbing.timerClock != nullptr ? *context.plumbing.timerClock : realTime;
+    // Called with the lock held (by the clock, and by the wait below).
+    auto ended = [&] {
+        context.plumbing.lock.AssertHeld();
+        return context.plumbing.timerStop;
+    };
+    MutexLock guard(context.plumbing.lock);
+    context.plumbing.wake.wait(guard.native(), [&] {
+        context.plumbing.lock.AssertHeld();
+        return context.plumbing.timerResumed || context.plumbing.timerStop;
+    });
     for (;;) {
         // Ask for a download.  The slot may hold a user's operation, which
         // must not be overwritten: try again a second later.
         for (;;) {
-            if (context.timerStop) return;
+            if (context.plumbing.timerStop) return;
             if (!context.registrationFile) break;
             if (context.request == 0 || RequestOperation(context.request) == kOpDownloadLog) {
                 context.request = MakeDeviceRequest(kOpDownloadLog, 0);
-                context.requesterWindow = kNoWindow;
+                context.requesterWindow = kNoRequester;
                 break;
             }
-            if (clock.Pause(guard, context, context.timing.slotRetry, ended)) return;
+            if (clock.Pause(guard, context, context.plumbing.timing.slotRetry, ended)) return;
         }
         // Count signalled seconds up to the recording interval (at least one).
         uint32_t ticks = 0;
         uint32_t interval;
         do {
             if (clock.AwaitRecording(guard, context, ended)) return;
-            if (clock.Pause(guard, context, context.timing.recordingTick, ended)) return;
+            if (clock.Pause(guard, context, context.plumbing.timing.recordingTick, ended)) return;
             ++ticks;
             // A short log period asks for downloads more often.
             interval = context.recordingInterval;
@@ -297,10 +310,10 @@ void RecordingTimer(AppContext& context) {
 bool StartPollingWorker(AppContext& context) {
     if (context.pollingThread.joinable()) return false;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.stopping = false;
-        context.timerResumed = false;
-        context.timerStop = false;
+        MutexLock guard(context.plumbing.lock);
+        context.plumbing.stopping = false;
+        context.plumbing.timerResumed = false;
+        context.plumbing.timerStop = false;
     }
     context.pollingThread = std::thread(PollingWorker, std::ref(context));
     return true;
@@ -308,17 +321,17 @@ bool StartPollingWorker(AppContext& context) {
 
 void SignalStop(AppContext& context) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.mainWindow = kNoWindow;
         context.port = PORT_NONE;
-        context.stopping = true;
+        context.plumbing.stopping = true;
         // The worker closes the handle only after taking it out of the
         // context under this lock, so the break never meets a closed handle.
         // A GetLog transfer is not broken: the converter has let go of its
         // records, which would exist nowhere.  A peek loses nothing.
-        if (context.device != nullptr && !context.logTransferMustFinish) KX305UserBreak(&context.device);
+        if (context.device != nullptr && !context.plumbing.logTransferMustFinish) KX305UserBreak(&context.device);
     }
-    context.wake.notify_all();
+    context.plumbing.wake.notify_all();
 }
 
 void StopPollingWorker(AppContext& context) {
@@ -327,7 +340,7 @@ void StopPollingWorker(AppContext& context) {
 }
 
 int PortTest(AppContext& context, WindowRef owner, int32_t port) {
-    std::string name = context.portNamer(port);
+    std::string name = context.plumbing.portNamer(port);
     KX305Handle device = nullptr;
     if (KX305Open(&device, name.c_str()) != 0) {
         detail::EventsOf(context).Failure(owner, AcquisitionFailure::PortInUse);

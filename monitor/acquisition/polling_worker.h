@@ -11,9 +11,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
 #include "acquisition/app_context.h"
+#include "acquisition/thread_annotations.h"
 #include "kx305.h"
 
 namespace kx305mon {
@@ -30,20 +30,21 @@ void RecordingTimer(AppContext& context);
 // user's operation holds the request slot, and its waits for
 // recordingEvent.  The program uses real time (AcquisitionTiming); tests
 // step it.  Called on the timer's thread with `guard` holding the
-// live-state lock (released while waiting); each returns true when the
-// timer is to end (`ended`, read under the lock, came true).
+// live-state lock (released while waiting, held again on return); each
+// returns true when the timer is to end (`ended`, read under the lock, came
+// true).
 class RecordingTimerClock {
 public:
     virtual ~RecordingTimerClock() = default;
-    virtual bool Pause(std::unique_lock<std::mutex>& guard, AppContext& context, std::chrono::milliseconds length,
-                       const std::function<bool()>& ended) = 0;
-    virtual bool AwaitRecording(std::unique_lock<std::mutex>& guard, AppContext& context,
-                                const std::function<bool()>& ended) = 0;
+    virtual bool Pause(MutexLock& guard, AppContext& context, std::chrono::milliseconds length,
+                       const std::function<bool()>& ended) REQUIRES(context.plumbing.lock) = 0;
+    virtual bool AwaitRecording(MutexLock& guard, AppContext& context, const std::function<bool()>& ended)
+        REQUIRES(context.plumbing.lock) = 0;
 };
 
 // Starts PollingWorker on context.pollingThread.  False when it already runs.
 // The events, port namer, timing and cycle-timing hook must be set before.
-bool StartPollingWorker(AppContext& context);
+bool StartPollingWorker(AppContext& context) EXCLUDES(context.plumbing.lock);
 
 // The stop operation: main window none, port PORT_NONE, a running driver
 // request broken off, then waits for the worker (and its timer) to end.
@@ -51,13 +52,13 @@ bool StartPollingWorker(AppContext& context);
 // empties) is not broken: the worker lets it finish, stores its records,
 // and ends without starting anything more (LogTransferMustFinish tells
 // while it runs).  Safe when the worker never ran or has ended.
-void StopPollingWorker(AppContext& context);
+void StopPollingWorker(AppContext& context) EXCLUDES(context.plumbing.lock);
 
 // The first half of StopPollingWorker, without the wait: the worker starts
 // no new operation from now on and ends by itself.  For a front end that
 // must keep answering while a GetLog transfer finishes; it calls
 // StopPollingWorker afterwards to collect the thread.
-void SignalStop(AppContext& context);
+void SignalStop(AppContext& context) EXCLUDES(context.plumbing.lock);
 
 // Port test: 1 when the port can be opened and closed again, else 0.  On
 // failure reports Failure(owner, PortInUse) to the events, if set.

@@ -45,7 +45,7 @@ void FreeName(DdeName& name) {
 }
 
 InputReading CopyReading(int input) {
-    std::lock_guard<std::mutex> hold(server.context->lock);
+    MutexLock hold(server.context->plumbing.lock);
     return *server.readings[input];
 }
 
@@ -248,7 +248,7 @@ bool IsInput(int input) { return input >= 0 && input < kDdeInputs; }
 
 bool DdeServerStart(AppContext& context) {
     {
-        std::lock_guard<std::mutex> hold(context.lock);
+        MutexLock hold(context.plumbing.lock);
         server.context = &context;
         for (int i = 0; i < kDdeInputs; ++i) server.readings[i] = &context.inputs[i];
     }

@@ -23,7 +23,7 @@ uint32_t LayoutAndSeparatorBits(const ExportChoice& choice) {
 
 void StoreAndSave(AppContext& context, SettingsStore& store, uint32_t flags) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.exportFlags = flags;
     }
     SaveSettings(context, store, kSettingsFlags);
@@ -66,7 +66,7 @@ const char* AcceptExportParameters(AppContext& context, SettingsStore& store, co
 void AcceptRainExportParameters(AppContext& context, SettingsStore& store, const ExportChoice& choice) {
     uint32_t flags;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         flags = context.exportFlags;
     }
     StoreAndSave(context, store, RainExportFlagsOf(flags, choice));

@@ -26,21 +26,21 @@ void StoreReadPath(AppContext& context, const std::string& path) {
 bool OpenReadFile(AppContext& context) {
     std::string path;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         path = context.readPath;
         if (context.registrationFile && IsFileInUse(*context.registrationFile, context.registrationPath, path))
             return false;
     }
     std::unique_ptr<FileStream> file = OpenFile(path, FileMode::Reading);
     if (!file) return false;
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     context.readFile = std::move(file);
     return true;
 }
 
 bool ConfirmReadSource(AppContext& context, bool useFileInUse, const std::string& editText) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.readFile.reset();
         StoreReadPath(context, useFileInUse ? std::string() : editText);
     }
@@ -51,7 +51,7 @@ int ReadRecordsForReview(AppContext& context) {
     std::unique_ptr<FileStream> readFile;
     int count;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         FileStream* source = context.readFile ? context.readFile.get() : context.registrationFile.get();
         count = ReadRegistrationFile(source, context.records);
         readFile = std::move(context.readFile);

@@ -88,7 +88,7 @@ std::vector<std::string> PortComboEntriesFor(AppContext& context, PortDiscovery&
     unsigned count = 0;
     std::string text;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         if (!BuildPortList(discovery, count, text)) return {};
     }
     return count != 0 ? PortComboEntries(text) : std::vector<std::string>();

@@ -12,7 +12,7 @@ RainSourceAnswer ConfirmRainSource(AppContext& context, int interval, bool useFi
                                    const std::string& editText, SettingsStore& store) {
     if (interval < 0 || interval >= kRainIntervalCount) return RainSourceAnswer::NoInterval;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.rainReportInterval = interval;
     }
     if (!ConfirmReadSource(context, useFileInUse, editText)) return RainSourceAnswer::Unavailable;
@@ -21,7 +21,7 @@ RainSourceAnswer ConfirmRainSource(AppContext& context, int interval, bool useFi
 }
 
 int RainIntervalSelection(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     const int stored = context.rainReportInterval;
     return stored >= 0 && stored < kRainIntervalCount ? stored : -1;
 }

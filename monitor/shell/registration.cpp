@@ -23,7 +23,7 @@ RecordingOpen ReuseFileInUse(AppContext& context, const std::string& path,
                              const std::function<ExistingFileChoice()>& ask) {
     const ExistingFileChoice choice = ask();
     if (choice == ExistingFileChoice::Cancel) return RecordingOpen::Cancelled;
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     FileStream* file = context.registrationFile.get();
     if (file == nullptr) return RecordingOpen::Unavailable;  // gone meanwhile
     const bool placed =
@@ -41,7 +41,7 @@ RecordingOpen SwitchToNewFile(AppContext& context, const std::string& path,
     if (opened != RecordingOpen::Opened) return opened;
     std::unique_ptr<FileStream> previous;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         previous = std::move(context.registrationFile);
         if (previous) previous->Flush();
         context.registrationFile = std::move(file);
@@ -74,14 +74,14 @@ RecordingOpen OpenRegistrationFile(AppContext& context, bool appendWithoutAsking
                                    const std::function<ExistingFileChoice()>& ask) {
     std::string path;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         if (context.registrationFile) return RecordingOpen::Opened;
         path = context.registrationPath;
     }
     std::unique_ptr<FileStream> file;
     const RecordingOpen opened = OpenRecordingFile(path, appendWithoutAsking, ask, file);
     if (opened == RecordingOpen::Opened) {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.registrationFile = std::move(file);
     }
     return opened;
@@ -92,7 +92,7 @@ RecordingOpen ConfirmRegistrationFile(AppContext& context, const std::string& ed
     const std::string path = editText.substr(0, sizeof context.registrationPath - 1);
     bool inUse;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         inUse = context.registrationFile != nullptr &&
                 IsFileInUse(*context.registrationFile, context.registrationPath, path);
     }

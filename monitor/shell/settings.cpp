@@ -72,13 +72,13 @@ bool AnswerFirstRun(AppContext& context, SettingsStore& store, FirstRunQuestions
     if (!questions.AskToRegister()) return false;  // the port stays unset
     bool firstInstance;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         firstInstance = context.firstInstance;
         context.firstInstance = false;
     }
     if (!questions.ChoosePort(context) || !questions.ChooseExportOptions(context)) return false;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.firstInstance = firstInstance;
     }
     return SaveSettings(context, store, kSettingsAll);
@@ -88,7 +88,7 @@ bool AnswerFirstRun(AppContext& context, SettingsStore& store, FirstRunQuestions
 
 void SetSettingsStartValues(AppContext& context) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.exportFlags = kDefaultExportFlags;
         context.port = PORT_NONE;
         std::memset(context.registrationPath, 0, sizeof context.registrationPath);
@@ -111,7 +111,7 @@ bool LoadSettings(AppContext& context, SettingsStore& store, FirstRunQuestions& 
     }
     RainGaugeSettings& rain = rainGaugeSettings();
     auto locked = [&context](auto store) {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         store();
     };
 
@@ -119,10 +119,14 @@ bool LoadSettings(AppContext& context, SettingsStore& store, FirstRunQuestions& 
     values.Number("Flags", [&](uint32_t v) { locked([&] { context.exportFlags = v; }); });
     values.Number("Port", [&](uint32_t v) {
         const int32_t port = static_cast<int32_t>(v);
-        if (port == PORT_NONE || InRange(port, kLowestPort, kHighestPort)) locked([&] { context.port = port; });
+        if (port == PORT_NONE || InRange(port, kLowestPort, kHighestPort)) {
+            locked([&]() REQUIRES(context.plumbing.lock) { context.port = port; });
+        }
     });
     values.Text<sizeof context.registrationPath>("Logfile", [&](const char* text) {
-        locked([&] { std::memcpy(context.registrationPath, text, sizeof context.registrationPath); });
+        locked([&]() REQUIRES(context.plumbing.lock) {
+            std::memcpy(context.registrationPath, text, sizeof context.registrationPath);
+        });
     });
     values.Text<sizeof rain.name>("RainMeter Name", [&](const char* text) { SetRainGaugeName(text); });
     values.Number("RainMeter Serial", [&](uint32_t v) { rain.serial = v; });
@@ -138,7 +142,9 @@ bool LoadSettings(AppContext& context, SettingsStore& store, FirstRunQuestions& 
         locked([&] { context.rainReportInterval = static_cast<int32_t>(period); });
 
     ReadChain flags(store);
-    flags.Number("KX125AV", [&](uint32_t v) { locked([&] { context.averageKX125 = v != 0; }); });
+    flags.Number("KX125AV", [&](uint32_t v) {
+        locked([&]() REQUIRES(context.plumbing.lock) { context.averageKX125 = v != 0; });
+    });
     flags.Number("QUICK_START", [&](uint32_t v) { locked([&] { context.quickStart = v != 0; }); });
     flags.Number("SHOW_QMV", [&](uint32_t v) { locked([&] { context.showQmv = v != 0; }); });
     complete = complete && flags.complete();
@@ -157,7 +163,7 @@ bool SaveSettings(AppContext& context, SettingsStore& store, uint32_t groups) {
         int32_t rainReportInterval;
     } copy;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         copy.exportFlags = context.exportFlags;
         copy.port = context.port;
         std::memcpy(copy.registrationPath, context.registrationPath, sizeof copy.registrationPath);

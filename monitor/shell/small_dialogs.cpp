@@ -164,7 +164,7 @@ RainGaugeOutcome StoreRainGauge(AppContext& context, SettingsStore& store, const
 }
 
 ExtraSettingsBoxes ReadExtraSettings(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     ExtraSettingsBoxes boxes;
     boxes.kx125Average = context.averageKX125;
     boxes.quickStart = context.quickStart;
@@ -174,7 +174,7 @@ ExtraSettingsBoxes ReadExtraSettings(AppContext& context) {
 
 bool StoreExtraSettings(AppContext& context, SettingsStore& store, const ExtraSettingsBoxes& boxes) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.averageKX125 = boxes.kx125Average;
         context.quickStart = boxes.quickStart;
         context.showQmv = !boxes.hidePromotion;

@@ -27,12 +27,12 @@ protected:
     void SetUp() override {
         using namespace std::chrono_literals;
         rainGaugeSettings().serial = 1234;
-        context.events = &recorder;
+        context.plumbing.events = &recorder;
         context.mainWindow = kMain;
-        context.timing.cyclePause = 20ms;
-        context.timing.reconnectPause = 50ms;
-        context.timing.recordingTick = 20ms;
-        context.timing.slotRetry = 20ms;
+        context.plumbing.timing.cyclePause = 20ms;
+        context.plumbing.timing.reconnectPause = 50ms;
+        context.plumbing.timing.recordingTick = 20ms;
+        context.plumbing.timing.slotRetry = 20ms;
     }
     void TearDown() override { StopPollingWorker(context); }
 

@@ -43,7 +43,7 @@ protected:
     }
 
     DeviceRequest Slot() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return context.request;
     }
 
@@ -57,7 +57,7 @@ TEST_F(DeviceOperations, ClockSynchronisationWritesTheComputersUtcTime) {
     StartWorker();
     ASSERT_TRUE(WaitCycles(1));
 
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
     ASSERT_TRUE(recorder.WaitFor(Notice::ClockSet));
     ASSERT_EQ(EventsTo(kMain, Notice::ClockSet), 1u);
     EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, true)), 1u);
@@ -84,12 +84,12 @@ TEST_F(DeviceOperations, SetClockSendsTheStoredUtcTime) {
     CalendarTime utc;
     ASSERT_TRUE(LocalToUtc(local, utc));
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.setTimeClock = {static_cast<uint8_t>(utc.month), static_cast<uint8_t>(utc.day),
                                 static_cast<uint8_t>(utc.hour), static_cast<uint8_t>(utc.minute),
                                 static_cast<uint8_t>(utc.second)};
     }
-    PlaceRequest(context, kMain, kOpSetClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSetClock, 0);
     ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::ClockSet, true)));
     std::string clock = ReplyText(Control("state"), "clock");
     EXPECT_EQ(clock.substr(0, 11), "02-19T09:00") << clock;
@@ -100,7 +100,7 @@ TEST_F(DeviceOperations, ReadingTheLogIntervalFillsAndEnablesTheDialog) {
     StartWorker();
     ASSERT_TRUE(WaitCycles(1));
 
-    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
+    PlaceRequest(context, RequesterOf(kDialog), kOpReadLogPeriod, 0);
     ASSERT_TRUE(recorder.WaitFor(Notice::LogPeriodRead));
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_EQ(recorder.Count([](const Notice& n) {
@@ -122,11 +122,11 @@ TEST_F(DeviceOperations, WritingTheLogIntervalSetsConverterAndRecordingInterval)
     };
     for (Case c : {Case{5, 5, 20}, Case{600, 600, 600}, Case{70000, 65535, 65535}}) {
         size_t mark = recorder.Size();
-        ASSERT_TRUE(PlaceLogPeriodRequest(context, kDialog, c.typed));
+        ASSERT_TRUE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), c.typed));
         ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::LogPeriodWritten, true), 1, mark)) << c.typed;
         EXPECT_EQ(EventsTo(kDialog, Notice::LogPeriodWritten, mark), 1u);
         EXPECT_EQ(State("period"), c.written);
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         EXPECT_EQ(context.recordingInterval, c.recording);
     }
 }
@@ -138,7 +138,7 @@ TEST_F(DeviceOperations, RainCounterResetRunsWithoutNotice) {
     ASSERT_NE(Control("input 0").find("count=50,"), std::string::npos);
 
     size_t mark = recorder.Size();
-    PlaceRequest(context, kMain, kOpResetRain, 2);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 2);
     ASSERT_TRUE(WaitUntil([&] { return Received(kCodeResetRain) == 1; }));
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_NE(Control("input 0").find("count=0,"), std::string::npos);
@@ -156,8 +156,8 @@ TEST_F(DeviceOperations, WithdrawnRequestFindsNoRequester) {
 
     // Whether the worker took it already or not, the closed dialog hears
     // nothing more.
-    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
-    WithdrawRequest(context, kDialog);
+    PlaceRequest(context, RequesterOf(kDialog), kOpReadLogPeriod, 0);
+    WithdrawRequest(context, RequesterOf(kDialog));
     ASSERT_TRUE(WaitCycles(4));
     EXPECT_EQ(recorder.Count([](const Notice& n) { return n.window == kDialog; }), 0u);
     EXPECT_EQ(Slot(), 0u);
@@ -167,10 +167,10 @@ TEST_F(DeviceOperations, RequestWithoutAConverterGetsItsFailureNotice) {
     StartWorker(kMissingPort);
     for (int i = 0; i < 3; ++i) {
         size_t mark = recorder.Size();
-        PlaceRequest(context, kMain, kOpSyncClock, 0);
+        PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
         ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::ClockSet, false), 1, mark));
         mark = recorder.Size();
-        PlaceLogPeriodRequest(context, kDialog, 60);
+        PlaceLogPeriodRequest(context, RequesterOf(kDialog), 60);
         ASSERT_TRUE(recorder.WaitFor(IsAnswer(Notice::LogPeriodWritten, false), 1, mark));
     }
     EXPECT_EQ(EventsTo(kMain, Notice::ClockSet), 3u);

@@ -31,7 +31,7 @@ class ShortLogPeriod : public AcquisitionOnSimulator {
 protected:
     void SetUp() override {
         AcquisitionOnSimulator::SetUp();
-        context.timing = AcquisitionTiming{};  // the program's own
+        context.plumbing.timing = AcquisitionTiming{};  // the program's own
         context.recordingInterval = 20;
         context.registrationFile = std::make_unique<SharedFile>(file);
     }

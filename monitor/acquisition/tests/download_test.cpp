@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "acquisition/internal.h"
 #include "acquisition/pending_records.h"
 #include "memory_file.h"
 #include "recording/registration_file.h"
@@ -118,7 +119,7 @@ protected:
     }
 
     RecordList FileRecords() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         RecordList list;
         ReadRegistrationFile(context.registrationFile.get(), list);
         return list;
@@ -126,7 +127,7 @@ protected:
 
     // Runs `change` on the file's state under the lock the worker writes under.
     void ChangeFile(const std::function<void(MemoryFile&)>& change) {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         change(*file);
     }
 
@@ -152,7 +153,7 @@ protected:
         EXPECT_EQ(State("records"), 5);
         EXPECT_EQ(Received(kCodeClearLog), 0);
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             EXPECT_EQ(file->bytes, StoredBytes(held, written));
         }
 
@@ -212,7 +213,7 @@ TEST_F(Downloads, ClearIsDoneBeforeTheNextCycleStarts) {
     // replaced in the driver by the next cycle's first request, and its
     // record delivered again.  A record is stored at the start of every
     // download, before the transfer is asked for.
-    context.timing.cyclePause = 0ms;
+    context.plumbing.timing.cyclePause = 0ms;
     StartSimulator({"--firmware", "1.13", "--period", "0"});
     constexpr int kRounds = 30;
     std::atomic<int> filled{0};
@@ -339,7 +340,7 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         std::vector<LogRecord> held = PeekConverter();
         ASSERT_EQ(held.size(), 5u);
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             file->bytes = StoredBytes(held, before);
             file->position = file->bytes.size();
         }
@@ -354,7 +355,7 @@ TEST_F(Downloads, RestartAfterAnUnconfirmedClearWritesNothingTwice) {
         EXPECT_TRUE(NoRecordTwice(stored));
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
-        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
+        context.worker->downloadMayRepeatFile = true;  // what the worker knows at a new start
     }
 }
 
@@ -401,7 +402,7 @@ TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
             rainGaugeSettings().serial = 1234;
         }
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             file->bytes = before;
             file->position = file->bytes.size();
         }
@@ -428,7 +429,7 @@ TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
         }
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
-        context.downloadMayRepeatFile = true;  // what the worker knows at a new start
+        context.worker->downloadMayRepeatFile = true;  // what the worker knows at a new start
     }
 }
 
@@ -780,7 +781,7 @@ TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled
         // Somewhere in the next download (two records at the line's pace).
         ASSERT_TRUE(WaitUntil([&] { return Received(kCodePeekLog) > round; }));
         size_t mark = recorder.Size();
-        PlaceRequest(context, kMain, kOpSyncClock, 0);
+        PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
         ASSERT_TRUE(recorder.WaitFor(Notice::ClockSet, 1, mark));
         EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, true), mark), 1u) << round;
     }
@@ -813,7 +814,7 @@ TEST_P(OperationDuringGetLog, WaitsForTheNextCycleAndNoRecordIsLost) {
     std::atomic<bool> placed{false};
     recorder.onNotice = [&](const Notice& n) {
         if (n.kind == Notice::DownloadProgress && n.value > 0 && n.value < 100 && !placed.exchange(true)) {
-            PlaceRequest(context, c.requester, c.operation, c.parameter);
+            PlaceRequest(context, RequesterOf(c.requester), c.operation, c.parameter);
         }
     };
     StartWorker();

@@ -198,7 +198,7 @@ TEST(DownloadSchedule, StartsJustAfterAnInstantAndDownloadsAsOftenAsTheLineNeeds
     EXPECT_EQ(PlanDownloadStart(phase, 1900, 2000, INT64_MIN, 1500, 250).kind, StartPlan::Go);
 
     // 100 ms of fixed cost and 110 ms per record (9600 baud).
-    std::vector<AppContext::TransferSample> samples;
+    std::vector<TransferSample> samples;
     for (uint32_t n : {0u, 3u, 1u, 12u, 2u}) AddTransferSample(samples, n, 100 + 110 * n);
     EXPECT_EQ(PredictTransferMs(samples, 5), 650);
     // A 2-s period leaves 1.75 s, three quarters of it 1.31 s: 11 records
@@ -210,11 +210,11 @@ TEST(DownloadSchedule, StartsJustAfterAnInstantAndDownloadsAsOftenAsTheLineNeeds
     EXPECT_EQ(KeepUpInterval(samples, 60, 20, 100), 0);   // longer than the recording interval
     EXPECT_EQ(KeepUpInterval({}, 2, 20, 100), 0);         // nothing measured yet
     // Only an empty download seen: records are taken as long as they can be.
-    std::vector<AppContext::TransferSample> empty;
+    std::vector<TransferSample> empty;
     AddTransferSample(empty, 0, 100);
     EXPECT_EQ(KeepUpInterval(empty, 2, 20, 100), 6);
     // A record that takes longer than a period: nothing keeps up.
-    std::vector<AppContext::TransferSample> slow;
+    std::vector<TransferSample> slow;
     for (uint32_t n : {0u, 1u, 2u}) AddTransferSample(slow, n, 300 + 800 * n);
     EXPECT_EQ(KeepUpInterval(slow, 1, 20, 100), -1);
 }

@@ -133,7 +133,7 @@ TEST_F(AcquisitionOnSimulator, EveryGoodCycleReportsWhereItsTimeWent) {
     std::mutex mutex;
     std::vector<CycleTiming> timings;
     std::vector<size_t> cyclesBefore;  // CycleDone events recorded when the hook ran
-    context.onCycleTiming = [&](const CycleTiming& timing) {
+    context.plumbing.onCycleTiming = [&](const CycleTiming& timing) {
         size_t done = recorder.Count(Notice::CycleDone);
         std::lock_guard<std::mutex> guard(mutex);
         timings.push_back(timing);
@@ -175,7 +175,7 @@ TEST_F(AcquisitionOnSimulator, StopBreaksOffATransactionTheConverterNeverAnswers
     // A silent converter holds a transaction for four tries of 2.5 s.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_FALSE(context.pollingThread.joinable());
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     EXPECT_EQ(context.port, PORT_NONE);
     EXPECT_EQ(context.mainWindow, kNoWindow);
     EXPECT_EQ(context.device, nullptr);

@@ -14,6 +14,11 @@
 
 namespace kx305mon::testing {
 
+// The tests' front end: the requester numbered n answers in window n, so a
+// window that places a request is told in its own name.
+constexpr Requester RequesterOf(WindowRef window) { return static_cast<Requester>(window); }
+constexpr WindowRef WindowOf(Requester requester) { return static_cast<WindowRef>(requester); }
+
 struct Notice {
     enum Kind {
         InputChanged,
@@ -29,7 +34,7 @@ struct Notice {
         LogPeriodWritten,
         Failure,
     } kind = CycleDone;
-    WindowRef window = kNoWindow;
+    WindowRef window = kNoWindow;  // answers: the requester's window
     // InputChanged: the input; DownloadProgress: percent; LogPeriodRead:
     // seconds; RainGauge: type of input 0.
     unsigned value = 0;
@@ -88,12 +93,14 @@ public:
         n.download = report;
         Add(n);
     }
-    void ClockSet(WindowRef requester, bool done) override { Add(Make(Notice::ClockSet, requester, 0, done)); }
-    void LogPeriodRead(WindowRef requester, unsigned seconds) override {
-        Add(Make(Notice::LogPeriodRead, requester, seconds));
+    void ClockSet(Requester requester, bool done) override {
+        Add(Make(Notice::ClockSet, WindowOf(requester), 0, done));
     }
-    void LogPeriodWritten(WindowRef requester, bool done) override {
-        Add(Make(Notice::LogPeriodWritten, requester, 0, done));
+    void LogPeriodRead(Requester requester, unsigned seconds) override {
+        Add(Make(Notice::LogPeriodRead, WindowOf(requester), seconds));
+    }
+    void LogPeriodWritten(Requester requester, bool done) override {
+        Add(Make(Notice::LogPeriodWritten, WindowOf(requester), 0, done));
     }
     void Failure(WindowRef owner, AcquisitionFailure failure) override {
         Notice n = Make(Notice::Failure, owner);

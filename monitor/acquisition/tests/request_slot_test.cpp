@@ -20,38 +20,40 @@ using testing::SteppedTimerClock;
 using testing::IsAnswer;
 using testing::Notice;
 using testing::RecordingEvents;
+using testing::RequesterOf;
+using testing::WindowOf;
 
 constexpr WindowRef kMain = 102;
 constexpr WindowRef kDialog = 105;
 
 DeviceRequest Slot(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.request;
 }
 
-WindowRef Requester(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
-    return context.requesterWindow;
+WindowRef RequesterWindow(AppContext& context) {
+    MutexLock guard(context.plumbing.lock);
+    return WindowOf(context.requesterWindow);
 }
 
 TEST(RequestSlot, PlacedRequestCarriesOperationParameterAndRequester) {
     AppContext context;
-    PlaceRequest(context, kMain, kOpResetRain, 2);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 2);
     EXPECT_EQ(Slot(context), 0x50002u);
-    EXPECT_EQ(Requester(context), kMain);
+    EXPECT_EQ(RequesterWindow(context), kMain);
 }
 
 TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
 
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
-    PlaceRequest(context, kDialog, kOpWriteLogPeriod, 60);
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
+    PlaceRequest(context, RequesterOf(kDialog), kOpWriteLogPeriod, 60);
     EXPECT_EQ(recorder.Count(IsAnswer(Notice::ClockSet, false)), 1u);
     EXPECT_EQ(recorder.All().back().window, kMain);
 
-    PlaceRequest(context, kMain, kOpSetClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSetClock, 0);
     EXPECT_EQ(recorder.Count(IsAnswer(Notice::LogPeriodWritten, false)), 1u);
     EXPECT_EQ(recorder.All().back().window, kDialog);
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSetClock, 0));
@@ -60,13 +62,13 @@ TEST(RequestSlot, DisplacedUserOperationGetsItsFailureNotice) {
 TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
-    PlaceRequest(context, kMain, kOpResetRain, 1);
-    PlaceRequest(context, kMain, kOpResetRain, 3);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 1);
+    PlaceRequest(context, RequesterOf(kMain), kOpResetRain, 3);
     EXPECT_EQ(recorder.Size(), 0u);
     EXPECT_EQ(Slot(context), 0x50003u);
 }
@@ -74,45 +76,45 @@ TEST(RequestSlot, DisplacedDownloadOrSilentOperationGivesNoNotice) {
 TEST(RequestSlot, RunningOperationIsNotDeclaredFailedWhenAnotherIsPlaced) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    context.plumbing.events = &recorder;
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
     {
         // The worker has taken it.
-        std::lock_guard<std::mutex> guard(context.lock);
-        context.runningRequest = context.request;
-        context.runningRequester = context.requesterWindow;
+        MutexLock guard(context.plumbing.lock);
+        context.plumbing.runningRequest = context.request;
+        context.plumbing.runningRequester = context.requesterWindow;
     }
-    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
+    PlaceRequest(context, RequesterOf(kDialog), kOpReadLogPeriod, 0);
     EXPECT_EQ(recorder.Size(), 0u);
 }
 
 TEST(RequestSlot, LogPeriodAboveSixteenBitsIsCutAndZeroRefused) {
     AppContext context;
-    EXPECT_TRUE(PlaceLogPeriodRequest(context, kDialog, 70000));
+    EXPECT_TRUE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), 70000));
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpWriteLogPeriod, 65535));
-    EXPECT_TRUE(PlaceLogPeriodRequest(context, kDialog, 600));
+    EXPECT_TRUE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), 600));
     EXPECT_EQ(RequestParameter(Slot(context)), 600u);
-    EXPECT_FALSE(PlaceLogPeriodRequest(context, kDialog, 0));
+    EXPECT_FALSE(PlaceLogPeriodRequest(context, RequesterOf(kDialog), 0));
     EXPECT_EQ(RequestParameter(Slot(context)), 600u);
 }
 
 TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
     AppContext context;
-    PlaceRequest(context, kDialog, kOpReadLogPeriod, 0);
-    WithdrawRequest(context, kMain);
+    PlaceRequest(context, RequesterOf(kDialog), kOpReadLogPeriod, 0);
+    WithdrawRequest(context, RequesterOf(kMain));
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpReadLogPeriod, 0));
-    WithdrawRequest(context, kDialog);
+    WithdrawRequest(context, RequesterOf(kDialog));
     EXPECT_EQ(Slot(context), 0u);
-    EXPECT_EQ(Requester(context), kNoWindow);
+    EXPECT_EQ(RequesterWindow(context), kNoWindow);
 
     // A download of the recording timer has no requester; a closing dialog
     // does not cancel it.
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = MakeDeviceRequest(kOpDownloadLog, 0);
     }
-    WithdrawRequest(context, kDialog);
-    WithdrawRequest(context, kNoWindow);
+    WithdrawRequest(context, RequesterOf(kDialog));
+    WithdrawRequest(context, kNoRequester);
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpDownloadLog, 0));
 }
 
@@ -121,7 +123,7 @@ TEST(RequestSlot, WithdrawOnlyTakesBackTheCallersOwnRequest) {
 class RecordingTimerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        context.timerClock = &clock;
+        context.plumbing.timerClock = &clock;
         context.recordingInterval = 1;
         context.registrationFile = std::make_unique<MemoryFile>();
     }
@@ -129,10 +131,10 @@ protected:
 
     void Resume() {
         {
-            std::lock_guard<std::mutex> guard(context.lock);
-            context.timerResumed = true;
+            MutexLock guard(context.plumbing.lock);
+            context.plumbing.timerResumed = true;
         }
-        context.wake.notify_all();
+        context.plumbing.wake.notify_all();
     }
     void StartTimer() {
         Resume();
@@ -142,15 +144,15 @@ protected:
     void StopTimer() {
         if (!timer.joinable()) return;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
-            context.timerStop = true;
+            MutexLock guard(context.plumbing.lock);
+            context.plumbing.timerStop = true;
         }
-        context.wake.notify_all();
+        context.plumbing.wake.notify_all();
         timer.join();
     }
     // The worker takes the request out of the slot.
     void TakeRequest() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = 0;
     }
 
@@ -162,20 +164,20 @@ protected:
 const DeviceRequest kDownload = MakeDeviceRequest(kOpDownloadLog, 0);
 
 TEST_F(RecordingTimerTest, WaitsForTheSlotInsteadOfOverwritingAUserOperation) {
-    PlaceRequest(context, kMain, kOpSyncClock, 0);
+    PlaceRequest(context, RequesterOf(kMain), kOpSyncClock, 0);
     StartTimer();
     clock.Step(context, 10);  // ten retries
     EXPECT_EQ(Slot(context), MakeDeviceRequest(kOpSyncClock, 0));
-    EXPECT_EQ(Requester(context), kMain);
+    EXPECT_EQ(RequesterWindow(context), kMain);
 
     TakeRequest();  // the worker finishes the user's operation
     clock.Step(context, 1);
     EXPECT_EQ(Slot(context), kDownload);
-    EXPECT_EQ(Requester(context), kNoWindow);
+    EXPECT_EQ(RequesterWindow(context), kNoWindow);
 
     // Once taken, the next download is asked for after the interval.
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.request = 0;
         context.recordingInterval = 3;
     }
@@ -197,8 +199,8 @@ TEST_F(RecordingTimerTest, CountsNothingBeforeTheWorkerResumesIt) {
     timer = std::thread(RecordingTimer, std::ref(context));
     // Whatever the timer does now, it has no pause to take before it is resumed.
     {
-        std::unique_lock<std::mutex> guard(context.lock);
-        EXPECT_FALSE(context.wake.wait_for(guard, std::chrono::milliseconds(50),
+        MutexLock guard(context.plumbing.lock);
+        EXPECT_FALSE(context.plumbing.wake.wait_for(guard.native(), std::chrono::milliseconds(50),
                                            [&] { return context.request != 0; }));
     }
     EXPECT_EQ(clock.taken(context), 0);
@@ -226,11 +228,11 @@ TEST_F(RecordingTimerTest, StandsStillWhileRecordingIsHeld) {
 TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
+    context.plumbing.events = &recorder;
     context.mainWindow = kMain;
-    context.timing.reconnectPause = 20ms;
+    context.plumbing.timing.reconnectPause = 20ms;
     context.inputs[2].type = 3;
-    PlaceRequest(context, kDialog, kOpWriteLogPeriod, 30);
+    PlaceRequest(context, RequesterOf(kDialog), kOpWriteLogPeriod, 30);
     ASSERT_TRUE(StartPollingWorker(context));
     context.pollingThread.join();  // ends by itself
 
@@ -246,7 +248,7 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     EXPECT_EQ(all.front().kind, Notice::LiveData);
     EXPECT_FALSE(all.front().flag);
     EXPECT_FALSE(all.front().withInfo);
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     EXPECT_EQ(context.inputs[2].type, 0u);
     EXPECT_EQ(context.request, 0u);
 }
@@ -254,8 +256,8 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
 TEST(PortTest, PortThatCannotBeOpenedFailsWithTheMessage) {
     AppContext context;
     RecordingEvents recorder;
-    context.events = &recorder;
-    context.portNamer = [](int32_t) { return std::string("/nonexistent/kx305-port"); };
+    context.plumbing.events = &recorder;
+    context.plumbing.portNamer = [](int32_t) { return std::string("/nonexistent/kx305-port"); };
     EXPECT_EQ(PortTest(context, kDialog, 7), 0);
     ASSERT_EQ(recorder.Size(), 1u);
     Notice n = recorder.All()[0];

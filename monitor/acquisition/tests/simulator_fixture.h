@@ -94,7 +94,7 @@ protected:
 
     void StartWorker(int32_t port = 1) {
         std::vector<std::string> paths = {PortPath(1), PortPath(2)};
-        context.portNamer = [paths, port](int32_t n) {
+        context.plumbing.portNamer = [paths, port](int32_t n) {
             if (n == 1 || n == 2) return paths[n - 1];
             return "/nonexistent/kx305-com" + std::to_string(n);
         };

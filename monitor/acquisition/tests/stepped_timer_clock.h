@@ -16,12 +16,12 @@ namespace kx305mon::testing {
 
 class SteppedTimerClock final : public RecordingTimerClock {
 public:
-    bool Pause(std::unique_lock<std::mutex>& guard, AppContext& context, std::chrono::milliseconds,
+    bool Pause(MutexLock& guard, AppContext& context, std::chrono::milliseconds,
                const std::function<bool()>& ended) override {
         ++pausing_;
         ++waits_;
-        context.wake.notify_all();
-        context.wake.wait(guard, [&] { return ended() || granted_ > 0; });
+        context.plumbing.wake.notify_all();
+        context.plumbing.wake.wait(guard.native(), [&] { return ended() || granted_ > 0; });
         --pausing_;
         if (ended()) return true;
         --granted_;
@@ -29,17 +29,17 @@ public:
         return false;
     }
 
-    bool AwaitRecording(std::unique_lock<std::mutex>& guard, AppContext& context,
+    bool AwaitRecording(MutexLock&, AppContext& context,
                         const std::function<bool()>& ended) override {
         if (context.recordingEvent.IsSet()) return false;
         ++held_;
         ++waits_;
-        context.wake.notify_all();
+        context.plumbing.wake.notify_all();
         bool end = false;
         for (;;) {
-            guard.unlock();
+            context.plumbing.lock.unlock();  // the guard's lock, taken again below
             bool allowed = context.recordingEvent.WaitFor(std::chrono::milliseconds(1));
-            guard.lock();
+            context.plumbing.lock.lock();
             if (ended()) {
                 end = true;
                 break;
@@ -54,17 +54,18 @@ public:
     // its next pause, or newly for recordingEvent (pauses not taken by then
     // are withdrawn).  Test thread.
     void Step(AppContext& context, int ticks) {
-        std::unique_lock<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         const long before = waits_;
         granted_ += ticks;
-        context.wake.notify_all();
-        context.wake.wait(guard, [&] { return (granted_ == 0 && pausing_ > 0) || (held_ > 0 && waits_ > before); });
+        context.plumbing.wake.notify_all();
+        context.plumbing.wake.wait(guard.native(),
+                                   [&] { return (granted_ == 0 && pausing_ > 0) || (held_ > 0 && waits_ > before); });
         granted_ = 0;
     }
 
     // Pauses the timer has ended so far.
     int taken(AppContext& context) const {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return taken_;
     }
 

@@ -89,7 +89,7 @@ protected:
 
     // What the polling worker does: a new reading under the lock.
     void SetInput(int input, const InputReading& reading) {
-        std::lock_guard<std::mutex> hold(context_.lock);
+        MutexLock hold(context_.plumbing.lock);
         context_.inputs[input] = reading;
     }
     // What the main window does on an input's change: unregister, register.

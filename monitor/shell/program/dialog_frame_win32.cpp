@@ -56,7 +56,7 @@ HINSTANCE TemplateModule(const AppContext* context) {
 }
 
 HWND MainWindowOr(AppContext& context, HWND owner) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.mainWindow != kNoWindow ? reinterpret_cast<HWND>(context.mainWindow) : owner;
 }
 

@@ -64,7 +64,7 @@ private:
     void Open(HWND dialog) override {
         uint32_t flags;
         {
-            std::lock_guard<std::mutex> guard(Context().lock);
+            MutexLock guard(Context().plumbing.lock);
             flags = Context().exportFlags;
         }
         ShowChoice(dialog, Full(), ExportChoiceFromFlags(flags));

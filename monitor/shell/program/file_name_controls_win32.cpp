@@ -19,7 +19,7 @@ constexpr int kPathLength = 259;
 void FileNamingDialog::ShowStoredPath(HWND dialog) {
     std::string path;
     {
-        std::lock_guard<std::mutex> guard(Context().lock);
+        MutexLock guard(Context().plumbing.lock);
         path = stored_;
     }
     SendDlgItemMessageA(dialog, IDC_FILE_NAME, EM_LIMITTEXT, kPathLength, 0);
@@ -40,10 +40,10 @@ bool FileNamingDialog::Command(HWND dialog, int id, int code) {
     if (id != IDC_BROWSE) return false;
     char path[260] = {};
     {
-        std::lock_guard<std::mutex> guard(Context().lock);
+        MutexLock guard(Context().plumbing.lock);
         std::memcpy(path, stored_, sizeof path - 1);
     }
-    if (ChooseRegistrationFile(RefOf(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);
+    if (ChooseRegistrationFile(WindowRefOf(dialog), path)) SetDlgItemTextA(dialog, IDC_FILE_NAME, path);
     return true;
 }
 

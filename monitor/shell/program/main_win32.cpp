@@ -80,7 +80,7 @@ int Run(HINSTANCE instance, const char* commandLine) {
     // From here on the port tests of the first-run port dialog and of the
     // acquisition start report to the program.
     ProgramEvents events;
-    context.events = &events;
+    context.plumbing.events = &events;
 
     std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
     WindowFirstRunQuestions questions;
@@ -115,12 +115,12 @@ int Run(HINSTANCE instance, const char* commandLine) {
     }
     CloseHandle(section);
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.registrationFile.reset();
         context.readFile.reset();
     }
-    context.events = nullptr;
-    context.onCycleTiming = nullptr;
+    context.plumbing.events = nullptr;
+    context.plumbing.onCycleTiming = nullptr;
     RemoveStaticPainting();
     OleUninitialize();
     CoUninitialize();

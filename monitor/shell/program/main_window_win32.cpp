@@ -86,7 +86,7 @@ void InitDialog(HWND window, Program* program) {
     mainWindow.program = program;
     AppContext& context = program->context;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.mainWindow = reinterpret_cast<WindowRef>(window);
     }
 
@@ -118,7 +118,7 @@ void StartAcquisition(HWND window) {
     for (;;) {
         int32_t port;
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             port = context.port;
         }
         if (PortTest(context, self, port) != 0) break;
@@ -129,7 +129,7 @@ void StartAcquisition(HWND window) {
     }
     bool quickStart;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.recordingInterval = 20;
         quickStart = context.quickStart;
     }
@@ -151,7 +151,7 @@ void StartAcquisition(HWND window) {
 }
 
 void PlaceMainWindowRequest(HWND window, uint32_t operation, uint32_t parameter) {
-    PlaceRequest(Context(), reinterpret_cast<WindowRef>(window), operation, parameter);
+    PlaceRequest(Context(), RequesterOf(window), operation, parameter);
 }
 
 void RunVizo(HWND window) {

@@ -62,7 +62,7 @@ private:
         SetDlgItemTextA(dialog, IDC_RECORD_CAPTION, RecordCaption(index, recordCount_, record.time).c_str());
         bool averageKX125;
         {
-            std::lock_guard<std::mutex> guard(Context().lock);
+            MutexLock guard(Context().plumbing.lock);
             averageKX125 = Context().averageKX125;
         }
         HWND list = List(dialog);
@@ -119,7 +119,7 @@ private:
     }
 
     ViewerExport ExportChoice() const {
-        std::lock_guard<std::mutex> guard(Context().lock);
+        MutexLock guard(Context().plumbing.lock);
         const uint32_t flags = Context().exportFlags;
         return {flags, Context().averageKX125, (flags & kExportAllRecords) != 0 ? kAllRecords : currentRecord_};
     }

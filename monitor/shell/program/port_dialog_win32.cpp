@@ -25,18 +25,18 @@ public:
 private:
     void Open(HWND dialog) override {
         {
-            std::lock_guard<std::mutex> guard(Context().lock);
+            MutexLock guard(Context().plumbing.lock);
             portAtOpening_ = Context().port;
         }
         SetDlgItemTextA(dialog, IDC_CURRENT_PORT, CurrentPortText(portAtOpening_).c_str());
-        FillPortCombo(RefOf(dialog), Context());
+        FillPortCombo(WindowRefOf(dialog), Context());
     }
 
     void Accept(HWND dialog) override {
         char text[kComboTextSize] = {};
         GetDlgItemTextA(dialog, IDC_PORT_COMBO, text, sizeof text);
         std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        const auto test = [&](int32_t port) { return PortTest(Context(), RefOf(dialog), port); };
+        const auto test = [&](int32_t port) { return PortTest(Context(), WindowRefOf(dialog), port); };
         if (ConfirmPortChoice(Context(), text, portAtOpening_, test, *store)) EndDialog(dialog, 1);
     }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "program_win32.h"
+#include "requester_win32.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
 #include "shell/main_window.h"
@@ -18,6 +19,10 @@ HWND Hwnd(WindowRef window) { return reinterpret_cast<HWND>(window); }
 
 void Post(WindowRef window, UINT message, WPARAM wParam) {
     if (window != kNoWindow) PostMessageA(Hwnd(window), message, wParam, 0);
+}
+
+void Answer(Requester requester, UINT message, WPARAM wParam) {
+    if (requester != kNoRequester) PostMessageA(WindowOf(requester), message, wParam, 0);
 }
 
 int64_t MicrosSince(std::chrono::steady_clock::time_point start) {
@@ -39,7 +44,7 @@ void ProgramEvents::LiveData(WindowRef window, const ConverterInfo* info, const 
     const auto start = std::chrono::steady_clock::now();
     bool averageKX125;
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         averageKX125 = context.averageKX125;
     }
     // Built here, on the worker's thread; the UI thread only sets texts.
@@ -68,14 +73,14 @@ void ProgramEvents::DownloadFinished(WindowRef window, const DownloadReport& rep
     for (const PendingNotice& pending : downloadNotices_.After(report)) PostNotice(pending.notice, pending.count);
 }
 
-void ProgramEvents::ClockSet(WindowRef requester, bool done) { Post(requester, WMU_TIME_SET, done ? 1 : 0); }
+void ProgramEvents::ClockSet(Requester requester, bool done) { Answer(requester, WMU_TIME_SET, done ? 1 : 0); }
 
-void ProgramEvents::LogPeriodRead(WindowRef requester, unsigned seconds) {
-    Post(requester, WMU_PERIOD_READ, seconds);
+void ProgramEvents::LogPeriodRead(Requester requester, unsigned seconds) {
+    Answer(requester, WMU_PERIOD_READ, seconds);
 }
 
-void ProgramEvents::LogPeriodWritten(WindowRef requester, bool done) {
-    Post(requester, WMU_PERIOD_SET, done ? 1 : 0);
+void ProgramEvents::LogPeriodWritten(Requester requester, bool done) {
+    Answer(requester, WMU_PERIOD_SET, done ? 1 : 0);
 }
 
 void ProgramEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
@@ -101,7 +106,7 @@ void ProgramEvents::StartCycleLog(AppContext& context) {
     if (path == nullptr || *path == '\0') return;
     cycleLog_ = std::fopen(path, "a");
     if (cycleLog_ == nullptr) return;
-    context.onCycleTiming = [this](const CycleTiming& timing) {
+    context.plumbing.onCycleTiming = [this](const CycleTiming& timing) {
         const std::string line = CycleLogLine(timing, liveDataMicros_.load(std::memory_order_relaxed),
                                               displayMicros_.load(std::memory_order_relaxed));
         std::fputs(line.c_str(), cycleLog_);

@@ -12,6 +12,7 @@
 
 #include "acquisition/app_context.h"
 #include "acquisition/events.h"
+#include "requester_win32.h"
 #include "shell/display_text.h"
 #include "shell/main_window.h"
 
@@ -51,9 +52,9 @@ public:
     void DownloadStarted(WindowRef window) override;
     void DownloadProgress(WindowRef window, unsigned percent) override;
     void DownloadFinished(WindowRef window, const DownloadReport& report) override;
-    void ClockSet(WindowRef requester, bool done) override;
-    void LogPeriodRead(WindowRef requester, unsigned seconds) override;
-    void LogPeriodWritten(WindowRef requester, bool done) override;
+    void ClockSet(Requester requester, bool done) override;
+    void LogPeriodRead(Requester requester, unsigned seconds) override;
+    void LogPeriodWritten(Requester requester, bool done) override;
     void Failure(WindowRef owner, AcquisitionFailure failure) override;
 
     DisplayMailbox& Mailbox() { return mailbox_; }

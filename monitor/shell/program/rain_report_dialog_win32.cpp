@@ -46,7 +46,7 @@ private:
         if (count == 0) return;
         RainInterval interval;
         {
-            std::lock_guard<std::mutex> guard(Context().lock);
+            MutexLock guard(Context().plumbing.lock);
             interval = static_cast<RainInterval>(Context().rainReportInterval);
         }
         rows_ = BuildRainReport(Context().records, interval);
@@ -66,7 +66,7 @@ private:
     }
 
     uint32_t Flags() const {
-        std::lock_guard<std::mutex> guard(Context().lock);
+        MutexLock guard(Context().plumbing.lock);
         return Context().exportFlags;
     }
 

@@ -54,7 +54,7 @@ private:
     void Open(HWND dialog) override {
         ClockRecord clock;
         {
-            std::lock_guard<std::mutex> guard(Context().lock);
+            MutexLock guard(Context().plumbing.lock);
             clock = Context().clock;
         }
         ShowFields(dialog, SetTimeOpeningFields(clock, CurrentUtcTime()));
@@ -69,7 +69,7 @@ private:
         ClockRecord clock{};
         if (!SetTimeClock(fields, CurrentUtcTime(), clock)) return;
         {
-            std::lock_guard<std::mutex> guard(Context().lock);
+            MutexLock guard(Context().plumbing.lock);
             Context().setTimeClock = clock;
         }
         EndDialog(dialog, 1);

@@ -74,10 +74,10 @@ inline void SetListCell(HWND list, int row, int column, const std::string& text)
 // converter (a download of the recording timer goes on), then ends it.
 inline void CloseReview(HWND dialog, AppContext& context) {
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         FreeRecordList(context.records);
     }
-    WithdrawRequest(context, reinterpret_cast<WindowRef>(dialog));
+    WithdrawRequest(context, RequesterOf(dialog));
     EndDialog(dialog, 0);
 }
 

@@ -18,12 +18,12 @@ namespace {
 using ExportParameters = ShellTest;
 
 uint32_t Flags(AppContext& context) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     return context.exportFlags;
 }
 
 void SetFlags(AppContext& context, uint32_t flags) {
-    std::lock_guard<std::mutex> guard(context.lock);
+    MutexLock guard(context.plumbing.lock);
     context.exportFlags = flags;
 }
 

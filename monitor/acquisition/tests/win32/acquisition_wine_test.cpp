@@ -49,7 +49,7 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
 
     ASSERT_TRUE(recorder.WaitFor(Notice::CycleDone, 2, 0, 30s));
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         EXPECT_EQ(context.info.serialNumber, 3051);
         EXPECT_EQ(context.inputs[1].type, kTypeKX124);
         EXPECT_EQ(InstrumentSerial(context.inputs[1].type, context.inputs[1]), 1201);

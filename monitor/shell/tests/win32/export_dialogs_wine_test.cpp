@@ -56,7 +56,7 @@ protected:
     // and returns it once it shows.
     HWND Open(INT_PTR (*run)(HWND, AppContext&), uint32_t flags) {
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             context.exportFlags = flags;
         }
         dialog_ = std::thread([this, run] { result_ = run(nullptr, context); });
@@ -87,7 +87,7 @@ protected:
     static bool Eventually(const std::function<bool()>& done) { return ui::WaitUntil(done, 5s); }
 
     uint32_t Flags() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return context.exportFlags;
     }
     static std::optional<DWORD> StoredFlags() { return ui::ReadRegistryDword(kSettingsKeyPath, "Flags"); }

@@ -43,11 +43,11 @@ class PortDialog : public DialogTest {
 protected:
     void SetUp() override {
         DialogTest::SetUp();
-        context.events = &events;
+        context.plumbing.events = &events;
     }
     void TearDown() override {
         DialogTest::TearDown();
-        context.events = nullptr;
+        context.plumbing.events = nullptr;
     }
     RecordingEvents events;
 };
@@ -145,7 +145,7 @@ protected:
     void TearDown() override {
         DialogTest::TearDown();
         {
-            std::lock_guard<std::mutex> guard(context.lock);
+            MutexLock guard(context.plumbing.lock);
             context.registrationFile.reset();
             context.readFile.reset();
         }
@@ -165,7 +165,7 @@ protected:
     }
     // What a download appends.
     void Download(const LogRecord& record) {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         ASSERT_TRUE(context.registrationFile);
         ASSERT_TRUE(WriteRegistrationRecord(*context.registrationFile, record));
         ASSERT_TRUE(context.registrationFile->Flush());
@@ -176,12 +176,12 @@ protected:
         return ReadRegistrationFile(file.get(), records);
     }
     int RecordsInUse() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         RecordList records;
         return ReadRegistrationFile(context.registrationFile.get(), records);
     }
     FileStream* InUse() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return context.registrationFile.get();
     }
 
@@ -335,7 +335,7 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
 
     // "Kopiuj": the bytes of the same export, zero-terminated.
     {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         context.exportFlags = kDefaultExportFlags;
     }
     Click(window, IDC_COPY);

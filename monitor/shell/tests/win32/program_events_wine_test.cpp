@@ -32,6 +32,7 @@ public:
     }
     ~StalledWindow() { DestroyWindow(window_); }
     WindowRef ref() const { return reinterpret_cast<WindowRef>(window_); }
+    Requester requester() const { return RequesterOf(window_); }
     // The private messages waiting in the queue, in order: (message, wParam).
     std::vector<std::pair<UINT, WPARAM>> Drain() {
         std::vector<std::pair<UINT, WPARAM>> posted;
@@ -73,11 +74,11 @@ TEST(ProgramEvents, EachEventPostsItsMessage) {
          },
          {{WMU_RECORDING_TEXT, 1}, {WMU_PROGRESS, 42}, {WMU_PROGRESS, 0}, {WMU_RECORDING_TEXT, 0}}},
         {"download without a window", [&] { events.DownloadStarted(kNoWindow); }, {}},
-        {"clock set", [&] { events.ClockSet(w, true); }, {{WMU_TIME_SET, 1}}},
-        {"clock not set", [&] { events.ClockSet(w, false); }, {{WMU_TIME_SET, 0}}},
-        {"interval read", [&] { events.LogPeriodRead(w, 65535); }, {{WMU_PERIOD_READ, 65535}}},
-        {"interval written", [&] { events.LogPeriodWritten(w, true); }, {{WMU_PERIOD_SET, 1}}},
-        {"interval not written", [&] { events.LogPeriodWritten(w, false); }, {{WMU_PERIOD_SET, 0}}},
+        {"clock set", [&] { events.ClockSet(window.requester(), true); }, {{WMU_TIME_SET, 1}}},
+        {"clock not set", [&] { events.ClockSet(window.requester(), false); }, {{WMU_TIME_SET, 0}}},
+        {"interval read", [&] { events.LogPeriodRead(window.requester(), 65535); }, {{WMU_PERIOD_READ, 65535}}},
+        {"interval written", [&] { events.LogPeriodWritten(window.requester(), true); }, {{WMU_PERIOD_SET, 1}}},
+        {"interval not written", [&] { events.LogPeriodWritten(window.requester(), false); }, {{WMU_PERIOD_SET, 0}}},
     };
     for (const Case& c : cases) {
         c.report();

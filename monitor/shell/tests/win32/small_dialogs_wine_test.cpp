@@ -24,6 +24,7 @@
 #include "resources/messages.h"
 #include "resources/resource.h"
 #include "shell/program/dialogs.h"
+#include "shell/program/requester_win32.h"
 #include "shell/settings.h"
 #include "shell/settings_store.h"
 #include "shell/small_dialogs.h"
@@ -144,10 +145,10 @@ protected:
 
     struct Slot {
         DeviceRequest request;
-        WindowRef requester;
+        Requester requester;
     };
     Slot RequestSlot() {
-        std::lock_guard<std::mutex> guard(context.lock);
+        MutexLock guard(context.plumbing.lock);
         return {context.request, context.requesterWindow};
     }
 
@@ -208,7 +209,7 @@ TEST_F(SmallDialogs, SetTimeShowsTheClockInLocalTimeClampsChecksAndPlacesTheRequ
               std::to_string(expected.day) + "." + std::to_string(expected.month) + " " +
                   std::to_string(expected.hour) + ":0:30");
     EXPECT_EQ(RequestSlot().request, MakeDeviceRequest(kOpSetClock, 0));
-    EXPECT_EQ(RequestSlot().requester, context.mainWindow);
+    EXPECT_EQ(RequestSlot().requester, RequesterOf(reinterpret_cast<HWND>(context.mainWindow)));
 }
 
 TEST_F(SmallDialogs, SetTimeCancelPlacesNothing) {
@@ -224,7 +225,7 @@ TEST_F(SmallDialogs, SetTimeCancelPlacesNothing) {
 TEST_F(SmallDialogs, LogIntervalReadsWritesRefusesZeroAndKeepsOnlyCancelAfterAFailedWrite) {
     HWND window = Open("Interwał rejestracji", RunLogIntervalDialog);
     ASSERT_NE(window, nullptr);
-    const WindowRef self = reinterpret_cast<WindowRef>(window);
+    const Requester self = RequesterOf(window);
     EXPECT_EQ(RequestSlot().request, MakeDeviceRequest(kOpReadLogPeriod, 0));
     EXPECT_EQ(RequestSlot().requester, self);
     EXPECT_EQ(TextOf(window, IDC_INTERVAL), "????");
@@ -278,12 +279,12 @@ TEST_F(SmallDialogs, LogIntervalCancelWithdrawsOnlyItsOwnRequest) {
     Click(window, IDC_CANCEL);
     EXPECT_EQ(Closed(), 0);
     EXPECT_EQ(RequestSlot().request, 0u);
-    EXPECT_EQ(RequestSlot().requester, kNoWindow);
+    EXPECT_EQ(RequestSlot().requester, kNoRequester);
 
     // A download that the recording timer placed meanwhile stays.
     window = Open("Interwał rejestracji", RunLogIntervalDialog);
     ASSERT_NE(window, nullptr);
-    PlaceRequest(context, kNoWindow, kOpDownloadLog, 0);
+    PlaceRequest(context, kNoRequester, kOpDownloadLog, 0);
     Click(window, IDC_CANCEL);
     EXPECT_EQ(Closed(), 0);
     EXPECT_EQ(RequestSlot().request, MakeDeviceRequest(kOpDownloadLog, 0));
