@@ -14,6 +14,7 @@
 #include "acquisition/events.h"
 #include "shell/display_text.h"
 #include "shell/main_window.h"
+#include "shell/settings_store.h"
 
 namespace kx305mon {
 
@@ -84,6 +85,9 @@ private:
 struct Program {
     AppContext& context;
     ProgramEvents& events;
+    // The program's one settings store: the dialogs save into it and the
+    // uninstall removes it.
+    SettingsStore& settings;
 };
 
 // The main window's procedure (dialog 102, lParam of WM_INITDIALOG a Program*).
