@@ -1,6 +1,7 @@
 // Where the program keeps its settings: one key of the current user holding
 // named values.  The Windows program uses the registry (HKEY_CURRENT_USER,
-// REG_DWORD and REG_SZ values); the tests use the in-memory store.  The
+// REG_DWORD and REG_SZ values), created once at start-up and handed to
+// whatever saves; the tests use an in-memory store (shell/testing/).  The
 // logic above the store (reading order, groups, first-run question,
 // uninstall walk) is the same for both.
 //
@@ -9,10 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace kx305mon {
 
@@ -59,61 +58,5 @@ public:
 
 // The registry of the current user (Windows build only).
 std::unique_ptr<SettingsStore> MakeRegistrySettingsStore(const std::string& keyPath = kSettingsKeyPath);
-
-// A registry-like tree of keys in memory.  Key and value names compare
-// without regard to case, as the registry's do.
-class MemorySettingsStore final : public SettingsStore {
-public:
-    enum class ValueType { Number, String, Binary };
-    struct Value {
-        ValueType type;
-        std::vector<uint8_t> bytes;
-    };
-
-    explicit MemorySettingsStore(std::string keyPath = kSettingsKeyPath);
-
-    // --- SettingsStore ---
-    const std::string& KeyPath() const override { return keyPath_; }
-    OpenResult OpenForReading() override;
-    bool OpenForWriting() override;
-    void Close() override { open_ = false; }
-    long ReadValue(const char* name, void* data, size_t size) override;
-    bool WriteNumber(const char* name, uint32_t value) override;
-    bool WriteString(const char* name, const char* data, size_t size) override;
-    bool DeleteChildKey(const std::string& parentPath, const std::string& child, uint32_t& subkeysLeft) override;
-
-    // --- for tests: the tree as another program or the user left it ---
-    // Creates `path` and every parent of it.
-    void CreateKey(const std::string& path);
-    bool HasKey(const std::string& path) const;
-    // Values of the settings key (created when missing).
-    void Set(const std::string& name, ValueType type, std::vector<uint8_t> bytes);
-    void SetNumber(const std::string& name, uint32_t value);
-    // The text and its terminating zero.
-    void SetString(const std::string& name, const std::string& text);
-    void Remove(const std::string& name);
-    // A value of the settings key, or null.
-    const Value* Find(const std::string& name) const;
-    // Number of values of the settings key (0 when it is missing).
-    size_t ValueCount() const;
-
-    // Failure injection: the key cannot be opened for reading (other than
-    // missing) / cannot be opened or created for writing.
-    bool failReading = false;
-    bool failWriting = false;
-
-private:
-    struct NoCase {
-        bool operator()(const std::string& a, const std::string& b) const;
-    };
-    using Values = std::map<std::string, Value, NoCase>;
-
-    Values* SettingsKey();
-    const Values* SettingsKey() const;
-
-    std::string keyPath_;
-    std::map<std::string, Values, NoCase> keys_;
-    bool open_ = false;
-};
 
 }  // namespace kx305mon

@@ -56,10 +56,11 @@ private:
     int dialogId_ = 0;
 };
 
-// Dialog `dialogId` as a `Dialog` made with `context`.
-template <typename Dialog>
-INT_PTR RunDialog(HWND owner, int dialogId, AppContext& context) {
-    Dialog dialog(context);
+// Dialog `dialogId` as a `Dialog` made with `context` and whatever else it
+// takes (the settings store of a dialog that saves).
+template <typename Dialog, typename... More>
+INT_PTR RunDialog(HWND owner, int dialogId, AppContext& context, More&... more) {
+    Dialog dialog(context, more...);
     return dialog.Run(owner, dialogId);
 }
 

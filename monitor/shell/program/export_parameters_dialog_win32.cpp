@@ -4,7 +4,6 @@
 // what is stored are export_parameters.h's.
 #include <windows.h>
 
-#include <memory>
 #include <mutex>
 
 #include "program_win32.h"
@@ -56,7 +55,7 @@ ExportChoice CollectChoice(HWND dialog, bool full) {
 // 106 or its reduced twin 128, told apart by the dialog's id.
 class ExportDialog final : public DialogFrame {
 public:
-    using DialogFrame::DialogFrame;
+    ExportDialog(AppContext& context, SettingsStore& settings) : DialogFrame(context), settings_(settings) {}
 
 private:
     bool Full() const { return DialogId() == IDD_EXPORT_PARAMETERS; }
@@ -72,14 +71,13 @@ private:
 
     void Accept(HWND dialog) override {
         const ExportChoice choice = CollectChoice(dialog, Full());
-        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
         if (Full()) {
-            if (const char* message = AcceptExportParameters(Context(), *store, choice)) {
+            if (const char* message = AcceptExportParameters(Context(), settings_, choice)) {
                 ShowMessage(dialog, message, MB_ICONSTOP);
                 return;
             }
         } else {
-            AcceptRainExportParameters(Context(), *store, choice);
+            AcceptRainExportParameters(Context(), settings_, choice);
         }
         EndDialog(dialog, 1);
     }
@@ -89,16 +87,18 @@ private:
         if (Full() && code == BN_CLICKED) ApplyEnablingRule(dialog);
         return true;
     }
+
+    SettingsStore& settings_;
 };
 
 }  // namespace
 
-INT_PTR RunExportParametersDialog(HWND owner, AppContext& context) {
-    return RunDialog<ExportDialog>(owner, IDD_EXPORT_PARAMETERS, context);
+INT_PTR RunExportParametersDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<ExportDialog>(owner, IDD_EXPORT_PARAMETERS, context, settings);
 }
 
-INT_PTR RunRainExportParametersDialog(HWND owner, AppContext& context) {
-    return RunDialog<ExportDialog>(owner, IDD_RAIN_EXPORT_PARAMETERS, context);
+INT_PTR RunRainExportParametersDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<ExportDialog>(owner, IDD_RAIN_EXPORT_PARAMETERS, context, settings);
 }
 
 }  // namespace kx305mon

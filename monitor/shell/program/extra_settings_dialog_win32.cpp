@@ -3,8 +3,6 @@
 // 32.
 #include <windows.h>
 
-#include <memory>
-
 #include "resources/resource.h"
 #include "shell/program/dialog_frame_win32.h"
 #include "shell/program/dialogs.h"
@@ -19,7 +17,7 @@ bool Ticked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_
 
 class ExtraSettingsDialog final : public DialogFrame {
 public:
-    using DialogFrame::DialogFrame;
+    ExtraSettingsDialog(AppContext& context, SettingsStore& settings) : DialogFrame(context), settings_(settings) {}
 
 private:
     void Open(HWND dialog) override {
@@ -34,16 +32,17 @@ private:
         boxes.kx125Average = Ticked(dialog, IDC_SHOW_KX125_AVERAGE);
         boxes.quickStart = Ticked(dialog, IDC_QUICK_START);
         boxes.hidePromotion = Ticked(dialog, IDC_HIDE_PROMOTION);
-        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        StoreExtraSettings(Context(), *store, boxes);
+        StoreExtraSettings(Context(), settings_, boxes);
         EndDialog(dialog, 1);
     }
+
+    SettingsStore& settings_;
 };
 
 }  // namespace
 
-INT_PTR RunExtraSettingsDialog(HWND owner, AppContext& context) {
-    return RunDialog<ExtraSettingsDialog>(owner, IDD_EXTRA_SETTINGS, context);
+INT_PTR RunExtraSettingsDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<ExtraSettingsDialog>(owner, IDD_EXTRA_SETTINGS, context, settings);
 }
 
 }  // namespace kx305mon

@@ -26,13 +26,17 @@ constexpr int kStartFailed = 1;
 // export-option dialogs, all without owner.
 class WindowFirstRunQuestions final : public FirstRunQuestions {
 public:
+    explicit WindowFirstRunQuestions(SettingsStore& settings) : settings_(settings) {}
     bool AskToRegister() override {
         return ShowMessage(nullptr, messages::kRegisterQuestion, MB_ICONQUESTION, MB_YESNO) == IDYES;
     }
-    bool ChoosePort(AppContext& context) override { return RunPortDialog(nullptr, context) != 0; }
+    bool ChoosePort(AppContext& context) override { return RunPortDialog(nullptr, context, settings_) != 0; }
     bool ChooseExportOptions(AppContext& context) override {
-        return RunExportParametersDialog(nullptr, context) != 0;
+        return RunExportParametersDialog(nullptr, context, settings_) != 0;
     }
+
+private:
+    SettingsStore& settings_;
 };
 
 bool OnWin32s() {
@@ -82,13 +86,14 @@ int Run(HINSTANCE instance, const char* commandLine) {
     ProgramEvents events;
     context.plumbing.events = &events;
 
-    std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-    WindowFirstRunQuestions questions;
-    LoadSettings(context, *store, questions);  // what was not read keeps its start value
+    // The one store of the run: every dialog that saves is handed it.
+    std::unique_ptr<SettingsStore> settings = MakeRegistrySettingsStore();
+    WindowFirstRunQuestions questions(*settings);
+    LoadSettings(context, *settings, questions);  // what was not read keeps its start value
 
     int result = 0;
-    Program program{context, events};
-    if (!ParseCommandLine(context, commandLine != nullptr ? commandLine : "", *store)) {
+    Program program{context, events, *settings};
+    if (!ParseCommandLine(context, commandLine != nullptr ? commandLine : "", *settings)) {
         ShowMessage(nullptr, messages::kBadCommandLine, MB_ICONERROR);
         result = kStartFailed;
     } else {

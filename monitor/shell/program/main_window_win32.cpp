@@ -41,6 +41,7 @@ struct MainWindow {
 MainWindow mainWindow;
 
 AppContext& Context() { return mainWindow.program->context; }
+SettingsStore& Settings() { return mainWindow.program->settings; }
 
 std::string HelpFile() {
     char path[MAX_PATH];
@@ -122,7 +123,7 @@ void StartAcquisition(HWND window) {
             port = context.port;
         }
         if (PortTest(context, self, port) != 0) break;
-        if (RunPortDialog(window, context) == 0) {
+        if (RunPortDialog(window, context, Settings()) == 0) {
             PostMessageA(window, WM_CLOSE, 0, 0);
             return;
         }
@@ -141,7 +142,7 @@ void StartAcquisition(HWND window) {
         if (opened == RecordingOpen::Unavailable)
             ShowMessage(window, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION);
     }
-    if (!recording && RunRegistrationDialog(window, context) == 0) {
+    if (!recording && RunRegistrationDialog(window, context, Settings()) == 0) {
         PostMessageA(window, WM_CLOSE, 0, 0);
         return;
     }
@@ -169,8 +170,7 @@ void RunVizo(HWND window) {
 }
 
 void Uninstall(HWND window) {
-    auto store = MakeRegistrySettingsStore();
-    if (UninstallSettings(*store)) {
+    if (UninstallSettings(Settings())) {
         ShowMessage(window, messages::kUninstallDone, MB_ICONINFORMATION);
     } else {
         ShowMessage(window, messages::kUninstallFailed, MB_ICONERROR);
@@ -196,10 +196,10 @@ void Command(HWND window, int id) {
         RunSetTimeDialog(window, context);
         break;
     case IDM_PORT:
-        RunPortDialog(window, context);
+        RunPortDialog(window, context, Settings());
         break;
     case IDM_RAIN_GAUGE:
-        RunRainGaugeDialog(window, context);
+        RunRainGaugeDialog(window, context, Settings());
         break;
     case IDM_RUN_VIZO:
         RunVizo(window);
@@ -211,22 +211,22 @@ void Command(HWND window, int id) {
         PostMessageA(window, WM_CLOSE, 0, 0);
         break;
     case IDM_READ_MEMORY:
-        if (RunReadSourceDialog(window, context) != 0) RunMemoryViewer(window, context);
+        if (RunReadSourceDialog(window, context) != 0) RunMemoryViewer(window, context, Settings());
         break;
     case IDM_LOG_INTERVAL:
         RunLogIntervalDialog(window, context);
         break;
     case IDM_EXPORT_PARAMETERS:
-        RunExportParametersDialog(window, context);
+        RunExportParametersDialog(window, context, Settings());
         break;
     case IDM_RAIN_REPORT:
-        if (RunRainSourceDialog(window, context) != 0) RunRainReport(window, context);
+        if (RunRainSourceDialog(window, context, Settings()) != 0) RunRainReport(window, context, Settings());
         break;
     case IDM_REGISTRATION:
-        RunRegistrationDialog(window, context);
+        RunRegistrationDialog(window, context, Settings());
         break;
     case IDM_EXTRA_SETTINGS:
-        RunExtraSettingsDialog(window, context);
+        RunExtraSettingsDialog(window, context, Settings());
         break;
     case IDM_HELP_CONTENTS:
         OpenHelpContents(window);

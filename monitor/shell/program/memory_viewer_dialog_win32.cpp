@@ -49,7 +49,7 @@ struct ViewerExport {
 
 class Viewer final : public ReviewDialog {
 public:
-    explicit Viewer(AppContext& context) : ReviewDialog(context, RunExportParametersDialog) {}
+    Viewer(AppContext& context, SettingsStore& settings) : ReviewDialog(context, settings, RunExportParametersDialog) {}
     ~Viewer() override {
         for (HICON icon : icons_) DestroyIcon(icon);
     }
@@ -158,8 +158,8 @@ private:
 
 }  // namespace
 
-INT_PTR RunMemoryViewer(HWND owner, AppContext& context) {
-    return RunDialog<Viewer>(owner, IDD_MEMORY_VIEWER, context);
+INT_PTR RunMemoryViewer(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<Viewer>(owner, IDD_MEMORY_VIEWER, context, settings);
 }
 
 }  // namespace kx305mon

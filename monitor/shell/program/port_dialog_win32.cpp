@@ -2,7 +2,6 @@
 // OK that tests a new choice before it is stored.  What OK does is ports.h's.
 #include <windows.h>
 
-#include <memory>
 #include <mutex>
 
 #include "acquisition/polling_worker.h"
@@ -20,7 +19,7 @@ constexpr int kComboTextSize = 200;
 
 class PortDialog final : public DialogFrame {
 public:
-    using DialogFrame::DialogFrame;
+    PortDialog(AppContext& context, SettingsStore& settings) : DialogFrame(context), settings_(settings) {}
 
 private:
     void Open(HWND dialog) override {
@@ -35,16 +34,18 @@ private:
     void Accept(HWND dialog) override {
         char text[kComboTextSize] = {};
         GetDlgItemTextA(dialog, IDC_PORT_COMBO, text, sizeof text);
-        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
         const auto test = [&](int32_t port) { return PortTest(Context(), WindowRefOf(dialog), port); };
-        if (ConfirmPortChoice(Context(), text, portAtOpening_, test, *store)) EndDialog(dialog, 1);
+        if (ConfirmPortChoice(Context(), text, portAtOpening_, test, settings_)) EndDialog(dialog, 1);
     }
 
+    SettingsStore& settings_;
     int32_t portAtOpening_ = PORT_NONE;
 };
 
 }  // namespace
 
-INT_PTR RunPortDialog(HWND owner, AppContext& context) { return RunDialog<PortDialog>(owner, IDD_PORT, context); }
+INT_PTR RunPortDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<PortDialog>(owner, IDD_PORT, context, settings);
+}
 
 }  // namespace kx305mon

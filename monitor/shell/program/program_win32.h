@@ -15,6 +15,7 @@
 #include "requester_win32.h"
 #include "shell/display_text.h"
 #include "shell/main_window.h"
+#include "shell/settings_store.h"
 
 namespace kx305mon {
 
@@ -85,6 +86,9 @@ private:
 struct Program {
     AppContext& context;
     ProgramEvents& events;
+    // The program's one settings store: the dialogs save into it and the
+    // uninstall removes it.
+    SettingsStore& settings;
 };
 
 // The main window's procedure (dialog 102, lParam of WM_INITDIALOG a Program*).

@@ -6,7 +6,6 @@
 
 #include <commctrl.h>
 
-#include <memory>
 #include <string>
 
 #include "instruments/catalogue.h"
@@ -47,7 +46,8 @@ LRESULT SpinStep(HWND dialog, const NMUPDOWN& change) {
 
 class RainGaugeDialog final : public DialogFrame {
 public:
-    RainGaugeDialog(AppContext& context, HWND mainWindow) : DialogFrame(context), mainWindow_(mainWindow) {}
+    RainGaugeDialog(AppContext& context, SettingsStore& settings, HWND mainWindow)
+        : DialogFrame(context), settings_(settings), mainWindow_(mainWindow) {}
 
 private:
     void Open(HWND dialog) override { ShowSettings(dialog); }
@@ -56,8 +56,7 @@ private:
         const std::string name = ItemText(dialog, IDC_RAIN_GAUGE_NAME);
         const std::string serial = ItemText(dialog, IDC_RAIN_GAUGE_SERIAL);
         const std::string calibration = ItemText(dialog, IDC_CALIBRATION);
-        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        switch (StoreRainGauge(Context(), *store, name.c_str(), serial.c_str(), calibration.c_str())) {
+        switch (StoreRainGauge(Context(), settings_, name.c_str(), serial.c_str(), calibration.c_str())) {
         case RainGaugeOutcome::Refused:
             ShowMessage(dialog, messages::kInvalidValue, MB_ICONERROR);
             return;
@@ -78,13 +77,14 @@ private:
         return true;
     }
 
+    SettingsStore& settings_;
     HWND mainWindow_;
 };
 
 }  // namespace
 
-INT_PTR RunRainGaugeDialog(HWND owner, AppContext& context) {
-    RainGaugeDialog dialog(context, MainWindowOr(context, owner));
+INT_PTR RunRainGaugeDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    RainGaugeDialog dialog(context, settings, MainWindowOr(context, owner));
     return dialog.Run(owner, IDD_RAIN_GAUGE);
 }
 

@@ -32,7 +32,8 @@ constexpr ListColumn kColumns[] = {
 
 class Report final : public ReviewDialog {
 public:
-    explicit Report(AppContext& context) : ReviewDialog(context, RunRainExportParametersDialog) {}
+    Report(AppContext& context, SettingsStore& settings)
+        : ReviewDialog(context, settings, RunRainExportParametersDialog) {}
 
 private:
     void Open(HWND dialog) override {
@@ -87,6 +88,8 @@ private:
 
 }  // namespace
 
-INT_PTR RunRainReport(HWND owner, AppContext& context) { return RunDialog<Report>(owner, IDD_RAIN_REPORT, context); }
+INT_PTR RunRainReport(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<Report>(owner, IDD_RAIN_REPORT, context, settings);
+}
 
 }  // namespace kx305mon

@@ -2,7 +2,6 @@
 // its interval.  What OK accepts is rain_review.h's.
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 #include "program_win32.h"
@@ -21,7 +20,8 @@ constexpr int kSourceControls[] = {IDC_FILE_NAME, IDC_BROWSE, IDC_USE_CURRENT_FI
 
 class RainSourceDialog final : public FileNamingDialog {
 public:
-    explicit RainSourceDialog(AppContext& context) : FileNamingDialog(context, context.readPath) {}
+    RainSourceDialog(AppContext& context, SettingsStore& settings)
+        : FileNamingDialog(context, context.readPath), settings_(settings) {}
 
 private:
     void Open(HWND dialog) override {
@@ -42,8 +42,7 @@ private:
             return;
         }
         for (int id : kSourceControls) EnableWindow(GetDlgItem(dialog, id), FALSE);
-        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
-        switch (ConfirmRainSource(Context(), interval, useFileInUse, text, *store)) {
+        switch (ConfirmRainSource(Context(), interval, useFileInUse, text, settings_)) {
         case RainSourceAnswer::Accepted:
             EndDialog(dialog, 1);
             return;
@@ -56,12 +55,14 @@ private:
         for (int id : kSourceControls) EnableWindow(GetDlgItem(dialog, id), TRUE);
         ApplyReadSourceRule(dialog);
     }
+
+    SettingsStore& settings_;
 };
 
 }  // namespace
 
-INT_PTR RunRainSourceDialog(HWND owner, AppContext& context) {
-    return RunDialog<RainSourceDialog>(owner, IDD_RAIN_SOURCE, context);
+INT_PTR RunRainSourceDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<RainSourceDialog>(owner, IDD_RAIN_SOURCE, context, settings);
 }
 
 }  // namespace kx305mon

@@ -2,8 +2,6 @@
 // is registration.h's.
 #include <windows.h>
 
-#include <memory>
-
 #include "program_win32.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
@@ -29,27 +27,29 @@ ExistingFileChoice AskAboutExistingFile(HWND owner) {
 
 class RegistrationDialog final : public FileNamingDialog {
 public:
-    explicit RegistrationDialog(AppContext& context) : FileNamingDialog(context, context.registrationPath) {}
+    RegistrationDialog(AppContext& context, SettingsStore& settings)
+        : FileNamingDialog(context, context.registrationPath), settings_(settings) {}
 
 private:
     void Open(HWND dialog) override { ShowStoredPath(dialog); }
 
     void Accept(HWND dialog) override {
-        std::unique_ptr<SettingsStore> store = MakeRegistrySettingsStore();
         const RecordingOpen opened = ConfirmRegistrationFile(
-            Context(), FileNameText(dialog), [dialog] { return AskAboutExistingFile(dialog); }, *store);
+            Context(), FileNameText(dialog), [dialog] { return AskAboutExistingFile(dialog); }, settings_);
         if (opened == RecordingOpen::Opened) {
             EndDialog(dialog, 1);
         } else if (opened == RecordingOpen::Unavailable) {
             ShowUnavailableFile(dialog);
         }
     }
+
+    SettingsStore& settings_;
 };
 
 }  // namespace
 
-INT_PTR RunRegistrationDialog(HWND owner, AppContext& context) {
-    return RunDialog<RegistrationDialog>(owner, IDD_REGISTRATION, context);
+INT_PTR RunRegistrationDialog(HWND owner, AppContext& context, SettingsStore& settings) {
+    return RunDialog<RegistrationDialog>(owner, IDD_REGISTRATION, context, settings);
 }
 
 }  // namespace kx305mon

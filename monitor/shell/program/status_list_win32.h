@@ -16,6 +16,7 @@
 #include "resources/resource.h"
 #include "shell/program/dialog_frame_win32.h"
 #include "shell/program/program_win32.h"
+#include "shell/settings_store.h"
 
 namespace kx305mon {
 
@@ -92,9 +93,10 @@ inline void RefuseReviewForMemory(HWND dialog, AppContext& context) {
 // the close box) closes the review.
 class ReviewDialog : public DialogFrame {
 public:
-    // `options`: the export options' dialog of this review.
-    // Registers the list view's window class for the template.
-    ReviewDialog(AppContext& context, INT_PTR (*options)(HWND, AppContext&)) : DialogFrame(context), options_(options) {
+    // `options`: the export options' dialog of this review, saving into
+    // `settings`.  Registers the list view's window class for the template.
+    ReviewDialog(AppContext& context, SettingsStore& settings, INT_PTR (*options)(HWND, AppContext&, SettingsStore&))
+        : DialogFrame(context), settings_(settings), options_(options) {
         INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&controls);
     }
@@ -117,7 +119,7 @@ protected:
             Copy(dialog);
             return true;
         case IDC_OPTIONS:
-            options_(dialog, Context());
+            options_(dialog, Context(), settings_);
             return true;
         case IDC_CLOSE:
             CloseReview(dialog, Context());
@@ -130,7 +132,8 @@ protected:
     HIMAGELIST images_ = nullptr;  // the list's, set up by Open
 
 private:
-    INT_PTR (*const options_)(HWND, AppContext&);
+    SettingsStore& settings_;
+    INT_PTR (*const options_)(HWND, AppContext&, SettingsStore&);
 };
 
 }  // namespace kx305mon

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "acquisition/app_context.h"
+#include "memory_settings_store.h"
 #include "shell/settings.h"
 #include "shell/settings_store.h"
 

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -38,6 +39,9 @@ protected:
 
     // Opens `run` on its own thread (no owner) and returns its window, titled
     // `title`, once it shows.
+    HWND Open(INT_PTR (*run)(HWND, AppContext&, SettingsStore&), const std::string& title) {
+        return Open([this, run](HWND owner, AppContext& opened) { return run(owner, opened, *settings); }, title);
+    }
     HWND Open(const std::function<INT_PTR(HWND, AppContext&)>& run, const std::string& title) {
         CloseLeftOver();
         title_ = title;
@@ -89,6 +93,8 @@ protected:
     }
 
     AppContext context;
+    // The program's store, as the dialogs get it from the main window.
+    std::unique_ptr<SettingsStore> settings = MakeRegistrySettingsStore();
 
 private:
     ui::WindowQuery Query() const {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -54,12 +55,12 @@ protected:
 
     // Opens the dialog on its own thread (no owner, as at the first run)
     // and returns it once it shows.
-    HWND Open(INT_PTR (*run)(HWND, AppContext&), uint32_t flags) {
+    HWND Open(INT_PTR (*run)(HWND, AppContext&, SettingsStore&), uint32_t flags) {
         {
             MutexLock guard(context.plumbing.lock);
             context.exportFlags = flags;
         }
-        dialog_ = std::thread([this, run] { result_ = run(nullptr, context); });
+        dialog_ = std::thread([this, run] { result_ = run(nullptr, context, *settings); });
         std::optional<HWND> window = ui::WaitForWindow(Query(), 10s);
         EXPECT_TRUE(window.has_value()) << ui::LastError();
         return window.value_or(nullptr);
@@ -101,6 +102,8 @@ protected:
     }
 
     AppContext context;
+    // The program's store, as the dialogs get it from the main window.
+    std::unique_ptr<SettingsStore> settings = MakeRegistrySettingsStore();
 
 private:
     std::thread dialog_;

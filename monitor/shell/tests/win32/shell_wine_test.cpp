@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "instruments/catalogue.h"
+#include "memory_settings_store.h"
 #include "shell/memory_review.h"
 #include "shell/ports.h"
 #include "shell/registration.h"

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -112,6 +113,9 @@ protected:
     HWND Open(const char* title, INT_PTR (*run)(HWND, AppContext&)) {
         return Open(title, [this, run] { return run(nullptr, context); });
     }
+    HWND Open(const char* title, INT_PTR (*run)(HWND, AppContext&, SettingsStore&)) {
+        return Open(title, [this, run] { return run(nullptr, context, *settings); });
+    }
 
     // Waits for the dialog to end and returns its result.
     INT_PTR Closed() {
@@ -153,6 +157,8 @@ protected:
     }
 
     AppContext context;
+    // The program's store, as the dialogs get it from the main window.
+    std::unique_ptr<SettingsStore> settings = MakeRegistrySettingsStore();
     MainWindowStandIn main;
 
 private:
@@ -296,7 +302,7 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesStoresGroupFourAndRenewsTheTopicF
     std::strcpy(rainGaugeSettings().name, "Deszczomierz");
     rainGaugeSettings().serial = 12;
     rainGaugeSettings().calibration = 200;
-    auto run = [this] { return RunRainGaugeDialog(main.Window(), context); };
+    auto run = [this] { return RunRainGaugeDialog(main.Window(), context, *settings); };
     HWND window = Open("Deszczomierz (Wejście nr 0)", run);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(TextOf(window, IDC_RAIN_GAUGE_NAME), "Deszczomierz");
@@ -340,7 +346,7 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesStoresGroupFourAndRenewsTheTopicF
 
 TEST_F(SmallDialogs, RainGaugeNameAloneLeavesTheTopic) {
     rainGaugeSettings().serial = 12;
-    auto run = [this] { return RunRainGaugeDialog(main.Window(), context); };
+    auto run = [this] { return RunRainGaugeDialog(main.Window(), context, *settings); };
     HWND window = Open("Deszczomierz (Wejście nr 0)", run);
     ASSERT_NE(window, nullptr);
     Type(window, IDC_RAIN_GAUGE_NAME, "Inny");

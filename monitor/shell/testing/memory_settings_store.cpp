@@ -1,4 +1,4 @@
-#include "shell/settings_store.h"
+#include "memory_settings_store.h"
 
 #include <algorithm>
 #include <cctype>
