@@ -8,8 +8,15 @@
 #   windows32    32-bit kx305mon.exe, kx305.dll and a C program linked by
 #                import: built and checked with objdump against the windows
 #                stage's program, never run (scripts/check-windows32.sh)
-# Warnings are errors.  Exits non-zero when any step fails.  The summary
-# gives each stage's wall-clock time, and of it the time ctest took.
+# Warnings are errors.  Exits non-zero when any step fails.
+#
+# The builds run one after another, at a lower priority (nice); a stage's
+# tests start as soon as its build is done and run beside the next builds.
+# The tests mostly wait for simulated converters and Wine, so they keep
+# their timing while the compiler takes the idle cores.  The Windows tests
+# have a lane of their own; the native stages' tests take turns in the
+# other, so at most two ctest runs overlap, as many as there are lanes.
+# The summary gives each stage's build and test times, and the whole run's.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +29,6 @@ presets=(native native-asan native-tsan fuzz windows windows32)
 status=0
 passed=0
 failed=0
-summary=()
 started_all=$SECONDS
 
 # Minutes and seconds since $1 (a value of $SECONDS).
@@ -58,63 +64,114 @@ stop_shared_display() {
     shared_xvfb=
     unset DISPLAY KX305_WINE_NO_WM
 }
-trap stop_shared_display EXIT
 
-# One stage; appends its summary line (without the preset's name) and sets
-# test_started when ctest ran.
-run_stage() {
-    local preset=$1
-    if [ "$preset" = windows32 ]; then
-        echo "=== windows32: build and check the program and the DLL (nothing runs)"
-        if ./scripts/check-windows32.sh; then
-            summary+=("program, exports and link by import checked")
-        else
-            summary+=("check FAILED"); status=1
-        fi
-        return
-    fi
+
+mkdir -p build
+results=$(mktemp -d)
+lane_native=
+lane_windows=
+kill_lanes() {
+    local pid
+    for pid in $lane_native $lane_windows; do kill -- "-$pid" 2>/dev/null; done
+}
+trap 'kill_lanes; exit 130' INT TERM
+
+# Configures and builds one preset; records its build time.
+build_stage() {
+    local preset=$1 started=$SECONDS extra=(-DKX305_WERROR=ON)
     echo "=== $preset: configure and build"
-    extra=(-DKX305_WERROR=ON)
     [ "$preset" = fuzz ] && extra+=(-DKX305_FUZZ_SECONDS="$fuzz_seconds")
-    mkdir -p build
     if ! cmake --preset "$preset" "${extra[@]}" >"build/configure-$preset.log" 2>&1; then
-        cat "build/configure-$preset.log"; summary+=("configure FAILED"); status=1; return
+        cat "build/configure-$preset.log"
+        echo "configure FAILED" >"$results/$preset.result"
+        return 1
     fi
-    if ! cmake --build --preset "$preset"; then
-        summary+=("build FAILED"); status=1; return
+    if ! nice -n 10 cmake --build --preset "$preset"; then
+        echo "build FAILED" >"$results/$preset.result"
+        elapsed "$started" >"$results/$preset.build"
+        return 1
     fi
-    echo "=== $preset: test"
-    test_started=$SECONDS
-    log=$(mktemp)
-    [ "$preset" = windows ] && start_shared_display
-    ctest --preset "$preset" 2>&1 | tee "$log"
-    rc=${PIPESTATUS[0]}
+    elapsed "$started" >"$results/$preset.build"
+}
+
+# Runs one preset's tests (in the background: its output goes to
+# build/test-<preset>.log and is printed whole when it ends); records the
+# test time, the counts and the result line.
+test_stage() {
+    local preset=$1 started=$SECONDS log=build/test-$1.log rc line f t
+    local run=(ctest --preset "$preset")
+    # Fuzzers spend all the time they are given: they may yield to the rest.
+    [ "$preset" = fuzz ] && run=(nice -n 10 "${run[@]}")
+    if [ "$preset" = windows ]; then
+        trap stop_shared_display EXIT
+        start_shared_display
+    fi
+    "${run[@]}" >"$log" 2>&1
+    rc=$?
     stop_shared_display
+    echo "=== $preset: tests ($(elapsed "$started"))"
+    cat "$log"
+    elapsed "$started" >"$results/$preset.test"
     line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
     if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
         f=${BASH_REMATCH[1]}; t=${BASH_REMATCH[2]}
-        failed=$((failed + f)); passed=$((passed + t - f))
+        echo "$((t - f)) $f" >"$results/$preset.counts"
     fi
-    rm -f "$log"
     if [ "$rc" -ne 0 ]; then
-        summary+=("tests FAILED ($line)"); status=1
+        echo "tests FAILED ($line)" >"$results/$preset.result"
     else
-        summary+=("$line")
+        echo "$line" >"$results/$preset.result"
     fi
 }
 
+# Starts the tests of a built preset in its lane, after the lane's previous
+# run has ended.  Each lane is its own process group, so an interrupt stops
+# everything it started.
+start_tests() {
+    local preset=$1 previous
+    if [ "$preset" = windows ]; then
+        previous=$lane_windows
+    else
+        previous=$lane_native
+    fi
+    [ -n "$previous" ] && wait "$previous"
+    set -m
+    test_stage "$preset" &
+    set +m
+    if [ "$preset" = windows ]; then lane_windows=$!; else lane_native=$!; fi
+}
+
 for preset in "${presets[@]}"; do
-    started=$SECONDS
-    test_started=
-    run_stage "$preset"
-    tested=
-    [ -n "$test_started" ] && tested=" (test $(elapsed "$test_started"))"
-    summary[-1]=$(printf '%-12s %6s%-14s %s' "$preset" "$(elapsed $started)" "$tested" "${summary[-1]}")
+    if [ "$preset" = windows32 ]; then
+        started=$SECONDS
+        echo "=== windows32: build and check the program and the DLL (nothing runs)"
+        if nice -n 10 ./scripts/check-windows32.sh; then
+            echo "program, exports and link by import checked" >"$results/$preset.result"
+        else
+            echo "check FAILED" >"$results/$preset.result"
+        fi
+        elapsed "$started" >"$results/$preset.build"
+        continue
+    fi
+    build_stage "$preset" && start_tests "$preset"
 done
+[ -n "$lane_native" ] && wait "$lane_native"
+[ -n "$lane_windows" ] && wait "$lane_windows"
 
 echo
-echo "=== summary"
-printf '%s\n' "${summary[@]}"
+echo "=== summary (build: configure and build; test: ctest, beside the later builds)"
+for preset in "${presets[@]}"; do
+    build=$(cat "$results/$preset.build" 2>/dev/null)
+    tested=$(cat "$results/$preset.test" 2>/dev/null)
+    result=$(cat "$results/$preset.result" 2>/dev/null || echo "not run")
+    [[ $result == *FAILED* || $result == "not run" ]] && status=1
+    if [ -f "$results/$preset.counts" ]; then
+        read -r p f <"$results/$preset.counts"
+        passed=$((passed + p)); failed=$((failed + f))
+    fi
+    printf '%-12s build %6s  test %6s  %s\n' "$preset" "${build:--}" "${tested:--}" "$result"
+done
+rm -rf "$results"
 echo "all stages: $(elapsed $started_all)"
 echo "tests: $passed passed, $failed failed"
 exit $status
