@@ -129,3 +129,20 @@ function(kx305_add_fuzzer name)
              COMMAND ${name} -max_total_time=${KX305_FUZZ_SECONDS} -rss_limit_mb=2048 -print_final_stats=1 ${corpus})
     set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 900)
 endfunction()
+
+# kx305_own_wine_prefix(test)
+#   The Windows test gets a Wine prefix of its own (a copy of the build
+#   tree's, see scripts/wine-run) and a display of its own, so that it may run
+#   beside the others: the program's settings key, its single-instance name
+#   and the screen its screenshots come from belong to one prefix and one
+#   display.
+function(kx305_own_wine_prefix test)
+    if(NOT WIN32 OR NOT TEST ${test})
+        return()
+    endif()
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+        "KX305_WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefixes/${test}"
+        "KX305_WINEPREFIX_TEMPLATE=${CMAKE_BINARY_DIR}/wine-prefix"
+        "KX305_WINE_DISPLAY=1"
+        "DISPLAY=")
+endfunction()
