@@ -60,6 +60,17 @@ if(BUILD_TESTING AND NOT KX305_FUZZ)
     endif()
 endif()
 
+# GoogleTest's header, compiled once per build tree and taken by every test
+# program (kx305_add_test): it is most of what the compiler reads for a test
+# file.  The compiler quietly parses the header instead where the options of
+# a test differ from these.
+if(BUILD_TESTING AND NOT KX305_FUZZ)
+    add_executable(kx305_test_pch ${CMAKE_CURRENT_LIST_DIR}/test_pch.cpp)
+    target_link_libraries(kx305_test_pch PRIVATE kx305_options GTest::gtest_main Threads::Threads)
+    target_compile_options(kx305_test_pch PRIVATE -O0)
+    target_precompile_headers(kx305_test_pch PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:<gtest/gtest.h$<ANGLE-R>>")
+endif()
+
 # kx305_place_runtime_dlls(target)
 #   Windows finds a DLL beside the program that loads it: after the link,
 #   the DLLs of the project that `target` imports, directly or through the
@@ -97,6 +108,9 @@ function(kx305_add_test name)
     # time the compiler spends on it, and what they test, the libraries they
     # link, keeps the build type's optimisation.
     target_compile_options(${name} PRIVATE -O0)
+    if(TARGET kx305_test_pch)
+        target_precompile_headers(${name} REUSE_FROM kx305_test_pch)
+    endif()
     set(labels ${T_LABELS})
     if(T_THREADS)
         list(APPEND labels threads)

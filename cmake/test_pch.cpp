@@ -1,0 +1,1 @@
+// Carries the test programs' precompiled header (cmake/Kx305.cmake).
