@@ -23,7 +23,7 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh || exit 1
 
 fuzz_seconds=${KX305_FUZZ_SECONDS:-30}
-presets=(native native-asan native-tsan fuzz windows windows32)
+presets=(native windows native-asan native-tsan fuzz windows32)
 [ $# -gt 0 ] && presets=("$@")
 
 status=0
@@ -86,7 +86,7 @@ build_stage() {
         echo "configure FAILED" >"$results/$preset.result"
         return 1
     fi
-    if ! nice -n 10 cmake --build --preset "$preset"; then
+    if ! nice -n 19 cmake --build --preset "$preset"; then
         echo "build FAILED" >"$results/$preset.result"
         elapsed "$started" >"$results/$preset.build"
         return 1
@@ -101,7 +101,7 @@ test_stage() {
     local preset=$1 started=$SECONDS log=build/test-$1.log rc line f t
     local run=(ctest --preset "$preset")
     # Fuzzers spend all the time they are given: they may yield to the rest.
-    [ "$preset" = fuzz ] && run=(nice -n 10 "${run[@]}")
+    [ "$preset" = fuzz ] && run=(nice -n 19 "${run[@]}")
     if [ "$preset" = windows ]; then
         trap stop_shared_display EXIT
         start_shared_display
@@ -145,7 +145,7 @@ for preset in "${presets[@]}"; do
     if [ "$preset" = windows32 ]; then
         started=$SECONDS
         echo "=== windows32: build and check the program and the DLL (nothing runs)"
-        if nice -n 10 ./scripts/check-windows32.sh; then
+        if nice -n 19 ./scripts/check-windows32.sh; then
             echo "program, exports and link by import checked" >"$results/$preset.result"
         else
             echo "check FAILED" >"$results/$preset.result"
