@@ -91,7 +91,7 @@ int RunClient(int first, int count, const char* ready, const char* quit) {
 
 struct Figures {
     double meanMs = 0, maxMs = 0;
-    double latencyMs = 0;  // change to callback, mean
+    double latencyMs = 0;     // change to callback, mean
     double fromAdviseMs = 0;  // the advise round's start to callback, mean
 };
 
@@ -222,8 +222,7 @@ private:
         for (int round = 0; round < rounds_; ++round) {
             if (arrivals[round] == Clock::time_point{}) continue;
             figures.latencyMs += std::chrono::duration<double, std::milli>(arrivals[round] - changes[round]).count();
-            figures.fromAdviseMs +=
-                std::chrono::duration<double, std::milli>(arrivals[round] - advises[round]).count();
+            figures.fromAdviseMs += std::chrono::duration<double, std::milli>(arrivals[round] - advises[round]).count();
             ++counted;
         }
         if (counted) {
@@ -273,13 +272,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the DDE server did not start\n");
         return 1;
     }
-    std::printf("DDE advise round on the UI thread (DdeInputAdvise for inputs 0..4: 5 inputs x 9 topics x 3 items;\n"
-                "under Wine one advise per item of an input, else one per hot link), %d rounds a %lld ms;\n"
-                "links held by client processes, plus the one link that watches the changes\n",
-                rounds, static_cast<long long>(kCycle.count()));
+    std::printf(
+        "DDE advise round on the UI thread (DdeInputAdvise for inputs 0..4: 5 inputs x 9 topics x 3 items;\n"
+        "under Wine one advise per item of an input, else one per hot link), %d rounds a %lld ms;\n"
+        "links held by client processes, plus the one link that watches the changes\n",
+        rounds, static_cast<long long>(kCycle.count()));
     const PlatformCosts platform = MeasurePlatformCosts();
-    std::printf("platform: a posted message %.1f us, an atom reference %.1f us: at least %.2f ms a round at 100 links\n",
-                platform.postUs, platform.atomUs, 100 * (platform.postUs + platform.atomUs) / 1000);
+    std::printf(
+        "platform: a posted message %.1f us, an atom reference %.1f us: at least %.2f ms a round at 100 links\n",
+        platform.postUs, platform.atomUs, 100 * (platform.postUs + platform.atomUs) / 1000);
     std::printf("%8s %16s %16s %22s %22s\n", "links", "round mean ms", "round max ms", "change->callback ms",
                 "round->callback ms");
     for (int links : {0, 10, 100, 1000}) {

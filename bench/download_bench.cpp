@@ -153,12 +153,12 @@ private:
 struct Run {
     bool ok = false;
     std::string problem;
-    double storedMs = 0;       // operation start -> flush with every record in the file
-    double finishedMs = 0;     // operation start -> its end (1.13: after the clear)
-    double afterLastByteMs = 0;  // the converter's last byte before that flush -> the flush
-    uint64_t converterBytes = 0;  // by that flush
+    double storedMs = 0;             // operation start -> flush with every record in the file
+    double finishedMs = 0;           // operation start -> its end (1.13: after the clear)
+    double afterLastByteMs = 0;      // the converter's last byte before that flush -> the flush
+    uint64_t converterBytes = 0;     // by that flush
     uint64_t converterBytesAll = 0;  // the whole operation
-    uint64_t hostBytes = 0;    // the whole operation's requests
+    uint64_t hostBytes = 0;          // the whole operation's requests
 };
 
 Run Download(const std::string& firmware, unsigned records) {
@@ -263,16 +263,15 @@ int main(int argc, char** argv) {
     const Firmware firmwares[] = {{"1.12", "GetLog"}, {"1.13", "PeekLog+clear"}};
     const unsigned sizes[] = {0, 30, 300};
 
-    std::printf("Paced download (kx305sim --pace) through the polling worker into a registration file, %d run%s "
-                "each;\nline time = the converter's bytes up to the last record stored at 9600 baud 8N1; "
-                "requests = the host's bytes\n(not paced by the simulator: a real line adds their time)\n\n",
-                runs, runs == 1 ? "" : "s");
+    std::printf(
+        "Paced download (kx305sim --pace) through the polling worker into a registration file, %d run%s "
+        "each;\nline time = the converter's bytes up to the last record stored at 9600 baud 8N1; "
+        "requests = the host's bytes\n(not paced by the simulator: a real line adds their time)\n\n",
+        runs, runs == 1 ? "" : "s");
     std::fflush(stdout);
-    std::printf("%-19s %7s %28s %9s %9s %6s %11s %11s %9s\n", "firmware", "records",
-                "request->stored ms med (min-max)", "bytes", "line ms", "ratio", "last byte->", "to end ms",
-                "requests");
-    std::printf("%-19s %7s %28s %9s %9s %6s %11s %11s %9s\n", "", "", "", "", "", "", "stored ms", "(clear)",
-                "bytes");
+    std::printf("%-19s %7s %28s %9s %9s %6s %11s %11s %9s\n", "firmware", "records", "request->stored ms med (min-max)",
+                "bytes", "line ms", "ratio", "last byte->", "to end ms", "requests");
+    std::printf("%-19s %7s %28s %9s %9s %6s %11s %11s %9s\n", "", "", "", "", "", "", "stored ms", "(clear)", "bytes");
     // The two firmwares' converters run side by side (each download waits
     // on its own line's pace); the runs of one size follow each other.
     constexpr size_t kFirmwares = sizeof firmwares / sizeof firmwares[0];
@@ -283,7 +282,8 @@ int main(int argc, char** argv) {
             for (size_t f = 0; f < kFirmwares; ++f) {
                 results[f][s].emplace_back();
                 Run* slot = &results[f][s].back();
-                side.emplace_back([slot, &firmwares, f, size = sizes[s]] { *slot = Download(firmwares[f].version, size); });
+                side.emplace_back(
+                    [slot, &firmwares, f, size = sizes[s]] { *slot = Download(firmwares[f].version, size); });
             }
             for (std::thread& t : side) t.join();
         }

@@ -33,8 +33,16 @@ Bytes TypicalBlock() {
     std::string kx125 = std::string(1, '\x36') + "0001" + "-00150";
     for (int c = 0; c < 8; ++c) kx125 += "+00123";
     const std::string kx132 = std::string(1, '\x35') + "1234" + "09876";
-    Bytes block{0, 4, static_cast<uint8_t>(kx124.size()), static_cast<uint8_t>(kx129.size()),
-                static_cast<uint8_t>(kx125.size()), static_cast<uint8_t>(kx132.size()), 0x10, 0x27, 0, 0};
+    Bytes block{0,
+                4,
+                static_cast<uint8_t>(kx124.size()),
+                static_cast<uint8_t>(kx129.size()),
+                static_cast<uint8_t>(kx125.size()),
+                static_cast<uint8_t>(kx132.size()),
+                0x10,
+                0x27,
+                0,
+                0};
     for (const std::string& s : {kx124, kx129, kx125, kx132}) block.insert(block.end(), s.begin(), s.end());
     return block;
 }
@@ -96,10 +104,11 @@ void DownloadRate() {
     } else {
         const double recordsPerSecond = kRecords / seconds;
         const double lineRecordsPerSecond = kLineBytesPerSecond / recordWire.size();
-        std::printf("log download of %u records (%zu bytes each on the wire): %.3f s, %.0f records/s, "
-                    "%.0f times the 9600-baud line rate (%.1f records/s)\n",
-                    kRecords, recordWire.size(), seconds, recordsPerSecond, recordsPerSecond / lineRecordsPerSecond,
-                    lineRecordsPerSecond);
+        std::printf(
+            "log download of %u records (%zu bytes each on the wire): %.3f s, %.0f records/s, "
+            "%.0f times the 9600-baud line rate (%.1f records/s)\n",
+            kRecords, recordWire.size(), seconds, recordsPerSecond, recordsPerSecond / lineRecordsPerSecond,
+            lineRecordsPerSecond);
     }
     KX305Close(&handle);
 }
@@ -141,9 +150,10 @@ void CompletionLatency() {
     KX305Close(&handle);
     if (micros.empty()) return;
     std::sort(micros.begin(), micros.end());
-    std::printf("last reply byte to KX305DoneWait returning, %zu requests: median %.0f us, 99th percentile %.0f us, "
-                "max %.0f us\n",
-                micros.size(), micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+    std::printf(
+        "last reply byte to KX305DoneWait returning, %zu requests: median %.0f us, 99th percentile %.0f us, "
+        "max %.0f us\n",
+        micros.size(), micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
 }
 
 // A 200-record PeekLog over a line that loses each frame (the count frame
@@ -177,9 +187,9 @@ void LossyDownload(double loss) {
     kx305::SetRequestTiming({kTryMs, kx305::kRequestTries});
     std::mt19937 random(305);
     std::bernoulli_distribution lost(loss);
-    int completed = 0;  // every record, once, in order
-    int wrong = 0;      // ended with 0 but with records missing, doubled or out of order
-    double lineSeconds = 0;   // over the completed runs
+    int completed = 0;       // every record, once, in order
+    int wrong = 0;           // ended with 0 but with records missing, doubled or out of order
+    double lineSeconds = 0;  // over the completed runs
     int triesOfCompleted = 0;
     for (int run = 0; run < kRuns; ++run) {
         LogBuffer log{};

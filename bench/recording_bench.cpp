@@ -29,9 +29,7 @@ using namespace kx305mon;
 using Clock = std::chrono::steady_clock;
 using kx305bench::StationRecord;
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 long PeakResidentKiB() {
     struct rusage usage {};
@@ -119,8 +117,8 @@ bool CompareExport(const char* name, const ExportContext& context, const std::st
     }
     const double exportRate = bytes / 1e6 / exportSeconds;
     const double plainRate = bytes / 1e6 / plainSeconds;
-    std::printf("export:  %-11s %.0f MB in %.2f s: %.0f MB/s, plain write %.0f MB/s, ratio %.2f\n", name,
-                bytes / 1e6, exportSeconds, exportRate, plainRate, exportRate / plainRate);
+    std::printf("export:  %-11s %.0f MB in %.2f s: %.0f MB/s, plain write %.0f MB/s, ratio %.2f\n", name, bytes / 1e6,
+                exportSeconds, exportRate, plainRate, exportRate / plainRate);
     return true;
 }
 
@@ -194,10 +192,11 @@ int main(int argc, char** argv) {
         std::printf("reader:  %.0f MB/s, %d of %u records (%.0f records/s)\n", readRate, count, written,
                     count / readSeconds);
         std::printf("ratio:   reader / plain read = %.2f\n", readRate / plainRate);
-        std::printf("memory:  +%ld KiB reading the damaged copy (%d records), +%ld KiB more holding %d records "
-                    "(%.0f bytes per record)\n",
-                    damagedKiB - baseKiB, none, readKiB - damagedKiB, count,
-                    (readKiB - damagedKiB) * 1024.0 / std::max(count, 1));
+        std::printf(
+            "memory:  +%ld KiB reading the damaged copy (%d records), +%ld KiB more holding %d records "
+            "(%.0f bytes per record)\n",
+            damagedKiB - baseKiB, none, readKiB - damagedKiB, count,
+            (readKiB - damagedKiB) * 1024.0 / std::max(count, 1));
         status = count == static_cast<int>(written) && none == 0 ? 0 : 1;
 
         const std::unique_ptr<NumberLocale> polish = MakePolishLocale();

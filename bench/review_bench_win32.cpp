@@ -50,7 +50,9 @@ constexpr Milliseconds kStepWait{20000};
 constexpr Milliseconds kOpenWait{600000};
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-double MsSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 struct Memory {
     double privateMB = 0;     // PrivateUsage of GetProcessMemoryInfo
@@ -264,8 +266,7 @@ public:
         // Light checks while the program works: a search of every window
         // each millisecond would take a core from it.
         const auto failed = [&](const char* what) {
-            const auto caption =
-                opening.viewer ? ui::FindControl(opening.viewer, IDC_RECORD_CAPTION) : std::nullopt;
+            const auto caption = opening.viewer ? ui::FindControl(opening.viewer, IDC_RECORD_CAPTION) : std::nullopt;
             std::fprintf(stderr, "the viewer did not show record 1/%d: %s (caption \"%s\")\n", count, what,
                          caption ? ui::WindowText(*caption).c_str() : "");
             return std::nullopt;
@@ -371,8 +372,8 @@ int Run(int64_t megabytes, int stepCount, const std::string& directory) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         return 1;
     }
-    std::printf("file: %.1f MB, %u records of %.0f bytes, written in %.1f s\n", written->bytes / 1e6,
-                written->records, static_cast<double>(written->bytes) / written->records, written->seconds);
+    std::printf("file: %.1f MB, %u records of %.0f bytes, written in %.1f s\n", written->bytes / 1e6, written->records,
+                static_cast<double>(written->bytes) / written->records, written->seconds);
 
     // This process: the read alone, and its growth while it holds the list.
     RecordList records;
@@ -445,14 +446,15 @@ int Run(int64_t megabytes, int stepCount, const std::string& directory) {
     std::printf("\n\"O&K\" in dialog 122 to record 1/%d shown in the viewer 104: %.3f s\n", count, toFirst);
     std::printf("  ratio to ReadRegistrationFile alone (the faster read, %.3f s): %.2f (goal at most 1.5)\n", alone,
                 toFirst / alone);
-    std::printf("  of which: dialog 122 hidden after %.1f ms, the viewer's window there after %.1f ms,\n"
-                "  its opening (reading included) to record 1 shown %.3f s, ratio %.2f to the read alone\n",
-                opening->sourceHiddenMs, opening->viewerCreatedMs,
-                (opening->firstRecordMs - opening->viewerCreatedMs) / 1000,
-                (opening->firstRecordMs - opening->viewerCreatedMs) / 1000 / alone);
+    std::printf(
+        "  of which: dialog 122 hidden after %.1f ms, the viewer's window there after %.1f ms,\n"
+        "  its opening (reading included) to record 1 shown %.3f s, ratio %.2f to the read alone\n",
+        opening->sourceHiddenMs, opening->viewerCreatedMs, (opening->firstRecordMs - opening->viewerCreatedMs) / 1000,
+        (opening->firstRecordMs - opening->viewerCreatedMs) / 1000 / alone);
 
     const auto memoryLine = [](const char* name, const Memory& m, bool growth) {
-        const char* format = growth ? "  %-30s %+10.1f MB %+10.1f MB %+10.1f MB\n" : "  %-30s %10.1f MB %10.1f MB %10.1f MB\n";
+        const char* format =
+            growth ? "  %-30s %+10.1f MB %+10.1f MB %+10.1f MB\n" : "  %-30s %10.1f MB %10.1f MB %10.1f MB\n";
         std::printf(format, name, m.privateMB, m.workingSetMB, m.committedMB);
     };
     std::printf("\nmemory                           PrivateUsage    working set committed private\n");
@@ -487,10 +489,11 @@ int Run(int64_t megabytes, int stepCount, const std::string& directory) {
     // Against both rounds near the first record, the one before and the
     // one after the rounds near the last.
     const auto perStep = [](const Steps& a, const Steps& b) { return (a.Median() + b.Median()) / 2; };
-    std::printf("  ratio last/first of the medians (first: both rounds): next %.2f, previous %.2f"
-                " (goal: constant)\n",
-                nextNearLast->Median() / perStep(*nextNearFirst, *nextAgain),
-                previousNearLast->Median() / perStep(*previousNearFirst, *previousAgain));
+    std::printf(
+        "  ratio last/first of the medians (first: both rounds): next %.2f, previous %.2f"
+        " (goal: constant)\n",
+        nextNearLast->Median() / perStep(*nextNearFirst, *nextAgain),
+        previousNearLast->Median() / perStep(*previousNearFirst, *previousAgain));
     std::printf("\n\"Zamknij\" to the viewer gone: %.1f ms; the program ended %s\n", closeMs,
                 ended ? "with 0" : "otherwise");
     return ended ? 0 : 1;

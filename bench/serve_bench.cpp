@@ -63,7 +63,8 @@ public:
         std::fflush(stdout);  // else the child writes what this process buffered
         pid_ = fork();
         if (pid_ == 0) {
-            if (freopen(log.c_str(), "w", stdout) == nullptr || freopen(log.c_str(), "a", stderr) == nullptr) _exit(126);
+            if (freopen(log.c_str(), "w", stdout) == nullptr || freopen(log.c_str(), "a", stderr) == nullptr)
+                _exit(126);
             std::vector<char*> argv;
             static std::string program = KX305CLI_PATH;
             argv.push_back(program.data());
@@ -96,9 +97,9 @@ bool MeasureStateLatency(const std::string& dir, const Broker& broker, int secon
     LineTap tap;
     if (!tap.Start()) return false;
     std::string error;
-    auto sim = kx305sim::SimProcess::Start({"--tty", tap.converterPath(), "--no-drift", "--period", "0", "--input",
-                                            "1=kx124,t=20.0,h=50.0,serial=1201"},
-                                           &error);
+    auto sim = kx305sim::SimProcess::Start(
+        {"--tty", tap.converterPath(), "--no-drift", "--period", "0", "--input", "1=kx124,t=20.0,h=50.0,serial=1201"},
+        &error);
     if (sim == nullptr) {
         std::fprintf(stderr, "serve_bench: simulator: %s\n", error.c_str());
         return false;
@@ -162,10 +163,10 @@ bool MeasureStateLatency(const std::string& dir, const Broker& broker, int secon
 
 bool MeasureCatchUp(const std::string& dir, const Broker& broker) {
     std::string error;
-    auto sim = kx305sim::SimProcess::Start(
-        {"--no-drift", "--period", "60", "--prefill", std::to_string(kCatchUpRecords), "--input",
-         "1=kx124,t=20.0,h=50.0,serial=1201", "--input", "2=kx129,serial=77"},
-        &error);
+    auto sim =
+        kx305sim::SimProcess::Start({"--no-drift", "--period", "60", "--prefill", std::to_string(kCatchUpRecords),
+                                     "--input", "1=kx124,t=20.0,h=50.0,serial=1201", "--input", "2=kx129,serial=77"},
+                                    &error);
     if (sim == nullptr) {
         std::fprintf(stderr, "serve_bench: simulator: %s\n", error.c_str());
         return false;

@@ -49,12 +49,13 @@ int main(int argc, char** argv) {
         total.seconds = std::max(total.seconds, a.seconds);
         clean = clean && o.Clean(true);
     }
-    std::printf("\nIn all: logged %llu, stored %llu, held %llu, reported lost %llu, doubled %llu, unaccounted %llu "
-                "(dropped by full memories %llu); %.1f logged and %.1f stored per minute over %.0f s\n\n",
-                (unsigned long long)total.logged, (unsigned long long)total.stored, (unsigned long long)total.held,
-                (unsigned long long)total.reportedLost, (unsigned long long)total.doubled,
-                (unsigned long long)total.unaccounted, (unsigned long long)total.dropped,
-                total.logged / (total.seconds / 60), total.stored / (total.seconds / 60), total.seconds);
+    std::printf(
+        "\nIn all: logged %llu, stored %llu, held %llu, reported lost %llu, doubled %llu, unaccounted %llu "
+        "(dropped by full memories %llu); %.1f logged and %.1f stored per minute over %.0f s\n\n",
+        (unsigned long long)total.logged, (unsigned long long)total.stored, (unsigned long long)total.held,
+        (unsigned long long)total.reportedLost, (unsigned long long)total.doubled,
+        (unsigned long long)total.unaccounted, (unsigned long long)total.dropped, total.logged / (total.seconds / 60),
+        total.stored / (total.seconds / 60), total.seconds);
     for (const Outcome& o : outcomes) std::printf("%s", Details(o).c_str());
     return clean ? 0 : 1;
 }

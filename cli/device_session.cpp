@@ -169,11 +169,10 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
     RecordingState state;
     const Clock::time_point connectDeadline = session.Deadline();
     // The duration is finite and at most ten years (checked when parsed).
-    const Clock::time_point end =
-        record.durationSeconds > 0
-            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                 std::chrono::duration<double>(record.durationSeconds))
-            : Clock::time_point::max();
+    const Clock::time_point end = record.durationSeconds > 0
+                                      ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                           std::chrono::duration<double>(record.durationSeconds))
+                                      : Clock::time_point::max();
     bool interrupted = false;
     Event event;
     for (;;) {
@@ -241,8 +240,7 @@ int RunRecord(const DeviceOptions& options, const RecordOptions& record, Recordi
     }
     if (const size_t pending = PendingRecordCount(pendingPath); pending > 0) {
         Console::Error(std::to_string(pending) + (pending == 1 ? " record waits in " : " records wait in ") +
-                       pendingPath + " and " + (pending == 1 ? "is" : "are") +
-                       " written first when recording resumes");
+                       pendingPath + " and " + (pending == 1 ? "is" : "are") + " written first when recording resumes");
     }
     return failed ? kExitFailure : kExitOk;
 }

@@ -16,10 +16,10 @@ struct AppContext;
 namespace kx305cli {
 
 struct DeviceOptions {
-    std::string port;                   // a tty path; "" = the built-in simulator
-    std::vector<std::string> simArgs;   // extra arguments of the built-in simulator
-    double timeoutSeconds = 10;         // for the converter's first answer and each operation; 0 = no limit
-    bool averageKX125 = true;           // "KX125AV": the KX-125 description starts with the average
+    std::string port;                  // a tty path; "" = the built-in simulator
+    std::vector<std::string> simArgs;  // extra arguments of the built-in simulator
+    double timeoutSeconds = 10;        // for the converter's first answer and each operation; 0 = no limit
+    bool averageKX125 = true;          // "KX125AV": the KX-125 description starts with the average
 };
 
 // Ctrl-C and SIGTERM end a running command cleanly (the worker finishes its

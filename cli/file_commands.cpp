@@ -148,14 +148,14 @@ int RunExport(const ExportOptions& options) {
     if (!options.descriptive && options.listSeparator && context.listSeparator == context.decimalSeparator) {
         // The locale's separator and the one given (or two given alike): the
         // columns of such a CSV cannot be told from the decimals.
-        Console::Error(std::string("the decimal separator and the list separator are both '") +
-                       context.listSeparator + "'; choose another with --decimal or --list-separator");
+        Console::Error(std::string("the decimal separator and the list separator are both '") + context.listSeparator +
+                       "'; choose another with --decimal or --list-separator");
         FreeRecordList(records);
         return kExitUsage;
     }
     const int choice = options.record > 0 ? options.record - 1 : kAllRecords;
-    const int result = FinishExport(
-        options.output, [&](const std::string& path) { return ExportRecords(context, path, choice); });
+    const int result =
+        FinishExport(options.output, [&](const std::string& path) { return ExportRecords(context, path, choice); });
     FreeRecordList(records);
     return result;
 }
@@ -167,8 +167,8 @@ int RunRain(const RainOptions& options) {
     const std::vector<RainReportRow> rows = BuildRainReport(records, options.interval);
     const uint32_t flags = options.listSeparator ? kExportListSeparator : 0;
     const ExportContext context = MakeExportContext(flags, true, records, CurrentLocale());
-    const int result = FinishExport(
-        options.output, [&](const std::string& path) { return ExportRainReport(context, path, rows); });
+    const int result =
+        FinishExport(options.output, [&](const std::string& path) { return ExportRainReport(context, path, rows); });
     FreeRecordList(records);
     return result;
 }

@@ -19,11 +19,11 @@ int RunDump(const std::string& file);
 
 struct ExportOptions {
     std::string file;
-    std::string output;                  // "" = stdout
-    bool descriptive = true;             // else CSV
-    bool listSeparator = true;           // else TAB
-    uint32_t fields = 0x1F8;             // ExportFlags bits 3 to 8
-    int record = 0;                      // 1-based; 0 = all records
+    std::string output;         // "" = stdout
+    bool descriptive = true;    // else CSV
+    bool listSeparator = true;  // else TAB
+    uint32_t fields = 0x1F8;    // ExportFlags bits 3 to 8
+    int record = 0;             // 1-based; 0 = all records
     bool averageKX125 = true;
 };
 int RunExport(const ExportOptions& options);

@@ -114,12 +114,14 @@ void AddDeviceOptions(CLI::App& command, Arguments& a) {
     port->check(CLI::Validator(
         [](std::string& text) { return text.empty() ? std::string("the port name is empty") : std::string(); },
         "PORT"));
-    command.add_option("--sim-option", a.device.simArgs,
-                       "An argument for the built-in simulator (repeatable), e.g. --sim-option=--prefill=30")
+    command
+        .add_option("--sim-option", a.device.simArgs,
+                    "An argument for the built-in simulator (repeatable), e.g. --sim-option=--prefill=30")
         ->allow_extra_args(false)
         ->excludes(port);
-    command.add_option("--timeout", a.device.timeoutSeconds,
-                       "Seconds to wait for the converter's first answer and for each operation (0: no limit)")
+    command
+        .add_option("--timeout", a.device.timeoutSeconds,
+                    "Seconds to wait for the converter's first answer and for each operation (0: no limit)")
         ->check(Seconds(kShortestSeconds, kLongestSeconds, true))
         ->capture_default_str();
 }
@@ -144,7 +146,8 @@ void ReadConfiguration(CLI::App& command, CLI::Option* positional, const std::st
         if (item.parents.empty() && item.name != "config" && item.name != "help") {
             option = item.name == "file" ? positional : command.get_option_no_throw("--" + item.name);
         }
-        if (option == nullptr) throw CLI::ConfigError(path + ": '" + item.fullname() + "' is no option of " + command.get_name());
+        if (option == nullptr)
+            throw CLI::ConfigError(path + ": '" + item.fullname() + "' is no option of " + command.get_name());
         if (option->count() > 0) continue;
         if (option->get_expected_min() == 0) {
             option->add_result(option->get_flag_value(item.name, format.to_flag(item)));
@@ -233,7 +236,8 @@ int ServeSettings(Arguments& a) {
          {std::pair{a.serve.topicPrefix, "--topic-prefix"}, {a.serve.discoveryPrefix, "--discovery-prefix"}}) {
         if (prefix.empty() || prefix.find_first_of("#+") != std::string::npos || prefix.front() == '/' ||
             prefix.back() == '/') {
-            Console::Error(std::string(option) + ": '" + prefix + "' is no topic prefix (empty, '#', '+' or a '/' at an end)");
+            Console::Error(std::string(option) + ": '" + prefix +
+                           "' is no topic prefix (empty, '#', '+' or a '/' at an end)");
             return kExitUsage;
         }
     }
@@ -272,8 +276,8 @@ int Run(int argc, char** argv) {
         ->check(WholeNumber(20, UINT32_MAX))
         ->capture_default_str();
 
-    CLI::App* serve = app.add_subcommand(
-        "serve", "Record like `record` and publish the readings and records to an MQTT broker");
+    CLI::App* serve =
+        app.add_subcommand("serve", "Record like `record` and publish the readings and records to an MQTT broker");
     AddDeviceOptions(*serve, a);
     CLI::Option* serveFile =
         serve->add_option("FILE", a.record.file, "Registration file (*.kxg); new records are appended")->required();

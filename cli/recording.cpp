@@ -43,8 +43,8 @@ void JudgeDownload(RecordingState& state, const Event& event, const std::string&
         if (report.lostUnknown) {
             Console::Error(port, "records were lost on the line; how many is unknown");
         } else {
-            Console::Error(port, std::to_string(report.lost) +
-                                     (report.lost == 1 ? " record was lost on the line" : " records were lost on the line"));
+            Console::Error(port, std::to_string(report.lost) + (report.lost == 1 ? " record was lost on the line"
+                                                                                 : " records were lost on the line"));
         }
     }
     const char* failure = nullptr;
@@ -53,7 +53,8 @@ void JudgeDownload(RecordingState& state, const Event& event, const std::string&
         break;
     case DownloadReport::Store::FileGone:
         state.fileGone = true;
-        Console::Error(file, "the registration file was deleted, renamed or unmounted; the converter keeps its records");
+        Console::Error(file,
+                       "the registration file was deleted, renamed or unmounted; the converter keeps its records");
         ++state.failed;
         return;
     case DownloadReport::Store::WriteFailed:

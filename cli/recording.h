@@ -11,14 +11,14 @@
 namespace kx305cli {
 
 struct RecordingState {
-    int completed = 0;         // downloads whose records are all in the file
-    int failed = 0;            // downloads that broke off or could not be stored
-    bool lastFailed = false;   // the latest download failed
-    bool storeFailed = false;  // the file refused records at least once
-    uint64_t records = 0;      // records written
-    uint64_t recordsLost = 0;  // records the converter handed over that never arrived
+    int completed = 0;                // downloads whose records are all in the file
+    int failed = 0;                   // downloads that broke off or could not be stored
+    bool lastFailed = false;          // the latest download failed
+    bool storeFailed = false;         // the file refused records at least once
+    uint64_t records = 0;             // records written
+    uint64_t recordsLost = 0;         // records the converter handed over that never arrived
     bool recordsLostUnknown = false;  // and more whose number is not known
-    bool fileGone = false;     // the registration file is no longer the one its path names
+    bool fileGone = false;            // the registration file is no longer the one its path names
     bool neverClearedTold = false;
     int reconnections = 0;
     bool connected = false;

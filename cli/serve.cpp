@@ -468,7 +468,8 @@ private:
 // what is due again, what went away.  Main thread only.
 class ServeObserver final : public RecordingObserver {
 public:
-    ServeObserver(const ServeOptions& options, const std::string& file) : options_(options), publisher_(options, file) {}
+    ServeObserver(const ServeOptions& options, const std::string& file)
+        : options_(options), publisher_(options, file) {}
 
     void Cycle(AppContext& context) override {
         const LiveState state = ReadLiveState(context);

@@ -10,7 +10,7 @@
 namespace kx305cli {
 
 struct ServeOptions {
-    LinkSettings link;          // address, credentials, TLS; client id "" = kx305-<converter serial>
+    LinkSettings link;  // address, credentials, TLS; client id "" = kx305-<converter serial>
     std::string topicPrefix = "kx305";
     std::string discoveryPrefix = "homeassistant";
     bool discovery = true;

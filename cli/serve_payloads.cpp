@@ -211,7 +211,9 @@ HomeAssistantKind KindOf(uint32_t type, const std::string& unit) {
     if (type == kTypeRainGauge) {
         kind.deviceClass = "precipitation";
         kind.total = true;
-    } else if (unit == "\xC2\xB0" "C") {
+    } else if (unit ==
+               "\xC2\xB0"
+               "C") {
         kind.deviceClass = "temperature";
     } else if (unit == "%") {
         kind.deviceClass = "humidity";
@@ -323,10 +325,10 @@ std::string QuantitySlug(const std::string& utf8Name) {
 TopicMap DiscoveryConfigs(const DiscoveryOptions& options, const LiveInputs& live) {
     TopicMap configs;
     const std::string converter = "kx305_" + std::to_string(live.serial);
-    const std::string device = "{\"identifiers\": [" + JsonString(converter) +
-                               "], \"name\": " + JsonString("KX-305 " + std::to_string(live.serial)) +
-                               ", \"manufacturer\": \"KX\", \"model\": \"KX-305\", \"sw_version\": " +
-                               JsonString(options.firmware) + "}";
+    const std::string device =
+        "{\"identifiers\": [" + JsonString(converter) +
+        "], \"name\": " + JsonString("KX-305 " + std::to_string(live.serial)) +
+        ", \"manufacturer\": \"KX\", \"model\": \"KX-305\", \"sw_version\": " + JsonString(options.firmware) + "}";
     const std::string stateTopic = ConverterTopic(options.topicPrefix, live.serial, "state");
     const std::string statusTopic = ConverterTopic(options.topicPrefix, live.serial, "status");
     for (int input = 0; input < KX305_INPUTS; ++input) {
@@ -340,9 +342,8 @@ TopicMap DiscoveryConfigs(const DiscoveryOptions& options, const LiveInputs& liv
             const std::string slug = std::to_string(input) + "_" + QuantitySlug(name);
             const HomeAssistantKind kind = KindOf(reading.type, Utf8FromCp1250(Trimmed(quantity.unit)));
             // Jinja's x.values is the dict method: the key is subscripted.
-            const std::string valueTemplate = "{% for i in value_json.inputs if i.input == " +
-                                              std::to_string(input) + " %}{{ i['values']['" + name +
-                                              "'] }}{% endfor %}";
+            const std::string valueTemplate = "{% for i in value_json.inputs if i.input == " + std::to_string(input) +
+                                              " %}{{ i['values']['" + name + "'] }}{% endfor %}";
             // Another instrument on the input is another sensor to Home
             // Assistant (its history must not run on); the entity id, made
             // of the object id, stays that of the input.
@@ -350,12 +351,11 @@ TopicMap DiscoveryConfigs(const DiscoveryOptions& options, const LiveInputs& liv
             const std::string uniqueId = converter + "_" + std::to_string(input) + "_" +
                                          (serial == INVALID_VALUE ? "" : std::to_string(serial) + "_") +
                                          QuantitySlug(name);
-            std::string config = "{\"name\": " + JsonString(instrument + " " + std::to_string(input) + " " + name) +
-                                 ", \"unique_id\": " + JsonString(uniqueId) +
-                                 ", \"object_id\": " + JsonString(converter + "_" + slug) +
-                                 ", \"state_topic\": " + JsonString(stateTopic) +
-                                 ", \"value_template\": " + JsonString(valueTemplate) +
-                                 ", \"availability_topic\": " + JsonString(statusTopic);
+            std::string config =
+                "{\"name\": " + JsonString(instrument + " " + std::to_string(input) + " " + name) +
+                ", \"unique_id\": " + JsonString(uniqueId) + ", \"object_id\": " + JsonString(converter + "_" + slug) +
+                ", \"state_topic\": " + JsonString(stateTopic) + ", \"value_template\": " + JsonString(valueTemplate) +
+                ", \"availability_topic\": " + JsonString(statusTopic);
             if (!kind.unit.empty()) config += ", \"unit_of_measurement\": " + JsonString(kind.unit);
             if (kind.deviceClass != nullptr) config += ", \"device_class\": " + JsonString(kind.deviceClass);
             config += std::string(", \"state_class\": ") + (kind.total ? "\"total_increasing\"" : "\"measurement\"");

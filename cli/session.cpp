@@ -15,8 +15,8 @@ namespace kx305cli {
 
 using namespace kx305mon;
 
-void CliEvents::LiveData(WindowRef, const ConverterInfo* info, const ClockRecord* clock,
-                         const InputReading* results, AppContext& context) {
+void CliEvents::LiveData(WindowRef, const ConverterInfo* info, const ClockRecord* clock, const InputReading* results,
+                         AppContext& context) {
     bool average;
     {
         MutexLock guard(context.plumbing.lock);
@@ -163,8 +163,8 @@ int Session::WaitFirstCycle() {
 
 Clock::time_point Session::Deadline() const {
     if (options_.timeoutSeconds <= 0) return Clock::time_point::max();
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(options_.timeoutSeconds));
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.timeoutSeconds));
 }
 
 int Session::NoAnswer() const {

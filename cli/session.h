@@ -30,14 +30,14 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 struct Event {
     enum Kind { CycleDone, Display, DownloadStarted, Progress, Answer, PeriodRead, Download, Failure } kind = CycleDone;
     kx305mon::Requester requester = kx305mon::kNoRequester;  // Answer, PeriodRead: whose operation
-    bool slotEmpty = false;  // CycleDone: no request left in the slot
-    uint64_t placement = 0;  // CycleDone: the placement it saw (see Arm)
-    bool connected = false;  // Display: with the converter's readings
-    std::string text;        // Display: the block
-    bool done = false;       // Answer: the clock or the log interval was set
-    unsigned value = 0;      // Progress: percent; PeriodRead: seconds
-    kx305mon::DownloadReport download;  // Download
-    int fileError = 0;        // Download: errno of the file's last refusal
+    bool slotEmpty = false;                                  // CycleDone: no request left in the slot
+    uint64_t placement = 0;                                  // CycleDone: the placement it saw (see Arm)
+    bool connected = false;                                  // Display: with the converter's readings
+    std::string text;                                        // Display: the block
+    bool done = false;                                       // Answer: the clock or the log interval was set
+    unsigned value = 0;                                      // Progress: percent; PeriodRead: seconds
+    kx305mon::DownloadReport download;                       // Download
+    int fileError = 0;                                       // Download: errno of the file's last refusal
     kx305mon::AcquisitionFailure failure = kx305mon::AcquisitionFailure::PortInUse;  // Failure
 };
 

@@ -179,8 +179,7 @@ public:
             if (!S_ISSOCK(st.st_mode)) return path + " exists and is not a socket; not replacing it";
             // A socket nobody answers on is left over from an ended run.
             const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const bool alive =
-                probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            const bool alive = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
             if (probe >= 0) close(probe);
             if (alive) return path + " is the control socket of a running simulator";
             unlink(path.c_str());
@@ -209,8 +208,7 @@ public:
     void AddPollFds(std::vector<pollfd>& fds) const {
         if (listen_ < 0) return;
         fds.push_back({listen_, POLLIN, 0});
-        for (const Client& c : clients_)
-            fds.push_back({c.fd, short(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
+        for (const Client& c : clients_) fds.push_back({c.fd, short(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
     }
 
     void Serve(const std::vector<pollfd>& fds, ControlChannel& channel) {

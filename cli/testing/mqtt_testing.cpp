@@ -99,9 +99,9 @@ void Subscriber::OnMessage(struct mosquitto*, void* self, const ::mosquitto_mess
     auto* me = static_cast<Subscriber*>(self);
     {
         std::lock_guard<std::mutex> guard(me->mutex_);
-        me->messages_.push_back(
-            {m->topic, std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)),
-             m->retain, received});
+        me->messages_.push_back({m->topic,
+                                 std::string(static_cast<const char*>(m->payload), static_cast<size_t>(m->payloadlen)),
+                                 m->retain, received});
     }
     me->added_.notify_all();
 }

@@ -182,15 +182,13 @@ TEST_F(CliTest, DescriptiveExportMatchesTheRecordingCore) {
     SetRain(second, 3);
     SetKX124(second, 1, 5678, -15, 999);
     const std::string kxg = WriteRegistration("two.kxg", {ExampleRecord(), second});
-    const ProcessResult r =
-        Run({"export", kxg, "--decimal", ",", "--list-separator", ";", "-o", Path("out.txt")});
+    const ProcessResult r = Run({"export", kxg, "--decimal", ",", "--list-separator", ";", "-o", Path("out.txt")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
 
     // The same export made here, through the same locale rules.
     RecordList records = ReadRegistration(kxg);
     ASSERT_EQ(records.size(), 2u);
-    std::unique_ptr<kx305mon::NumberLocale> locale =
-        kx305mon::MakeOverrideLocale(kx305mon::CurrentLocale(), ',', ';');
+    std::unique_ptr<kx305mon::NumberLocale> locale = kx305mon::MakeOverrideLocale(kx305mon::CurrentLocale(), ',', ';');
     const kx305mon::ExportContext context =
         kx305mon::MakeExportContext(kx305mon::kDefaultExportFlags, true, records, *locale);
     const std::string expectedPath = Path("expected.txt");
@@ -209,18 +207,20 @@ TEST_F(CliTest, ExportChoosesFieldsRecordSeparatorAndKX125Average) {
     third.hour = 16;
     InputReading& kx125 = third.results[2];
     kx125.type = kx305mon::kTypeKX125;
-    kx125.data[3] = 77;      // serial
-    kx125.data[2] = 1;       // tenths
-    kx125.data[6] = 1;       // channel 1 present
-    kx125.data[14] = 183;    // channel 1: 18.3 °C
+    kx125.data[3] = 77;    // serial
+    kx125.data[2] = 1;     // tenths
+    kx125.data[6] = 1;     // channel 1 present
+    kx125.data[14] = 183;  // channel 1: 18.3 °C
     const std::string kxg = WriteRegistration("three.kxg", {ExampleRecord(), second, third});
 
     const ProcessResult values = Run({"export", kxg, "--fields", "result", "--separator", "tab", "--record", "2"});
     ASSERT_EQ(values.exitCode, 0) << values.err;
-    EXPECT_EQ(values.out, "0.7\tmm\t\r\n20\t\xC2\xB0" "C\t\r\n50\t%\t\r\n\r\n");
+    EXPECT_EQ(values.out,
+              "0.7\tmm\t\r\n20\t\xC2\xB0"
+              "C\t\r\n50\t%\t\r\n\r\n");
 
-    const ProcessResult csv = Run({"export", kxg, "--layout", "csv", "--separator", "tab", "--record", "3",
-                                   "--no-kx125-average"});
+    const ProcessResult csv =
+        Run({"export", kxg, "--layout", "csv", "--separator", "tab", "--record", "3", "--no-kx125-average"});
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     const std::string title = csv.out.substr(0, csv.out.find("\r\n"));
     EXPECT_EQ(title.find("KX125 Temperatura ("), std::string::npos) << title;
@@ -317,14 +317,14 @@ TEST_F(CliTest, UnreadableInputsFailAtOnceWithTheirNamesAndReasons) {
         {"/dev/zero", "not a regular file"},
     };
     for (const auto& input : inputs) {
-        for (const std::vector<std::string>& args :
-             {std::vector<std::string>{"dump", input.path}, {"export", input.path},
-              {"rain", input.path, "--period", "days"}}) {
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"dump", input.path},
+                                                     {"export", input.path},
+                                                     {"rain", input.path, "--period", "days"}}) {
             const ProcessResult r = Run(args, 10000);
             EXPECT_EQ(r.exitCode, 1) << args[0] << " " << input.path;
             EXPECT_EQ(r.out, "");
-            EXPECT_EQ(r.err, "kx305cli: " + input.path + ": the registration file cannot be read (" + input.reason +
-                                 ")\n");
+            EXPECT_EQ(r.err,
+                      "kx305cli: " + input.path + ": the registration file cannot be read (" + input.reason + ")\n");
         }
     }
     const std::string kxg = WriteRegistration("example.kxg", {ExampleRecord()});
@@ -411,13 +411,13 @@ TEST_F(CliTest, OutputThatIsTheInputIsRefused) {
     ASSERT_EQ(link(kxg.c_str(), Path("hard.kxg").c_str()), 0);
     ASSERT_EQ(symlink(kxg.c_str(), Path("soft.kxg").c_str()), 0);
     for (const std::string& output : {kxg, Path("hard.kxg"), Path("soft.kxg"), Path("./example.kxg")}) {
-        for (const std::vector<std::string>& args :
-             {std::vector<std::string>{"export", kxg, "-o", output}, {"rain", kxg, "--period", "days", "-o", output},
-              {"export", Path("soft.kxg"), "--layout", "csv", "-o", kxg}}) {
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"export", kxg, "-o", output},
+                                                     {"rain", kxg, "--period", "days", "-o", output},
+                                                     {"export", Path("soft.kxg"), "--layout", "csv", "-o", kxg}}) {
             const ProcessResult r = Run(args);
             EXPECT_EQ(r.exitCode, 2) << args[0] << " -o " << output << "\n" << r.err;
-            EXPECT_EQ(r.err, "kx305cli: " + args.back() +
-                                 ": is the registration file being read; name another output file\n");
+            EXPECT_EQ(r.err,
+                      "kx305cli: " + args.back() + ": is the registration file being read; name another output file\n");
             EXPECT_EQ(ReadFile(kxg), bytes) << args[0] << " -o " << output;
         }
     }
@@ -455,12 +455,12 @@ TEST_F(CliTest, DumpAndExportToStdoutStreamTheirOutput) {
     };
     const auto [listKiB, oneRecord] = measure({"export", kxg, "--record", "1"});
     ASSERT_GT(listKiB, 0);
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"dump", kxg}, {"export", kxg},
-                                                 {"export", kxg, "--layout", "csv"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"dump", kxg}, {"export", kxg}, {"export", kxg, "--layout", "csv"}}) {
         const auto [peakKiB, printed] = measure(args);
         EXPECT_GT(printed, records.size() * 20) << args[0];
-        EXPECT_LT(peakKiB, listKiB * 12 / 10) << args[0] << " " << args.size() << ": " << peakKiB << " KiB against "
-                                              << listKiB << " KiB";
+        EXPECT_LT(peakKiB, listKiB * 12 / 10)
+            << args[0] << " " << args.size() << ": " << peakKiB << " KiB against " << listKiB << " KiB";
     }
 }
 
@@ -538,8 +538,7 @@ TEST_F(CliTest, TimeShowsTheClockInUtcAndLocalTime) {
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 2u) << r.out;
     EXPECT_EQ(lines[0].rfind("UTC:   " + std::to_string(year) + "-01-15 10:20:3", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("Local: 15 January " + std::to_string(kx305mon::CurrentLocalTime().year) + ", 11:20:3",
-                             0),
+    EXPECT_EQ(lines[1].rfind("Local: 15 January " + std::to_string(kx305mon::CurrentLocalTime().year) + ", 11:20:3", 0),
               0u)
         << lines[1];
 }
@@ -571,8 +570,7 @@ TEST_F(CliTest, SyncClockSetsTheConverterToTheComputersUtcTime) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Converter clock set.\n");
     int month, day, hour, minute, second;
-    ASSERT_EQ(std::sscanf(SimState(*sim, "clock").c_str(), "%d-%dT%d:%d:%d", &month, &day, &hour, &minute, &second),
-              5);
+    ASSERT_EQ(std::sscanf(SimState(*sim, "clock").c_str(), "%d-%dT%d:%d:%d", &month, &day, &hour, &minute, &second), 5);
     const kx305mon::CalendarTime now = kx305mon::CurrentUtcTime();
     EXPECT_EQ(month, now.month);
     EXPECT_EQ(day, now.day);
@@ -719,12 +717,15 @@ TEST_F(CliTest, StopSignalDuringAGetLogDownloadFinishesItFirst) {
         size_t inFile;
         const char* told;
     } cases[] = {
-        {SIGINT, 1, 0, 30, "finishing the running download of the logging memory before stopping (Ctrl-C again "
-                           "stops at once)\n"},
-        {SIGTERM, 1, 0, 30, "finishing the running download of the logging memory before stopping (Ctrl-C again "
-                            "stops at once)\n"},
-        {SIGINT, 2, 130, 0, "stopped at once: the records of the running download are lost (the converter no "
-                            "longer holds them)\n"},
+        {SIGINT, 1, 0, 30,
+         "finishing the running download of the logging memory before stopping (Ctrl-C again "
+         "stops at once)\n"},
+        {SIGTERM, 1, 0, 30,
+         "finishing the running download of the logging memory before stopping (Ctrl-C again "
+         "stops at once)\n"},
+        {SIGINT, 2, 130, 0,
+         "stopped at once: the records of the running download are lost (the converter no "
+         "longer holds them)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.signalNumber) + " x" + std::to_string(c.signals));
@@ -754,8 +755,8 @@ TEST_F(CliTest, StopSignalDuringAGetLogDownloadFinishesItFirst) {
 // what arrived is stored and the rest is reported lost, with its number.
 // Every record is accounted for: written or lost.
 TEST_F(CliTest, RecordsLostOnTheLineAreCountedToldAndFailTheRecording) {
-    auto sim = StartSim({"--firmware", "1.12", "--period", "0", "--prefill", "200", "--seed", "3", "--fault",
-                         "drop 0.05"});
+    auto sim =
+        StartSim({"--firmware", "1.12", "--period", "0", "--prefill", "200", "--seed", "3", "--fault", "drop 0.05"});
     ASSERT_NE(sim, nullptr);
     const std::string kxg = Path("lossy.kxg");
     const ProcessResult r = Run({"record", kxg, "--duration", "3", "--port", sim->port()});
@@ -775,7 +776,8 @@ TEST_F(CliTest, RecordsLostOnTheLineAreCountedToldAndFailTheRecording) {
     for (const std::string& line : Lines(r.err)) {
         unsigned long n = 0;
         if (std::sscanf(line.c_str(), ("kx305cli: " + sim->port() + ": %lu record").c_str(), &n) == 1) told += n;
-        unknown = unknown || line == "kx305cli: " + sim->port() + ": records were lost on the line; how many is unknown";
+        unknown =
+            unknown || line == "kx305cli: " + sim->port() + ": records were lost on the line; how many is unknown";
     }
     EXPECT_EQ(told, lost) << r.err;
     if (!unknown) {
@@ -830,8 +832,8 @@ TEST_F(CliTest, RecordingIntoWhatIsNotARegularFileIsRefused) {
         const ProcessResult r = Run({"record", target.path, "--duration", "1", "--port", "/dev/null"}, 10000);
         EXPECT_EQ(r.exitCode, 1) << target.path;
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "kx305cli: " + target.path + ": the registration file cannot be opened (" + target.reason +
-                             ")\n");
+        EXPECT_EQ(r.err,
+                  "kx305cli: " + target.path + ": the registration file cannot be opened (" + target.reason + ")\n");
     }
 }
 
@@ -892,10 +894,10 @@ TEST_F(CliTest, RecordsTheFileRefusesAreReportedWithTheReason) {
         const std::string waitingFile = kxg + ".pending";
         if (c.waitingFileBlocked) fs::create_directories(waitingFile + "/occupied");
         const std::string size = std::to_string(fs::file_size(kxg));
-        Process record("/usr/bin/prlimit",
-                       {"--fsize=" + size, "--", KX305CLI_PATH, "record", kxg, "--duration", "0.5", "--port",
-                        sim->port()},
-                       Environment());
+        Process record(
+            "/usr/bin/prlimit",
+            {"--fsize=" + size, "--", KX305CLI_PATH, "record", kxg, "--duration", "0.5", "--port", sim->port()},
+            Environment());
         const ProcessResult r = record.Wait(20000);
         EXPECT_EQ(r.exitCode, 1) << r.err;
         ASSERT_GE(Lines(r.out).size(), 4u) << r.out;
@@ -989,11 +991,11 @@ TEST_F(CliTest, LostConnectionShowsQuestionMarksOnceAndReadingGoesOn) {
     size_t lostAt = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
         if (blocks[i] + "\n" == Utf8(u8"KX-305 wersja ?.?, nr ????\n?????, ?????\n"
-                                      u8"Wejście nr 0: Brak przyrządu lub przyrząd nieznany\n"
-                                      u8"Wejście nr 1: Brak przyrządu lub przyrząd nieznany\n"
-                                      u8"Wejście nr 2: Brak przyrządu lub przyrząd nieznany\n"
-                                      u8"Wejście nr 3: Brak przyrządu lub przyrząd nieznany\n"
-                                      u8"Wejście nr 4: Brak przyrządu lub przyrząd nieznany\n\n")) {
+                                     u8"Wejście nr 0: Brak przyrządu lub przyrząd nieznany\n"
+                                     u8"Wejście nr 1: Brak przyrządu lub przyrząd nieznany\n"
+                                     u8"Wejście nr 2: Brak przyrządu lub przyrząd nieznany\n"
+                                     u8"Wejście nr 3: Brak przyrządu lub przyrząd nieznany\n"
+                                     u8"Wejście nr 4: Brak przyrządu lub przyrząd nieznany\n\n")) {
             EXPECT_EQ(lostAt, 0u) << "a second block of question marks";
             lostAt = i;
         } else {
@@ -1002,8 +1004,8 @@ TEST_F(CliTest, LostConnectionShowsQuestionMarksOnceAndReadingGoesOn) {
     }
     EXPECT_GT(lostAt, 0u) << r.out;
     EXPECT_LT(lostAt, blocks.size() - 1) << r.out;
-    EXPECT_EQ(r.err, "kx305cli: " + sim->port() + ": connection lost, reconnecting\n" +
-                         "kx305cli: " + sim->port() + ": connection restored\n");
+    EXPECT_EQ(r.err, "kx305cli: " + sim->port() + ": connection lost, reconnecting\n" + "kx305cli: " + sim->port() +
+                         ": connection restored\n");
 }
 
 TEST_F(CliTest, RecordingCountsAReconnection) {
@@ -1064,11 +1066,27 @@ TEST_F(CliTest, WithoutPortTheBuiltInSimulatorRunsAndIsStoppedAfterwards) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 16u) << r.out;
-    EXPECT_EQ(lines[2].rfind("Wej\x9C" "cie nr 0: Deszczomierz KX-305 nr ", 0), 0u);
-    EXPECT_EQ(lines[5].rfind("Wej\x9C" "cie nr 1: Termohigrometr KX-124 nr ", 0), 0u);
-    EXPECT_EQ(lines[8].rfind("Wej\x9C" "cie nr 2: Termometr KX-125 nr ", 0), 0u);
-    EXPECT_EQ(lines[11].rfind("Wej\x9C" "cie nr 3: Termohigrobarometr KX-129 nr ", 0), 0u);
-    EXPECT_EQ(lines[14], "Wej\x9C" "cie nr 4: Brak przyrz\xB9" "du lub przyrz\xB9" "d nieznany");
+    EXPECT_EQ(lines[2].rfind("Wej\x9C"
+                             "cie nr 0: Deszczomierz KX-305 nr ",
+                             0),
+              0u);
+    EXPECT_EQ(lines[5].rfind("Wej\x9C"
+                             "cie nr 1: Termohigrometr KX-124 nr ",
+                             0),
+              0u);
+    EXPECT_EQ(lines[8].rfind("Wej\x9C"
+                             "cie nr 2: Termometr KX-125 nr ",
+                             0),
+              0u);
+    EXPECT_EQ(lines[11].rfind("Wej\x9C"
+                              "cie nr 3: Termohigrobarometr KX-129 nr ",
+                              0),
+              0u);
+    EXPECT_EQ(lines[14],
+              "Wej\x9C"
+              "cie nr 4: Brak przyrz\xB9"
+              "du lub przyrz\xB9"
+              "d nieznany");
     // Its private directory (port link) is gone with it.
     EXPECT_TRUE(fs::is_empty(Path("tmp")));
 }
@@ -1077,8 +1095,7 @@ TEST_F(CliTest, SimulatorThatCannotBeFoundIsReported) {
     extraEnvironment_["KX305SIM"] = Path("kx305sim-missing");
     const ProcessResult r = Run({"info"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kx305cli: KX305SIM names " + Path("kx305sim-missing") +
-                         ", which is not an executable program\n");
+    EXPECT_EQ(r.err, "kx305cli: KX305SIM names " + Path("kx305sim-missing") + ", which is not an executable program\n");
 }
 
 }  // namespace

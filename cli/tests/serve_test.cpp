@@ -37,9 +37,9 @@ using kx305sim::SimProcess;
 using testing::Broker;
 using testing::FreePort;
 using testing::Message;
-using testing::Subscriber;
 using testing::Process;
 using testing::ProcessResult;
+using testing::Subscriber;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -129,7 +129,8 @@ std::string JsonField(const std::string& json, const std::string& key) {
 std::map<std::string, std::string> RetainedNow(int port, const std::string& stateTopic) {
     Subscriber later(port);
     EXPECT_TRUE(later.connected());
-    EXPECT_TRUE(later.WaitFor(stateTopic, [](const std::string&) { return true; }, 2s));
+    EXPECT_TRUE(later.WaitFor(
+        stateTopic, [](const std::string&) { return true; }, 2s));
     std::this_thread::sleep_for(300ms);  // the retained messages come in no set order
     std::map<std::string, std::string> retained;
     for (const Message& m : later.Messages()) {
@@ -148,7 +149,9 @@ protected:
     }
 
     std::map<std::string, std::string> Environment() const {
-        return {{"LC_ALL", "C.UTF-8"}, {"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"}, {"PATH", "/usr/bin:/bin"},
+        return {{"LC_ALL", "C.UTF-8"},
+                {"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"},
+                {"PATH", "/usr/bin:/bin"},
                 {"KX305SIM", kx305sim::SimulatorPath()}};
     }
 
@@ -196,9 +199,19 @@ protected:
     std::string kxg_;
 };
 
-const std::vector<std::string> kStation = {"--no-drift", "--clock", "06-01 10:00:00", "--period", "0",
-                                           "--input",    "1=kx124,t=21.5,h=45.3,serial=5678", "--input", "2=none",
-                                           "--input",    "3=kx129,serial=77",  "--rain", "3"};
+const std::vector<std::string> kStation = {"--no-drift",
+                                           "--clock",
+                                           "06-01 10:00:00",
+                                           "--period",
+                                           "0",
+                                           "--input",
+                                           "1=kx124,t=21.5,h=45.3,serial=5678",
+                                           "--input",
+                                           "2=none",
+                                           "--input",
+                                           "3=kx129,serial=77",
+                                           "--rain",
+                                           "3"};
 
 const std::string kState = "kx305/3051/state";
 const std::string kConfigs = "homeassistant/sensor/kx305_3051/";
@@ -233,22 +246,25 @@ TEST_F(ServeTest, PublishesTheLiveReadingsDiscoveryAndEveryRecordOnce) {
 
     auto serve = Serve(*sim, broker.url(), {"--duration", "5"});
     const std::string temperature = "kx305/3051/KX124/Temperatura/5678/Pomiar";
-    ASSERT_TRUE(subscriber.WaitFor(temperature, [](const std::string&) { return true; }, 5s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        temperature, [](const std::string&) { return true; }, 5s));
     EXPECT_EQ(subscriber.On("kx305/3051/status").back().payload, "online");
 
     // A change in the converter arrives within a cycle or two.
     const auto changed = std::chrono::steady_clock::now();
     ASSERT_EQ(sim->Control("set 1 t=25.5").rfind("ok", 0), 0u);
-    EXPECT_TRUE(subscriber.WaitFor(temperature, [](const std::string& p) { return p.rfind("25,5", 0) == 0; }, 2s));
+    EXPECT_TRUE(subscriber.WaitFor(
+        temperature, [](const std::string& p) { return p.rfind("25,5", 0) == 0; }, 2s));
     EXPECT_LT(std::chrono::steady_clock::now() - changed, 1500ms);
-    EXPECT_TRUE(subscriber.WaitFor("kx305/3051/state",
-                                   [](const std::string& p) { return p.find("\"Temperatura\": 25.5") != std::string::npos; },
-                                   2s));
+    EXPECT_TRUE(subscriber.WaitFor(
+        "kx305/3051/state", [](const std::string& p) { return p.find("\"Temperatura\": 25.5") != std::string::npos; },
+        2s));
 
     const ProcessResult r = serve->Wait(30000);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "kx305cli: connected to " + broker.url() + "\n");
-    ASSERT_TRUE(subscriber.WaitFor("kx305/3051/status", [](const std::string& p) { return p == "offline"; }, 5s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        "kx305/3051/status", [](const std::string& p) { return p == "offline"; }, 5s));
 
     // The value topics carry what `read` shows of the same instruments.
     const ProcessResult read = Run({"--decimal", ",", "read", "--port", sim->port(), "--count", "1"});
@@ -338,10 +354,12 @@ TEST_F(ServeTest, WillSaysOfflineWhenTheProcessIsKilled) {
     auto sim = SimProcess::Start(kStation);
     ASSERT_NE(sim, nullptr);
     auto serve = Serve(*sim, broker.url(), {});
-    ASSERT_TRUE(subscriber.WaitFor("kx305/3051/status", [](const std::string& p) { return p == "online"; }, 5s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        "kx305/3051/status", [](const std::string& p) { return p == "online"; }, 5s));
     serve->Signal(SIGKILL);
     serve->Wait(5000);
-    EXPECT_TRUE(subscriber.WaitFor("kx305/3051/status", [](const std::string& p) { return p == "offline"; }, 5s));
+    EXPECT_TRUE(subscriber.WaitFor(
+        "kx305/3051/status", [](const std::string& p) { return p == "offline"; }, 5s));
 }
 
 // Another instrument is another sensor: its configs replace the old ones
@@ -355,12 +373,13 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
     ASSERT_NE(sim, nullptr);
     auto serve = Serve(*sim, broker.url(), {});
     const auto configsOf = [&subscriber](const std::string& serial) {
-        return subscriber.WaitFor(kConfigs + "1_temperatura/config",
-                                  [&](const std::string& p) { return p.find("_" + serial + "_") != std::string::npos; },
-                                  5s);
+        return subscriber.WaitFor(
+            kConfigs + "1_temperatura/config",
+            [&](const std::string& p) { return p.find("_" + serial + "_") != std::string::npos; }, 5s);
     };
     ASSERT_TRUE(configsOf("5678"));
-    ASSERT_TRUE(subscriber.WaitFor(kConfigs + "3_cisnienie/config", [](const std::string&) { return true; }, 2s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        kConfigs + "3_cisnienie/config", [](const std::string&) { return true; }, 2s));
     std::this_thread::sleep_for(300ms);
     const std::map<std::string, std::string> before = Configs(RetainedNow(broker.port(), kState));
     ASSERT_EQ(before.size(), 1u + 2 + 3);
@@ -370,7 +389,8 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
     ASSERT_EQ(sim->Control("input 1 kx124,t=21.5,h=45.3,serial=9999").rfind("ok", 0), 0u);
     ASSERT_EQ(sim->Control("input 3 kx132,serial=88").rfind("ok", 0), 0u);
     ASSERT_TRUE(configsOf("9999"));
-    ASSERT_TRUE(subscriber.WaitFor(kState, [](const std::string& p) { return p.find("\"serial\": 88") != std::string::npos; }, 2s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        kState, [](const std::string& p) { return p.find("\"serial\": 88") != std::string::npos; }, 2s));
     std::this_thread::sleep_for(300ms);
     const std::vector<Message> messages = subscriber.Messages();
     const std::set<std::string> oldIds = UniqueIds(before);
@@ -398,7 +418,8 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
 
     // Input 3 taken away: its configs, values and state go.
     ASSERT_EQ(sim->Control("input 3 none").rfind("ok", 0), 0u);
-    ASSERT_TRUE(subscriber.WaitFor(kState, [](const std::string& p) { return p.find("\"input\": 3") == std::string::npos; }, 2s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        kState, [](const std::string& p) { return p.find("\"input\": 3") == std::string::npos; }, 2s));
     std::this_thread::sleep_for(300ms);
     retained = RetainedNow(broker.port(), kState);
     configs = Configs(retained);
@@ -412,7 +433,8 @@ TEST_F(ServeTest, DiscoveryAndValuesFollowTheInstruments) {
     EXPECT_EQ(values, (1 + 2) * 3);  // the rain gauge and the KX-124, three items each
     EXPECT_EQ(retained[kState].find("\"input\": 3"), std::string::npos) << retained[kState];
     int cleared = 0;
-    for (const Message& m : subscriber.Messages()) cleared += m.topic.find("/88/") != std::string::npos && m.payload.empty();
+    for (const Message& m : subscriber.Messages())
+        cleared += m.topic.find("/88/") != std::string::npos && m.payload.empty();
     EXPECT_EQ(cleared, 3);  // the KX-132's one quantity
 
     serve->Signal(SIGTERM);
@@ -429,7 +451,8 @@ TEST_F(ServeTest, OnlyHomeAssistantsReturnIsHeard) {
     auto sim = SimProcess::Start(With(kStation, {"--prefill", "2"}));
     ASSERT_NE(sim, nullptr);
     auto serve = Serve(*sim, broker.url(), {});
-    ASSERT_TRUE(subscriber.WaitFor(kConfigs + "3_cisnienie/config", [](const std::string&) { return true; }, 5s));
+    ASSERT_TRUE(subscriber.WaitFor(
+        kConfigs + "3_cisnienie/config", [](const std::string&) { return true; }, 5s));
     for (int i = 0; i < 40 && subscriber.On("kx305/3051/records").size() < 2; ++i) std::this_thread::sleep_for(100ms);
     ASSERT_EQ(subscriber.On("kx305/3051/records").size(), 2u);
     std::this_thread::sleep_for(300ms);
@@ -455,7 +478,8 @@ TEST_F(ServeTest, OnlyHomeAssistantsReturnIsHeard) {
         const std::vector<Message> messages = subscriber.Messages();
         std::multiset<std::string> topics;
         for (size_t k = from; k < messages.size(); ++k) {
-            if (messages[k].topic.rfind(kConfigs, 0) == 0 && !messages[k].payload.empty()) topics.insert(messages[k].topic);
+            if (messages[k].topic.rfind(kConfigs, 0) == 0 && !messages[k].payload.empty())
+                topics.insert(messages[k].topic);
         }
         return topics;
     };
@@ -561,15 +585,22 @@ TEST_F(ServeTest, BrokerFailuresAreOneClearLineEach) {
                                                           {"topic-prefix", "station/one"},
                                                           {"discovery-prefix", "ha"}});
     const std::vector<Case> cases = {
-        {{"--broker", "http://127.0.0.1"}, "kx305cli: --broker: 'http://127.0.0.1' is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]\n", 2},
-        {{"--broker", "mqtt://u:p@127.0.0.1"}, "kx305cli: --broker: a password in the URL would be on the command line; use --password-file or KX305_MQTT_PASSWORD\n", 2},
+        {{"--broker", "http://127.0.0.1"},
+         "kx305cli: --broker: 'http://127.0.0.1' is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]\n",
+         2},
+        {{"--broker", "mqtt://u:p@127.0.0.1"},
+         "kx305cli: --broker: a password in the URL would be on the command line; use --password-file or KX305_MQTT_PASSWORD\n",
+         2},
         {{"--broker", "mqtt://127.0.0.1:" + std::to_string(FreePort())}, ": Connection refused\n", 0},
         {{"--broker", "mqtt://station@127.0.0.1:" + std::to_string(port), "--password-file", dir_ + "/wrong-password"},
-         ": the broker refused the connection: Connection Refused: not authorised\n", 0},
+         ": the broker refused the connection: Connection Refused: not authorised\n",
+         0},
         {{"--broker", tls, "--cafile", dir_ + "/other.pem"}, ": TLS failure: ", 0},
         {{"--broker", "mqtts://station@127.0.0.1:" + std::to_string(tlsPort), "--password-file", dir_ + "/password",
           "--cafile", dir_ + "/server.pem"},
-         "kx305cli: connected to " + tls + "\n", 0, "kx305"},
+         "kx305cli: connected to " + tls + "\n",
+         0,
+         "kx305"},
         {{"--config", configuration}, "kx305cli: connected to " + tls + "\n", 0, "station/one"},
     };
     for (const Case& c : cases) {

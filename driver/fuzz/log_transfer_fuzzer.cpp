@@ -36,8 +36,10 @@ struct CheckingSink final : kx305::StatusSink {
             break;
         }
         case KX305_STATUS_PROGRESS:
-        case KX305_STATUS_NO_MEMORY: break;
-        default: __builtin_trap();
+        case KX305_STATUS_NO_MEMORY:
+            break;
+        default:
+            __builtin_trap();
         }
     }
 };
@@ -56,9 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         i += 2;
         const size_t available = size - i < length ? size - i : length;
         switch (control % 8) {
-        case 0: transfer.Begin(out); break;
-        case 1: transfer.Release(); break;
-        case 2: transfer.NewTransfer(out, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG); break;
+        case 0:
+            transfer.Begin(out);
+            break;
+        case 1:
+            transfer.Release();
+            break;
+        case 2:
+            transfer.NewTransfer(out, (control & 8) ? kx305::CMD_PEEK_LOG : kx305::CMD_GET_LOG);
+            break;
         case 3:
             if (transfer.Answered()) transfer.Interrupt((control & 16) ? 0x0105 : 0x0104, out, sink);
             break;

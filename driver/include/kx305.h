@@ -36,16 +36,17 @@ typedef void* KX305Handle;
 /* Result of every exported function. */
 typedef int32_t KX305Status;
 
-#define KX305_STATUS_OK           0 /* done, or request started */
-#define KX305_STATUS_BUSY         1 /* DoneWait: still running (a try was repeated) */
-#define KX305_STATUS_PROGRESS     2 /* DoneWait: log transfer running, percent tells how far */
-#define KX305_STATUS_BROKEN_OFF   3 /* DoneWait: broken off by KX305UserBreak */
-#define KX305_STATUS_TIMEOUT      4 /* DoneWait: no valid reply on any try */
-#define KX305_STATUS_PORT_ERROR   6 /* port could not be opened, configured or written */
-#define KX305_STATUS_NO_MEMORY    7 /* allocation failed */
-#define KX305_STATUS_NO_RESOURCE  8 /* event or thread could not be created; log data lost
-                                     * (DoneWait: percent then holds how many, see KX305GetLog) */
-#define KX305_STATUS_BAD_HANDLE   9 /* null pointer, null handle or unknown handle */
+#define KX305_STATUS_OK         0 /* done, or request started */
+#define KX305_STATUS_BUSY       1 /* DoneWait: still running (a try was repeated) */
+#define KX305_STATUS_PROGRESS   2 /* DoneWait: log transfer running, percent tells how far */
+#define KX305_STATUS_BROKEN_OFF 3 /* DoneWait: broken off by KX305UserBreak */
+#define KX305_STATUS_TIMEOUT    4 /* DoneWait: no valid reply on any try */
+#define KX305_STATUS_PORT_ERROR 6 /* port could not be opened, configured or written */
+#define KX305_STATUS_NO_MEMORY  7 /* allocation failed */
+#define KX305_STATUS_NO_RESOURCE                                                         \
+    8                             /* event or thread could not be created; log data lost \
+                                   * (DoneWait: percent then holds how many, see KX305GetLog) */
+#define KX305_STATUS_BAD_HANDLE 9 /* null pointer, null handle or unknown handle */
 
 /* Firmware version word of a ConverterInfo: (major << 8) | minor. */
 #define KX305_FIRMWARE_VERSION(major, minor) ((uint16_t)(((unsigned)(major) << 8) | (unsigned)(minor)))
@@ -53,13 +54,13 @@ typedef int32_t KX305Status;
  * download: KX305PeekLog leaves the records, KX305ClearLog erases them.
  * Before it only KX305GetLog downloads (and empties the memory) and
  * KX305ClearLog does nothing. */
-#define KX305_FIRMWARE_KEEPS_LOG KX305_FIRMWARE_VERSION(1, 13)
+#define KX305_FIRMWARE_KEEPS_LOG             KX305_FIRMWARE_VERSION(1, 13)
 
 /* Converter identity, filled by KX305GetInfo. */
 typedef struct ConverterInfo {
     uint8_t versionMajor;
     uint8_t versionMinor;
-    uint8_t day;           /* firmware date */
+    uint8_t day; /* firmware date */
     uint8_t month;
     uint16_t year;
     uint16_t serialNumber;
@@ -67,9 +68,9 @@ typedef struct ConverterInfo {
 
 /* Converter clock in UTC, binary values, no year. */
 typedef struct ClockRecord {
-    uint8_t month;  /* 1-12 */
-    uint8_t day;    /* 1-31 */
-    uint8_t hour;   /* 0-23 */
+    uint8_t month; /* 1-12 */
+    uint8_t day;   /* 1-31 */
+    uint8_t hour;  /* 0-23 */
     uint8_t minute;
     uint8_t second;
 } ClockRecord;

@@ -44,8 +44,8 @@ void ConverterLink::Close() {
     LogMessage("Close(): Ok");
 }
 
-void ConverterLink::Start(const Lock& lock, uint8_t command, void* output, const uint8_t* payload,
-                          uint8_t length, uint16_t argument) {
+void ConverterLink::Start(const Lock& lock, uint8_t command, void* output, const uint8_t* payload, uint8_t length,
+                          uint16_t argument) {
     const RequestTiming timing = CurrentRequestTiming();
     Request request;
     request.timeoutMs = timing.timeoutMs;
@@ -75,8 +75,8 @@ void ConverterLink::GetTime(ClockRecord& clock) {
 }
 
 void ConverterLink::SetTime(const ClockRecord& clock) {
-    const uint8_t payload[] = {0, ToBcd(clock.second), ToBcd(clock.minute), ToBcd(clock.hour), ToBcd(clock.day),
-                               ToBcd(clock.month)};
+    const uint8_t payload[] = {
+        0, ToBcd(clock.second), ToBcd(clock.minute), ToBcd(clock.hour), ToBcd(clock.day), ToBcd(clock.month)};
     const Lock lock = Acquire();
     Start(lock, CMD_SET_TIME, nullptr, payload, sizeof payload);
 }

@@ -40,8 +40,8 @@ public:
     void ClearLog();
 
 private:
-    void Start(const Lock& lock, uint8_t command, void* output, const uint8_t* payload = nullptr,
-               uint8_t length = 0, uint16_t argument = 0);
+    void Start(const Lock& lock, uint8_t command, void* output, const uint8_t* payload = nullptr, uint8_t length = 0,
+               uint16_t argument = 0);
     void FrameReceived(const Lock& lock, const Frame& frame) override;
     void PreparingToSend(const Lock& lock, const Request& request) override;
     TryOutcome TryRanOut(const Lock& lock, uint32_t& percent) override;

@@ -76,8 +76,8 @@ int LogMessage(const char* format, ...) {
 
     std::tm now{};
     LocalTimeNow(now);
-    std::fprintf(g_sink.file, "%04d.%02d.%02d %02d:%02d:%02d ", now.tm_year + 1900, now.tm_mon + 1,
-                 now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    std::fprintf(g_sink.file, "%04d.%02d.%02d %02d:%02d:%02d ", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
+                 now.tm_hour, now.tm_min, now.tm_sec);
     std::fputs(message, g_sink.file);
     std::fputc('\n', g_sink.file);
     std::fflush(g_sink.file);

@@ -12,8 +12,7 @@ uint8_t FrameChecksum(const Frame& frame) {
     return static_cast<uint8_t>(0u - sum);
 }
 
-void BuildFrame(Frame& frame, uint8_t address, uint8_t aux, uint8_t command,
-                const uint8_t* payload, uint8_t length) {
+void BuildFrame(Frame& frame, uint8_t address, uint8_t aux, uint8_t command, const uint8_t* payload, uint8_t length) {
     frame.bytes[kAddressByte] = address;
     frame.bytes[kAuxByte] = aux;
     frame.bytes[kCommandByte] = command;

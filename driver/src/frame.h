@@ -47,8 +47,7 @@ struct Frame {
 uint8_t FrameChecksum(const Frame& frame);
 
 // Fills header and payload and computes the checksum.
-void BuildFrame(Frame& frame, uint8_t address, uint8_t aux, uint8_t command,
-                const uint8_t* payload, uint8_t length);
+void BuildFrame(Frame& frame, uint8_t address, uint8_t aux, uint8_t command, const uint8_t* payload, uint8_t length);
 
 // Recomputes the checksum and writes the wire form (start byte raw, header and
 // payload escaped) into `out`, which holds at least kMaxWireFrame bytes.
@@ -85,8 +84,6 @@ inline uint8_t ToBcd(unsigned value) {
 }
 inline unsigned FromBcd(uint8_t b) { return (b >> 4) * 10u + (b & 0x0Fu); }
 // Four BCD digits, thousands in the top nibble of `hi`.
-inline unsigned FromBcd4(uint8_t hi, uint8_t lo) {
-    return FromBcd(hi) * 100u + FromBcd(lo);
-}
+inline unsigned FromBcd4(uint8_t hi, uint8_t lo) { return FromBcd(hi) * 100u + FromBcd(lo); }
 
 }  // namespace kx305

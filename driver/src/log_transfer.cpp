@@ -15,9 +15,9 @@ namespace {
 
 constexpr size_t kRecordFrameSkip = 2;  // payload bytes 0 and 1 of a record frame are not used
 constexpr size_t kStoredTimeBytes = 6;
-constexpr size_t kCountFrameSize = 4;  // record count, capacity
+constexpr size_t kCountFrameSize = 4;                                     // record count, capacity
 constexpr size_t kRecordFrameSize = kRecordFrameSkip + kStoredTimeBytes;  // the shortest record worth the name
-constexpr size_t kMaxRecords = 0xFFFF;                                     // what LogBuffer.count can hold
+constexpr size_t kMaxRecords = 0xFFFF;                                    // what LogBuffer.count can hold
 
 // Leaves an already clear record alone: the caller may be looking at it
 // while a try starts on the dispatcher thread.
@@ -33,7 +33,8 @@ uint32_t Percent(uint32_t part, uint32_t whole) { return (part * 1000 / whole + 
 // time within a year; false for a record too short to hold one.
 bool StampOf(const uint8_t* stored, size_t length, uint64_t& stamp) {
     if (length < kStoredTimeBytes) return false;
-    stamp = uint64_t{static_cast<uint8_t>(stored[5] & 0x1F)} << 40 | uint64_t{static_cast<uint8_t>(stored[4] & 0x3F)} << 32 |
+    stamp = uint64_t{static_cast<uint8_t>(stored[5] & 0x1F)} << 40 |
+            uint64_t{static_cast<uint8_t>(stored[4] & 0x3F)} << 32 |
             uint64_t{static_cast<uint8_t>(stored[3] & 0x3F)} << 24 | uint64_t{stored[2]} << 16 |
             uint64_t{stored[1]} << 8 | stored[0];
     return true;
@@ -147,8 +148,7 @@ void LogTransfer::NoteRecord(const RawRecord& slot) {
 }
 
 bool LogTransfer::MergedComplete() const {
-    return tryMergeable_ && raw_ != nullptr && records_ != nullptr && !kept_.empty() &&
-           kept_.size() + fresh_ == count_;
+    return tryMergeable_ && raw_ != nullptr && records_ != nullptr && !kept_.empty() && kept_.size() + fresh_ == count_;
 }
 
 void LogTransfer::Receive(const Frame& frame, FirmwareVersion version, LogBuffer& out, StatusSink& sink) {
@@ -225,7 +225,8 @@ void LogTransfer::Receive(const Frame& frame, FirmwareVersion version, LogBuffer
             return;
         }
         const bool merging = tryMergeable_ && !kept_.empty();
-        sink.Post(KX305_STATUS_PROGRESS, Percent(merging ? static_cast<uint32_t>(kept_.size()) + fresh_ : received_, count_));
+        sink.Post(KX305_STATUS_PROGRESS,
+                  Percent(merging ? static_cast<uint32_t>(kept_.size()) + fresh_ : received_, count_));
         return;
     }
     Finish(name, version, out, sink);

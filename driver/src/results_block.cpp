@@ -59,21 +59,32 @@ uint32_t SelectType(const uint8_t* d, size_t length) {
     if (d[0] == 1) {
         if (length < 3 || d[1] != 0) return KX305_TYPE_NONE;
         switch (d[2]) {
-        case 3: return KX305_TYPE_KX261;
-        case 8: return KX305_TYPE_KX262;
-        case 9: return KX305_TYPE_KX124_TEMPERATURE;
-        case 11: return KX305_TYPE_KX273;
-        case 12: return KX305_TYPE_KX538S;
-        default: return KX305_TYPE_NONE;
+        case 3:
+            return KX305_TYPE_KX261;
+        case 8:
+            return KX305_TYPE_KX262;
+        case 9:
+            return KX305_TYPE_KX124_TEMPERATURE;
+        case 11:
+            return KX305_TYPE_KX273;
+        case 12:
+            return KX305_TYPE_KX538S;
+        default:
+            return KX305_TYPE_NONE;
         }
     }
     switch (length) {
-    case 12: return (d[0] & 0x08) ? KX305_TYPE_KX153 : KX305_TYPE_KX124;
+    case 12:
+        return (d[0] & 0x08) ? KX305_TYPE_KX153 : KX305_TYPE_KX124;
     case 50:
-    case 59: return KX305_TYPE_KX125;
-    case 17: return KX305_TYPE_KX129;
-    case 10: return KX305_TYPE_KX132;
-    default: return KX305_TYPE_NONE;
+    case 59:
+        return KX305_TYPE_KX125;
+    case 17:
+        return KX305_TYPE_KX129;
+    case 10:
+        return KX305_TYPE_KX132;
+    default:
+        return KX305_TYPE_NONE;
     }
 }
 
@@ -82,11 +93,15 @@ size_t BytesNeeded(uint32_t type, const uint8_t* d, size_t length) {
     switch (type) {
     case KX305_TYPE_KX538S:
     case KX305_TYPE_KX261:
-    case KX305_TYPE_KX273: return 13;
+    case KX305_TYPE_KX273:
+        return 13;
     // Five digits with bit 0 of d[3].
-    case KX305_TYPE_KX124_TEMPERATURE: return length > 3 && (d[3] & 0x01) ? 14 : 13;
-    case KX305_TYPE_KX262: return 20;
-    default: return 0;
+    case KX305_TYPE_KX124_TEMPERATURE:
+        return length > 3 && (d[3] & 0x01) ? 14 : 13;
+    case KX305_TYPE_KX262:
+        return 20;
+    default:
+        return 0;
     }
 }
 
@@ -122,8 +137,8 @@ void DecodeInput(const uint8_t* data, size_t length, InputReading& r) {
     const Characters d(data);
     switch (type) {
     case KX305_TYPE_RAIN_GAUGE:
-        r.data[0] = static_cast<int32_t>(uint32_t{d[0]} | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 |
-                                         uint32_t{d[3]} << 24);
+        r.data[0] =
+            static_cast<int32_t>(uint32_t{d[0]} | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 | uint32_t{d[3]} << 24);
         break;
     case KX305_TYPE_KX538S:
     case KX305_TYPE_KX261:

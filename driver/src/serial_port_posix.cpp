@@ -31,9 +31,9 @@ struct SerialPort::Impl {
     std::mutex mutex;
     std::condition_variable idle;
     int fd = -1;
-    int wakeRead = -1;   // self-pipe: Close writes a byte to wakeWrite
+    int wakeRead = -1;  // self-pipe: Close writes a byte to wakeWrite
     int wakeWrite = -1;
-    int busy = 0;        // calls using fd outside the mutex
+    int busy = 0;  // calls using fd outside the mutex
     std::atomic<bool> closing{false};
 
     // Read-ahead; used only by the reading thread.
@@ -61,36 +61,51 @@ struct SerialPort::Impl {
 
 namespace {
 
-
 speed_t SpeedOf(uint32_t baudRate) {
     switch (baudRate) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
     }
 }
 
 // What a failed system call's errno comes to.
 PortResult FromErrno(int error) {
     switch (error) {
-    case 0: return PortResult::Ok;
+    case 0:
+        return PortResult::Ok;
     case ENOENT:
     case ENODEV:
     case ENXIO:
-    case ENOTDIR: return PortResult::NoSuchPort;
+    case ENOTDIR:
+        return PortResult::NoSuchPort;
     case EBUSY:
-    case EWOULDBLOCK: return PortResult::InUse;  // flock or TIOCEXCL held by another opener
+    case EWOULDBLOCK:
+        return PortResult::InUse;  // flock or TIOCEXCL held by another opener
     case ENOTTY:
-    case EINVAL: return PortResult::NotSerial;
-    case EIO: return PortResult::LineEnded;  // a pseudo-terminal whose other side is gone
-    case ECANCELED: return PortResult::Closed;
-    default: return PortResult::Failed;
+    case EINVAL:
+        return PortResult::NotSerial;
+    case EIO:
+        return PortResult::LineEnded;  // a pseudo-terminal whose other side is gone
+    case ECANCELED:
+        return PortResult::Closed;
+    default:
+        return PortResult::Failed;
     }
 }
 

@@ -54,23 +54,30 @@ constexpr DWORD kErrorHandlesClosed = 676;  // ERROR_HANDLES_CLOSED, missing fro
 // What a Win32 error code comes to.
 PortResult FromWin32(DWORD error) {
     switch (error) {
-    case ERROR_SUCCESS: return PortResult::Ok;
+    case ERROR_SUCCESS:
+        return PortResult::Ok;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-    case ERROR_BAD_UNIT: return PortResult::NoSuchPort;
+    case ERROR_BAD_UNIT:
+        return PortResult::NoSuchPort;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return PortResult::InUse;
+    case ERROR_SHARING_VIOLATION:
+        return PortResult::InUse;
     case ERROR_INVALID_FUNCTION:
     case ERROR_INVALID_PARAMETER:
-    case ERROR_NOT_SUPPORTED: return PortResult::NotSerial;
+    case ERROR_NOT_SUPPORTED:
+        return PortResult::NotSerial;
     case ERROR_OPERATION_ABORTED:
     case ERROR_INVALID_HANDLE:
-    case kErrorHandlesClosed: return PortResult::Closed;
+    case kErrorHandlesClosed:
+        return PortResult::Closed;
     case kReadEndedEmpty:
     case ERROR_BROKEN_PIPE:
-    case ERROR_DEVICE_NOT_CONNECTED: return PortResult::LineEnded;
-    default: return PortResult::Failed;
+    case ERROR_DEVICE_NOT_CONNECTED:
+        return PortResult::LineEnded;
+    default:
+        return PortResult::Failed;
     }
 }
 
@@ -139,8 +146,7 @@ PortResult SerialPort::Open(const char* path, uint32_t baudRate) {
     if (s.readEvent == nullptr) return LastFailure();
     s.writeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (s.writeEvent == nullptr) return LastFailure();
-    s.port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
+    s.port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (s.port == INVALID_HANDLE_VALUE) return LastFailure();
     s.portGuard = CreateMutexA(nullptr, FALSE, PortGuardName(path).c_str());
     if (s.portGuard == nullptr) return LastFailure();

@@ -36,8 +36,8 @@ std::string MessageOf(const std::string& line) {
 class DiagnosticLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.Create(std::string("kx305-log-") +
-                                ::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ASSERT_TRUE(
+            dir_.Create(std::string("kx305-log-") + ::testing::UnitTest::GetInstance()->current_test_info()->name()));
         path_ = dir_.path() / "driver.log";
     }
     // The log is closed before the directory goes.

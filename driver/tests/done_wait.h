@@ -34,9 +34,7 @@ inline Outcome WaitOnce(KX305Handle* handle) {
     return o;
 }
 
-inline bool StillRunning(KX305Status status) {
-    return status == KX305_STATUS_BUSY || status == KX305_STATUS_PROGRESS;
-}
+inline bool StillRunning(KX305Status status) { return status == KX305_STATUS_BUSY || status == KX305_STATUS_PROGRESS; }
 
 // KX305DoneWait until a final status (anything but 1 and 2); every answer.
 inline std::vector<Outcome> PollToEnd(KX305Handle* handle, size_t maxCalls = 100000) {

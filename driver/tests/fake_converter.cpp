@@ -45,7 +45,8 @@ void FakeConverter::HangUp() {
 bool FakeConverter::ReadRequest(Frame& request, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd p{master_, POLLIN, 0};
         const int ready = poll(&p, 1, static_cast<int>(left.count()));
@@ -85,7 +86,14 @@ void FakeConverter::Write(const Bytes& bytes, bool oneByEach) {
 
 Bytes InfoPayload(uint8_t major, uint8_t minor, uint16_t serial) {
     // Firmware date 07.03.2011.
-    return {0, major, minor, 0x07, 0x03, 0x20, 0x11, static_cast<uint8_t>(serial >> 8),
+    return {0,
+            major,
+            minor,
+            0x07,
+            0x03,
+            0x20,
+            0x11,
+            static_cast<uint8_t>(serial >> 8),
             static_cast<uint8_t>(serial & 0xFF)};
 }
 

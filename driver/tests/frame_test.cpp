@@ -92,10 +92,10 @@ TEST(FrameReader, GarbageCutFramesAndRepeatsAroundGoodFrames) {
     FrameReader reader;
     const auto good = Wire(7, {1, 2, 3});
     std::vector<uint8_t> stream = {0x00, 0xFF, 0x7F, 0x81, 0x12};  // noise outside any frame
-    stream.insert(stream.end(), good.begin(), good.begin() + 5);    // a frame cut short...
-    stream.insert(stream.end(), good.begin(), good.end());          // ...by the next start byte
-    stream.insert(stream.end(), good.begin(), good.end());          // the same frame again
-    stream.push_back(0x33);                                         // trailing noise
+    stream.insert(stream.end(), good.begin(), good.begin() + 5);   // a frame cut short...
+    stream.insert(stream.end(), good.begin(), good.end());         // ...by the next start byte
+    stream.insert(stream.end(), good.begin(), good.end());         // the same frame again
+    stream.push_back(0x33);                                        // trailing noise
     const auto frames = FeedAll(reader, stream);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], frames[1]);

@@ -32,9 +32,25 @@ Bytes CountPayload(uint16_t count, uint16_t capacity = 4096) {
 Bytes RecordOf(unsigned k, uint8_t month = 6) {
     char pressure[6];
     std::snprintf(pressure, sizeof pressure, "%05u", k % 10000);
-    const Bytes block{0x00, 4, 10, 0, 0, 0, static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8), 0, 0,
-                      0x35, '1', '2', '3', '4', static_cast<uint8_t>(pressure[0]), static_cast<uint8_t>(pressure[1]),
-                      static_cast<uint8_t>(pressure[2]), static_cast<uint8_t>(pressure[3]),
+    const Bytes block{0x00,
+                      4,
+                      10,
+                      0,
+                      0,
+                      0,
+                      static_cast<uint8_t>(k),
+                      static_cast<uint8_t>(k >> 8),
+                      0,
+                      0,
+                      0x35,
+                      '1',
+                      '2',
+                      '3',
+                      '4',
+                      static_cast<uint8_t>(pressure[0]),
+                      static_cast<uint8_t>(pressure[1]),
+                      static_cast<uint8_t>(pressure[2]),
+                      static_cast<uint8_t>(pressure[3]),
                       static_cast<uint8_t>(pressure[4])};
     return testing::RecordPayload(month, static_cast<uint8_t>(1 + k % 28), static_cast<uint8_t>(k % 24),
                                   static_cast<uint8_t>(k % 60), 0, block);

@@ -25,7 +25,9 @@ struct Posted {
     uint32_t percent;
     bool operator==(const Posted&) const = default;
 };
-std::ostream& operator<<(std::ostream& os, const Posted& p) { return os << "{" << p.status << ", " << p.percent << "}"; }
+std::ostream& operator<<(std::ostream& os, const Posted& p) {
+    return os << "{" << p.status << ", " << p.percent << "}";
+}
 
 struct Recorder final : StatusSink {
     std::vector<Posted> posts;
@@ -39,14 +41,22 @@ Frame MakeFrame(const Bytes& payload, uint8_t command = CMD_GET_LOG) {
 }
 
 Frame CountFrame(uint16_t count, uint16_t capacity = 1000) {
-    return MakeFrame({static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count), static_cast<uint8_t>(capacity >> 8),
-                      static_cast<uint8_t>(capacity)});
+    return MakeFrame({static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count),
+                      static_cast<uint8_t>(capacity >> 8), static_cast<uint8_t>(capacity)});
 }
 
 // New-layout results block with a rain count on input 0.
 Bytes RainBlock(uint32_t impulses) {
-    return {0, 4, 0, 0, 0, 0, static_cast<uint8_t>(impulses), static_cast<uint8_t>(impulses >> 8),
-            static_cast<uint8_t>(impulses >> 16), static_cast<uint8_t>(impulses >> 24)};
+    return {0,
+            4,
+            0,
+            0,
+            0,
+            0,
+            static_cast<uint8_t>(impulses),
+            static_cast<uint8_t>(impulses >> 8),
+            static_cast<uint8_t>(impulses >> 16),
+            static_cast<uint8_t>(impulses >> 24)};
 }
 
 Frame RecordFrame(uint8_t month, uint8_t day, uint32_t impulses) {
@@ -191,7 +201,8 @@ TEST_F(LogTransferTest, RecordFramesOfOddSizesStayInTheirSlot) {
     // later in the second.
     auto longRecord = [](uint8_t input4Length) {
         // Input 4 is a KX-273 (it takes any length from 13 on).
-        Bytes block{0, 4, 0, 0, 0, input4Length, 0x10, 0, 0, 0, 1, 0, 11, 0x03, '0', '0', '0', '0', '1', '2', '3', '4', '5'};
+        Bytes block{0,  4,    0,   0,   0,   input4Length, 0x10, 0,   0,   0,   1,  0,
+                    11, 0x03, '0', '0', '0', '0',          '1',  '2', '3', '4', '5'};
         Bytes record = testing::RecordPayload(3, 3, 3, 3, 3, block);
         record.resize(255, '0');
         return MakeFrame(record);
@@ -302,7 +313,7 @@ struct MergeCase {
     const char* name;
     bool peek;
     std::vector<Try> tries;
-    int completesInTry;         // -1: no try completes
+    int completesInTry;          // -1: no try completes
     std::vector<int> delivered;  // the records handed out, in order
 };
 
@@ -327,9 +338,10 @@ TEST_P(LostFrames, PeekKeepsWhatFailedTriesBroughtAndNeverDuplicatesOrReorders) 
     for (size_t t = 0; t < c.tries.size(); ++t) {
         transfer_.Begin(out_);  // every try, as the dispatcher does
         const Try& attempt = c.tries[t];
-        const Frame count = MakeFrame({static_cast<uint8_t>(attempt.count >> 8), static_cast<uint8_t>(attempt.count),
-                                       static_cast<uint8_t>(attempt.capacity >> 8), static_cast<uint8_t>(attempt.capacity)},
-                                      command);
+        const Frame count =
+            MakeFrame({static_cast<uint8_t>(attempt.count >> 8), static_cast<uint8_t>(attempt.count),
+                       static_cast<uint8_t>(attempt.capacity >> 8), static_cast<uint8_t>(attempt.capacity)},
+                      command);
         transfer_.Receive(count, kVersion, out_, sink_);
         for (int id : attempt.frames) transfer_.Receive(RecordById(id, command), kVersion, out_, sink_);
         if (completedIn < 0 && !sink_.posts.empty() && sink_.posts.back() == (Posted{KX305_STATUS_OK, 100})) {
@@ -349,18 +361,23 @@ TEST_P(LostFrames, PeekKeepsWhatFailedTriesBroughtAndNeverDuplicatesOrReorders) 
 
 INSTANTIATE_TEST_SUITE_P(
     Tries, LostFrames,
-    ::testing::Values(
-        MergeCase{"NoLossIsOneTryAsBefore", true, {{5, {0, 1, 2, 3, 4}}}, 0, {0, 1, 2, 3, 4}},
-        MergeCase{"NextTryFillsTheGap", true, {{5, {0, 1, 3, 4}}, {5, {1, 2, 4}}}, 1, {0, 1, 2, 3, 4}},
-        MergeCase{"ThreeTriesTogether", true, {{5, {0, 1}}, {5, {3}}, {5, {2, 4}}}, 2, {0, 1, 2, 3, 4}},
-        MergeCase{"ARecordLoggedBetweenTriesIsAwaited", true, {{5, {0, 1, 2, 3}}, {6, {0, 4}}, {6, {5}}}, 2,
-                  {0, 1, 2, 3, 4, 5}},
-        MergeCase{"FullMemoryIsNotMerged", true, {{5, {0, 1, 2, 3}, 5}, {5, {4}, 5}}, -1, {}},
-        MergeCase{"StampsThatDoNotGrowAreNotMerged", true, {{5, {0, 1, 2002, 3}}, {5, {4}}}, -1, {}},
-        MergeCase{"AChangedRecordDropsWhatWasKept", true,
-                  {{5, {0, 1, 3, 4}}, {5, {1001, 2}}, {5, {0, 1001, 2, 3, 4}}}, 2, {0, 1001, 2, 3, 4}},
-        MergeCase{"AShrunkMemoryDropsWhatWasKept", true, {{5, {0, 1, 3, 4}}, {3, {0, 2}}}, -1, {}},
-        MergeCase{"GetLogStartsEveryTryOver", false, {{5, {0, 1, 3, 4}}, {5, {1, 2, 4}}}, -1, {}}),
+    ::testing::Values(MergeCase{"NoLossIsOneTryAsBefore", true, {{5, {0, 1, 2, 3, 4}}}, 0, {0, 1, 2, 3, 4}},
+                      MergeCase{"NextTryFillsTheGap", true, {{5, {0, 1, 3, 4}}, {5, {1, 2, 4}}}, 1, {0, 1, 2, 3, 4}},
+                      MergeCase{"ThreeTriesTogether", true, {{5, {0, 1}}, {5, {3}}, {5, {2, 4}}}, 2, {0, 1, 2, 3, 4}},
+                      MergeCase{"ARecordLoggedBetweenTriesIsAwaited",
+                                true,
+                                {{5, {0, 1, 2, 3}}, {6, {0, 4}}, {6, {5}}},
+                                2,
+                                {0, 1, 2, 3, 4, 5}},
+                      MergeCase{"FullMemoryIsNotMerged", true, {{5, {0, 1, 2, 3}, 5}, {5, {4}, 5}}, -1, {}},
+                      MergeCase{"StampsThatDoNotGrowAreNotMerged", true, {{5, {0, 1, 2002, 3}}, {5, {4}}}, -1, {}},
+                      MergeCase{"AChangedRecordDropsWhatWasKept",
+                                true,
+                                {{5, {0, 1, 3, 4}}, {5, {1001, 2}}, {5, {0, 1001, 2, 3, 4}}},
+                                2,
+                                {0, 1001, 2, 3, 4}},
+                      MergeCase{"AShrunkMemoryDropsWhatWasKept", true, {{5, {0, 1, 3, 4}}, {3, {0, 2}}}, -1, {}},
+                      MergeCase{"GetLogStartsEveryTryOver", false, {{5, {0, 1, 3, 4}}, {5, {1, 2, 4}}}, -1, {}}),
     [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -482,9 +482,15 @@ TEST(HandleRules, CallsRacingCloseRunOnTheLiveHandleOrGive9) {
             KX305Status status = 0;
             bool request = true;  // 0 or 9 are the only answers
             switch (n % 4) {
-            case 0: status = KX305UserBreak(&handle); break;
-            case 1: status = KX305GetTime(&handle, &clock); break;
-            case 2: status = KX305ClearLog(&handle); break;
+            case 0:
+                status = KX305UserBreak(&handle);
+                break;
+            case 1:
+                status = KX305GetTime(&handle, &clock);
+                break;
+            case 2:
+                status = KX305ClearLog(&handle);
+                break;
             default:
                 uint32_t percent = 0;
                 status = KX305DoneWait(&handle, &percent);
@@ -495,8 +501,7 @@ TEST(HandleRules, CallsRacingCloseRunOnTheLiveHandleOrGive9) {
             if (status == KX305_STATUS_BAD_HANDLE) {
                 ++gone;
                 std::this_thread::yield();  // leave the cores to the next open
-            }
-            else if (request ? status == KX305_STATUS_OK : status >= 0 && status <= KX305_STATUS_NO_RESOURCE)
+            } else if (request ? status == KX305_STATUS_OK : status >= 0 && status <= KX305_STATUS_NO_RESOURCE)
                 ++live;
             else
                 ++wrong;

@@ -9,8 +9,7 @@ namespace kx305::testing {
 
 class ScopedRequestTiming {
 public:
-    explicit ScopedRequestTiming(uint32_t timeoutMs, uint32_t tries = kRequestTries)
-        : saved_(CurrentRequestTiming()) {
+    explicit ScopedRequestTiming(uint32_t timeoutMs, uint32_t tries = kRequestTries) : saved_(CurrentRequestTiming()) {
         SetRequestTiming({timeoutMs, tries});
     }
     ~ScopedRequestTiming() { SetRequestTiming(saved_); }

@@ -128,8 +128,8 @@ TEST(InstrumentTypes, KX124WithFourOrFiveDigits) {
 
 TEST(InstrumentTypes, KX125MainValueAndChannelsInBothWidths) {
     // L = 50: status, hex4(1), main value at 5, eight 5-character channels from 10.
-    std::string d50 = std::string(1, '\x36') + "0001" + "-0150" + "00123" + "?????" + "-0007" + "?????" +
-                      "?????" + "?????" + "?????" + "10000";
+    std::string d50 = std::string(1, '\x36') + "0001" + "-0150" + "00123" + "?????" + "-0007" + "?????" + "?????" +
+                      "?????" + "?????" + "10000";
     ASSERT_EQ(d50.size(), 50u);
     auto r = Decode(Text(d50));
     EXPECT_EQ(r.type, 5u);
@@ -204,9 +204,7 @@ TEST(InstrumentTypes, KX262) {
     EXPECT_EQ(r.data[9], 1234);
     EXPECT_EQ(r.data[10], -56);
     ExpectUntouchedFrom(r, 11);
-    EXPECT_EQ(Decode(Cat(Bytes{1, 0, 8, 0x0D, 0x0A, 0x03}, Text(std::string("5678") + "01234" + "-005")))
-                  .type,
-              0u);
+    EXPECT_EQ(Decode(Cat(Bytes{1, 0, 8, 0x0D, 0x0A, 0x03}, Text(std::string("5678") + "01234" + "-005"))).type, 0u);
 }
 
 TEST(InstrumentTypes, KX273) {
@@ -239,8 +237,8 @@ Bytes Block(bool withInput0, const std::vector<Bytes>& inputs) {
     return block;
 }
 
-const Bytes kRain{0x10, 0x27, 0, 0};                                    // 10000 impulses
-const Bytes kKX132 = Cat(Bytes{0x35}, Text(std::string("1234") + "09876"));          // type 7
+const Bytes kRain{0x10, 0x27, 0, 0};                                                   // 10000 impulses
+const Bytes kKX132 = Cat(Bytes{0x35}, Text(std::string("1234") + "09876"));            // type 7
 const Bytes kKX273 = Cat(Bytes{1, 0, 11, 0x03}, Text(std::string("0000") + "12345"));  // type 11
 
 TEST(ResultsBlock, NewLayoutCarriesInput0) {

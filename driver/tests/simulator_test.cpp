@@ -57,8 +57,8 @@ protected:
 
 TEST_F(AgainstSimulator, InfoTimeAndResultsRoundTrip) {
     Start({"--firmware", "1.13", "--serial", "4321", "--firmware-date", "2004-05-17", "--clock", "03-04 05:06:07",
-           "--rain", "1234", "--no-drift", "--input", "1=kx132,p=1013.2,unit=hpa,dec=1", "--input", "2=kx124,t=21.5,h=40",
-           "--input", "3=none"});
+           "--rain", "1234", "--no-drift", "--input", "1=kx132,p=1013.2,unit=hpa,dec=1", "--input",
+           "2=kx124,t=21.5,h=40", "--input", "3=none"});
     ConverterInfo info{};
     ASSERT_EQ(KX305GetInfo(&handle_, &info), KX305_STATUS_OK);
     ASSERT_EQ(Finish(), KX305_STATUS_OK);
@@ -149,8 +149,8 @@ TEST_F(AgainstSimulator, FaultyLineStillCompletes) {
     // has lost it.
     const testing::ScopedRequestTiming timing(300);
     // Dropped, corrupted and unsolicited frames: tries fail and are repeated.
-    Start({"--firmware", "1.13", "--serial", "777", "--seed", "7", "--no-drift", "--capacity", "100", "--prefill",
-           "8", "--fault", "drop 0.15", "--fault", "corrupt 0.15 any", "--fault", "unsolicited 0.5"});
+    Start({"--firmware", "1.13", "--serial", "777", "--seed", "7", "--no-drift", "--capacity", "100", "--prefill", "8",
+           "--fault", "drop 0.15", "--fault", "corrupt 0.15 any", "--fault", "unsolicited 0.5"});
     int retries = 0;
     for (int i = 0; i < 6; ++i) {
         ConverterInfo info{};

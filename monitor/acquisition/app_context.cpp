@@ -26,9 +26,7 @@ public:
     void Failure(WindowRef, AcquisitionFailure) override {}
 };
 
-bool IsUserOperation(DeviceRequest request) {
-    return request != 0 && RequestOperation(request) != kOpDownloadLog;
-}
+bool IsUserOperation(DeviceRequest request) { return request != 0 && RequestOperation(request) != kOpDownloadLog; }
 
 }  // namespace
 

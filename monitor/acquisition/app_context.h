@@ -154,26 +154,26 @@ struct AppContext {
 
     // --- the shared record, in its traditional field order ---
     int32_t port GUARDED_BY(plumbing.lock) = PORT_NONE;  // COM port number; settings value "Port"
-    bool firstInstance = false;         // no other copy ran at start-up
-    uintptr_t instance = 0;             // the program's module instance
+    bool firstInstance = false;                          // no other copy ran at start-up
+    uintptr_t instance = 0;                              // the program's module instance
     // Target of the workers' notices; cleared at stop.
     WindowRef mainWindow GUARDED_BY(plumbing.lock) = kNoWindow;
     // Receives the pending request's notice.
     Requester requesterWindow GUARDED_BY(plumbing.lock) = kNoRequester;
-    std::thread pollingThread;          // the PollingWorker, joined by StopPollingWorker
+    std::thread pollingThread;  // the PollingWorker, joined by StopPollingWorker
     DeviceRequest request GUARDED_BY(plumbing.lock) = 0;
-    uint32_t exportFlags = 0;           // ExportFlags, settings value "Flags"
+    uint32_t exportFlags = 0;  // ExportFlags, settings value "Flags"
     // Written only by the worker, under the lock; the worker reads its own
     // handle without it (detail::WorkerDevice).
     KX305Handle device GUARDED_BY(plumbing.lock) = nullptr;
     InputReading inputs[KX305_INPUTS] GUARDED_BY(plumbing.lock) = {};
-    RecordList records;                 // the UI thread's: of the open viewer or rain report
+    RecordList records;  // the UI thread's: of the open viewer or rain report
     ConverterInfo info GUARDED_BY(plumbing.lock) = {};
     ClockRecord clock GUARDED_BY(plumbing.lock) = {};
-    LogBuffer logBuffer = {};           // worker only: the last download
+    LogBuffer logBuffer = {};                                   // worker only: the last download
     char registrationPath[260] GUARDED_BY(plumbing.lock) = {};  // settings value "Logfile"
-    char readPath[260] = {};            // UI thread: empty = read the registration file in use
-    ManualResetEvent recordingEvent{true};  // the recording timer counts while signalled
+    char readPath[260] = {};                                    // UI thread: empty = read the registration file in use
+    ManualResetEvent recordingEvent{true};                      // the recording timer counts while signalled
     // Null = recording off.
     std::unique_ptr<FileStream> registrationFile GUARDED_BY(plumbing.lock);
     std::unique_ptr<FileStream> readFile;  // UI thread: null = none
@@ -181,9 +181,9 @@ struct AppContext {
     uint32_t recordingInterval GUARDED_BY(plumbing.lock) = 20;
     ClockRecord setTimeClock GUARDED_BY(plumbing.lock) = {};  // UTC time for operation 6
     bool averageKX125 GUARDED_BY(plumbing.lock) = false;      // "KX125AV"
-    bool quickStart = false;            // "QUICK_START"
-    bool showQmv = true;                // "SHOW_QMV"
-    int32_t rainReportInterval = 0;     // "RainMeter Period": 0 hours, 1 days, 2 months
+    bool quickStart = false;                                  // "QUICK_START"
+    bool showQmv = true;                                      // "SHOW_QMV"
+    int32_t rainReportInterval = 0;                           // "RainMeter Period": 0 hours, 1 days, 2 months
 
     // --- shared beyond the record ---
     // Seconds between downloads that keep the converter's memory emptied at
@@ -214,8 +214,7 @@ void PlaceRequest(AppContext& context, Requester requester, uint32_t operation, 
 
 // Operation 3 with the interval the user typed: values above 65535 are cut to
 // 65535.  False (nothing placed) for 0, which the dialog refuses.
-bool PlaceLogPeriodRequest(AppContext& context, Requester requester, uint32_t seconds)
-    EXCLUDES(context.plumbing.lock);
+bool PlaceLogPeriodRequest(AppContext& context, Requester requester, uint32_t seconds) EXCLUDES(context.plumbing.lock);
 
 // Withdraws the request that `requester` placed, if it is still pending or
 // running; a later answer finds no requester.  Someone else's request (a

@@ -42,23 +42,19 @@ int SetConverterClock(AppContext& context, const ClockRecord& clock) {
     ForgetPhase(context.worker->clockPhase);
     context.worker->lastHandOver = {};
     context.worker->transaction.clockToSet = clock;
-    int ok = detail::Transact(context, [&](KX305Handle* device) {
-        KX305SetTime(device, &context.worker->transaction.clockToSet);
-    });
+    int ok = detail::Transact(
+        context, [&](KX305Handle* device) { KX305SetTime(device, &context.worker->transaction.clockToSet); });
     Requester requester = FinishRequest(context);
     if (requester != kNoRequester) detail::EventsOf(context).ClockSet(requester, ok == 1);
     return ok;
 }
 
-ClockRecord ComputerClockUtc() {
-    return ClockFromCalendar(CurrentUtcTime());
-}
+ClockRecord ComputerClockUtc() { return ClockFromCalendar(CurrentUtcTime()); }
 
 int ReadLogPeriod(AppContext& context) {
     context.worker->transaction.period = 0;
-    int ok = detail::Transact(context, [&](KX305Handle* device) {
-        KX305GetLogPeriod(device, &context.worker->transaction.period);
-    });
+    int ok = detail::Transact(
+        context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &context.worker->transaction.period); });
     Requester requester = FinishRequest(context);
     if (ok && requester != kNoRequester) {
         detail::EventsOf(context).LogPeriodRead(requester, context.worker->transaction.period);
@@ -70,9 +66,8 @@ int WriteLogPeriod(AppContext& context, uint16_t seconds) {
     // A new period starts a new schedule, even when it is the old value.
     context.worker->lastHandOver = {};
     context.worker->transaction.period = seconds;
-    int ok = detail::Transact(context, [&](KX305Handle* device) {
-        KX305SetLogPeriod(device, &context.worker->transaction.period);
-    });
+    int ok = detail::Transact(
+        context, [&](KX305Handle* device) { KX305SetLogPeriod(device, &context.worker->transaction.period); });
     {
         // The interval is in force, whatever the outcome, before the dialog
         // hears of the write, so nothing that reacts to the notice sees the old one.
@@ -172,7 +167,7 @@ struct Transfer {
         // A GetLog transfer cut short on the line: the records that arrived
         // are in the log buffer, in order; the converter has let go of all.
         CutShort,
-        Failed,    // nothing to store; the converter keeps its records
+        Failed,  // nothing to store; the converter keeps its records
     } result = Failed;
     uint32_t lost = 0;  // CutShort: records that never arrived, or KX305_LOG_LOST_UNKNOWN
     // Steady ms at which the last try was sent: the driver sends a request
@@ -420,9 +415,16 @@ void RememberHandOver(AppContext& context, uint32_t periodSeconds, const Arrival
         return;
     }
     const ConverterIdentity identity = IdentityOf(context);
-    last = {detail::WorkerDevice(context),      identity.serialNumber, identity.version,  periodSeconds,
-            context.worker->clockPhase.sinceMs, context.worker->clockPhase, arrival.earliestMs, arrival.latestMs,
-            arrival.likelyMs,    newestMs};
+    last = {detail::WorkerDevice(context),
+            identity.serialNumber,
+            identity.version,
+            periodSeconds,
+            context.worker->clockPhase.sinceMs,
+            context.worker->clockPhase,
+            arrival.earliestMs,
+            arrival.latestMs,
+            arrival.likelyMs,
+            newestMs};
 }
 
 // Firmware up to 1.12: the GetLog is sent so that no log instant falls
@@ -431,9 +433,8 @@ void RememberHandOver(AppContext& context, uint32_t periodSeconds, const Arrival
 void HoldGetLog(AppContext& context, uint32_t periodSeconds) {
     if (periodSeconds == 0 || !PhaseUsable(context)) return;
     const int64_t now = SteadyMs();
-    const int64_t hold =
-        GetLogHoldMs(context.worker->clockPhase, now, int64_t(periodSeconds) * 1000,
-                     PreviousNewest(context, periodSeconds));
+    const int64_t hold = GetLogHoldMs(context.worker->clockPhase, now, int64_t(periodSeconds) * 1000,
+                                      PreviousNewest(context, periodSeconds));
     if (hold <= 0) return;
     MutexLock guard(context.plumbing.lock);
     context.plumbing.wake.wait_for(guard.native(), std::chrono::milliseconds(hold), [&] {
@@ -487,15 +488,13 @@ int DownloadLog(AppContext& context) {
     // stores from now on is not in this download.
     PollingWorkerState::Transaction& t = context.worker->transaction;
     t.logPeriod = 0;
-    bool periodRead =
-        detail::Transact(context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &t.logPeriod); });
+    bool periodRead = detail::Transact(context, [&](KX305Handle* device) { KX305GetLogPeriod(device, &t.logPeriod); });
     if (!periodRead || (peek && !ReadConverterClock(context, t.transferStart))) {
         ReportProgress(context, 0);
         return finish(0);
     }
     // Up to firmware 1.01 the period is in minutes.
-    const uint32_t periodSeconds =
-        firmware <= KX305_FIRMWARE_VERSION(1, 1) ? uint32_t{t.logPeriod} * 60 : t.logPeriod;
+    const uint32_t periodSeconds = firmware <= KX305_FIRMWARE_VERSION(1, 1) ? uint32_t{t.logPeriod} * 60 : t.logPeriod;
     if (!peek) HoldGetLog(context, periodSeconds);
     const int64_t snapshot = SteadyMs();
     Transfer transfer = TransferLog(context, peek);
@@ -534,8 +533,8 @@ int DownloadLog(AppContext& context) {
             if (transfer.lost != KX305_LOG_LOST_UNKNOWN) {
                 report.lost = transfer.lost;
                 // Where the lost ones were is known only when the count agrees.
-                newest = inferred.known && inferred.exact && inferred.lost == transfer.lost ? inferred.newestMs
-                                                                                            : INT64_MIN;
+                newest =
+                    inferred.known && inferred.exact && inferred.lost == transfer.lost ? inferred.newestMs : INT64_MIN;
             } else if (inferred.known) {
                 report.lost = inferred.lost;
                 newest = inferred.newestMs;
@@ -574,8 +573,7 @@ int DownloadLog(AppContext& context) {
     if (stored.result != DownloadReport::Store::Stored) ReportStoreFailure(context);
     if (!peek) {
         // The converter has let go of them: what the file did not take waits here.
-        if (stored.result == DownloadReport::Store::WriteFailed ||
-            stored.result == DownloadReport::Store::NoFile) {
+        if (stored.result == DownloadReport::Store::WriteFailed || stored.result == DownloadReport::Store::NoFile) {
             context.worker->waitingRecords.assign(records + stored.handled, records + count);
             KeepWaitingRecordsOnDisk(context);
         }
@@ -600,10 +598,9 @@ int DownloadLog(AppContext& context) {
     }
     AddTransferSample(context.worker->transferSamples, static_cast<uint32_t>(count), SteadyMs() - started);
     const int64_t keepUp = LearnSchedule(context, t.logPeriod, &records[count - 1]);
-    PhaseVerdict byPhase = PhaseUsable(context)
-                               ? ClearByPhase(context.worker->clockPhase, RecordMs(records[count - 1]),
-                                              int64_t(t.logPeriod) * 1000, snapshot, SteadyMs())
-                               : PhaseVerdict::Unknown;
+    PhaseVerdict byPhase = PhaseUsable(context) ? ClearByPhase(context.worker->clockPhase, RecordMs(records[count - 1]),
+                                                               int64_t(t.logPeriod) * 1000, snapshot, SteadyMs())
+                                                : PhaseVerdict::Unknown;
     if (byPhase == PhaseVerdict::Clear || byPhase == PhaseVerdict::ClearFull) {
         report.clear = DownloadReport::Clear::Cleared;
         report.memoryFull = byPhase == PhaseVerdict::ClearFull;
@@ -613,8 +610,7 @@ int DownloadLog(AppContext& context) {
     } else {
         // Without the clock's phase: whole seconds read around the transfer.
         if (!ReadConverterClock(context, t.transferEnd)) return finish(0);
-        report.clear =
-            ClearVerdict(t.transferStart, t.transferEnd, t.logPeriod, records[count - 1], CurrentUtcTime());
+        report.clear = ClearVerdict(t.transferStart, t.transferEnd, t.logPeriod, records[count - 1], CurrentUtcTime());
     }
     if (report.clear != DownloadReport::Clear::Cleared) return finish(1);
     if (RegistrationFileGone(context)) {

@@ -36,18 +36,18 @@ struct DownloadReport {
         FileGone,
     };
     enum class Clear {
-        NotAsked,        // firmware up to 1.12 (it empties itself), or the download failed
-        NothingToClear,  // the converter's memory was empty
-        NotAllStored,    // kept: the file does not have every record
-        Cleared,         // the converter's memory was cleared
+        NotAsked,              // firmware up to 1.12 (it empties itself), or the download failed
+        NothingToClear,        // the converter's memory was empty
+        NotAllStored,          // kept: the file does not have every record
+        Cleared,               // the converter's memory was cleared
         LoggedDuringTransfer,  // kept: the converter may have stored a record meanwhile
         // Kept: a download takes longer than the log period, so a record is
         // always stored meanwhile and the memory can never be cleared
         // without losing one.  The user should lengthen the log period; the
         // memory fills up otherwise.
         TransferLongerThanLogPeriod,
-        ClockUnknown,    // kept: the converter's clock made no sense
-        ClearFailed,     // the clear failed on the line
+        ClockUnknown,  // kept: the converter's clock made no sense
+        ClearFailed,   // the clear failed on the line
     };
     // The converter's records reached the program (false: the transfer broke
     // off or was never begun, and the converter keeps what it held).
@@ -112,9 +112,9 @@ public:
 
     // Answers to a requester's operation (`requester` as placed; the core
     // never calls these with kNoRequester).
-    virtual void ClockSet(Requester requester, bool done) = 0;           // operations 1 and 6
+    virtual void ClockSet(Requester requester, bool done) = 0;              // operations 1 and 6
     virtual void LogPeriodRead(Requester requester, unsigned seconds) = 0;  // operation 2, success only
-    virtual void LogPeriodWritten(Requester requester, bool done) = 0;   // operation 3
+    virtual void LogPeriodWritten(Requester requester, bool done) = 0;      // operation 3
 
     // A failure the user must hear of; `owner` may be kNoWindow.
     virtual void Failure(WindowRef owner, AcquisitionFailure failure) = 0;

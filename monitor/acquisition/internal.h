@@ -19,11 +19,11 @@ namespace kx305mon {
 // contradicts them.
 struct ClockPhase {
     bool known = false;
-    int64_t lowerMs = 0;     // offset >= lowerMs - drift since lowerAtMs
-    int64_t lowerAtMs = 0;   // steady ms
-    int64_t upperMs = 0;     // offset < upperMs + drift since upperAtMs
+    int64_t lowerMs = 0;    // offset >= lowerMs - drift since lowerAtMs
+    int64_t lowerAtMs = 0;  // steady ms
+    int64_t upperMs = 0;    // offset < upperMs + drift since upperAtMs
     int64_t upperAtMs = 0;
-    int64_t sinceMs = 0;     // steady ms of the first read of this run of bounds
+    int64_t sinceMs = 0;           // steady ms of the first read of this run of bounds
     KX305Handle device = nullptr;  // the connection they belong to
 };
 
@@ -66,8 +66,8 @@ struct PollingWorkerState {
     // --- when the downloads run (log_schedule.h) ---
     ClockPhase clockPhase;
     std::vector<TransferSample> transferSamples;  // of recent downloads
-    uint32_t scheduledPeriod = 0;      // log period of the last download, seconds
-    int64_t lastNewestMs = INT64_MIN;  // converter ms of the newest record seen
+    uint32_t scheduledPeriod = 0;                 // log period of the last download, seconds
+    int64_t lastNewestMs = INT64_MIN;             // converter ms of the newest record seen
     // Firmware up to 1.12: when the last GetLog reached the converter
     // (converter ms, bounds and likely moment), which emptied its memory,
     // and the newest record it accounted for (arrived, or counted lost;
@@ -101,12 +101,8 @@ WindowRef MainWindow(AppContext& context) EXCLUDES(context.plumbing.lock);
 // The worker's handle, read on the worker's thread.  The worker is the only
 // thread that writes `device` (under the lock, for the stop's break), so its
 // own reads need no lock; the analysis cannot know whose thread this is.
-inline KX305Handle& WorkerDevice(AppContext& context) NO_THREAD_SAFETY_ANALYSIS {
-    return context.device;
-}
-inline KX305Handle WorkerDevice(const AppContext& context) NO_THREAD_SAFETY_ANALYSIS {
-    return context.device;
-}
+inline KX305Handle& WorkerDevice(AppContext& context) NO_THREAD_SAFETY_ANALYSIS { return context.device; }
+inline KX305Handle WorkerDevice(const AppContext& context) NO_THREAD_SAFETY_ANALYSIS { return context.device; }
 
 // Tells `requester` that `request` failed, for the operations that answer
 // (1 and 6: ClockSet, 3: LogPeriodWritten); the others (2, 4, 5) and

@@ -18,8 +18,7 @@ bool ValidTime(unsigned month, unsigned day, unsigned hour, unsigned minute, uns
 // The converter's clock has no year: the computer's, moved across New Year
 // when the two months say so.
 int64_t ClockSeconds(const ClockRecord& clock, const CalendarTime& nowUtc) {
-    return SecondsFromCivil(ClockYear(clock, nowUtc), clock.month, clock.day, clock.hour, clock.minute,
-                            clock.second);
+    return SecondsFromCivil(ClockYear(clock, nowUtc), clock.month, clock.day, clock.hour, clock.minute, clock.second);
 }
 
 // An instant anchor + k * period lies in [from, to].
@@ -84,8 +83,7 @@ int64_t RecordMs(const LogRecord& record) {
     if (!ValidTime(record.month, record.day, record.hour, record.minute, record.second) || record.subSecond > 99) {
         return INT64_MIN;
     }
-    return SecondsOf(CalendarFromLogRecord(record)) * 1000 +
-           record.subSecond * 10;
+    return SecondsOf(CalendarFromLogRecord(record)) * 1000 + record.subSecond * 10;
 }
 
 void ForgetPhase(ClockPhase& phase) { phase = ClockPhase{}; }
@@ -197,8 +195,8 @@ int64_t PredictTransferMs(const std::vector<TransferSample>& samples, uint32_t r
     return longest * records / seen;
 }
 
-int64_t KeepUpInterval(const std::vector<TransferSample>& samples, uint32_t periodSeconds,
-                       uint32_t recordingInterval, int64_t uncertaintyMs) {
+int64_t KeepUpInterval(const std::vector<TransferSample>& samples, uint32_t periodSeconds, uint32_t recordingInterval,
+                       int64_t uncertaintyMs) {
     if (periodSeconds == 0 || periodSeconds > kScheduledPeriodMax) return 0;
     const uint32_t most = recordingInterval / periodSeconds;
     if (most < 1) return 0;
@@ -243,9 +241,8 @@ ArrivalBounds RequestArrival(const ClockPhase& phase, int64_t sentMs, int64_t en
     // at once.
     const int64_t by = std::min(sentMs + kLogRequestArrivalMs, std::max(sentMs, endedMs));
     arrival.latestMs = by + PhaseUpper(phase, by);
-    arrival.likelyMs =
-        std::min(sentMs + kLogRequestLikelyMs + (PhaseLower(phase, sentMs) + PhaseUpper(phase, sentMs)) / 2,
-                 arrival.latestMs);
+    arrival.likelyMs = std::min(
+        sentMs + kLogRequestLikelyMs + (PhaseLower(phase, sentMs) + PhaseUpper(phase, sentMs)) / 2, arrival.latestMs);
     return arrival;
 }
 

@@ -121,8 +121,8 @@ constexpr uint32_t kScheduledPeriodMax = 60;
 // of the period, at least one period, at most `recordingInterval`.  0 when
 // the period is not short, or not yet measured (the recording interval
 // serves); -1 when not even one record's download fits in a log period.
-int64_t KeepUpInterval(const std::vector<TransferSample>& samples, uint32_t periodSeconds,
-                       uint32_t recordingInterval, int64_t uncertaintyMs);
+int64_t KeepUpInterval(const std::vector<TransferSample>& samples, uint32_t periodSeconds, uint32_t recordingInterval,
+                       int64_t uncertaintyMs);
 
 // When to start a download that is due now (steady `nowMs`), so that it
 // begins just after a log instant: Go now (there is time for `expectedMs`
@@ -172,7 +172,7 @@ struct ArrivalBounds {
 ArrivalBounds RequestArrival(const ClockPhase& phase, int64_t sentMs, int64_t endedMs);
 
 struct LossEvidence {
-    int64_t periodMs = 0;  // the converter's log period; 0: not known
+    int64_t periodMs = 0;   // the converter's log period; 0: not known
     ArrivalBounds arrival;  // of this download's request
     // The previous download, when it emptied the memory on the same
     // connection at the same period (else unknown): its request's arrival

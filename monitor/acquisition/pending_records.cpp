@@ -84,7 +84,8 @@ PendingOutcome AppendRecords(FileStream& file, const std::vector<std::string>& r
         ++outcome.written;
     }
     const bool flushed = file.Flush();
-    if (outcome.result == DownloadReport::Store::Stored && !flushed) outcome.result = DownloadReport::Store::FlushFailed;
+    if (outcome.result == DownloadReport::Store::Stored && !flushed)
+        outcome.result = DownloadReport::Store::FlushFailed;
     return outcome;
 }
 

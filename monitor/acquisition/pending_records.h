@@ -35,7 +35,7 @@ size_t PendingRecordCount(const std::string& path);
 
 struct PendingOutcome {
     DownloadReport::Store result = DownloadReport::Store::Stored;
-    size_t written = 0;  // records appended to the registration file
+    size_t written = 0;    // records appended to the registration file
     bool waiting = false;  // records still wait in the waiting file
 };
 

@@ -8,9 +8,7 @@ namespace kx305mon {
 
 // COM1 is the first serial line, /dev/ttyS0.  The command line and the tests
 // install their own namer for ptys and USB adapters.
-std::string DefaultPortName(int32_t port) {
-    return "/dev/ttyS" + std::to_string(static_cast<long>(port) - 1);
-}
+std::string DefaultPortName(int32_t port) { return "/dev/ttyS" + std::to_string(static_cast<long>(port) - 1); }
 
 namespace detail {
 

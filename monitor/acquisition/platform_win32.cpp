@@ -18,9 +18,7 @@ std::string DefaultPortName(int32_t port) {
 
 namespace detail {
 
-void RaiseCurrentThreadPriority() {
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-}
+void RaiseCurrentThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
 
 }  // namespace detail
 }  // namespace kx305mon

@@ -69,8 +69,7 @@ int64_t PublishCycle(AppContext& context) {
     {
         MutexLock guard(context.plumbing.lock);
         for (int i = 0; i < KX305_INPUTS; ++i) {
-            changed[i] = InstrumentChanged(t.results[i].type, t.results[i], context.inputs[i].type,
-                                           context.inputs[i]);
+            changed[i] = InstrumentChanged(t.results[i].type, t.results[i], context.inputs[i].type, context.inputs[i]);
         }
         std::memcpy(context.inputs, t.results, sizeof context.inputs);
         context.info = t.info;
@@ -141,8 +140,7 @@ Session Connect(AppContext& context, int32_t port) {
         context.device = device;
     }
     PollingWorkerState::Transaction& t = context.worker->transaction;
-    session.reachedConverter =
-        detail::Transact(context, [&](KX305Handle* handle) { KX305GetInfo(handle, &t.info); });
+    session.reachedConverter = detail::Transact(context, [&](KX305Handle* handle) { KX305GetInfo(handle, &t.info); });
     if (!session.reachedConverter) return session;
     RainGaugeSettings& rain = rainGaugeSettings();
     if (rain.serial.load() == 0 && t.info.serialNumber > 0) rain.serial.store(t.info.serialNumber);

@@ -14,17 +14,17 @@
 #define KX305_THREAD_ANNOTATION(x)
 #endif
 
-#define CAPABILITY(x) KX305_THREAD_ANNOTATION(capability(x))
-#define SCOPED_CAPABILITY KX305_THREAD_ANNOTATION(scoped_lockable)
-#define GUARDED_BY(x) KX305_THREAD_ANNOTATION(guarded_by(x))
-#define PT_GUARDED_BY(x) KX305_THREAD_ANNOTATION(pt_guarded_by(x))
-#define REQUIRES(...) KX305_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
-#define ACQUIRE(...) KX305_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
-#define RELEASE(...) KX305_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
-#define TRY_ACQUIRE(...) KX305_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
-#define EXCLUDES(...) KX305_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
-#define ASSERT_CAPABILITY(x) KX305_THREAD_ANNOTATION(assert_capability(x))
-#define RETURN_CAPABILITY(x) KX305_THREAD_ANNOTATION(lock_returned(x))
+#define CAPABILITY(x)             KX305_THREAD_ANNOTATION(capability(x))
+#define SCOPED_CAPABILITY         KX305_THREAD_ANNOTATION(scoped_lockable)
+#define GUARDED_BY(x)             KX305_THREAD_ANNOTATION(guarded_by(x))
+#define PT_GUARDED_BY(x)          KX305_THREAD_ANNOTATION(pt_guarded_by(x))
+#define REQUIRES(...)             KX305_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+#define ACQUIRE(...)              KX305_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define RELEASE(...)              KX305_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...)          KX305_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+#define EXCLUDES(...)             KX305_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define ASSERT_CAPABILITY(x)      KX305_THREAD_ANNOTATION(assert_capability(x))
+#define RETURN_CAPABILITY(x)      KX305_THREAD_ANNOTATION(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS KX305_THREAD_ANNOTATION(no_thread_safety_analysis)
 
 namespace kx305mon {

@@ -70,8 +70,7 @@ bool MatchDdeConnect(const DdeNameTable& table, DdeName topic, DdeName service) 
     return false;
 }
 
-std::vector<std::pair<DdeName, DdeName>> DdeWildcardPairs(const DdeNameTable& table, DdeName topic,
-                                                          DdeName service) {
+std::vector<std::pair<DdeName, DdeName>> DdeWildcardPairs(const DdeNameTable& table, DdeName topic, DdeName service) {
     std::vector<std::pair<DdeName, DdeName>> pairs;
     for (const DdeInputNames& input : table.inputs) {
         if (service != 0 && input.service != service) continue;

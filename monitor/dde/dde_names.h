@@ -15,8 +15,8 @@
 
 namespace kx305mon {
 
-constexpr int kDdeInputs = 5;       // inputs 0..4 get a service
-constexpr int kDdeMaxTopics = 9;    // the most quantities of any instrument (KX-125)
+constexpr int kDdeInputs = 5;     // inputs 0..4 get a service
+constexpr int kDdeMaxTopics = 9;  // the most quantities of any instrument (KX-125)
 constexpr int kDdeItems = 3;
 constexpr size_t kDdeTextSize = 200;  // every name and answer fits with its zero
 
@@ -71,8 +71,7 @@ bool MatchDdeConnect(const DdeNameTable& table, DdeName topic, DdeName service);
 // A wildcard connect: every (service, topic) of the registered inputs, in
 // input and quantity order, restricted to `service` and `topic` where they
 // are not 0.  Without the closing pair of zeros.
-std::vector<std::pair<DdeName, DdeName>> DdeWildcardPairs(const DdeNameTable& table, DdeName topic,
-                                                          DdeName service);
+std::vector<std::pair<DdeName, DdeName>> DdeWildcardPairs(const DdeNameTable& table, DdeName topic, DdeName service);
 
 // Another registered input publishes the same service as `input` (two
 // thermohygrometers, say).  The library knows a service name once: it is

@@ -35,9 +35,7 @@ ServerState server;
 HSZ Handle(DdeName name) { return reinterpret_cast<HSZ>(name); }
 DdeName Name(HSZ handle) { return reinterpret_cast<DdeName>(handle); }
 
-DdeName CreateName(const char* text) {
-    return Name(DdeCreateStringHandleA(server.instance, text, CP_WINANSI));
-}
+DdeName CreateName(const char* text) { return Name(DdeCreateStringHandleA(server.instance, text, CP_WINANSI)); }
 
 void FreeName(DdeName& name) {
     if (name) DdeFreeStringHandle(server.instance, Handle(name));
@@ -72,8 +70,8 @@ HDDEDATA WildcardList(UINT format, HSZ topic, HSZ service) {
     const size_t size = (pairs.size() + 1) * sizeof(HSZPAIR);
     auto* list = static_cast<HSZPAIR*>(AllocOrDie(size));
     for (size_t i = 0; i < pairs.size(); ++i) list[i] = HSZPAIR{Handle(pairs[i].first), Handle(pairs[i].second)};
-    const HDDEDATA data = DdeCreateDataHandle(server.instance, reinterpret_cast<LPBYTE>(list),
-                                              static_cast<DWORD>(size), 0, nullptr, format, 0);
+    const HDDEDATA data = DdeCreateDataHandle(server.instance, reinterpret_cast<LPBYTE>(list), static_cast<DWORD>(size),
+                                              0, nullptr, format, 0);
     FreeOrDie(list);
     return data;
 }
@@ -180,7 +178,8 @@ HDDEDATA AdviseAnswer(HCONV conversation, HSZ topic, HSZ item, bool text) {
         return Answer(*adviseBatch->reading, target->match, item);
     }
     // An advise that the library posts by itself.
-    const DdeMatch match = MatchDdeRequest(server.names, text, Name(ConversationTopic(conversation, topic)), Name(item));
+    const DdeMatch match =
+        MatchDdeRequest(server.names, text, Name(ConversationTopic(conversation, topic)), Name(item));
     return match.Found() ? Answer(CopyReading(match.input), match, item) : nullptr;
 }
 
@@ -210,8 +209,8 @@ void PostAdviseSoon(HCONV conversation, HSZ item) {
     if (pendingTimer == 0) pendingTimer = SetTimer(nullptr, 0, 0, &PostPendingAdvises);
 }
 
-HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV conversation, HSZ name1, HSZ name2, HDDEDATA,
-                              ULONG_PTR, ULONG_PTR) {
+HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV conversation, HSZ name1, HSZ name2, HDDEDATA, ULONG_PTR,
+                              ULONG_PTR) {
     const bool text = format == CF_TEXT;
     switch (type) {
     case XTYP_CONNECT:
@@ -321,10 +320,10 @@ void DdeInputAdvise(int input) {
         const DdeMatch match = MatchDdeRequest(server.names, true, Name(link.topic), Name(link.item));
         if (match.input != input) continue;
         const int quantity = byItem ? 0 : match.quantity;
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
-            return g.quantity == quantity && g.item == match.item;
-        });
-        if (group == groups.end()) group = groups.insert(groups.end(), Group{quantity, match.item, link.topic, {{}, &reading}});
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const Group& g) { return g.quantity == quantity && g.item == match.item; });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), Group{quantity, match.item, link.topic, {{}, &reading}});
         group->batch.targets.push_back(AdviseTarget{link.conversation, match, false});
     }
     for (Group& group : groups) PostBatchAdvise(group.batch, group.topic, group.item);

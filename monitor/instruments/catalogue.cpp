@@ -29,18 +29,18 @@ struct TypeNames {
     int tagId;
 };
 constexpr TypeNames kTypeNames[] = {
-    {kStrNameNone, kStrTagNone},             // 0: no instrument
-    {kStrNameRainGauge, kStrTagRainGauge},   // 1: rain gauge (display name from the settings)
-    {kStrNameKX538S, kStrTagKX538S},         // 2: KX-538S
-    {kStrNameKX124, kStrTagKX124},           // 3: KX-124
-    {kStrNameKX124, kStrTagKX124},           // 4: KX-124, temperature only
-    {kStrNameKX125, kStrTagKX125},           // 5: KX-125
-    {kStrNameKX129, kStrTagKX129},           // 6: KX-129
-    {kStrNameKX132, kStrTagKX132},           // 7: KX-132
-    {kStrNameKX153, kStrTagKX153},           // 8: KX-153
-    {kStrNameKX261, kStrTagKX261},           // 9: KX-261
-    {kStrNameKX262, kStrTagKX262},           // 10: KX-262
-    {kStrNameKX273, kStrTagKX273},           // 11: KX-273
+    {kStrNameNone, kStrTagNone},            // 0: no instrument
+    {kStrNameRainGauge, kStrTagRainGauge},  // 1: rain gauge (display name from the settings)
+    {kStrNameKX538S, kStrTagKX538S},        // 2: KX-538S
+    {kStrNameKX124, kStrTagKX124},          // 3: KX-124
+    {kStrNameKX124, kStrTagKX124},          // 4: KX-124, temperature only
+    {kStrNameKX125, kStrTagKX125},          // 5: KX-125
+    {kStrNameKX129, kStrTagKX129},          // 6: KX-129
+    {kStrNameKX132, kStrTagKX132},          // 7: KX-132
+    {kStrNameKX153, kStrTagKX153},          // 8: KX-153
+    {kStrNameKX261, kStrTagKX261},          // 9: KX-261
+    {kStrNameKX262, kStrTagKX262},          // 10: KX-262
+    {kStrNameKX273, kStrTagKX273},          // 11: KX-273
 };
 constexpr uint32_t kLastType = kTypeKX273;
 
@@ -58,8 +58,7 @@ struct UnitCodes {
     const char* units[3];
     int unknownNameId;
 };
-constexpr UnitCodes kDistanceUnits = {
-    2, {kStrDistanceM, kStrDistanceMm, kStrNone}, {"m", "mm", ""}, kStrDistance};
+constexpr UnitCodes kDistanceUnits = {2, {kStrDistanceM, kStrDistanceMm, kStrNone}, {"m", "mm", ""}, kStrDistance};
 constexpr UnitCodes kIntensityUnits = {
     2, {kStrIntensityWm2, kStrIntensityKlx, kStrNone}, {"W/m2", "kLx", ""}, kStrIntensity};
 constexpr UnitCodes kChannel1Units = {
@@ -105,9 +104,12 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
         quantity = WithUnitCode(kDistanceUnits, w[3], w[5], TenthsIf(w[0]));
         return true;
     case kTypeKX124:
-        if (q == 0) quantity = {kStrTemperature, w[5], 10, "°C"};
-        else if (q == 1) quantity = {kStrHumidity, w[4], 10, " %"};
-        else return false;
+        if (q == 0)
+            quantity = {kStrTemperature, w[5], 10, "°C"};
+        else if (q == 1)
+            quantity = {kStrHumidity, w[4], 10, " %"};
+        else
+            return false;
         return true;
     case kTypeKX124Temperature:
         if (q != 0) return false;
@@ -117,26 +119,36 @@ bool FindQuantity(uint32_t type, const InputReading& reading, int q, Quantity& q
         // q 0 is the average, q 1 to 8 the channels (presence word 5 + q,
         // value word 13 + q).
         if (q < 0 || q > 8) return false;
-        if (q == 0) quantity = {kStrTemperature, KX125Average(reading), KX125Divisor(reading), "°C"};
+        if (q == 0)
+            quantity = {kStrTemperature, KX125Average(reading), KX125Divisor(reading), "°C"};
         else
-            quantity = {kStrTemperature1 + (q - 1), IsSet(w[5 + q]) ? w[13 + q] : INVALID_VALUE,
-                        KX125Divisor(reading), "°C"};
+            quantity = {kStrTemperature1 + (q - 1), IsSet(w[5 + q]) ? w[13 + q] : INVALID_VALUE, KX125Divisor(reading),
+                        "°C"};
         return true;
     case kTypeKX129:
-        if (q == 0) quantity = {kStrTemperature, w[7], 10, "°C"};
-        else if (q == 1) quantity = {kStrHumidity, w[6], 10, " %"};
-        else if (q == 2) quantity = {kStrPressureHpa, w[5], 10, " hPa"};
-        else return false;
+        if (q == 0)
+            quantity = {kStrTemperature, w[7], 10, "°C"};
+        else if (q == 1)
+            quantity = {kStrHumidity, w[6], 10, " %"};
+        else if (q == 2)
+            quantity = {kStrPressureHpa, w[5], 10, " hPa"};
+        else
+            return false;
         return true;
     case kTypeKX132:
         if (q != 0) return false;
-        if (IsSet(w[2])) quantity = {kStrPressureHpa, w[5], TenthsIf(w[0]), "hPa"};
-        else quantity = {kStrPressurePa, w[5], TenthsIf(w[0]), "Pa"};
+        if (IsSet(w[2]))
+            quantity = {kStrPressureHpa, w[5], TenthsIf(w[0]), "hPa"};
+        else
+            quantity = {kStrPressurePa, w[5], TenthsIf(w[0]), "Pa"};
         return true;
     case kTypeKX153:
-        if (q == 0) quantity = {kStrWindSpeed, w[5], 10, "m/s"};
-        else if (q == 1) quantity = {kStrWindDirection, w[4], 1, "°"};
-        else return false;
+        if (q == 0)
+            quantity = {kStrWindSpeed, w[5], 10, "m/s"};
+        else if (q == 1)
+            quantity = {kStrWindDirection, w[4], 1, "°"};
+        else
+            return false;
         return true;
     case kTypeKX261:
         if (q != 0) return false;
@@ -247,8 +259,8 @@ int InstrumentStatus(uint32_t type, const InputReading& reading) {
     }
 }
 
-int QuantityValue(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size,
-                  bool withUnit, bool plain) {
+int QuantityValue(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size, bool withUnit,
+                  bool plain) {
     Quantity quantity;
     if (!FindQuantity(type, reading, q, quantity)) {
         CopyText("", 0, buffer, size);
@@ -261,13 +273,11 @@ int QuantityValue(uint32_t type, const InputReading& reading, int q, char* buffe
     return quantity.nameId;
 }
 
-bool InstrumentChanged(uint32_t typeA, const InputReading& readingA, uint32_t typeB,
-                       const InputReading& readingB) {
+bool InstrumentChanged(uint32_t typeA, const InputReading& readingA, uint32_t typeB, const InputReading& readingB) {
     return typeA != typeB || InstrumentSerial(typeA, readingA) != InstrumentSerial(typeB, readingB);
 }
 
-int QuantityStatusText(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size,
-                       bool withUnit) {
+int QuantityStatusText(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size, bool withUnit) {
     if (!IsKnown(type)) {
         CopyText("", 0, buffer, size);
         return 0;

@@ -50,9 +50,9 @@ enum StringId : int {
 // display: it is written only with SetRainGaugeName and read off the UI
 // thread only through InstrumentName or RainGaugeName, which copy it whole.
 struct RainGaugeSettings {
-    char name[200];                   // default: string 39
-    std::atomic<uint32_t> serial;     // 0 = take the converter's serial
-    std::atomic<int32_t> calibration; // thousandths of a millimetre per impulse
+    char name[200];                    // default: string 39
+    std::atomic<uint32_t> serial;      // 0 = take the converter's serial
+    std::atomic<int32_t> calibration;  // thousandths of a millimetre per impulse
 };
 
 // The one instance of the program (initialised with the defaults).
@@ -81,17 +81,15 @@ int InstrumentStatus(uint32_t type, const InputReading& reading);
 // (size > 0) the value is formatted by FormatValue: display form with the
 // unit when withUnit is set and plain clear; plain form (dot, no unit) when
 // plain is set.
-int QuantityValue(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size,
-                  bool withUnit, bool plain);
+int QuantityValue(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size, bool withUnit,
+                  bool plain);
 
 // Types differ, or equal types with different serial numbers.
-bool InstrumentChanged(uint32_t typeA, const InputReading& readingA, uint32_t typeB,
-                       const InputReading& readingB);
+bool InstrumentChanged(uint32_t typeA, const InputReading& readingA, uint32_t typeB, const InputReading& readingB);
 
 // DDE helper: formats quantity q (display form, unit as asked) and returns
 // InstrumentStatus; for type 0 and codes above 11 writes "" and returns 0.
-int QuantityStatusText(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size,
-                       bool withUnit);
+int QuantityStatusText(uint32_t type, const InputReading& reading, int q, char* buffer, size_t size, bool withUnit);
 
 // Rain amount in tenths of a millimetre: impulses x calibration (32-bit
 // unsigned, wrapping) / 100.

@@ -59,8 +59,10 @@ std::string DescribeKX125(const InputReading& reading, bool averageKX125) {
     std::string text;
     Quantity quantity;
     FindQuantity(kTypeKX125, reading, 0, quantity);
-    if (averageKX125) AppendValue(text, "Temperatura: ", quantity, quantity.unit);
-    else text = "Temperatura";
+    if (averageKX125)
+        AppendValue(text, "Temperatura: ", quantity, quantity.unit);
+    else
+        text = "Temperatura";
     for (int channel = 1; channel <= 8; ++channel) {
         FindQuantity(kTypeKX125, reading, channel, quantity);
         AppendValue(text, channel == 1 ? " <" : " ", quantity, "");
@@ -76,26 +78,36 @@ struct DescriptionLabels {
 
 DescriptionLabels LabelsOf(uint32_t type, const InputReading& reading) {
     switch (type) {
-    case kTypeRainGauge: return {{"Ilość opadów atmosferycznych: "}};
-    case kTypeKX538S: return {{"Odległość: "}};
-    case kTypeKX124: return {{"Temperatura: ", ", Wilgotność: "}};
-    case kTypeKX124Temperature: return {{"Temperatura: "}};
-    case kTypeKX129: return {{"Temperatura: ", ", Wilgotność: ", ", Ciśnienie: "}};
-    case kTypeKX132: return {{"Ciśnienie: "}};
-    case kTypeKX153: return {{"Prędkość wiatru: ", ", Kierunek wiatru: "}};
-    case kTypeKX261: return {{"Natężenie światła: "}};
+    case kTypeRainGauge:
+        return {{"Ilość opadów atmosferycznych: "}};
+    case kTypeKX538S:
+        return {{"Odległość: "}};
+    case kTypeKX124:
+        return {{"Temperatura: ", ", Wilgotność: "}};
+    case kTypeKX124Temperature:
+        return {{"Temperatura: "}};
+    case kTypeKX129:
+        return {{"Temperatura: ", ", Wilgotność: ", ", Ciśnienie: "}};
+    case kTypeKX132:
+        return {{"Ciśnienie: "}};
+    case kTypeKX153:
+        return {{"Prędkość wiatru: ", ", Kierunek wiatru: "}};
+    case kTypeKX261:
+        return {{"Natężenie światła: "}};
     case kTypeKX262:
         if (reading.data[0] != 0) return {{"Natężenie światła 1: ", ", Natężenie światła 2: "}};
         return {{"Natężenie światła: "}};
-    case kTypeKX273: return {{"Rezystancja: "}};
-    default: return {{}};
+    case kTypeKX273:
+        return {{"Rezystancja: "}};
+    default:
+        return {{}};
     }
 }
 
 }  // namespace
 
-size_t FormatValue(const char* prefix, int32_t raw, int divisor, const char* unit, char* buffer,
-                   size_t size, bool plain) {
+size_t FormatValue(const char* prefix, int32_t raw, int divisor, const char* unit, char* buffer, size_t size,
+                   bool plain) {
     if (buffer == nullptr || size == 0) return 0;
     // Copied first: callers may append by passing their buffer as the prefix.
     std::string text = prefix != nullptr ? prefix : "";
@@ -124,9 +136,12 @@ double ParseLocaleNumber(char* text) {
     size_t length = 0;
     for (char* c = text; *c != '\0'; ++c, ++length) {
         if (*c >= '0' && *c <= '9') continue;
-        if (*c == decimal) *c = '.';
-        else if (*c == negative) *c = '-';
-        else return kNotANumber;
+        if (*c == decimal)
+            *c = '.';
+        else if (*c == negative)
+            *c = '-';
+        else
+            return kNotANumber;
     }
     if (length == 0) return 0.0;
     // from_chars ignores the C library's locale: the dot is always the point.

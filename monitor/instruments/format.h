@@ -15,8 +15,8 @@ namespace kx305mon {
 // Plain form: dot, trailing zeros dropped, unit ignored.  Display form: the
 // locale's number formatting with the divisor's decimals, " " and unit.
 // Returns the position just after the prefix.
-size_t FormatValue(const char* prefix, int32_t raw, int divisor, const char* unit, char* buffer,
-                   size_t size, bool plain);
+size_t FormatValue(const char* prefix, int32_t raw, int divisor, const char* unit, char* buffer, size_t size,
+                   bool plain);
 
 // Parses a number typed in the user's locale; rewrites text in place
 // (separator to ".", negative sign to "-").  Empty text gives 0; anything

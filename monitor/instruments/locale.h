@@ -20,8 +20,8 @@ public:
     virtual ~NumberLocale() = default;
     virtual char DecimalSeparator() const = 0;  // first character only
     virtual bool LeadingZero() const = 0;
-    virtual char NegativeSign() const = 0;      // first character only
-    virtual char ListSeparator() const = 0;     // first character only
+    virtual char NegativeSign() const = 0;   // first character only
+    virtual char ListSeparator() const = 0;  // first character only
     // Renders a plain number text ("-21.5", dot, no grouping) with exactly
     // `decimals` decimals, the locale's separator and leading-zero choice,
     // no grouping and the minus sign directly before the digits.

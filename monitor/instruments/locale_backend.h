@@ -18,8 +18,7 @@ const NumberLocale& UserLocale();
 // zero), no grouping, `minus` directly before the digits of a non-zero
 // value, and no "0" before the separator when leadingZero is off.  A text
 // that is not such a number gives "".
-std::string RenderNumber(const std::string& plain, int decimals, char separator, bool leadingZero,
-                         char minus);
+std::string RenderNumber(const std::string& plain, int decimals, char separator, bool leadingZero, char minus);
 
 // What the locales show for an impossible date or time: the numbers as
 // stored, "YYYY.MM.DD" and "hh:mm:ss", never a made-up or normalised one.

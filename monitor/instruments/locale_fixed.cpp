@@ -19,13 +19,11 @@ std::string Printf(const char* format, auto... args) {
 }
 
 // Month names as a Polish long date uses them ("19 lutego 2007").
-constexpr const char* kPolishMonths[] = {"stycznia", "lutego", "marca", "kwietnia", "maja", "czerwca",
-                                         "lipca", "sierpnia", "września", "października", "listopada",
-                                         "grudnia"};
-constexpr const char* kEnglishMonths[] = {"January", "February", "March", "April", "May", "June", "July",
-                                          "August", "September", "October", "November", "December"};
-constexpr const char* kEnglishDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday",
-                                        "Saturday"};
+constexpr const char* kPolishMonths[] = {"stycznia", "lutego",   "marca",    "kwietnia",     "maja",      "czerwca",
+                                         "lipca",    "sierpnia", "września", "października", "listopada", "grudnia"};
+constexpr const char* kEnglishMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                          "July",    "August",   "September", "October", "November", "December"};
+constexpr const char* kEnglishDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
 class PolishLocale final : public NumberLocale {
 public:
@@ -59,8 +57,8 @@ public:
     std::string FormatDate(const CalendarTime& t, DateStyle style) const override {
         if (!IsCalendarDate(t)) return StoredDateText(t);
         if (style == DateStyle::Short) return Printf("%d/%d/%04d", t.month, t.day, t.year);
-        return Printf("%s, %s %d, %04d", kEnglishDays[DayOfWeek(t.year, t.month, t.day)],
-                      kEnglishMonths[t.month - 1], t.day, t.year);
+        return Printf("%s, %s %d, %04d", kEnglishDays[DayOfWeek(t.year, t.month, t.day)], kEnglishMonths[t.month - 1],
+                      t.day, t.year);
     }
     std::string FormatTime(const CalendarTime& t) const override {
         if (!IsTimeOfDay(t)) return StoredTimeText(t);
@@ -94,8 +92,7 @@ private:
 
 }  // namespace
 
-std::string RenderNumber(const std::string& plain, int decimals, char separator, bool leadingZero,
-                         char minus) {
+std::string RenderNumber(const std::string& plain, int decimals, char separator, bool leadingZero, char minus) {
     size_t i = 0;
     const bool negative = i < plain.size() && plain[i] == '-';
     if (negative) ++i;
@@ -115,8 +112,10 @@ std::string RenderNumber(const std::string& plain, int decimals, char separator,
         std::string digits = integer + fraction;
         size_t k = digits.size();
         while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
-        if (k == 0) digits.insert(digits.begin(), '1');
-        else ++digits[k - 1];
+        if (k == 0)
+            digits.insert(digits.begin(), '1');
+        else
+            ++digits[k - 1];
         integer = digits.substr(0, digits.size() - kept);
         fraction = digits.substr(digits.size() - kept);
     }

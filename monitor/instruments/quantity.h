@@ -10,10 +10,10 @@
 namespace kx305mon {
 
 struct Quantity {
-    int nameId = 0;           // string-table id of the quantity's name
-    int32_t raw = 0;          // scaled integer, or INVALID_VALUE
-    int divisor = 1;          // 1, 10, 100 or 1000
-    const char* unit = "";    // appended after one blank in the display form
+    int nameId = 0;         // string-table id of the quantity's name
+    int32_t raw = 0;        // scaled integer, or INVALID_VALUE
+    int divisor = 1;        // 1, 10, 100 or 1000
+    const char* unit = "";  // appended after one blank in the display form
 };
 
 // Fills `quantity` and returns true when `type` has a quantity number q.

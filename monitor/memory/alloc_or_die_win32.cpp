@@ -31,9 +31,8 @@ void FreeOrDie(void* block) {
 void ShowLastErrorBox() {
     const DWORD error = GetLastError();
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                   nullptr);
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
     MessageBoxA(nullptr, text != nullptr ? text : "", messages::kCaption, MB_OK | MB_ICONERROR);
     if (text != nullptr) LocalFree(text);
 }

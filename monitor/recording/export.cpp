@@ -21,9 +21,7 @@ constexpr size_t kRainLineLimit = 260;
 // Records are written in batches of whole records of about this size.
 constexpr size_t kBatchBytes = 64 * 1024;
 
-bool WriteText(FileStream& file, const std::string& text) {
-    return file.Write(text.data(), text.size());
-}
+bool WriteText(FileStream& file, const std::string& text) { return file.Write(text.data(), text.size()); }
 
 void AppendInstrument(std::string& out, int32_t type, bool longName) {
     char name[256];
@@ -56,9 +54,7 @@ size_t NumericLength(const char* text, size_t size) {
     return size > 0 && isDigit(text[0]) ? 1 : 0;
 }
 
-size_t ValueLength(const MemoryEntry& entry) {
-    return strnlen(entry.value, sizeof entry.value);
-}
+size_t ValueLength(const MemoryEntry& entry) { return strnlen(entry.value, sizeof entry.value); }
 
 void AppendCsvCell(std::string& out, const MemoryEntry& entry, char separator, char decimal) {
     // The record list keeps the dot, whatever the export writes.
@@ -165,9 +161,7 @@ void AppendRecordLines(const ExportContext& context, std::string& out, const Mem
     out += kLineBreak;
 }
 
-std::string NumericPart(const std::string& text) {
-    return text.substr(0, NumericLength(text.data(), text.size()));
-}
+std::string NumericPart(const std::string& text) { return text.substr(0, NumericLength(text.data(), text.size())); }
 
 bool WriteRecords(const ExportContext& context, FileStream& file, int choice) {
     if (context.records == nullptr) {
@@ -220,8 +214,8 @@ ExportResult ExportRainReport(const ExportContext& context, const std::string& p
         return result;
     }
     const char separator = ExportSeparator(context);
-    result.written = WriteText(*result.file, std::string("Data i czas") + separator + "Wynik [mm]" + separator +
-                                                 "Status" + kLineBreak);
+    result.written = WriteText(
+        *result.file, std::string("Data i czas") + separator + "Wynik [mm]" + separator + "Status" + kLineBreak);
     for (const RainReportRow& row : rows) {
         std::string line = row.timeLabel + separator + row.amount + separator + StringText(row.status);
         line.resize(std::min(line.size(), kRainLineLimit - 2));

@@ -20,15 +20,15 @@
 namespace kx305mon {
 
 // ExportFlags bits (settings value "Flags").
-constexpr uint32_t kExportAllRecords = 0x001;      // else only the current record
-constexpr uint32_t kExportDescriptive = 0x002;     // else CSV
-constexpr uint32_t kExportListSeparator = 0x004;   // else TAB
-constexpr uint32_t kExportFieldTime = 0x008;       // "Data i czas pomiaru"
-constexpr uint32_t kExportFieldName = 0x010;       // "Nazwa przyrządu"
-constexpr uint32_t kExportFieldSerial = 0x020;     // "Numer seryjny"
-constexpr uint32_t kExportFieldQuantity = 0x040;   // "Nazwa wielkości mierzonej"
-constexpr uint32_t kExportFieldValue = 0x080;      // "Wynik pomiaru"
-constexpr uint32_t kExportFieldStatus = 0x100;     // "Status pomiaru"
+constexpr uint32_t kExportAllRecords = 0x001;     // else only the current record
+constexpr uint32_t kExportDescriptive = 0x002;    // else CSV
+constexpr uint32_t kExportListSeparator = 0x004;  // else TAB
+constexpr uint32_t kExportFieldTime = 0x008;      // "Data i czas pomiaru"
+constexpr uint32_t kExportFieldName = 0x010;      // "Nazwa przyrządu"
+constexpr uint32_t kExportFieldSerial = 0x020;    // "Numer seryjny"
+constexpr uint32_t kExportFieldQuantity = 0x040;  // "Nazwa wielkości mierzonej"
+constexpr uint32_t kExportFieldValue = 0x080;     // "Wynik pomiaru"
+constexpr uint32_t kExportFieldStatus = 0x100;    // "Status pomiaru"
 constexpr uint32_t kExportFields = 0x1F8;
 constexpr uint32_t kDefaultExportFlags = 0x1FF;
 
@@ -36,10 +36,10 @@ constexpr uint32_t kDefaultExportFlags = 0x1FF;
 // the writers run without the application context.
 struct ExportContext {
     uint32_t exportFlags = kDefaultExportFlags;
-    bool averageKX125 = true;            // "KX125AV": export the KX-125 average
+    bool averageKX125 = true;  // "KX125AV": export the KX-125 average
     const RecordList* records = nullptr;
-    char listSeparator = ';';            // first character of the locale's list separator
-    char decimalSeparator = ',';         // first character of the locale's decimal separator
+    char listSeparator = ';';              // first character of the locale's list separator
+    char decimalSeparator = ',';           // first character of the locale's decimal separator
     const NumberLocale* locale = nullptr;  // short dates; null: CurrentLocale()
 };
 

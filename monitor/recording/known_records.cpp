@@ -183,7 +183,8 @@ size_t RecordsAlreadyStored(const RecordList& fileTail, const LogRecord* records
     for (size_t i = 0; i < count; ++i) {
         const LogRecord& r = records[i];
         download[i].stored = &asStored[i];
-        download[i].convertible = UtcFieldsToSeconds(r.year, r.month, r.day, r.hour, r.minute, r.second, download[i].utc);
+        download[i].convertible =
+            UtcFieldsToSeconds(r.year, r.month, r.day, r.hour, r.minute, r.second, download[i].utc);
     }
 
     const size_t longest = std::min(count, fileTail.size());

@@ -94,8 +94,6 @@ std::vector<RainReportRow> BuildRainReport(const RecordList& records, RainInterv
     return rows;
 }
 
-int RainStatusIcon(int status) {
-    return status == kStrMeasurementOk ? 1 : 0;
-}
+int RainStatusIcon(int status) { return status == kStrMeasurementOk ? 1 : 0; }
 
 }  // namespace kx305mon

@@ -22,9 +22,7 @@ RecordList::RecordList(const RecordList& other) {
     }
 }
 
-RecordList::RecordList(RecordList&& other) {
-    swap(other);
-}
+RecordList::RecordList(RecordList&& other) { swap(other); }
 
 MemoryRecord& RecordList::Add(const CalendarTime& time, const MemoryEntry* first, size_t count) {
     if (count > free_) {

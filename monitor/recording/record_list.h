@@ -24,10 +24,10 @@ constexpr size_t kEntryValueSize = 16;
 
 // One quantity line of a record.
 struct MemoryEntry {
-    int32_t type;      // instrument type code
-    int32_t status;    // status text id of the input
-    int32_t serial;    // instrument serial number (0 when the catalogue had none)
-    int32_t quantity;  // quantity name id
+    int32_t type;                 // instrument type code
+    int32_t status;               // status text id of the input
+    int32_t serial;               // instrument serial number (0 when the catalogue had none)
+    int32_t quantity;             // quantity name id
     char value[kEntryValueSize];  // plain value text, at most 14 characters
 };
 

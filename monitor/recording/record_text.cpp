@@ -9,8 +9,8 @@ namespace kx305mon {
 std::string FormatRecordTime(const CalendarTime& time, RecordTimeStyle style, const NumberLocale& locale) {
     if (style == RecordTimeStyle::Fixed) {
         char text[64];
-        std::snprintf(text, sizeof text, "%04u.%02u.%02u %02u:%02u:%02u", time.year, time.month, time.day,
-                      time.hour, time.minute, time.second);
+        std::snprintf(text, sizeof text, "%04u.%02u.%02u %02u:%02u:%02u", time.year, time.month, time.day, time.hour,
+                      time.minute, time.second);
         return text;
     }
     const DateStyle dateStyle = style == RecordTimeStyle::Short ? DateStyle::Short : DateStyle::Long;

@@ -88,8 +88,8 @@ struct RegistrationTail {
     // The valid records that start in the part read, in file order; valid
     // records without lines are kept too (with no entries).
     RecordList records;
-    int64_t from = 0;       // file offset where the part read begins
-    int64_t size = -1;      // the file's size
+    int64_t from = 0;   // file offset where the part read begins
+    int64_t size = -1;  // the file's size
     // Offset just past the last valid record in the part read; `from` is 0
     // and this is 0 when the whole file holds none; -1 when unknown.
     int64_t wholeEnd = -1;

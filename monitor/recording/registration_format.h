@@ -16,9 +16,7 @@ constexpr uint8_t kRecordMark = '@';  // RECORD_MARK
 constexpr size_t kStampDigits = 14;
 
 // Both directions of the storage transformation.
-inline uint8_t Negate(uint8_t byte) {
-    return static_cast<uint8_t>(0u - byte);
-}
+inline uint8_t Negate(uint8_t byte) { return static_cast<uint8_t>(0u - byte); }
 
 // The bulk loops run in fixed-size chunks, which the
 // compiler turns into vector code at the project's optimisation level.

@@ -454,9 +454,7 @@ private:
     }
 
     // A mask of the low `count` bytes (0 to 8), in memory order.
-    static uint64_t LowBytes(size_t count) {
-        return count >= 8 ? ~0ull : (1ull << (8 * count)) - 1;
-    }
+    static uint64_t LowBytes(size_t count) { return count >= 8 ? ~0ull : (1ull << (8 * count)) - 1; }
 
     // Bare digits (possibly none) up to `terminator`, wrapping as the
     // field-by-field conversion does.  False on any other character or at
@@ -564,8 +562,7 @@ private:
     // one starts earlier inside the damaged text.
     void Resync() {
         const void* mark = std::memchr(window_ + pos_, kRecordMark, end_ - pos_);
-        const size_t markAt =
-            mark == nullptr ? end_ : static_cast<size_t>(static_cast<const uint8_t*>(mark) - window_);
+        const size_t markAt = mark == nullptr ? end_ : static_cast<size_t>(static_cast<const uint8_t*>(mark) - window_);
         // A start inside the check bytes of that "@" counts as well (the
         // mark may be damaged text, or a trailer cut short).
         const size_t stamp = FindStamp(resyncFrom_, mark == nullptr ? end_ : markAt + 3);

@@ -105,8 +105,8 @@ bool EncodeRecord(const LogRecord& record, Sink& sink) {
             if (id == 0) {
                 break;
             }
-            length = std::snprintf(line, sizeof line, "%01d,%s,%d,%s,%u%c", static_cast<int>(type), serialText,
-                                   id, value, status, kLineEnd);
+            length = std::snprintf(line, sizeof line, "%01d,%s,%d,%s,%u%c", static_cast<int>(type), serialText, id,
+                                   value, status, kLineEnd);
             writer.Text(line, length);
         }
     }
@@ -147,8 +147,8 @@ RecordingOpen OpenRecordingFile(const std::string& path, bool appendWithoutAskin
         // Erasing cuts at the start, where the file was opened.  A file that
         // cannot be moved or cut is not recorded into: the records would
         // land in the wrong place.
-        const bool placed = choice == ExistingFileChoice::Append ? opened->SeekToEnd()
-                                                                 : opened->SeekToStart() && opened->Truncate();
+        const bool placed =
+            choice == ExistingFileChoice::Append ? opened->SeekToEnd() : opened->SeekToStart() && opened->Truncate();
         if (!placed) {
             return RecordingOpen::Unavailable;
         }

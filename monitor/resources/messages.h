@@ -10,8 +10,7 @@ namespace kx305mon::messages {
 inline constexpr char kCaption[] = "Konwerter KX-305";
 
 // Registration file (recording and reading).
-inline constexpr char kRegistrationFileUnavailable[] =
-    "Wybrany plik rejestracji wyników pomiaru jest niedostępny.";
+inline constexpr char kRegistrationFileUnavailable[] = "Wybrany plik rejestracji wyników pomiaru jest niedostępny.";
 inline constexpr char kRegistrationFileExists[] =
     "Plik rejestracji pomiarów już istnieje.\r\n"
     "Wybierz Tak aby dopisywać wyniki do poprzednich,\r\n"
@@ -97,8 +96,7 @@ inline constexpr char kSetSeconds[] = "Ustaw sekundy";
 
 // Dialog 105, the converter's logging interval.
 inline constexpr char kIntervalNotPositive[] = "Interwał musi być większy od zera!";
-inline constexpr char kIntervalWriteFailed[] =
-    "Wystąpił błąd komunikacyjny podczas zapisywania nowego interwału!";
+inline constexpr char kIntervalWriteFailed[] = "Wystąpił błąd komunikacyjny podczas zapisywania nowego interwału!";
 
 // Dialog 119, the rain gauge.
 inline constexpr char kInvalidValue[] = "Podana wartość jest niepoprawna!";

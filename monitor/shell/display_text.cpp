@@ -62,8 +62,7 @@ PanelText DescribePanel(const InputReading* reading, bool averageKX125) {
 std::string LiveBlock(const ConverterInfo* info, const ClockRecord* clock, const InputReading* results,
                       bool averageKX125) {
     std::string block = StatusLine(info) + "\n";
-    block += ClockText(clock, CurrentUtcTime(), CurrentLocalTime(), CurrentLocale()) +
-             "\n";
+    block += ClockText(clock, CurrentUtcTime(), CurrentLocalTime(), CurrentLocale()) + "\n";
     for (int i = 0; i < KX305_INPUTS; ++i) {
         const PanelText panel = DescribePanel(results != nullptr ? &results[i] : nullptr, averageKX125);
         block += "Wejście nr " + std::to_string(i) + ": " + panel.name + "\n";
@@ -82,8 +81,8 @@ std::string StatusFieldText(const ConverterInfo* info, const ClockRecord* clock,
     return StatusLine(info) + "\r\n" + ClockText(clock, utcNow, localNow, locale);
 }
 
-DisplaySnapshot MakeDisplaySnapshot(const ConverterInfo* info, const ClockRecord* clock,
-                                    const InputReading* results, bool averageKX125) {
+DisplaySnapshot MakeDisplaySnapshot(const ConverterInfo* info, const ClockRecord* clock, const InputReading* results,
+                                    bool averageKX125) {
     DisplaySnapshot snapshot;
     snapshot.status = StatusFieldText(info, clock, CurrentUtcTime(), CurrentLocalTime(), CurrentLocale());
     for (int i = 0; i < KX305_INPUTS; ++i) {

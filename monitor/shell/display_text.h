@@ -26,8 +26,8 @@ std::string StatusLine(const ConverterInfo* info);
 // The clock part of the status field: the clock in local time as the user's
 // long date, ", " and time, dated in the computer's current local year;
 // "?????, ?????" without a clock or when it cannot be converted.
-std::string ClockText(const ClockRecord* clock, const CalendarTime& utcNow,
-                      const CalendarTime& localNow, const NumberLocale& locale);
+std::string ClockText(const ClockRecord* clock, const CalendarTime& utcNow, const CalendarTime& localNow,
+                      const NumberLocale& locale);
 
 // One input's panel.
 struct PanelText {
@@ -56,8 +56,8 @@ struct DisplaySnapshot {
 
 // The snapshot of a cycle at the computer's current time and the user's
 // locale; null pointers give the display without a converter.
-DisplaySnapshot MakeDisplaySnapshot(const ConverterInfo* info, const ClockRecord* clock,
-                                    const InputReading* results, bool averageKX125);
+DisplaySnapshot MakeDisplaySnapshot(const ConverterInfo* info, const ClockRecord* clock, const InputReading* results,
+                                    bool averageKX125);
 
 // The texts of a snapshot by the main window's control: the status field,
 // then per input the name, description and status fields, in this order.

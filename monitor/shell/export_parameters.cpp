@@ -10,9 +10,9 @@
 namespace kx305mon {
 
 const ExportFieldBox kExportFieldBoxes[6] = {
-    {IDC_FIELD_TIME, kExportFieldTime},         {IDC_FIELD_INSTRUMENT, kExportFieldName},
-    {IDC_FIELD_SERIAL, kExportFieldSerial},     {IDC_FIELD_QUANTITY, kExportFieldQuantity},
-    {IDC_FIELD_RESULT, kExportFieldValue},      {IDC_FIELD_STATUS, kExportFieldStatus},
+    {IDC_FIELD_TIME, kExportFieldTime},     {IDC_FIELD_INSTRUMENT, kExportFieldName},
+    {IDC_FIELD_SERIAL, kExportFieldSerial}, {IDC_FIELD_QUANTITY, kExportFieldQuantity},
+    {IDC_FIELD_RESULT, kExportFieldValue},  {IDC_FIELD_STATUS, kExportFieldStatus},
 };
 
 namespace {

@@ -23,8 +23,8 @@ VizoStart ClassifyVizoStart(uintptr_t resultCode) {
 std::string CycleLogLine(const CycleTiming& timing, int64_t liveDataMicros, int64_t displayMicros) {
     char line[200];
     std::snprintf(line, sizeof line,
-                  "cycle %" PRId64 " transaction %" PRId64 " operation %" PRId64 " events %" PRId64
-                  " livedata %" PRId64 " display %" PRId64 " program %" PRId64 "\n",
+                  "cycle %" PRId64 " transaction %" PRId64 " operation %" PRId64 " events %" PRId64 " livedata %" PRId64
+                  " display %" PRId64 " program %" PRId64 "\n",
                   timing.cycleMicros, timing.transactionMicros, timing.operationMicros, timing.eventsMicros,
                   liveDataMicros, displayMicros, timing.eventsMicros + displayMicros);
     return line;

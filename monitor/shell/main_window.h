@@ -34,7 +34,7 @@ std::string CycleLogLine(const CycleTiming& timing, int64_t liveDataMicros, int6
 enum class Notice : uint32_t {
     PortInUse = 1,
     RecordsNotStored,
-    RecordsLost,          // with the number lost
+    RecordsLost,  // with the number lost
     RecordsLostUnknown,
     LogIntervalTooShort,  // the memory cannot be emptied as fast as it fills
 };

@@ -94,10 +94,14 @@ std::string RecordCaption(int index, int count, const CalendarTime& time, const 
 
 int StepRecord(ViewerStep step, int current, int count) {
     switch (step) {
-        case ViewerStep::First: return 0;
-        case ViewerStep::Previous: return current > 0 ? current - 1 : current;
-        case ViewerStep::Next: return current < count - 1 ? current + 1 : current;
-        case ViewerStep::Last: return count - 1;
+    case ViewerStep::First:
+        return 0;
+    case ViewerStep::Previous:
+        return current > 0 ? current - 1 : current;
+    case ViewerStep::Next:
+        return current < count - 1 ? current + 1 : current;
+    case ViewerStep::Last:
+        return count - 1;
     }
     return current;
 }

@@ -65,8 +65,7 @@ std::vector<ViewerRow> ViewerRows(const MemoryRecord& record, bool averageKX125)
 
 // "Rekord k+1/count z dnia " and the long date and time of `time`, cut to
 // kRecordCaptionLength characters.
-std::string RecordCaption(int index, int count, const CalendarTime& time,
-                          const NumberLocale& locale = CurrentLocale());
+std::string RecordCaption(int index, int count, const CalendarTime& time, const NumberLocale& locale = CurrentLocale());
 
 enum class ViewerStep { First, Previous, Next, Last };
 

@@ -94,9 +94,7 @@ std::vector<std::string> PortComboEntriesFor(AppContext& context, PortDiscovery&
     return count != 0 ? PortComboEntries(text) : std::vector<std::string>();
 }
 
-std::string CurrentPortText(int32_t port) {
-    return port == PORT_NONE ? std::string() : "COM" + std::to_string(port);
-}
+std::string CurrentPortText(int32_t port) { return port == PORT_NONE ? std::string() : "COM" + std::to_string(port); }
 
 std::optional<int32_t> ParsePortChoice(const char* comboText) {
     long port = 0;

@@ -8,8 +8,8 @@
 
 namespace kx305mon {
 
-RainSourceAnswer ConfirmRainSource(AppContext& context, int interval, bool useFileInUse,
-                                   const std::string& editText, SettingsStore& store) {
+RainSourceAnswer ConfirmRainSource(AppContext& context, int interval, bool useFileInUse, const std::string& editText,
+                                   SettingsStore& store) {
     if (interval < 0 || interval >= kRainIntervalCount) return RainSourceAnswer::NoInterval;
     {
         MutexLock guard(context.plumbing.lock);

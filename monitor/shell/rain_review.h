@@ -31,8 +31,8 @@ enum class RainSourceAnswer {
 // source (readPath empty), else readPath takes the edit's text, cut to 259
 // characters, and the file is opened.  Accepted saves the registration group
 // (which writes "RainMeter Period") into `store`.
-RainSourceAnswer ConfirmRainSource(AppContext& context, int interval, bool useFileInUse,
-                                   const std::string& editText, SettingsStore& store);
+RainSourceAnswer ConfirmRainSource(AppContext& context, int interval, bool useFileInUse, const std::string& editText,
+                                   SettingsStore& store);
 
 // The combo box's selection at the opening: the stored interval, or none
 // when the stored value is out of range.

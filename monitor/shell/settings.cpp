@@ -142,9 +142,8 @@ bool LoadSettings(AppContext& context, SettingsStore& store, FirstRunQuestions& 
         locked([&] { context.rainReportInterval = static_cast<int32_t>(period); });
 
     ReadChain flags(store);
-    flags.Number("KX125AV", [&](uint32_t v) {
-        locked([&]() REQUIRES(context.plumbing.lock) { context.averageKX125 = v != 0; });
-    });
+    flags.Number("KX125AV",
+                 [&](uint32_t v) { locked([&]() REQUIRES(context.plumbing.lock) { context.averageKX125 = v != 0; }); });
     flags.Number("QUICK_START", [&](uint32_t v) { locked([&] { context.quickStart = v != 0; }); });
     flags.Number("SHOW_QMV", [&](uint32_t v) { locked([&] { context.showQmv = v != 0; }); });
     complete = complete && flags.complete();

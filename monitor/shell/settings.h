@@ -38,8 +38,8 @@ enum SettingsGroup : uint32_t {
 // Export flags when nothing is stored (kDefaultExportFlags of the export
 // writers): all records, descriptive layout, the locale's list separator
 // and every field.
-constexpr int32_t kDefaultRainCalibration = 1000;   // 1.000 mm per impulse
-constexpr int32_t kDefaultRainReportInterval = 1;   // days
+constexpr int32_t kDefaultRainCalibration = 1000;  // 1.000 mm per impulse
+constexpr int32_t kDefaultRainReportInterval = 1;  // days
 
 // The start values of every settings field (AppContext and the rain-gauge
 // settings), set by the entry before the settings are loaded.  Values that

@@ -52,8 +52,7 @@ public:
     // opened with full access) and tells how many subkeys the parent has
     // left.  False when the parent cannot be opened, the child cannot be
     // deleted (missing, or it has subkeys) or the count cannot be read.
-    virtual bool DeleteChildKey(const std::string& parentPath, const std::string& child,
-                                uint32_t& subkeysLeft) = 0;
+    virtual bool DeleteChildKey(const std::string& parentPath, const std::string& child, uint32_t& subkeysLeft) = 0;
 };
 
 // The registry of the current user (Windows build only).

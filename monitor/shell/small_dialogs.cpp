@@ -27,8 +27,8 @@ struct TimeFieldRule {
 
 // In the order OK checks them (the TimeField order).
 constexpr TimeFieldRule kTimeRules[kTimeFieldCount] = {
-    {1, 31, messages::kSetDays},      {1, 12, messages::kSetMonths},  {0, 23, messages::kSetHours},
-    {0, 59, messages::kSetMinutes},   {0, 59, messages::kSetSeconds},
+    {1, 31, messages::kSetDays},    {1, 12, messages::kSetMonths},  {0, 23, messages::kSetHours},
+    {0, 59, messages::kSetMinutes}, {0, 59, messages::kSetSeconds},
 };
 
 TimeFields FieldsOf(const CalendarTime& time) {
@@ -146,12 +146,12 @@ bool StepCalibration(std::string& text, int delta) {
     return true;
 }
 
-RainGaugeOutcome StoreRainGauge(AppContext& context, SettingsStore& store, const char* name,
-                                const char* serialText, const char* calibrationText) {
+RainGaugeOutcome StoreRainGauge(AppContext& context, SettingsStore& store, const char* name, const char* serialText,
+                                const char* calibrationText) {
     const uint32_t serial = UnsignedFromText(serialText);
     double value = 0;
-    if (!ParseCalibration(calibrationText != nullptr ? calibrationText : "", value) || !(value > 0.0) ||
-        value > 1.0 || serial < 1) {
+    if (!ParseCalibration(calibrationText != nullptr ? calibrationText : "", value) || !(value > 0.0) || value > 1.0 ||
+        serial < 1) {
         return RainGaugeOutcome::Refused;
     }
     RainGaugeSettings& rain = rainGaugeSettings();

@@ -88,8 +88,8 @@ enum class RainGaugeOutcome {
 // user's locale with 0 < value <= 1.0 and a serial of at least 1; then
 // stores name (cut to its field), serial and calibration in the program's
 // rain-gauge settings and saves settings group 4.
-RainGaugeOutcome StoreRainGauge(AppContext& context, SettingsStore& store, const char* name,
-                                const char* serialText, const char* calibrationText);
+RainGaugeOutcome StoreRainGauge(AppContext& context, SettingsStore& store, const char* name, const char* serialText,
+                                const char* calibrationText);
 
 // ---------------------------------------------------------------- 125 "Ustawienia dodatkowe"
 

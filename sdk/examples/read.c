@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     status = KX305GetInfo(&handle, &info);
     if (status == KX305_STATUS_OK) status = Finish(&handle);
     if (status == KX305_STATUS_OK) {
-        printf("KX-305 firmware %u.%02u, serial number %u\n", info.versionMajor, info.versionMinor,
-               info.serialNumber);
+        printf("KX-305 firmware %u.%02u, serial number %u\n", info.versionMajor, info.versionMinor, info.serialNumber);
         status = KX305GetResults(&handle, inputs);
         if (status == KX305_STATUS_OK) status = Finish(&handle);
     }

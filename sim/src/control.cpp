@@ -105,8 +105,8 @@ std::string ControlChannel::State() const {
     return "ok firmware=" + FormatFirmware(converter_.version()) + " serial=" + std::to_string(converter_.serial()) +
            " clock=" + FormatClock(converter_.Clock()) + " period=" + std::to_string(converter_.periodSeconds()) +
            " records=" + std::to_string(memory.count()) + " capacity=" + std::to_string(memory.capacity()) +
-           " lost=" + std::to_string(converter_.recordsLost()) + " rain=" +
-           std::to_string(converter_.rainImpulses()) + " rain-rate=" + Number(converter_.rainPerMinute()) +
+           " lost=" + std::to_string(converter_.recordsLost()) + " rain=" + std::to_string(converter_.rainImpulses()) +
+           " rain-rate=" + Number(converter_.rainPerMinute()) +
            " pace=" + (converter_.transmitter().pacing() ? "on" : "off") +
            " port=" + (hooks_.portState ? hooks_.portState() : std::string("up"));
 }
@@ -143,8 +143,7 @@ std::string ControlChannel::Sent() const {
 }
 
 std::string ControlChannel::RainState() const {
-    return "ok rain,count=" + std::to_string(converter_.rainImpulses()) +
-           ",rate=" + Number(converter_.rainPerMinute());
+    return "ok rain,count=" + std::to_string(converter_.rainImpulses()) + ",rate=" + Number(converter_.rainPerMinute());
 }
 
 std::string ControlChannel::Input(const Args& args) {

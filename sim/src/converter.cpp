@@ -23,8 +23,13 @@ BrokenDown BreakDown(int64_t ms) {
     const time_t seconds = static_cast<time_t>(FloorDiv(ms, 1000));
     std::tm tm{};
     gmtime_r(&seconds, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,          tm.tm_hour,
-            tm.tm_min,         tm.tm_sec,     int((ms - int64_t(seconds) * 1000) / 10)};
+    return {tm.tm_year + 1900,
+            tm.tm_mon + 1,
+            tm.tm_mday,
+            tm.tm_hour,
+            tm.tm_min,
+            tm.tm_sec,
+            int((ms - int64_t(seconds) * 1000) / 10)};
 }
 
 // The simulator keeps its own model of the converter's clock and calendar
@@ -181,8 +186,7 @@ bool Converter::Store(int64_t deviceMs, uint32_t rainImpulses, const Instrument 
     record[3] = kx305::ToBcd(static_cast<unsigned>(t.hour));
     record[4] = kx305::ToBcd(static_cast<unsigned>(t.day));
     record[5] = kx305::ToBcd(static_cast<unsigned>(t.month));
-    const size_t length =
-        kTimeStampSize + EncodeResultsBlock(rainImpulses, inputs, version_, record + kTimeStampSize);
+    const size_t length = kTimeStampSize + EncodeResultsBlock(rainImpulses, inputs, version_, record + kTimeStampSize);
     const bool stored = memory_.Store(record, length);
     if (!stored) ++recordsLost_;
     if (journal_)
@@ -301,8 +305,9 @@ void Converter::Handle(const Frame& request) {
     const size_t length = request.length();
     ++received_.perCode[code];
     if (!FirmwareHas(version_, code)) {
-        if (trace_) trace_("request " + std::to_string(code) + ": not a command of firmware " +
-                           FormatFirmware(version_) + ", no reply");
+        if (trace_)
+            trace_("request " + std::to_string(code) + ": not a command of firmware " + FormatFirmware(version_) +
+                   ", no reply");
         return;
     }
     std::vector<Frame> reply;
@@ -337,8 +342,8 @@ void Converter::Handle(const Frame& request) {
     case kCmdSetTime: {
         ClockTime clock;
         if (length < 6 || !FromStrictBcd(p[1], clock.second) || !FromStrictBcd(p[2], clock.minute) ||
-            !FromStrictBcd(p[3], clock.hour) || !FromStrictBcd(p[4], clock.day) ||
-            !FromStrictBcd(p[5], clock.month) || !ValidClock(clock)) {
+            !FromStrictBcd(p[3], clock.hour) || !FromStrictBcd(p[4], clock.day) || !FromStrictBcd(p[5], clock.month) ||
+            !ValidClock(clock)) {
             note = "bad time, not set";
             break;
         }

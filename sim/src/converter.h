@@ -46,8 +46,8 @@ bool FirmwareHas(uint16_t version, uint8_t code);
 
 struct ReceiveCounters {
     uint64_t bytes = 0;
-    uint64_t frames = 0;       // valid frames
-    uint64_t frameBytes = 0;   // wire bytes of the valid frames
+    uint64_t frames = 0;      // valid frames
+    uint64_t frameBytes = 0;  // wire bytes of the valid frames
     uint64_t perCode[256] = {};
 };
 
@@ -138,10 +138,10 @@ private:
 
     int64_t clockOffsetMs_ = 0;  // converter clock minus the computer's UTC
     uint16_t periodSeconds_;
-    int64_t logSlot_ = -1;       // period number of the last stored record; -1: start anew
+    int64_t logSlot_ = -1;  // period number of the last stored record; -1: start anew
     LogMemory memory_;
     uint64_t recordsLost_ = 0;
-    int64_t lastStepUs_;         // when instruments and rain were last advanced
+    int64_t lastStepUs_;  // when instruments and rain were last advanced
 
     kx305::FrameReader reader_;
     std::vector<uint8_t> wire_;  // bytes since the last frame start

@@ -23,8 +23,8 @@ size_t PutForm(uint8_t* d, uint8_t form, uint8_t status) {
 // and error bits, serial, one signed value.
 size_t EncodeUnitForm(const Instrument& in, uint8_t form, int errorFlag, int slot, uint8_t* d) {
     const int* f = in.flags;
-    PutForm(d, form, Bit(f[kDecimals] == 0, 3) | Bit(f[kCalibrationError], 2) | Bit(f[kUnit] == 1, 1) |
-                         Bit(f[errorFlag], 0));
+    PutForm(d, form,
+            Bit(f[kDecimals] == 0, 3) | Bit(f[kCalibrationError], 2) | Bit(f[kUnit] == 1, 1) | Bit(f[errorFlag], 0));
     PutHex4(d + 4, in.serial);
     PutSignedDigits(d + 8, RawValue(in, slot), 4);
     return 13;
@@ -56,7 +56,7 @@ size_t EncodeKX125(const Instrument& in, uint8_t* d) {
     const int* f = in.flags;
     const bool twoDecimals = f[kDecimals] == 2;
     const size_t length = twoDecimals ? 59 : 50;
-    const int digits = twoDecimals ? 5 : 4;   // after the sign or leading digit
+    const int digits = twoDecimals ? 5 : 4;    // after the sign or leading digit
     const size_t width = twoDecimals ? 6 : 5;  // of one channel field
     const size_t first = twoDecimals ? 11 : 10;
     d[0] = static_cast<uint8_t>(kZero | Bit(f[kCalibrationError], 2) | Bit(f[kTemperatureError], 1));
@@ -94,8 +94,8 @@ size_t EncodeKX132(const Instrument& in, uint8_t* d) {
 size_t EncodeKX153(const Instrument& in, uint8_t* d) {
     const int* f = in.flags;
     // Bit 3 set tells it from the KX-124, which has the same length.
-    d[0] = static_cast<uint8_t>(kZero | Bit(true, 3) | Bit(f[kCalibrationError], 2) |
-                                Bit(f[kDirectionError], 1) | Bit(f[kSpeedError], 0));
+    d[0] = static_cast<uint8_t>(kZero | Bit(true, 3) | Bit(f[kCalibrationError], 2) | Bit(f[kDirectionError], 1) |
+                                Bit(f[kSpeedError], 0));
     PutHex4(d + 1, in.serial);
     PutDigits(d + 5, static_cast<uint64_t>(RawValue(in, kDirection)), 3);
     PutDigits(d + 8, static_cast<uint64_t>(RawValue(in, kSpeed)), 4);
@@ -105,8 +105,8 @@ size_t EncodeKX153(const Instrument& in, uint8_t* d) {
 size_t EncodeKX262(const Instrument& in, uint8_t* d) {
     const int* f = in.flags;
     const bool second = f[kChannels] == 2;
-    PutForm(d, 8, Bit(second, 3) | Bit(f[kCalibrationError], 2) | Bit(f[kIntensityError2], 1) |
-                      Bit(f[kIntensityError], 0));
+    PutForm(d, 8,
+            Bit(second, 3) | Bit(f[kCalibrationError], 2) | Bit(f[kIntensityError2], 1) | Bit(f[kIntensityError], 0));
     d[4] = static_cast<uint8_t>(kZero | Bit(f[kDecimals] == 0, 3) | (f[kUnit] & 7));
     d[5] = static_cast<uint8_t>(kZero | Bit(f[kDecimals2] == 0, 3) | (f[kUnit2] & 7));
     PutHex4(d + 6, in.serial);
@@ -151,17 +151,28 @@ void PutSignedDigits(uint8_t* d, int64_t value, int digits) {
 
 size_t EncodeInput(const Instrument& instrument, uint8_t* d) {
     switch (instrument.type) {
-    case kKX538S: return EncodeUnitForm(instrument, 12, kDistanceError, kDistance, d);
-    case kKX124: return EncodeKX124(instrument, d);
-    case kKX124T: return EncodeKX124T(instrument, d);
-    case kKX125: return EncodeKX125(instrument, d);
-    case kKX129: return EncodeKX129(instrument, d);
-    case kKX132: return EncodeKX132(instrument, d);
-    case kKX153: return EncodeKX153(instrument, d);
-    case kKX261: return EncodeUnitForm(instrument, 3, kIntensityError, kIntensity, d);
-    case kKX262: return EncodeKX262(instrument, d);
-    case kKX273: return EncodeKX273(instrument, d);
-    default: return 0;
+    case kKX538S:
+        return EncodeUnitForm(instrument, 12, kDistanceError, kDistance, d);
+    case kKX124:
+        return EncodeKX124(instrument, d);
+    case kKX124T:
+        return EncodeKX124T(instrument, d);
+    case kKX125:
+        return EncodeKX125(instrument, d);
+    case kKX129:
+        return EncodeKX129(instrument, d);
+    case kKX132:
+        return EncodeKX132(instrument, d);
+    case kKX153:
+        return EncodeKX153(instrument, d);
+    case kKX261:
+        return EncodeUnitForm(instrument, 3, kIntensityError, kIntensity, d);
+    case kKX262:
+        return EncodeKX262(instrument, d);
+    case kKX273:
+        return EncodeKX273(instrument, d);
+    default:
+        return 0;
     }
 }
 
@@ -170,8 +181,7 @@ size_t EncodeRainGauge(uint32_t impulses, uint8_t* d) {
     return 4;
 }
 
-size_t EncodeResultsBlock(uint32_t rainImpulses, const Instrument inputs[4], uint16_t version,
-                          uint8_t* out) {
+size_t EncodeResultsBlock(uint32_t rainImpulses, const Instrument inputs[4], uint16_t version, uint8_t* out) {
     // Older firmware gives no length byte and no data for input 0.
     const bool withInput0 = version >= kFirstInput0Version;
     out[0] = 0;

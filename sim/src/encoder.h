@@ -30,8 +30,7 @@ size_t EncodeRainGauge(uint32_t impulses, uint8_t* d);
 
 // The results block for firmware `version` into `out` (kMaxResultsBlock
 // bytes); returns its length.
-size_t EncodeResultsBlock(uint32_t rainImpulses, const Instrument inputs[4], uint16_t version,
-                          uint8_t* out);
+size_t EncodeResultsBlock(uint32_t rainImpulses, const Instrument inputs[4], uint16_t version, uint8_t* out);
 
 // Digit-field writers (exposed for tests).
 void PutHex4(uint8_t* d, uint16_t value);

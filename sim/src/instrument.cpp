@@ -32,55 +32,77 @@ struct TypeDef {
 KeyDef Value(const char* name, int slot, double initial, double drift, double lo, double hi) {
     return {name, KeyKind::kValue, slot, initial, drift, lo, hi, nullptr};
 }
-KeyDef Flag(const char* name, int slot, int initial = 0, int lo = 0, int hi = 1,
-            const char* words = nullptr) {
+KeyDef Flag(const char* name, int slot, int initial = 0, int lo = 0, int hi = 1, const char* words = nullptr) {
     return {name, KeyKind::kFlag, slot, double(initial), 0, double(lo), double(hi), words};
 }
 KeyDef Calibration() { return Flag("cal-err", kCalibrationError); }
 
 const std::vector<TypeDef>& Types() {
     static const std::vector<TypeDef> types = {
-        {kKX538S, "kx538s", "KX-538S distance: d=distance unit=m|mm dec=0|1 cal-err d-err",
-         {Value("d", kDistance, 25.0, 0.5, 0, 9999.9), Flag("unit", kUnit, 0, 0, 1, "m|mm"),
-          Flag("dec", kDecimals, 1), Calibration(), Flag("d-err", kDistanceError)}},
-        {kKX124, "kx124", "KX-124 thermohygrometer: t=degC h=% cal-err t-err h-err",
-         {Value("t", kTemperature, 21.0, 2.0, -40, 80), Value("h", kHumidity, 45.0, 5.0, 0, 99.9),
-          Calibration(), Flag("t-err", kTemperatureError), Flag("h-err", kHumidityError)}},
-        {kKX124T, "kx124t", "KX-124 temperature only: t=degC dec=1|2 cal-err t-err",
-         {Value("t", kTemperature, 21.0, 2.0, -40, 80), Flag("dec", kDecimals, 1, 1, 2),
-          Calibration(), Flag("t-err", kTemperatureError)}},
-        {kKX125, "kx125",
+        {kKX538S,
+         "kx538s",
+         "KX-538S distance: d=distance unit=m|mm dec=0|1 cal-err d-err",
+         {Value("d", kDistance, 25.0, 0.5, 0, 9999.9), Flag("unit", kUnit, 0, 0, 1, "m|mm"), Flag("dec", kDecimals, 1),
+          Calibration(), Flag("d-err", kDistanceError)}},
+        {kKX124,
+         "kx124",
+         "KX-124 thermohygrometer: t=degC h=% cal-err t-err h-err",
+         {Value("t", kTemperature, 21.0, 2.0, -40, 80), Value("h", kHumidity, 45.0, 5.0, 0, 99.9), Calibration(),
+          Flag("t-err", kTemperatureError), Flag("h-err", kHumidityError)}},
+        {kKX124T,
+         "kx124t",
+         "KX-124 temperature only: t=degC dec=1|2 cal-err t-err",
+         {Value("t", kTemperature, 21.0, 2.0, -40, 80), Flag("dec", kDecimals, 1, 1, 2), Calibration(),
+          Flag("t-err", kTemperatureError)}},
+        {kKX125,
+         "kx125",
          "KX-125 thermometer: main=degC t1..t8=degC ch=channels present, digits 0-8 "
          "(0 = main reading) or none, dec=1|2 (50 or 59 data bytes) cal-err t-err",
          {{"ch", KeyKind::kChannelSet, kChannels, 0x1F, 0, 0, 0, nullptr},
-          Value("main", kChannel0, 20.0, 1.0, -50, 150), Value("t1", kChannel0 + 1, 18.0, 1.5, -50, 150),
-          Value("t2", kChannel0 + 2, 18.5, 1.5, -50, 150), Value("t3", kChannel0 + 3, 19.0, 1.5, -50, 150),
-          Value("t4", kChannel0 + 4, 19.5, 1.5, -50, 150), Value("t5", kChannel0 + 5, 20.0, 1.5, -50, 150),
-          Value("t6", kChannel0 + 6, 20.5, 1.5, -50, 150), Value("t7", kChannel0 + 7, 21.0, 1.5, -50, 150),
-          Value("t8", kChannel0 + 8, 21.5, 1.5, -50, 150), Flag("dec", kDecimals, 1, 1, 2), Calibration(),
+          Value("main", kChannel0, 20.0, 1.0, -50, 150),
+          Value("t1", kChannel0 + 1, 18.0, 1.5, -50, 150),
+          Value("t2", kChannel0 + 2, 18.5, 1.5, -50, 150),
+          Value("t3", kChannel0 + 3, 19.0, 1.5, -50, 150),
+          Value("t4", kChannel0 + 4, 19.5, 1.5, -50, 150),
+          Value("t5", kChannel0 + 5, 20.0, 1.5, -50, 150),
+          Value("t6", kChannel0 + 6, 20.5, 1.5, -50, 150),
+          Value("t7", kChannel0 + 7, 21.0, 1.5, -50, 150),
+          Value("t8", kChannel0 + 8, 21.5, 1.5, -50, 150),
+          Flag("dec", kDecimals, 1, 1, 2),
+          Calibration(),
           Flag("t-err", kTemperatureError)}},
-        {kKX129, "kx129", "KX-129 thermohygrobarometer: t=degC h=% p=hPa cal-err t-err h-err p-err",
+        {kKX129,
+         "kx129",
+         "KX-129 thermohygrobarometer: t=degC h=% p=hPa cal-err t-err h-err p-err",
          {Value("t", kTemperature, 20.5, 2.0, -40, 80), Value("h", kHumidity, 50.0, 5.0, 0, 99.9),
           Value("p", kPressure, 1013.2, 4.0, 900, 1080), Calibration(), Flag("t-err", kTemperatureError),
           Flag("h-err", kHumidityError), Flag("p-err", kPressureError)}},
-        {kKX132, "kx132", "KX-132 barometer: p=pressure unit=hpa|pa dec=0|1 cal-err p-err",
+        {kKX132,
+         "kx132",
+         "KX-132 barometer: p=pressure unit=hpa|pa dec=0|1 cal-err p-err",
          {Value("p", kPressure, 1013.2, 4.0, -9999, 99999), Flag("unit", kUnit, 1, 0, 1, "pa|hpa"),
           Flag("dec", kDecimals, 1), Calibration(), Flag("p-err", kPressureError)}},
-        {kKX153, "kx153", "KX-153 anemometer: dir=degrees speed=m/s cal-err dir-err speed-err",
-         {Value("dir", kDirection, 225, 40, 0, 359), Value("speed", kSpeed, 3.5, 2.0, 0, 60),
-          Calibration(), Flag("dir-err", kDirectionError), Flag("speed-err", kSpeedError)}},
-        {kKX261, "kx261", "KX-261 radiation: i=intensity unit=wm2|klx dec=0|1 cal-err i-err",
-         {Value("i", kIntensity, 450, 120, 0, 1400), Flag("unit", kUnit, 0, 0, 1, "wm2|klx"),
-          Flag("dec", kDecimals, 0), Calibration(), Flag("i-err", kIntensityError)}},
-        {kKX262, "kx262",
+        {kKX153,
+         "kx153",
+         "KX-153 anemometer: dir=degrees speed=m/s cal-err dir-err speed-err",
+         {Value("dir", kDirection, 225, 40, 0, 359), Value("speed", kSpeed, 3.5, 2.0, 0, 60), Calibration(),
+          Flag("dir-err", kDirectionError), Flag("speed-err", kSpeedError)}},
+        {kKX261,
+         "kx261",
+         "KX-261 radiation: i=intensity unit=wm2|klx dec=0|1 cal-err i-err",
+         {Value("i", kIntensity, 450, 120, 0, 1400), Flag("unit", kUnit, 0, 0, 1, "wm2|klx"), Flag("dec", kDecimals, 0),
+          Calibration(), Flag("i-err", kIntensityError)}},
+        {kKX262,
+         "kx262",
          "KX-262 radiation: ch=1|2 i1= i2= unit1= unit2=wm2|klx|umol|0-7 dec1= dec2=0|1 "
          "cal-err err1 err2",
          {Flag("ch", kChannels, 2, 1, 2), Value("i1", kIntensity, 450, 120, 0, 1400),
           Value("i2", kIntensity2, 380, 100, 0, 1400), Flag("unit1", kUnit, 0, 0, 7, "wm2|klx|umol"),
-          Flag("unit2", kUnit2, 0, 0, 7, "wm2|klx|umol"), Flag("dec1", kDecimals, 0),
-          Flag("dec2", kDecimals2, 0), Calibration(), Flag("err1", kIntensityError),
-          Flag("err2", kIntensityError2)}},
-        {kKX273, "kx273", "KX-273 surface resistance: r=ohm cal-err int-err r-err",
+          Flag("unit2", kUnit2, 0, 0, 7, "wm2|klx|umol"), Flag("dec1", kDecimals, 0), Flag("dec2", kDecimals2, 0),
+          Calibration(), Flag("err1", kIntensityError), Flag("err2", kIntensityError2)}},
+        {kKX273,
+         "kx273",
+         "KX-273 surface resistance: r=ohm cal-err int-err r-err",
          {Value("r", kResistance, 4700, 300, 0, 99999), Calibration(), Flag("int-err", kInternalError),
           Flag("r-err", kResistanceError)}},
     };
@@ -111,9 +133,7 @@ int64_t Pow10(int n) {
 
 // dec(k, n): n digits.  sdec(k, n): a sign or leading digit and n digits.
 ValueField Unsigned(int decimals, int digits) { return {decimals, 0, Pow10(digits) - 1}; }
-ValueField Signed(int decimals, int digits) {
-    return {decimals, -(Pow10(digits) - 1), Pow10(digits + 1) - 1};
-}
+ValueField Signed(int decimals, int digits) { return {decimals, -(Pow10(digits) - 1), Pow10(digits + 1) - 1}; }
 
 int64_t Scale(double value, int decimals) {
     return static_cast<int64_t>(std::llround(value * static_cast<double>(Pow10(decimals))));
@@ -274,9 +294,8 @@ bool ApplySettings(Instrument& instrument, const std::string& settings, std::str
             if (raw < field.rawMin || raw > field.rawMax) {
                 const double scale = static_cast<double>(Pow10(field.decimals));
                 error = std::string(key.name) + "=" + FormatValue(next.q[key.slot].value, field.decimals) +
-                        " does not fit " + def->name + " (" +
-                        FormatValue(field.rawMin / scale, field.decimals) + " to " +
-                        FormatValue(field.rawMax / scale, field.decimals) + ")";
+                        " does not fit " + def->name + " (" + FormatValue(field.rawMin / scale, field.decimals) +
+                        " to " + FormatValue(field.rawMax / scale, field.decimals) + ")";
                 return false;
             }
         }
@@ -310,7 +329,8 @@ bool ParseInstrument(const std::string& form, int input, Instrument& out, std::s
             if (EqualsIgnoreCase(name, d.name)) def = &d;
     }
     if (def == nullptr) {
-        error = "unknown instrument '" + name + "' (kx538s kx124 kx124t kx125 kx129 kx132 kx153 kx261 "
+        error = "unknown instrument '" + name +
+                "' (kx538s kx124 kx124t kx125 kx129 kx132 kx153 kx261 "
                 "kx262 kx273, a type 2 to 11, or none)";
         return false;
     }
@@ -340,9 +360,9 @@ std::string DescribeInstrument(const Instrument& instrument) {
         switch (key.kind) {
         case KeyKind::kValue: {
             const ValueField field = FieldOf(instrument, key.slot);
-            text += FormatValue(static_cast<double>(RawValue(instrument, key.slot)) /
-                                    static_cast<double>(Pow10(field.decimals)),
-                                field.decimals);
+            text += FormatValue(
+                static_cast<double>(RawValue(instrument, key.slot)) / static_cast<double>(Pow10(field.decimals)),
+                field.decimals);
             break;
         }
         case KeyKind::kFlag: {

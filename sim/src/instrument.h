@@ -50,7 +50,7 @@ enum QuantitySlot : int {
     kIntensity2,  // channel 2 of the KX-262
     kResistance,
     kDistance,
-    kChannel0,    // KX-125 main reading; kChannel0 + c is channel c (1 to 8)
+    kChannel0,  // KX-125 main reading; kChannel0 + c is channel c (1 to 8)
     kQuantityCount = kChannel0 + 9,
 };
 
@@ -71,7 +71,7 @@ enum FlagSlot : int {
     kDecimals2,  // channel 2 of the KX-262
     kUnit,       // unit code (channel 1 of the KX-262); KX-132: 1 hPa, 0 Pa
     kUnit2,
-    kChannels,   // KX-125: bit c set = channel c present (bit 0 main); KX-262: 1 or 2
+    kChannels,  // KX-125: bit c set = channel c present (bit 0 main); KX-262: 1 or 2
     kFlagCount,
 };
 

@@ -193,8 +193,7 @@ bool ApplyFault(Faults& faults, const std::vector<std::string>& args, std::strin
         next.silentFromCode = static_cast<int>(code);
         used = 2;
     } else {
-        error = "unknown fault '" + name +
-                "' (drop drop-reply corrupt delay silent silent-from stale unsolicited off)";
+        error = "unknown fault '" + name + "' (drop drop-reply corrupt delay silent silent-from stale unsolicited off)";
         return false;
     }
     if (args.size() > used) {

@@ -86,10 +86,14 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
             continue;
         }
         int nibble = 0;
-        if (c >= '0' && c <= '9') nibble = c - '0';
-        else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            nibble = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            nibble = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            nibble = c - 'A' + 10;
+        else
+            return false;
         if (high < 0) {
             high = nibble;
         } else {

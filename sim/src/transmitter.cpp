@@ -97,8 +97,7 @@ void Transmitter::QueueFrame(Frame& frame, int64_t due, bool mayCorrupt) {
 
 void Transmitter::Corrupt(std::vector<uint8_t>& wire) {
     Corruption kind = faults_.corruption;
-    if (kind == Corruption::kAny)
-        kind = static_cast<Corruption>(std::uniform_int_distribution<int>(1, 3)(random_));
+    if (kind == Corruption::kAny) kind = static_cast<Corruption>(std::uniform_int_distribution<int>(1, 3)(random_));
     // Positions of data bytes that stand alone (not part of an escape pair).
     std::vector<size_t> plain;
     for (size_t i = 1; i < wire.size(); ++i)
@@ -167,10 +166,14 @@ void Transmitter::Discard() {
 
 const char* CorruptionName(Corruption corruption) {
     switch (corruption) {
-    case Corruption::kChecksum: return "checksum";
-    case Corruption::kEscape: return "escape";
-    case Corruption::kTruncate: return "truncate";
-    default: return "any";
+    case Corruption::kChecksum:
+        return "checksum";
+    case Corruption::kEscape:
+        return "escape";
+    case Corruption::kTruncate:
+        return "truncate";
+    default:
+        return "any";
     }
 }
 

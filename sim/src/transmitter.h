@@ -26,8 +26,8 @@ enum class Corruption {
 };
 
 struct Faults {
-    double drop = 0;         // share of reply frames never sent
-    double corrupt = 0;      // share of reply frames damaged
+    double drop = 0;     // share of reply frames never sent
+    double corrupt = 0;  // share of reply frames damaged
     Corruption corruption = Corruption::kAny;
     int delayMs = 0;         // wait before the first byte of every reply
     bool silent = false;     // no replies at all
@@ -45,12 +45,12 @@ struct Faults {
 };
 
 struct TransmitCounters {
-    uint64_t frames = 0;       // reply frames handed to the line
+    uint64_t frames = 0;  // reply frames handed to the line
     uint64_t dropped = 0;
     uint64_t corrupted = 0;
     uint64_t stale = 0;
     uint64_t unsolicited = 0;
-    uint64_t silenced = 0;     // replies swallowed while silent
+    uint64_t silenced = 0;  // replies swallowed while silent
 };
 
 // Where the bytes go: the pty master in the program, a buffer in tests.

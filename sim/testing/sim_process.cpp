@@ -60,8 +60,7 @@ bool Exists(const std::string& path) {
 // A fresh directory; short enough for a Unix socket path inside it.
 std::string MakeDirectory() {
     std::string base = "/tmp";
-    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0' && std::strlen(tmp) < 60)
-        base = tmp;
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0' && std::strlen(tmp) < 60) base = tmp;
     std::string pattern = base + "/kx305sim.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return "";
     return pattern;
@@ -74,8 +73,7 @@ std::string SimulatorPath() {
     return KX305SIM_PATH;
 }
 
-std::unique_ptr<SimProcess> SimProcess::Start(const std::vector<std::string>& args, std::string* error,
-                                              int timeoutMs) {
+std::unique_ptr<SimProcess> SimProcess::Start(const std::vector<std::string>& args, std::string* error, int timeoutMs) {
     auto fail = [error](const std::string& reason) {
         if (error != nullptr) *error = reason;
         return nullptr;
@@ -129,13 +127,12 @@ std::unique_ptr<SimProcess> SimProcess::Start(const std::vector<std::string>& ar
     const Clock::time_point start = Clock::now();
     while (true) {
         if (!sim->Running()) {
-            return fail("kx305sim (" + program + ") ended at start with status " +
-                        std::to_string(sim->exitStatus_) + ": " + sim->Log());
+            return fail("kx305sim (" + program + ") ended at start with status " + std::to_string(sim->exitStatus_) +
+                        ": " + sim->Log());
         }
         // The control channel answers only once the port is up and the
         // loop runs.
-        if (Exists(sim->port_) && Exists(sim->control_) && sim->Control("state", 1000).rfind("ok", 0) == 0)
-            return sim;
+        if (Exists(sim->port_) && Exists(sim->control_) && sim->Control("state", 1000).rfind("ok", 0) == 0) return sim;
         if (ElapsedMs(start) > timeoutMs) {
             const std::string log = sim->Log();
             sim->Stop();

@@ -24,8 +24,8 @@ public:
     // directory) and waits up to `timeoutMs` for the link and the control
     // socket.  Null, with the reason in *error, when it does not come up.
     // With --tty PATH among `args` no link is made and port() is PATH.
-    static std::unique_ptr<SimProcess> Start(const std::vector<std::string>& args = {},
-                                             std::string* error = nullptr, int timeoutMs = 10000);
+    static std::unique_ptr<SimProcess> Start(const std::vector<std::string>& args = {}, std::string* error = nullptr,
+                                             int timeoutMs = 10000);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;

@@ -169,7 +169,8 @@ TEST(Control, ReceivedReportsCountsAndTheLastRequest) {
     EXPECT_EQ(control.Handle("received reset"), "ok");
     b.Ask(kCmdSetPeriodSec, {0x00, 0x7E});
     EXPECT_EQ(control.Handle("received"),
-              "ok frames=1 bytes=9 garbage=0 codes=10:1 last=00000a0276007e wire=7e00000a027600" "7f81");
+              "ok frames=1 bytes=9 garbage=0 codes=10:1 last=00000a0276007e wire=7e00000a027600"
+              "7f81");
 }
 
 TEST(Control, SendFrameAndSendRawGoStraightToTheHost) {

@@ -24,8 +24,8 @@ ConverterSettings WithVersion(uint16_t version) {
 TEST(ConverterRequests, GetInfoReplyIsExactOnTheWire) {
     Bench b;  // firmware 1.13 of 15.06.2009, serial 3051 (0x0BEB)
     b.Ask(kCmdGetInfo);
-    EXPECT_EQ(b.sink.bytes, (Bytes{0x7E, 0x00, 0x00, 0x00, 0x09, 0xAF, 0x00, 0x01, 0x0D, 0x15, 0x06, 0x20, 0x09,
-                                   0x0B, 0xEB}));
+    EXPECT_EQ(b.sink.bytes,
+              (Bytes{0x7E, 0x00, 0x00, 0x00, 0x09, 0xAF, 0x00, 0x01, 0x0D, 0x15, 0x06, 0x20, 0x09, 0x0B, 0xEB}));
 }
 
 TEST(ConverterRequests, RepliesCarryTheRequestsAddress) {
@@ -103,8 +103,10 @@ TEST(ConverterClock, InvalidTimesAreRefusedWithoutReply) {
 
 TEST(ConverterFirmware, AnswersExactlyTheCommandsOfItsVersion) {
     const std::map<int, Bytes> payloads = {
-        {kCmdSetSerial, {0, 1, 0, 0}}, {kCmdSetTime, {0, 0, 0, 0x12, 0x15, 0x06}},
-        {kCmdSetPeriodMin, {1}},       {kCmdSetPeriodSec, {0, 60}},
+        {kCmdSetSerial, {0, 1, 0, 0}},
+        {kCmdSetTime, {0, 0, 0, 0x12, 0x15, 0x06}},
+        {kCmdSetPeriodMin, {1}},
+        {kCmdSetPeriodSec, {0, 60}},
     };
     for (uint16_t version : {0x0101, 0x0102, 0x0104, 0x0105, 0x010C, 0x010D}) {
         for (int code = 0; code < 256; ++code) {
@@ -116,8 +118,7 @@ TEST(ConverterFirmware, AnswersExactlyTheCommandsOfItsVersion) {
             Bench b(WithVersion(version));
             const auto it = payloads.find(code);
             const auto frames = b.Ask(static_cast<uint8_t>(code), it == payloads.end() ? Bytes{} : it->second);
-            EXPECT_EQ(!frames.empty(), expected) << "firmware " << std::hex << version << ", code " << std::dec
-                                                 << code;
+            EXPECT_EQ(!frames.empty(), expected) << "firmware " << std::hex << version << ", code " << std::dec << code;
             for (const kx305::Frame& f : frames) EXPECT_EQ(f.command(), code);
             EXPECT_EQ(b.converter.received().perCode[code], 1u);
         }
@@ -242,8 +243,8 @@ TEST(ConverterLogging, JournalTellsEveryStoredAndDroppedRecord) {
 // The frames of a log transfer: count frame, then numbered records.
 void ExpectLogStream(const std::vector<kx305::Frame>& frames, uint8_t code, const LogMemory& before) {
     ASSERT_EQ(frames.size(), 1 + before.count());
-    EXPECT_EQ(Payload(frames[0]), (Bytes{0, uint8_t(before.count()), uint8_t(before.capacity() >> 8),
-                                         uint8_t(before.capacity())}));
+    EXPECT_EQ(Payload(frames[0]),
+              (Bytes{0, uint8_t(before.count()), uint8_t(before.capacity() >> 8), uint8_t(before.capacity())}));
     for (size_t i = 0; i < before.count(); ++i) {
         const kx305::Frame& f = frames[1 + i];
         EXPECT_EQ(f.command(), code);

@@ -40,8 +40,7 @@ InputReading RoundTrip(const std::string& form) { return RoundTrip(Make(form)); 
 
 // The serial word holds a 16-bit code in its low half; the high half is
 // never written.
-void ExpectWords(const InputReading& r, size_t serialWord, const std::vector<int32_t>& words,
-                 const std::string& what) {
+void ExpectWords(const InputReading& r, size_t serialWord, const std::vector<int32_t>& words, const std::string& what) {
     for (size_t i = 0; i < words.size(); ++i) {
         if (i == serialWord) {
             EXPECT_EQ(uint16_t(r.data[i]), words[i]) << what << ", serial word " << i;
@@ -79,7 +78,9 @@ TEST(EncoderRoundTrip, EveryInstrumentTypeDecodesToItsValues) {
         {"kx261,serial=261,i=12.5,unit=klx,dec=1", 9, 4, {1, 0, 0, 1, 261, 125}},
         // KX-262: second channel, ch1 err, ch2 err, decimals 1 and 2, units 1 and 2,
         // cal err, serial, values 1 and 2.
-        {"kx262,serial=262,ch=2,i1=812,i2=-3.5,unit1=umol,unit2=klx,dec1=0,dec2=1", 10, 8,
+        {"kx262,serial=262,ch=2,i1=812,i2=-3.5,unit1=umol,unit2=klx,dec1=0,dec2=1",
+         10,
+         8,
          {1, 0, 0, 0, 1, 2, 1, 0, 262, 812, -35}},
         {"kx262,serial=262,ch=1,i1=99.9,dec1=1,unit1=7", 10, 8, {0, 0, 0, 1, 0, 7, 0, 0, 262, 999, 0}},
         // KX-273: cal err, internal err, resistance err, serial, resistance.
@@ -100,19 +101,19 @@ TEST(EncoderRoundTrip, EachErrorFlagLandsInItsOwnWord) {
         std::vector<int> flagWords;  // all error words of the type
     };
     const Case cases[] = {
-        {"kx538s", "cal-err", 1, {1, 2}},          {"kx538s", "d-err", 2, {1, 2}},
-        {"kx124", "cal-err", 0, {0, 1, 2}},        {"kx124", "t-err", 1, {0, 1, 2}},
-        {"kx124", "h-err", 2, {0, 1, 2}},          {"kx124t", "cal-err", 1, {1, 2}},
-        {"kx124t", "t-err", 2, {1, 2}},            {"kx125", "cal-err", 0, {0, 1}},
-        {"kx125", "t-err", 1, {0, 1}},             {"kx129", "cal-err", 0, {0, 1, 2, 3}},
-        {"kx129", "p-err", 1, {0, 1, 2, 3}},       {"kx129", "t-err", 2, {0, 1, 2, 3}},
-        {"kx129", "h-err", 3, {0, 1, 2, 3}},       {"kx132", "cal-err", 1, {1, 3}},
-        {"kx132", "p-err", 3, {1, 3}},             {"kx153", "cal-err", 0, {0, 1, 2}},
-        {"kx153", "dir-err", 1, {0, 1, 2}},        {"kx153", "speed-err", 2, {0, 1, 2}},
-        {"kx261", "cal-err", 1, {1, 2}},           {"kx261", "i-err", 2, {1, 2}},
-        {"kx262", "err1", 1, {1, 2, 7}},           {"kx262", "err2", 2, {1, 2, 7}},
-        {"kx262", "cal-err", 7, {1, 2, 7}},        {"kx273", "cal-err", 0, {0, 1, 2}},
-        {"kx273", "int-err", 1, {0, 1, 2}},        {"kx273", "r-err", 2, {0, 1, 2}},
+        {"kx538s", "cal-err", 1, {1, 2}},    {"kx538s", "d-err", 2, {1, 2}},
+        {"kx124", "cal-err", 0, {0, 1, 2}},  {"kx124", "t-err", 1, {0, 1, 2}},
+        {"kx124", "h-err", 2, {0, 1, 2}},    {"kx124t", "cal-err", 1, {1, 2}},
+        {"kx124t", "t-err", 2, {1, 2}},      {"kx125", "cal-err", 0, {0, 1}},
+        {"kx125", "t-err", 1, {0, 1}},       {"kx129", "cal-err", 0, {0, 1, 2, 3}},
+        {"kx129", "p-err", 1, {0, 1, 2, 3}}, {"kx129", "t-err", 2, {0, 1, 2, 3}},
+        {"kx129", "h-err", 3, {0, 1, 2, 3}}, {"kx132", "cal-err", 1, {1, 3}},
+        {"kx132", "p-err", 3, {1, 3}},       {"kx153", "cal-err", 0, {0, 1, 2}},
+        {"kx153", "dir-err", 1, {0, 1, 2}},  {"kx153", "speed-err", 2, {0, 1, 2}},
+        {"kx261", "cal-err", 1, {1, 2}},     {"kx261", "i-err", 2, {1, 2}},
+        {"kx262", "err1", 1, {1, 2, 7}},     {"kx262", "err2", 2, {1, 2, 7}},
+        {"kx262", "cal-err", 7, {1, 2, 7}},  {"kx273", "cal-err", 0, {0, 1, 2}},
+        {"kx273", "int-err", 1, {0, 1, 2}},  {"kx273", "r-err", 2, {0, 1, 2}},
     };
     for (const Case& c : cases) {
         const std::string form = std::string(c.base) + "," + c.flag + "=1";
@@ -137,8 +138,7 @@ TEST(EncoderRoundTrip, SerialNumbersSurviveTheNibbleOrder) {
 
 TEST(EncoderRoundTrip, Kx125ReportsPresentChannelsAndMarksTheOthersAbsent) {
     for (const char* dec : {"1", "2"}) {
-        const std::string form = std::string("kx125,serial=125,dec=") + dec +
-                                 ",ch=25,t2=-12.25,t5=99.5,t1=30,main=1";
+        const std::string form = std::string("kx125,serial=125,dec=") + dec + ",ch=25,t2=-12.25,t5=99.5,t1=30,main=1";
         const InputReading r = RoundTrip(form);
         const int scale = dec[0] == '1' ? 10 : 100;
         EXPECT_EQ(r.type, 5u) << form;
@@ -175,11 +175,16 @@ TEST(EncoderRoundTrip, ValuesAtTheEdgesOfTheirFieldsKeepTheirDigits) {
         int32_t value;
     };
     const Case cases[] = {
-        {"kx132,dec=1,p=9999.9", 5, 99999},   {"kx132,dec=1,p=-999.9", 5, -9999},
-        {"kx124,t=999.9", 5, 9999},           {"kx124,t=-99.9", 5, -999},
-        {"kx124,h=0", 4, 0},                  {"kx124t,dec=2,t=999.99", 4, 99999},
-        {"kx124t,dec=1,t=-999.9", 4, -9999},  {"kx125,dec=2,ch=1,t1=-999.99", 14, -99999},
-        {"kx125,dec=2,ch=8,t8=9999.99", 21, 999999}, {"kx273,r=0", 4, 0},
+        {"kx132,dec=1,p=9999.9", 5, 99999},
+        {"kx132,dec=1,p=-999.9", 5, -9999},
+        {"kx124,t=999.9", 5, 9999},
+        {"kx124,t=-99.9", 5, -999},
+        {"kx124,h=0", 4, 0},
+        {"kx124t,dec=2,t=999.99", 4, 99999},
+        {"kx124t,dec=1,t=-999.9", 4, -9999},
+        {"kx125,dec=2,ch=1,t1=-999.99", 14, -99999},
+        {"kx125,dec=2,ch=8,t8=9999.99", 21, 999999},
+        {"kx273,r=0", 4, 0},
         {"kx153,speed=999.9,dir=0", 5, 9999},
     };
     for (const Case& c : cases) EXPECT_EQ(RoundTrip(c.form).data[c.word], c.value) << c.form;
@@ -189,8 +194,8 @@ TEST(EncoderRoundTrip, ValuesAtTheEdgesOfTheirFieldsKeepTheirDigits) {
 // status or serial character or "?", and the type stays what it was.
 TEST(EncoderRoundTrip, DriftingValuesStayInsideTheirFields) {
     std::mt19937 random(7);
-    for (const char* form : {"kx538s,dec=1", "kx124", "kx124t,dec=2", "kx125,ch=012345678", "kx129", "kx132",
-                             "kx153", "kx261,dec=1", "kx262", "kx273"}) {
+    for (const char* form : {"kx538s,dec=1", "kx124", "kx124t,dec=2", "kx125,ch=012345678", "kx129", "kx132", "kx153",
+                             "kx261,dec=1", "kx262", "kx273"}) {
         Instrument instrument = Make(form);
         SeedDrift(instrument, random);
         const uint32_t type = RoundTrip(instrument).type;

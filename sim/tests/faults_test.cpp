@@ -199,17 +199,16 @@ TEST(Faults, SettingsParseAndRejectBadArguments) {
     EXPECT_TRUE(f.silent);
     EXPECT_TRUE(ApplyFault(f, {"delay", "250"}, error)) << error;
     EXPECT_EQ(f.delayMs, 250);
-    for (const std::vector<std::string>& bad :
-         std::vector<std::vector<std::string>>{{},
-                                               {"drop"},
-                                               {"drop", "1.5"},
-                                               {"drop", "-1%"},
-                                               {"drop", "x"},
-                                               {"corrupt", "0.5", "bits"},
-                                               {"delay", "-5"},
-                                               {"silent", "maybe"},
-                                               {"stale", "0.5", "extra"},
-                                               {"explode", "1"}}) {
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{{},
+                                                                                     {"drop"},
+                                                                                     {"drop", "1.5"},
+                                                                                     {"drop", "-1%"},
+                                                                                     {"drop", "x"},
+                                                                                     {"corrupt", "0.5", "bits"},
+                                                                                     {"delay", "-5"},
+                                                                                     {"silent", "maybe"},
+                                                                                     {"stale", "0.5", "extra"},
+                                                                                     {"explode", "1"}}) {
         const Faults before = f;
         error.clear();
         EXPECT_FALSE(ApplyFault(f, bad, error));

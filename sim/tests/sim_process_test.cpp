@@ -122,11 +122,19 @@ TEST(SimProcess, BadSettingsEndTheProgramWithAMessage) {
 
 TEST(SimProcess, BadSettingsOfEveryKindAreRefused) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--input", "5=kx124"},          {"--input", "1=kx124,t=hot"},     {"--input", "2=kx999"},
-        {"--prefill", "20", "--capacity", "10"},                          {"--capacity", "0"},
-        {"--firmware", "1.01", "--period", "90"},                         {"--period", "70000"},
-        {"--clock", "13-01 00:00:00"},   {"--firmware-date", "2009-02-30"}, {"--serial", "65536"},
-        {"--fault", "drop 7"},           {"--rain-rate", "-1"},            {"--no-such-option"},
+        {"--input", "5=kx124"},
+        {"--input", "1=kx124,t=hot"},
+        {"--input", "2=kx999"},
+        {"--prefill", "20", "--capacity", "10"},
+        {"--capacity", "0"},
+        {"--firmware", "1.01", "--period", "90"},
+        {"--period", "70000"},
+        {"--clock", "13-01 00:00:00"},
+        {"--firmware-date", "2009-02-30"},
+        {"--serial", "65536"},
+        {"--fault", "drop 7"},
+        {"--rain-rate", "-1"},
+        {"--no-such-option"},
     };
     for (const auto& args : bad) {
         std::string error;

@@ -40,8 +40,7 @@ public:
 };
 
 // The wire form of a request.
-inline std::vector<uint8_t> Request(uint8_t command, const std::vector<uint8_t>& payload = {},
-                                    uint8_t address = 0) {
+inline std::vector<uint8_t> Request(uint8_t command, const std::vector<uint8_t>& payload = {}, uint8_t address = 0) {
     kx305::Frame frame;
     kx305::BuildFrame(frame, address, 0, command, payload.data(), static_cast<uint8_t>(payload.size()));
     std::vector<uint8_t> wire(kx305::kMaxWireFrame);

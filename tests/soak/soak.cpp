@@ -57,8 +57,8 @@ std::string WithoutHundredths(const std::string& date, const std::string& time) 
 
 std::string StampOf(const kx305mon::MemoryRecord& record) {
     char text[32];
-    std::snprintf(text, sizeof text, "%02u-%02u %02u:%02u:%02u", record.time.month, record.time.day,
-                  record.time.hour, record.time.minute, record.time.second);
+    std::snprintf(text, sizeof text, "%02u-%02u %02u:%02u:%02u", record.time.month, record.time.day, record.time.hour,
+                  record.time.minute, record.time.second);
     return text;
 }
 
@@ -286,19 +286,20 @@ std::vector<Scenario> BoundedScenarios() {
     std::vector<Scenario> s;
     // The driver asks again after a lost frame; firmware up to 1.12 has let
     // go of its memory with the first request.
-    s.push_back({"1.12 drop 2%", {"--firmware", "1.12", "--period", "1", "--prefill", "150", "--seed", "7"},
-                 [](Soak& soak) {
-                     soak.Control("fault drop 2%");
-                     soak.Record(4);
-                     soak.Record(4);
-                     soak.Control("fault off");
-                     soak.Record(2);
-                 }});
+    s.push_back(
+        {"1.12 drop 2%", {"--firmware", "1.12", "--period", "1", "--prefill", "150", "--seed", "7"}, [](Soak& soak) {
+             soak.Control("fault drop 2%");
+             soak.Record(4);
+             soak.Record(4);
+             soak.Control("fault off");
+             soak.Record(2);
+         }});
     // The converter takes a GetLog (its memory emptied) and falls silent
     // before it answers; the driver asks again until it speaks, and gets
     // only what was logged since: the silent try's records are reported
     // lost with their number.
-    s.push_back({"1.12 silent in download", {"--firmware", "1.12", "--period", "1", "--prefill", "20", "--pace"},
+    s.push_back({"1.12 silent in download",
+                 {"--firmware", "1.12", "--period", "1", "--prefill", "20", "--pace"},
                  [](Soak& soak) {
                      std::unique_ptr<Process> run = soak.Launch({"--duration", "35"});
                      if (soak.WaitForDownload(40000)) {
@@ -309,7 +310,8 @@ std::vector<Scenario> BoundedScenarios() {
                      soak.Finish(*run);
                      soak.Record(3);
                  }});
-    s.push_back({"1.12 Ctrl-C in download", {"--firmware", "1.12", "--period", "2", "--prefill", "80", "--pace"},
+    s.push_back({"1.12 Ctrl-C in download",
+                 {"--firmware", "1.12", "--period", "2", "--prefill", "80", "--pace"},
                  [](Soak& soak) {
                      std::unique_ptr<Process> run = soak.Launch({});
                      if (soak.WaitForDownload()) Sleep(0.5);
@@ -318,22 +320,25 @@ std::vector<Scenario> BoundedScenarios() {
                      soak.Record(3);
                  }});
     // At a short log interval the memory must be emptied as fast as it fills.
-    s.push_back({"1.13 2-s interval 40 s", {"--firmware", "1.13", "--period", "2", "--capacity", "16", "--pace"},
-                 [](Soak& soak) { soak.Record(40); }, false});
+    s.push_back({"1.13 2-s interval 40 s",
+                 {"--firmware", "1.13", "--period", "2", "--capacity", "16", "--pace"},
+                 [](Soak& soak) { soak.Record(40); },
+                 false});
     // A record cut short at the end of the file while the converter still
     // holds it (at a 1-s interval a paced download is never followed by a
     // clear): only that record may be written again.
-    s.push_back({"1.13 torn tail", {"--firmware", "1.13", "--period", "1", "--prefill", "10", "--pace"},
-                 [](Soak& soak) {
-                     soak.Record(2);
-                     const std::string last = soak.LastStored();
-                     const std::vector<std::string> held = soak.Held();
-                     if (last.empty() || std::find(held.begin(), held.end(), last) == held.end())
-                         soak.Problem("the converter no longer holds the record to be torn (" + last + ")");
-                     soak.TearTail(4);
-                     soak.Record(2);
-                 }});
-    s.push_back({"1.05 vanish in download", {"--firmware", "1.05", "--period", "2", "--prefill", "60", "--pace"},
+    s.push_back(
+        {"1.13 torn tail", {"--firmware", "1.13", "--period", "1", "--prefill", "10", "--pace"}, [](Soak& soak) {
+             soak.Record(2);
+             const std::string last = soak.LastStored();
+             const std::vector<std::string> held = soak.Held();
+             if (last.empty() || std::find(held.begin(), held.end(), last) == held.end())
+                 soak.Problem("the converter no longer holds the record to be torn (" + last + ")");
+             soak.TearTail(4);
+             soak.Record(2);
+         }});
+    s.push_back({"1.05 vanish in download",
+                 {"--firmware", "1.05", "--period", "2", "--prefill", "60", "--pace"},
                  [](Soak& soak) {
                      std::unique_ptr<Process> run = soak.Launch({"--duration", "8"});
                      if (soak.WaitForDownload()) Sleep(0.3);
@@ -341,13 +346,13 @@ std::vector<Scenario> BoundedScenarios() {
                      soak.Finish(*run);
                      soak.Record(3);
                  }});
-    s.push_back({"1.12 file size limit", {"--firmware", "1.12", "--period", "1", "--prefill", "30"},
-                 [](Soak& soak) {
+    s.push_back({"1.12 file size limit", {"--firmware", "1.12", "--period", "1", "--prefill", "30"}, [](Soak& soak) {
                      soak.Record(2, 3000);
                      soak.Record(2);
                  }});
     s.push_back({"1.13 60-s corrupt delay silent",
-                 {"--firmware", "1.13", "--period", "60", "--prefill", "30", "--seed", "3"}, [](Soak& soak) {
+                 {"--firmware", "1.13", "--period", "60", "--prefill", "30", "--seed", "3"},
+                 [](Soak& soak) {
                      soak.Control("fault corrupt 3%");
                      soak.Control("fault delay 200");
                      std::unique_ptr<Process> run = soak.Launch({"--duration", "8"});
@@ -365,9 +370,8 @@ std::vector<Scenario> BoundedScenarios() {
 Scenario MixedScenario(const std::string& firmware, int period, double seconds, uint32_t seed) {
     Scenario scenario;
     scenario.name = firmware + " " + std::to_string(period) + "-s mixed";
-    scenario.simArgs = {"--firmware", firmware, "--period",          std::to_string(period),
-                        "--pace",     "--seed", std::to_string(seed), "--prefill",
-                        "50"};
+    scenario.simArgs = {"--firmware",         firmware,    "--period", std::to_string(period), "--pace", "--seed",
+                        std::to_string(seed), "--prefill", "50"};
     scenario.script = [seconds, seed](Soak& soak) {
         std::mt19937 random(seed);
         auto pick = [&](int n) { return static_cast<int>(random() % static_cast<uint32_t>(n)); };
@@ -437,16 +441,15 @@ Scenario MixedScenario(const std::string& firmware, int period, double seconds, 
 std::string Table(const std::vector<Outcome>& outcomes) {
     std::string text;
     char line[256];
-    std::snprintf(line, sizeof line, "%-32s %7s %7s %5s %6s %8s %12s %8s %8s\n", "scenario", "logged", "stored",
-                  "held", "lost", "doubled", "unaccounted", "dropped", "foreign");
+    std::snprintf(line, sizeof line, "%-32s %7s %7s %5s %6s %8s %12s %8s %8s\n", "scenario", "logged", "stored", "held",
+                  "lost", "doubled", "unaccounted", "dropped", "foreign");
     text += line;
     for (const Outcome& o : outcomes) {
         const Account& a = o.account;
         std::snprintf(line, sizeof line, "%-32s %7llu %7llu %5llu %6llu %8llu %12llu %8llu %8llu\n", o.name.c_str(),
                       (unsigned long long)a.logged, (unsigned long long)a.stored, (unsigned long long)a.held,
                       (unsigned long long)a.reportedLost, (unsigned long long)a.doubled,
-                      (unsigned long long)a.unaccounted, (unsigned long long)a.dropped,
-                      (unsigned long long)a.foreign);
+                      (unsigned long long)a.unaccounted, (unsigned long long)a.dropped, (unsigned long long)a.foreign);
         text += line;
     }
     return text;
@@ -456,8 +459,7 @@ std::string Details(const Outcome& outcome) {
     std::string text = outcome.name + ":\n";
     const Account& a = outcome.account;
     text += "  missing " + std::to_string(a.missing) + ", reported lost beyond the missing " +
-            std::to_string(a.overReported) + ", records written by the runs' count " + std::to_string(a.written) +
-            "\n";
+            std::to_string(a.overReported) + ", records written by the runs' count " + std::to_string(a.written) + "\n";
     for (const std::string& run : outcome.runs) text += "  " + run + "\n";
     for (const std::string& problem : outcome.problems) text += "  problem: " + problem + "\n";
     return text;

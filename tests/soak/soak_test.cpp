@@ -23,12 +23,12 @@ TEST(RecordingSoak, EveryLoggedRecordIsStoredOnceHeldOrReportedLost) {
         SCOPED_TRACE(o.name);
         EXPECT_TRUE(o.problems.empty()) << Details(o);
         EXPECT_GT(o.account.logged, 0u);
-        EXPECT_EQ(o.account.unaccounted, 0u) << "missing " << o.account.missing << ", reported lost "
-                                             << o.account.reportedLost;
+        EXPECT_EQ(o.account.unaccounted, 0u)
+            << "missing " << o.account.missing << ", reported lost " << o.account.reportedLost;
         // A loss is reported with its number, and the number is no guess
         // that outruns what is missing.
-        EXPECT_EQ(o.account.overReported, 0u) << "reported lost " << o.account.reportedLost << ", missing "
-                                                << o.account.missing;
+        EXPECT_EQ(o.account.overReported, 0u)
+            << "reported lost " << o.account.reportedLost << ", missing " << o.account.missing;
         EXPECT_EQ(o.account.doubled, 0u);
         EXPECT_EQ(o.account.foreign, 0u) << "records in the file the converter never logged";
         if (!scenarios[i].memoryMayFill) {

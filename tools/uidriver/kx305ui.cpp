@@ -35,11 +35,16 @@ std::string ToUtf8(const std::string& ansi) {
 std::string Escaped(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        if (c == '\t') out += "\\t";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\\') out += "\\\\";
-        else out += c;
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
     }
     return ToUtf8(out);
 }
@@ -78,8 +83,9 @@ void AddTarget(CLI::App* command, Target& target) {
 int main(int argc, char** argv) {
     // LF line ends for the shell scripts that read us.
     _setmode(_fileno(stdout), _O_BINARY);
-    CLI::App app{"Drives Windows programs from outside: windows, controls, message boxes, clipboard, registry, DDE, "
-                 "screenshots, simulator control."};
+    CLI::App app{
+        "Drives Windows programs from outside: windows, controls, message boxes, clipboard, registry, DDE, "
+        "screenshots, simulator control."};
     app.require_subcommand(1);
     app.add_flag("--ansi", ansiOutput, "print texts in the ANSI code page instead of UTF-8");
     int result = 0;
@@ -140,8 +146,10 @@ int main(int argc, char** argv) {
     AddTarget(wait, target);
     wait->callback([&] {
         const auto window = target.Window();
-        if (!window) result = Failed("wait-window");
-        else Line(Hex(reinterpret_cast<uintptr_t>(*window)));
+        if (!window)
+            result = Failed("wait-window");
+        else
+            Line(Hex(reinterpret_cast<uintptr_t>(*window)));
     });
 
     bool longForm = false;
@@ -157,7 +165,8 @@ int main(int argc, char** argv) {
         for (const ControlInfo& c : ListControls(*window)) {
             std::string line = std::to_string(c.id) + "\t" + c.className + "\t";
             if (longForm)
-                line += std::to_string(c.visible) + "\t" + std::to_string(c.enabled) + "\t" + std::to_string(c.checked) + "\t";
+                line += std::to_string(c.visible) + "\t" + std::to_string(c.enabled) + "\t" +
+                        std::to_string(c.checked) + "\t";
             Line(line + Escaped(c.text));
         }
     });
@@ -221,7 +230,8 @@ int main(int argc, char** argv) {
             return;
         }
         for (size_t i = 0; i < entries->size(); ++i)
-            Line(std::to_string(i) + "\t" + (static_cast<int>(i) == selected ? "*" : "") + "\t" + Escaped((*entries)[i]));
+            Line(std::to_string(i) + "\t" + (static_cast<int>(i) == selected ? "*" : "") + "\t" +
+                 Escaped((*entries)[i]));
     });
 
     CLI::App* listview = app.add_subcommand("listview", "columns (first line), then one row per line: image, cells");
@@ -235,7 +245,8 @@ int main(int argc, char** argv) {
             return;
         }
         std::string header = "image";
-        for (const ListViewColumn& col : content->columns) header += "\t" + Escaped(col.text) + "/" + std::to_string(col.width);
+        for (const ListViewColumn& col : content->columns)
+            header += "\t" + Escaped(col.text) + "/" + std::to_string(col.width);
         Line(header);
         for (const ListViewRow& row : content->rows) {
             std::string line = std::to_string(row.image);
@@ -251,8 +262,10 @@ int main(int argc, char** argv) {
         if (!c) return;
         const auto pos = ProgressPosition(*c);
         const auto range = ProgressRange(*c);
-        if (!pos || !range) result = Failed("progress");
-        else Line(std::to_string(*pos) + "\t" + std::to_string(range->low) + "\t" + std::to_string(range->high));
+        if (!pos || !range)
+            result = Failed("progress");
+        else
+            Line(std::to_string(*pos) + "\t" + std::to_string(range->low) + "\t" + std::to_string(range->high));
     });
     CLI::App* updown = app.add_subcommand("updown", "position low high of an up-down control");
     withControl(updown);
@@ -261,14 +274,17 @@ int main(int argc, char** argv) {
         if (!c) return;
         const auto pos = UpDownPosition(*c);
         const auto range = UpDownRange(*c);
-        if (!pos || !range) result = Failed("updown");
-        else Line(std::to_string(*pos) + "\t" + std::to_string(range->low) + "\t" + std::to_string(range->high));
+        if (!pos || !range)
+            result = Failed("updown");
+        else
+            Line(std::to_string(*pos) + "\t" + std::to_string(range->low) + "\t" + std::to_string(range->high));
     });
 
     // Message boxes.
     unsigned long processId = 0;
     int boxTimeoutMs = 5000, press = 0;
-    CLI::App* msgbox = app.add_subcommand("msgbox", "caption, text and buttons (id, text) of a message box; --press one");
+    CLI::App* msgbox =
+        app.add_subcommand("msgbox", "caption, text and buttons (id, text) of a message box; --press one");
     msgbox->add_option("--pid", processId, "only this process's boxes");
     msgbox->add_option("--timeout-ms", boxTimeoutMs, "how long to wait for one")->capture_default_str();
     msgbox->add_option("--press", press, "press the button with this id (IDOK 1, IDCANCEL 2, IDYES 6, IDNO 7)");
@@ -322,9 +338,12 @@ int main(int argc, char** argv) {
         }
         for (const auto& [n, v] : *values) {
             std::string shown;
-            if (const auto d = v.AsDword()) shown = "REG_DWORD\t" + std::to_string(*d);
-            else if (v.type == REG_SZ) shown = "REG_SZ\t" + Escaped(v.data);
-            else shown = std::to_string(v.type) + "\t" + std::to_string(v.data.size()) + " bytes";
+            if (const auto d = v.AsDword())
+                shown = "REG_DWORD\t" + std::to_string(*d);
+            else if (v.type == REG_SZ)
+                shown = "REG_SZ\t" + Escaped(v.data);
+            else
+                shown = std::to_string(v.type) + "\t" + std::to_string(v.data.size()) + " bytes";
             Line(Escaped(n) + "\t" + shown);
         }
     });
@@ -387,10 +406,10 @@ int main(int argc, char** argv) {
     CLI::App* ddeExecute = dde->add_subcommand("execute", "send a command string");
     conversation(ddeExecute);
     ddeExecute->add_option("command", data)->required();
-    ddeExecute->callback([&] {
-        withConversation("dde execute", [&](DdeClient& c, HCONV conv) { return c.Execute(conv, data); });
-    });
-    CLI::App* ddeInitiate = dde->add_subcommand("initiate", "broadcast WM_DDE_INITIATE; print service, topic per answer");
+    ddeExecute->callback(
+        [&] { withConversation("dde execute", [&](DdeClient& c, HCONV conv) { return c.Execute(conv, data); }); });
+    CLI::App* ddeInitiate =
+        dde->add_subcommand("initiate", "broadcast WM_DDE_INITIATE; print service, topic per answer");
     ddeInitiate->add_option("--service", service, "empty: any");
     ddeInitiate->add_option("--topic", topic, "empty: any");
     ddeInitiate->callback([&] {

@@ -42,8 +42,8 @@ struct StartOptions {
     // Added to (or replacing) the variables of this process; an empty value
     // removes the variable.
     std::map<std::string, std::string> environment;
-    std::string workingDirectory;        // "" = this process's
-    std::string standardOutput;          // file for the child's stdout and stderr; "" = inherit
+    std::string workingDirectory;  // "" = this process's
+    std::string standardOutput;    // file for the child's stdout and stderr; "" = inherit
 };
 
 class Process {
@@ -80,10 +80,10 @@ std::string ExecutableDirectory();
 // ---- Windows and controls -----------------------------------------------------
 
 struct WindowQuery {
-    std::string title;       // exact; "" matches any
-    std::string className;   // exact; "" matches any
-    DWORD processId = 0;     // 0 = any process
-    bool visible = true;     // only visible windows
+    std::string title;      // exact; "" matches any
+    std::string className;  // exact; "" matches any
+    DWORD processId = 0;    // 0 = any process
+    bool visible = true;    // only visible windows
 };
 
 // Polls the top-level windows until one matches or `timeout` passes.
@@ -260,8 +260,10 @@ public:
     // A conversation handle, nullptr with the DMLERR in LastError.
     HCONV Connect(const std::string& service, const std::string& topic);
     void Disconnect(HCONV conversation);
-    std::optional<std::string> Request(HCONV conversation, const std::string& item, Milliseconds timeout = Milliseconds(5000));
-    PokeResult Poke(HCONV conversation, const std::string& item, const std::string& data, Milliseconds timeout = Milliseconds(5000));
+    std::optional<std::string> Request(HCONV conversation, const std::string& item,
+                                       Milliseconds timeout = Milliseconds(5000));
+    PokeResult Poke(HCONV conversation, const std::string& item, const std::string& data,
+                    Milliseconds timeout = Milliseconds(5000));
     bool Execute(HCONV conversation, const std::string& command, Milliseconds timeout = Milliseconds(5000));
 
     // A hot link: every XTYP_ADVDATA for (conversation, item) is counted and

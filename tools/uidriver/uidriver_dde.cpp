@@ -93,8 +93,8 @@ bool DdeClient::PumpUntil(const std::function<bool()>& done, Milliseconds timeou
 
 HCONV DdeClient::Connect(const std::string& service, const std::string& topic) {
     Pump(Milliseconds(0));
-    const HCONV conv = DdeConnect(instance_, service.empty() ? nullptr : Hsz(service), topic.empty() ? nullptr : Hsz(topic),
-                                  nullptr);
+    const HCONV conv =
+        DdeConnect(instance_, service.empty() ? nullptr : Hsz(service), topic.empty() ? nullptr : Hsz(topic), nullptr);
     if (!conv) Fail("DdeConnect " + service + "|" + topic + ": " + LastDdeError());
     return conv;
 }
@@ -125,9 +125,9 @@ PokeResult DdeClient::Poke(HCONV conversation, const std::string& item, const st
     Pump(Milliseconds(0));
     PokeResult result;
     DWORD status = 0;
-    const HDDEDATA answer = DdeClientTransaction(
-        reinterpret_cast<BYTE*>(const_cast<char*>(data.c_str())), static_cast<DWORD>(data.size() + 1), conversation,
-        Hsz(item), CF_TEXT, XTYP_POKE, static_cast<DWORD>(timeout.count()), &status);
+    const HDDEDATA answer = DdeClientTransaction(reinterpret_cast<BYTE*>(const_cast<char*>(data.c_str())),
+                                                 static_cast<DWORD>(data.size() + 1), conversation, Hsz(item), CF_TEXT,
+                                                 XTYP_POKE, static_cast<DWORD>(timeout.count()), &status);
     result.transactionOk = answer != nullptr;
     result.status = status;
     if (!answer) Fail("XTYP_POKE " + item + ": " + LastDdeError());
@@ -136,10 +136,9 @@ PokeResult DdeClient::Poke(HCONV conversation, const std::string& item, const st
 
 bool DdeClient::Execute(HCONV conversation, const std::string& command, Milliseconds timeout) {
     Pump(Milliseconds(0));
-    const HDDEDATA answer =
-        DdeClientTransaction(reinterpret_cast<BYTE*>(const_cast<char*>(command.c_str())),
-                             static_cast<DWORD>(command.size() + 1), conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
-                             static_cast<DWORD>(timeout.count()), nullptr);
+    const HDDEDATA answer = DdeClientTransaction(reinterpret_cast<BYTE*>(const_cast<char*>(command.c_str())),
+                                                 static_cast<DWORD>(command.size() + 1), conversation, nullptr, CF_TEXT,
+                                                 XTYP_EXECUTE, static_cast<DWORD>(timeout.count()), nullptr);
     return answer != nullptr || Fail("XTYP_EXECUTE: " + LastDdeError());
 }
 
@@ -234,7 +233,8 @@ std::optional<std::vector<DdePair>> DdeInitiate(const std::string& service, cons
     if (serviceAtom) GlobalDeleteAtom(serviceAtom);
     if (topicAtom) GlobalDeleteAtom(topicAtom);
     // Every acknowledged initiate opened a conversation: end each.
-    for (const DdePair& p : state.answers) PostMessageA(p.server, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window), 0);
+    for (const DdePair& p : state.answers)
+        PostMessageA(p.server, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window), 0);
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     DestroyWindow(window);
     return state.answers;

@@ -13,8 +13,8 @@ thread_local std::string lastError;
 
 std::string Win32Message(DWORD code) {
     char buffer[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                   buffer, sizeof buffer, nullptr);
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                                   sizeof buffer, nullptr);
     std::string text(buffer, n);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return "error " + std::to_string(code) + (text.empty() ? "" : " (" + text + ")");
@@ -42,7 +42,8 @@ bool PumpWhileWaiting(Milliseconds duration, HANDLE handle) {
         }
         const ULONGLONG now = GetTickCount64();
         const DWORD left = now >= end ? 0 : static_cast<DWORD>(end - now);
-        const DWORD wait = MsgWaitForMultipleObjects(handle ? 1 : 0, handle ? &handle : nullptr, FALSE, left, QS_ALLINPUT);
+        const DWORD wait =
+            MsgWaitForMultipleObjects(handle ? 1 : 0, handle ? &handle : nullptr, FALSE, left, QS_ALLINPUT);
         if (handle && wait == WAIT_OBJECT_0) return true;
         if (wait == WAIT_TIMEOUT || wait == WAIT_FAILED) {
             return handle && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
@@ -115,8 +116,10 @@ std::string QuoteCommandLine(const std::string& program, const std::vector<std::
                 ++backslashes;
                 continue;
             }
-            if (c == '"') out.append(backslashes * 2 + 1, '\\');
-            else out.append(backslashes, '\\');
+            if (c == '"')
+                out.append(backslashes * 2 + 1, '\\');
+            else
+                out.append(backslashes, '\\');
             backslashes = 0;
             out += c;
         }
@@ -156,8 +159,10 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& overrides
         FreeEnvironmentStringsA(block);
     }
     for (const auto& [name, value] : overrides) {
-        if (value.empty()) variables.erase(upper(name));
-        else variables[upper(name)] = name + "=" + value;
+        if (value.empty())
+            variables.erase(upper(name));
+        else
+            variables[upper(name)] = name + "=" + value;
     }
     std::string out;
     for (const auto& [key, entry] : variables) {
@@ -179,8 +184,8 @@ std::optional<Process> Start(const std::string& program, const StartOptions& opt
     HANDLE output = INVALID_HANDLE_VALUE;
     if (!options.standardOutput.empty()) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        output = CreateFileA(options.standardOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        output = CreateFileA(options.standardOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (output == INVALID_HANDLE_VALUE) {
             FailWin32("cannot create " + options.standardOutput);
             return std::nullopt;

@@ -98,7 +98,8 @@ std::optional<RegistryValue> ReadValue(const std::string& key, const std::string
     status = RegQueryValueExA(k, name.c_str(), nullptr, &value.type, nullptr, &size);
     if (status == ERROR_SUCCESS) {
         value.data.resize(size);
-        status = RegQueryValueExA(k, name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()), &size);
+        status =
+            RegQueryValueExA(k, name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()), &size);
         value.data.resize(size);
     }
     RegCloseKey(k);
@@ -127,7 +128,8 @@ std::optional<DWORD> ReadRegistryDword(const std::string& key, const std::string
     const auto value = ReadValue(key, name);
     if (!value) return std::nullopt;
     const auto dword = value->AsDword();
-    if (!dword) Fail("HKCU\\" + key + " value \"" + name + "\" is not a REG_DWORD (type " + std::to_string(value->type) + ")");
+    if (!dword)
+        Fail("HKCU\\" + key + " value \"" + name + "\" is not a REG_DWORD (type " + std::to_string(value->type) + ")");
     return dword;
 }
 
@@ -295,7 +297,9 @@ private:
     bool ok_ = false;
 };
 
-bool FailSocket(const std::string& what) { return Fail(what + ": " + Win32Message(static_cast<DWORD>(WSAGetLastError()))); }
+bool FailSocket(const std::string& what) {
+    return Fail(what + ": " + Win32Message(static_cast<DWORD>(WSAGetLastError())));
+}
 
 }  // namespace
 
@@ -320,7 +324,8 @@ std::optional<std::string> SimulatorCommand(const std::string& port, const std::
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(address->substr(0, colon).c_str(), address->substr(colon + 1).c_str(), &hints, &found) != 0 || !found) {
+    if (getaddrinfo(address->substr(0, colon).c_str(), address->substr(colon + 1).c_str(), &hints, &found) != 0 ||
+        !found) {
         FailSocket("getaddrinfo " + *address);
         return std::nullopt;
     }
@@ -350,8 +355,10 @@ std::optional<std::string> SimulatorCommand(const std::string& port, const std::
                 }
                 const int n = recv(s, buffer, sizeof buffer, 0);
                 if (n <= 0) {
-                    if (n == 0) Fail("the simulator closed the control connection without a reply");
-                    else FailSocket("recv");
+                    if (n == 0)
+                        Fail("the simulator closed the control connection without a reply");
+                    else
+                        FailSocket("recv");
                     break;
                 }
                 in.append(buffer, static_cast<size_t>(n));

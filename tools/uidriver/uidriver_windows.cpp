@@ -140,7 +140,8 @@ bool PostCommand(HWND window, int id, int notification, HWND control) {
 bool WaitUntil(const std::function<bool()>& done, Milliseconds timeout) {
     const Deadline deadline(timeout);
     while (!done()) {
-        if (deadline.Passed()) return Fail("the condition did not come true within " + std::to_string(timeout.count()) + " ms");
+        if (deadline.Passed())
+            return Fail("the condition did not come true within " + std::to_string(timeout.count()) + " ms");
         PumpWhileWaiting(kPollStep);
     }
     return true;
@@ -181,7 +182,8 @@ namespace {
 
 std::string ToAnsi(const std::wstring& wide) {
     if (wide.empty()) return "";
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -189,7 +191,8 @@ std::string ToAnsi(const std::wstring& wide) {
 
 std::optional<LRESULT> SendWide(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &result)) {
         FailWin32("message " + std::to_string(message) + " not answered");
         return std::nullopt;
     }
@@ -237,8 +240,8 @@ bool PickComboIndex(HWND combo, int index) {
     const auto set = Send(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     if (!set) return false;
     if (*set != index) return Fail("the combo box has no entry " + std::to_string(index));
-    const auto sent =
-        Send(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    const auto sent = Send(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                           reinterpret_cast<LPARAM>(combo));
     return sent.has_value();
 }
 

@@ -29,11 +29,11 @@ int main(void) {
     LogBuffer log = {0};
     int step = 0;
 
-#define KX305_CHECK(call) \
-    do { \
-        ++step; \
+#define KX305_CHECK(call)                         \
+    do {                                          \
+        ++step;                                   \
         const int rc = failed(step, #call, call); \
-        if (rc != 0) return rc; \
+        if (rc != 0) return rc;                   \
     } while (0)
 
     KX305_CHECK(KX305Open(NULL, "COM1"));

@@ -102,8 +102,8 @@ std::string Opened(const std::string& port) { return "Open(\"" + port + "\"): Ok
 
 // One load of the library from `first` on: start, both ports opened, end,
 // and then, if any, two different left-open handles.
-void ExpectSession(const std::vector<std::string>& events, size_t first, const std::string& a,
-                   const std::string& b, bool handlesLeftOpen) {
+void ExpectSession(const std::vector<std::string>& events, size_t first, const std::string& a, const std::string& b,
+                   bool handlesLeftOpen) {
     ASSERT_GE(events.size(), first + (handlesLeftOpen ? 6 : 4)) << ::testing::PrintToString(events);
     EXPECT_EQ(events[first], "Start programu");
     EXPECT_EQ(events[first + 1], Opened(a));

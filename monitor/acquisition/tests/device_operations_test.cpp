@@ -105,7 +105,8 @@ TEST_F(DeviceOperations, ReadingTheLogIntervalFillsAndEnablesTheDialog) {
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_EQ(recorder.Count([](const Notice& n) {
         return n.kind == Notice::LogPeriodRead && n.window == kDialog && n.value == 90;
-    }), 1u);
+    }),
+              1u);
     // The read answers once and with nothing else.
     EXPECT_EQ(recorder.Count([](const Notice& n) { return n.window == kDialog; }), 1u);
 }
@@ -142,10 +143,13 @@ TEST_F(DeviceOperations, RainCounterResetRunsWithoutNotice) {
     ASSERT_TRUE(WaitUntil([&] { return Received(kCodeResetRain) == 1; }));
     ASSERT_TRUE(WaitCycles(2));
     EXPECT_NE(Control("input 0").find("count=0,"), std::string::npos);
-    EXPECT_EQ(recorder.Count([](const Notice& n) {
-        return n.kind != Notice::InputChanged && n.kind != Notice::LiveData && n.kind != Notice::RainGauge &&
-               n.kind != Notice::CycleDone;
-    }, mark), 0u);
+    EXPECT_EQ(recorder.Count(
+                  [](const Notice& n) {
+                      return n.kind != Notice::InputChanged && n.kind != Notice::LiveData &&
+                             n.kind != Notice::RainGauge && n.kind != Notice::CycleDone;
+                  },
+                  mark),
+              0u);
     EXPECT_EQ(Slot(), 0u);
 }
 

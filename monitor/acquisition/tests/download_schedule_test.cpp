@@ -20,8 +20,8 @@ namespace {
 using Clear = DownloadReport::Clear;
 
 struct RunOutcome {
-    long mostHeld = 0;  // the most records the converter held at a look
-    long lost = 0;      // records the converter could not store
+    long mostHeld = 0;            // the most records the converter held at a look
+    long lost = 0;                // records the converter could not store
     std::vector<int64_t> stored;  // stamps of the file's records
     std::vector<int64_t> held;    // of what the converter still holds
     std::vector<DownloadReport> reports;
@@ -81,9 +81,9 @@ protected:
         if (all.size() < 2) return ::testing::AssertionFailure() << all.size() << " records";
         for (size_t i = 1; i < all.size(); ++i) {
             if (all[i] - all[i - 1] != period) {
-                return ::testing::AssertionFailure() << "records " << i - 1 << " and " << i << " are "
-                                                     << all[i] - all[i - 1] << " s apart (" << run.stored.size()
-                                                     << " in the file)";
+                return ::testing::AssertionFailure()
+                       << "records " << i - 1 << " and " << i << " are " << all[i] - all[i - 1] << " s apart ("
+                       << run.stored.size() << " in the file)";
             }
         }
         // Missing at the start or the end would shorten the span.

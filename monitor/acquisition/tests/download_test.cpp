@@ -277,8 +277,7 @@ TEST_F(Downloads, OneSecondLogPeriodIsNeverClearedAndLosesNothing) {
     for (const DownloadReport& report : reports) {
         EXPECT_TRUE(report.transferred);
         EXPECT_EQ(report.store, DownloadReport::Store::Stored);
-        EXPECT_TRUE(report.clear == Clear::LoggedDuringTransfer ||
-                    report.clear == Clear::TransferLongerThanLogPeriod)
+        EXPECT_TRUE(report.clear == Clear::LoggedDuringTransfer || report.clear == Clear::TransferLongerThanLogPeriod)
             << static_cast<int>(report.clear);
     }
     ASSERT_GE(reports.size(), 2u);
@@ -425,7 +424,8 @@ TEST_F(Downloads, RecordsTheFileHoldsInAnotherFormAreNotWrittenAgain) {
         // What this run wrote follows the whole records directly.
         if (c.torn != 0) {
             std::vector<uint8_t> fifth = StoredBytes({held[4]}, 1);
-            EXPECT_TRUE(std::equal(fifth.begin(), fifth.end(), file->bytes.begin() + static_cast<ptrdiff_t>(whole.size())));
+            EXPECT_TRUE(
+                std::equal(fifth.begin(), fifth.end(), file->bytes.begin() + static_cast<ptrdiff_t>(whole.size())));
         }
         ChangeFile([](MemoryFile& f) { f = MemoryFile(); });
         context.registrationFile = std::make_unique<SharedFile>(file);
@@ -437,8 +437,8 @@ TEST_F(Downloads, RecordsEqualToTheFilesLastAfterAConfirmedClearAreWritten) {
     // Once the clear is confirmed the converter holds nothing of the file,
     // so records stored later are new even where they equal the last ones
     // written (same stamp, same readings: a clock set back, a quiet station).
-    StartSimulator({"--firmware", "1.13", "--prefill", "2", "--period", "0", "--no-drift", "--clock",
-                    "06-01 00:00:00"});
+    StartSimulator(
+        {"--firmware", "1.13", "--prefill", "2", "--period", "0", "--no-drift", "--clock", "06-01 00:00:00"});
     StartWorker();
     ASSERT_TRUE(WaitUntil([&] { return FileRecords().size() == 2 && Received(kCodeClearLog) == 1; }));
     Control("fill 2");
@@ -546,7 +546,9 @@ protected:
     std::string pendingPath;
 };
 
-TEST_F(WaitingRecords, Firmware112KeepsRefusedRecordsInTheWaitingFile) { RefusedRecordsWaitUntilTheFileTakesThem(true); }
+TEST_F(WaitingRecords, Firmware112KeepsRefusedRecordsInTheWaitingFile) {
+    RefusedRecordsWaitUntilTheFileTakesThem(true);
+}
 
 TEST_F(WaitingRecords, Firmware112KeepsRefusedRecordsInMemoryWhenTheWaitingFileIsRefusedToo) {
     RefusedRecordsWaitUntilTheFileTakesThem(false);
@@ -556,9 +558,7 @@ TEST_F(WaitingRecords, WaitingFileFoundAtStartIsWrittenFirstAndNeverTwice) {
     // A run before left records 3 to 5 waiting, with a record torn at the
     // end of the waiting file; the file holds 1 and 2, or (the run ended
     // between the append and the removal) 1 to 4.
-    const struct {
-        size_t inFile;
-    } cases[] = {{2}, {4}};
+    const struct { size_t inFile; } cases[] = {{2}, {4}};
     StartSimulator({"--firmware", "1.12", "--prefill", "5", "--period", "0", "--clock", "06-01 00:00:00"});
     const std::vector<LogRecord> held = PeekConverter(true);
     ASSERT_EQ(held.size(), 5u);
@@ -625,8 +625,8 @@ TEST_F(Downloads, TransferInterruptedByFaultsLosesNothing) {
     recorder.onNotice = [&](const Notice& n) {
         if (n.kind == Notice::DownloadStarted && !dropping.exchange(true)) {
             Control("fault drop 0.5");
-        } else if (n.kind == Notice::DownloadProgress && n.value >= 30 && n.value < 100 &&
-                   linesClear && !vanished.exchange(true)) {
+        } else if (n.kind == Notice::DownloadProgress && n.value >= 30 && n.value < 100 && linesClear &&
+                   !vanished.exchange(true)) {
             Control("vanish 0.3");
         }
     };
@@ -697,11 +697,9 @@ TEST_F(Downloads, Firmware112CountsTheRecordsLostWithTheCountFrame) {
     // may have found a record logged before the lost one: then the lost
     // one shows as a gap between stored records, not in front of them.
     int64_t ahead = ((stored[0].time.minute * 60 + stored[0].time.second - oldest) % 1800 + 1800) % 1800;
-    if (ahead > 900)
-        ahead -= 1800;
+    if (ahead > 900) ahead -= 1800;
     int64_t missing = std::max<int64_t>(ahead, 0);
-    for (size_t i = 1; i < stored.size(); ++i)
-        missing += SecondsOf(stored[i].time) - SecondsOf(stored[i - 1].time) - 1;
+    for (size_t i = 1; i < stored.size(); ++i) missing += SecondsOf(stored[i].time) - SecondsOf(stored[i - 1].time) - 1;
     EXPECT_EQ(missing, 3);
 }
 
@@ -767,7 +765,8 @@ TEST_P(SwallowedGetLogReply, ReportsTheRecordsItCarriedAsLost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Firmware112, SwallowedGetLogReply,
-    ::testing::Values(SwallowedCase{"ResentAtOnce", "fault drop-reply 8 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20", 0},
+    ::testing::Values(SwallowedCase{"ResentAtOnce",
+                                    "fault drop-reply 8 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20", 0},
                       SwallowedCase{"EveryTryAfterAReconnection", "fault silent-from 8", 11}),
     [](const ::testing::TestParamInfo<SwallowedCase>& info) { return std::string(info.param.what); });
 
@@ -791,7 +790,6 @@ TEST_F(Downloads, UserOperationsBetweenDownloadsAllRunAndNoRecordIsLostOrDoubled
     RecordList records = FileRecords();
     EXPECT_EQ(static_cast<long>(records.size()), stored);
 }
-
 
 // --- a GetLog transfer (firmware up to 1.12 empties its memory as the
 // request arrives) is never abandoned ---
@@ -851,9 +849,9 @@ INSTANTIATE_TEST_SUITE_P(
 // would end the transfer half-way.
 struct StopCase {
     const char* firmware;
-    bool mustFinish;         // a stop waits for the transfer
-    size_t inFile;           // records in the file afterwards
-    long inConverter;        // records the converter keeps
+    bool mustFinish;   // a stop waits for the transfer
+    size_t inFile;     // records in the file afterwards
+    long inConverter;  // records the converter keeps
 };
 
 class StopDuringTransfer : public Downloads, public ::testing::WithParamInterface<StopCase> {};
@@ -887,9 +885,8 @@ TEST_P(StopDuringTransfer, FinishesOnlyWhatTheConverterLetGoOf) {
 INSTANTIATE_TEST_SUITE_P(Downloads, StopDuringTransfer,
                          ::testing::Values(StopCase{"1.12", true, 30, 0}, StopCase{"1.13", false, 0, 30}),
                          [](const ::testing::TestParamInfo<StopCase>& info) {
-                             return std::string(info.param.firmware[2] == '1' && info.param.firmware[3] == '2'
-                                                    ? "GetLog"
-                                                    : "PeekLog");
+                             return std::string(
+                                 info.param.firmware[2] == '1' && info.param.firmware[3] == '2' ? "GetLog" : "PeekLog");
                          });
 
 // The converter stops answering and the program closes: the stop ends the

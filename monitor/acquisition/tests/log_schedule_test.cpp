@@ -34,7 +34,8 @@ TEST(ClearVerdict, ClearsOnlyWhenNoLogInstantCanHaveFallenMeanwhile) {
     const Case cases[] = {
         {"no logging", At(6, 1, 12, 0, 59), At(6, 1, 12, 1, 30), 0, Newest(2026, noon), Clear::Cleared},
         {"between two minutes", At(6, 1, 12, 0, 10), At(6, 1, 12, 0, 21), 60, Newest(2026, noon), Clear::Cleared},
-        {"across a minute", At(6, 1, 12, 0, 50), At(6, 1, 12, 0, 59), 60, Newest(2026, noon), Clear::LoggedDuringTransfer},
+        {"across a minute", At(6, 1, 12, 0, 50), At(6, 1, 12, 0, 59), 60, Newest(2026, noon),
+         Clear::LoggedDuringTransfer},
         {"the margin after the last read", At(6, 1, 12, 0, 40), At(6, 1, 12, 0, 58), 60, Newest(2026, noon),
          Clear::LoggedDuringTransfer},
         {"an instant in the first second", At(6, 1, 12, 1, 0), At(6, 1, 12, 1, 5), 60, Newest(2026, noon),
@@ -126,12 +127,18 @@ TEST(ClearByPhase, ClearsOnlyWhenTheClearSurelyArrivesBeforeTheNextInstant) {
         PhaseVerdict expected;
     };
     const Case cases[] = {
-        {1, 0, 30, true, PhaseVerdict::Clear},    {1, 0, -1, true, PhaseVerdict::Keep},
-        {1, 370, 30, true, PhaseVerdict::Clear},  {1, 370, 0, true, PhaseVerdict::Keep},
-        {2, 0, 30, true, PhaseVerdict::Clear},    {2, 0, -5, true, PhaseVerdict::Keep},
-        {5, 990, 1, true, PhaseVerdict::Clear},   {5, 990, -1, true, PhaseVerdict::Keep},
-        {60, 0, 400, true, PhaseVerdict::Clear},  {60, 0, -400, true, PhaseVerdict::Keep},
-        {2, 0, 30, false, PhaseVerdict::Unknown}, {60, 0, 400, false, PhaseVerdict::Unknown},
+        {1, 0, 30, true, PhaseVerdict::Clear},
+        {1, 0, -1, true, PhaseVerdict::Keep},
+        {1, 370, 30, true, PhaseVerdict::Clear},
+        {1, 370, 0, true, PhaseVerdict::Keep},
+        {2, 0, 30, true, PhaseVerdict::Clear},
+        {2, 0, -5, true, PhaseVerdict::Keep},
+        {5, 990, 1, true, PhaseVerdict::Clear},
+        {5, 990, -1, true, PhaseVerdict::Keep},
+        {60, 0, 400, true, PhaseVerdict::Clear},
+        {60, 0, -400, true, PhaseVerdict::Keep},
+        {2, 0, 30, false, PhaseVerdict::Unknown},
+        {60, 0, 400, false, PhaseVerdict::Unknown},
         // 7 s does not divide a day: the day's own count of sevens comes first.
         {7, 0, 30, true, PhaseVerdict::Keep},
     };
@@ -204,11 +211,11 @@ TEST(DownloadSchedule, StartsJustAfterAnInstantAndDownloadsAsOftenAsTheLineNeeds
     // A 2-s period leaves 1.75 s, three quarters of it 1.31 s: 11 records
     // (10 periods and the one logged at the start) in 1.31 s.
     EXPECT_EQ(KeepUpInterval(samples, 2, 20, 100), 20);
-    EXPECT_EQ(KeepUpInterval(samples, 1, 20, 100), 3);     // 4 records in 0.54 s of 0.56
-    EXPECT_EQ(KeepUpInterval(samples, 1, 20, 400), 1);     // a wide phase leaves room for 2
+    EXPECT_EQ(KeepUpInterval(samples, 1, 20, 100), 3);  // 4 records in 0.54 s of 0.56
+    EXPECT_EQ(KeepUpInterval(samples, 1, 20, 400), 1);  // a wide phase leaves room for 2
     EXPECT_EQ(KeepUpInterval(samples, 5, 20, 100), 20);
-    EXPECT_EQ(KeepUpInterval(samples, 60, 20, 100), 0);   // longer than the recording interval
-    EXPECT_EQ(KeepUpInterval({}, 2, 20, 100), 0);         // nothing measured yet
+    EXPECT_EQ(KeepUpInterval(samples, 60, 20, 100), 0);  // longer than the recording interval
+    EXPECT_EQ(KeepUpInterval({}, 2, 20, 100), 0);        // nothing measured yet
     // Only an empty download seen: records are taken as long as they can be.
     std::vector<TransferSample> empty;
     AddTransferSample(empty, 0, 100);
@@ -274,7 +281,16 @@ TEST(InferLostRecords, CountsTheGapsBetweenAtTheEndAndAtTheStart) {
         {"at the start, after the previous download's newest", {0, 1}, -3, kNone, 1, 500, 700, 520, true, 2, true},
         {"at the start, after an empty previous download", {0, 1}, kNone, -3, 1, 500, 700, 520, true, 2, true},
         {"at the start, the previous request near an instant", {0, 1}, kNone, -3, 1, 500, 700, 520, true, 1, false},
-        {"at the start without a previous download: none assumed", {0, 1}, kNone, kNone, 1, 500, 700, 520, true, 0,
+        {"at the start without a previous download: none assumed",
+         {0, 1},
+         kNone,
+         kNone,
+         1,
+         500,
+         700,
+         520,
+         true,
+         0,
          true},
         {"all three", {1, 3}, -2, -2, 5, 100, 250, 120, true, 2 + 1 + 2, true},
         {"no record arrived", {}, 0, 0, 3, 500, 700, 520, true, 3, true},
@@ -363,8 +379,18 @@ TEST(InferLostRecords, WholeTransferCountsOnlyWhatWentBeforeItsFirstRecord) {
         {"instants after the last are not counted", {-2, -1}, -3, -3, false, 3, 500, 700, 520, true, 0, true},
         {"a gap inside: the schedule broke", {1, 3}, -3, -3, false, 3, 500, 700, 520, false, 0, false},
         {"no previous request: no evidence", {0, 1}, kNone, kNone, false, 1, 500, 700, 520, false, 0, false},
-        {"older than the previous newest: the clock went back", {-5, -4}, -3, kNone, false, -4, 500, 700, 520,
-         false, 0, false},
+        {"older than the previous newest: the clock went back",
+         {-5, -4},
+         -3,
+         kNone,
+         false,
+         -4,
+         500,
+         700,
+         520,
+         false,
+         0,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -383,8 +409,8 @@ TEST(InferLostRecords, WholeTransferCountsOnlyWhatWentBeforeItsFirstRecord) {
         EXPECT_EQ(r.lost, c.lost);
         EXPECT_EQ(r.exact, c.exact);
         // What the next download counts from.
-        const int64_t newest = records.empty() ? InstantMs(c.previousNewest) + c.lost * kLossPeriod
-                                               : RecordMs(records.back());
+        const int64_t newest =
+            records.empty() ? InstantMs(c.previousNewest) + c.lost * kLossPeriod : RecordMs(records.back());
         EXPECT_EQ(r.newestMs, newest);
     }
 }

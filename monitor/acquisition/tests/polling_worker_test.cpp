@@ -78,9 +78,8 @@ TEST_F(AcquisitionOnSimulator, UnpluggedConverterIsAnnouncedOnceAndReconnectedSi
     ASSERT_TRUE(recorder.WaitFor(Notice::ConnectionLost, 1, mark));
     EXPECT_EQ(Input(1).type, kTypeNone);
     EXPECT_FALSE(ReadLiveState(context).connected);
-    EXPECT_EQ(recorder.Count([](const Notice& n) { return n.kind == Notice::LiveData && !n.flag && !n.withInfo; },
-                             mark),
-              1u);
+    EXPECT_EQ(
+        recorder.Count([](const Notice& n) { return n.kind == Notice::LiveData && !n.flag && !n.withInfo; }, mark), 1u);
 
     // Back after a second: polling resumes with nothing said in between but
     // the instruments that reappear.

@@ -38,11 +38,11 @@ struct Notice {
     // InputChanged: the input; DownloadProgress: percent; LogPeriodRead:
     // seconds; RainGauge: type of input 0.
     unsigned value = 0;
-    bool flag = false;       // ClockSet, LogPeriodWritten: done; LiveData: with readings
-    bool withInfo = false;   // LiveData
+    bool flag = false;      // ClockSet, LogPeriodWritten: done; LiveData: with readings
+    bool withInfo = false;  // LiveData
     ConverterInfo info = {};
     InputReading results[KX305_INPUTS] = {};
-    DownloadReport download;  // DownloadFinished
+    DownloadReport download;                                     // DownloadFinished
     AcquisitionFailure failure = AcquisitionFailure::PortInUse;  // Failure
 };
 

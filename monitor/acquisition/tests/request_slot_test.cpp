@@ -15,12 +15,12 @@ namespace kx305mon {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::MemoryFile;
-using testing::SteppedTimerClock;
 using testing::IsAnswer;
+using testing::MemoryFile;
 using testing::Notice;
 using testing::RecordingEvents;
 using testing::RequesterOf;
+using testing::SteppedTimerClock;
 using testing::WindowOf;
 
 constexpr WindowRef kMain = 102;
@@ -201,7 +201,7 @@ TEST_F(RecordingTimerTest, CountsNothingBeforeTheWorkerResumesIt) {
     {
         MutexLock guard(context.plumbing.lock);
         EXPECT_FALSE(context.plumbing.wake.wait_for(guard.native(), std::chrono::milliseconds(50),
-                                           [&] { return context.request != 0; }));
+                                                    [&] { return context.request != 0; }));
     }
     EXPECT_EQ(clock.taken(context), 0);
     Resume();
@@ -240,9 +240,9 @@ TEST(PollingWorker, WithoutPortResetsOnceAndEnds) {
     EXPECT_EQ(recorder.Count(Notice::ConnectionLost), 1u);
     EXPECT_EQ(recorder.Count(Notice::CycleDone), 0u);
     // The pending operation could not run: its requester is told.
-    EXPECT_EQ(recorder.Count([](const Notice& n) {
-        return n.kind == Notice::LogPeriodWritten && n.window == kDialog && !n.flag;
-    }), 1u);
+    EXPECT_EQ(recorder.Count(
+                  [](const Notice& n) { return n.kind == Notice::LogPeriodWritten && n.window == kDialog && !n.flag; }),
+              1u);
     std::vector<Notice> all = recorder.All();
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(all.front().kind, Notice::LiveData);

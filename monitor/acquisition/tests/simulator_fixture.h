@@ -68,9 +68,7 @@ protected:
         return *sims_[number - 1];
     }
 
-    std::string Control(const std::string& command, int number = 1) {
-        return sims_[number - 1]->Control(command);
-    }
+    std::string Control(const std::string& command, int number = 1) { return sims_[number - 1]->Control(command); }
     long State(const std::string& key, int number = 1) { return ReplyField(Control("state", number), key); }
 
     // How many requests with `code` the simulator has received.

@@ -29,8 +29,7 @@ public:
         return false;
     }
 
-    bool AwaitRecording(MutexLock&, AppContext& context,
-                        const std::function<bool()>& ended) override {
+    bool AwaitRecording(MutexLock&, AppContext& context, const std::function<bool()>& ended) override {
         if (context.recordingEvent.IsSet()) return false;
         ++held_;
         ++waits_;

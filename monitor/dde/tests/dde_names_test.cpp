@@ -41,17 +41,20 @@ TEST_F(DdeNamesTest, ServiceAndTopicsOfEveryInstrumentType) {
         {"KX-538S", Reading(kTypeKX538S, {{4, 301}}), "KX538S", {"Odległość#301"}},
         {"KX-124", Thermohygrometer(1234, 215), "KX124", {"Temperatura#1234", "Wilgotność#1234"}},
         {"KX-124 temperature only", Reading(kTypeKX124Temperature, {{3, 77}}), "KX124", {"Temperatura#77"}},
-        {"KX-125 without channels", Reading(kTypeKX125, {{3, 9}}), "KX125",
-         {"Temperatura#9", "Temperatura1#9", "Temperatura2#9", "Temperatura3#9", "Temperatura4#9",
-          "Temperatura5#9", "Temperatura6#9", "Temperatura7#9", "Temperatura8#9"}},
-        {"KX-129", Reading(kTypeKX129, {{4, 65535}}), "KX129",
+        {"KX-125 without channels",
+         Reading(kTypeKX125, {{3, 9}}),
+         "KX125",
+         {"Temperatura#9", "Temperatura1#9", "Temperatura2#9", "Temperatura3#9", "Temperatura4#9", "Temperatura5#9",
+          "Temperatura6#9", "Temperatura7#9", "Temperatura8#9"}},
+        {"KX-129",
+         Reading(kTypeKX129, {{4, 65535}}),
+         "KX129",
          {"Temperatura#65535", "Wilgotność#65535", "Ciśnienie#65535"}},
         {"KX-132", Reading(kTypeKX132, {{4, 0x10005}}), "KX132", {"Ciśnienie#5"}},
         {"KX-153", Reading(kTypeKX153, {{3, 8}}), "KX153", {"Prędkość#8", "Kierunek#8"}},
         {"KX-261", Reading(kTypeKX261, {{4, 3}}), "KX261", {"Natężenie#3"}},
         {"KX-262 one channel", Reading(kTypeKX262, {{0, 0}, {8, 44}}), "KX262", {"Natężenie#44"}},
-        {"KX-262 two channels", Reading(kTypeKX262, {{0, 1}, {8, 44}}), "KX262",
-         {"Natężenie#44", "Natężenie2#44"}},
+        {"KX-262 two channels", Reading(kTypeKX262, {{0, 1}, {8, 44}}), "KX262", {"Natężenie#44", "Natężenie2#44"}},
         {"KX-273", Reading(kTypeKX273, {{3, 2}}), "KX273", {"Rezystancja#2"}},
         {"type 12", Reading(12, {{3, 2}, {4, 2}}), "KX???", {}},
         {"type 0xFFFFFFFF", Reading(0xFFFFFFFFu), "KX???", {}},
@@ -101,7 +104,10 @@ TEST_F(DdeNamesTest, AnswersInTheLocaleOfTheUser) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        if (row.locale) Use(*row.locale); else Use(*locale_);
+        if (row.locale)
+            Use(*row.locale);
+        else
+            Use(*locale_);
         const uint32_t type = row.reading.type;
         EXPECT_EQ(BuildDdeAnswer(type, row.reading, row.quantity, 0), row.wynik);
         EXPECT_EQ(BuildDdeAnswer(type, row.reading, row.quantity, 1), row.pomiar);
@@ -159,8 +165,8 @@ protected:
     }
     std::vector<std::pair<std::string, std::string>> Wildcard(const std::string& service, const std::string& topic) {
         std::vector<std::pair<std::string, std::string>> pairs;
-        for (const auto& [s, t] : DdeWildcardPairs(table_, topic.empty() ? 0 : name_(topic),
-                                                   service.empty() ? 0 : name_(service)))
+        for (const auto& [s, t] :
+             DdeWildcardPairs(table_, topic.empty() ? 0 : name_(topic), service.empty() ? 0 : name_(service)))
             pairs.emplace_back(name_.Text(s), name_.Text(t));
         return pairs;
     }
@@ -240,8 +246,10 @@ TEST_F(DdeMatchTest, WildcardListsPairsOfRegisteredInputs) {
     Register(2, Thermohygrometer(2, 215));
     Register(3, Reading(kTypeKX132, {{4, 1}}));
     Register(4, Reading(12));
-    EXPECT_EQ(Wildcard("", ""), (Pairs{{"KX124", "Temperatura#1"}, {"KX124", "Wilgotność#1"},
-                                       {"KX124", "Temperatura#2"}, {"KX124", "Wilgotność#2"},
+    EXPECT_EQ(Wildcard("", ""), (Pairs{{"KX124", "Temperatura#1"},
+                                       {"KX124", "Wilgotność#1"},
+                                       {"KX124", "Temperatura#2"},
+                                       {"KX124", "Wilgotność#2"},
                                        {"KX132", "Ciśnienie#1"}}));
     EXPECT_EQ(Wildcard("kx132", ""), (Pairs{{"KX132", "Ciśnienie#1"}}));
     EXPECT_EQ(Wildcard("", "Temperatura#2"), (Pairs{{"KX124", "Temperatura#2"}}));

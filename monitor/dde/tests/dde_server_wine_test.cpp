@@ -126,8 +126,10 @@ protected:
     void WithClient(const std::function<void(DdeClient&)>& body) {
         std::atomic<bool> finished{false};
         std::thread client([&] {
-            if (auto dde = DdeClient::Create()) body(*dde);
-            else ADD_FAILURE() << "no DDE client";
+            if (auto dde = DdeClient::Create())
+                body(*dde);
+            else
+                ADD_FAILURE() << "no DDE client";
             finished = true;
             PostThreadMessageA(serverThread_, WM_NULL, 0, 0);
         });
@@ -245,14 +247,10 @@ TEST_F(DdeServerTest, EveryLinkGetsItsOwnTopicsValue) {
         HCONV conv = nullptr;
     };
     Link links[] = {
-        {"KX124", "Temperatura#1", "Wynik", "21,5 "},
-        {"KX124", "Temperatura#2", "Wynik", "30,0 "},
-        {"KX124", "Wilgotność#2", "Wynik", "45,2 "},
-        {"KX125", "Temperatura#9", "Wynik", "22,12 "},
-        {"KX125", "Temperatura1#9", "Wynik", "21,50 "},
-        {"KX125", "Temperatura2#9", "Wynik", "22,75 "},
-        {"KX125", "Temperatura3#9", "Wynik", "????? "},
-        {"KX125", "Temperatura2#9", "Pomiar", "22,75 °C"},
+        {"KX124", "Temperatura#1", "Wynik", "21,5 "},   {"KX124", "Temperatura#2", "Wynik", "30,0 "},
+        {"KX124", "Wilgotność#2", "Wynik", "45,2 "},    {"KX125", "Temperatura#9", "Wynik", "22,12 "},
+        {"KX125", "Temperatura1#9", "Wynik", "21,50 "}, {"KX125", "Temperatura2#9", "Wynik", "22,75 "},
+        {"KX125", "Temperatura3#9", "Wynik", "????? "}, {"KX125", "Temperatura2#9", "Pomiar", "22,75 °C"},
     };
     WithClient([&](DdeClient& dde) {
         // One conversation per topic, several items on it, as a spreadsheet
@@ -287,8 +285,7 @@ TEST_F(DdeServerTest, EveryLinkGetsItsOwnTopicsValue) {
             EXPECT_TRUE(dde.PumpUntil([&] { return dde.LastAdvise(link.conv, link.item) == changed[i]; }, kWait))
                 << dde.LastAdvise(link.conv, link.item);
         }
-        std::printf("all %zu links had their new values after %d polling cycles\n", std::size(links),
-                    Cycles() - start);
+        std::printf("all %zu links had their new values after %d polling cycles\n", std::size(links), Cycles() - start);
         // One value per link and cycle, however many topics share the item.
         std::vector<int> before;
         for (const Link& link : links) before.push_back(dde.AdviseCount(link.conv, link.item));

@@ -24,10 +24,18 @@ int QuantityCount(const InputReading& reading) {
 }
 
 TEST(StringTable, CarriesPolishTextsInCodePage1250) {
-    EXPECT_STREQ(StringText(2), "B\xb3\xb9" "d pomiaru wilgotno\x9c" "ci");
-    EXPECT_STREQ(StringText(62), "Miernik odleg\xb3o\x9c" "ci KX-538S");
+    EXPECT_STREQ(StringText(2),
+                 "B\xb3\xb9"
+                 "d pomiaru wilgotno\x9c"
+                 "ci");
+    EXPECT_STREQ(StringText(62),
+                 "Miernik odleg\xb3o\x9c"
+                 "ci KX-538S");
     EXPECT_STREQ(StringText(1), "Pomiar --> OK");
-    EXPECT_STREQ(StringText(67), "B\xb3\xb9" "d pomiaru odleg\xb3o\x9c" "ci");
+    EXPECT_STREQ(StringText(67),
+                 "B\xb3\xb9"
+                 "d pomiaru odleg\xb3o\x9c"
+                 "ci");
 }
 
 TEST(StringTable, UnknownIdsGiveEmptyText) {
@@ -40,7 +48,10 @@ TEST_F(CatalogueTest, LostConnectionAndUnknownTypesHaveNoInstrument) {
     for (uint32_t type : {0u, 12u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(type);
         const InputReading reading = Reading(type, {{0, 1}, {3, 77}, {4, 77}});
-        EXPECT_EQ(Name(type, true), "Brak przyrz\xb9" "du lub przyrz\xb9" "d nieznany");
+        EXPECT_EQ(Name(type, true),
+                  "Brak przyrz\xb9"
+                  "du lub przyrz\xb9"
+                  "d nieznany");
         EXPECT_EQ(Name(type, false), "KX???");
         EXPECT_EQ(InstrumentSerial(type, reading), INVALID_VALUE);
         EXPECT_EQ(InstrumentStatus(type, reading), 0);
@@ -57,8 +68,8 @@ TEST_F(CatalogueTest, NamesAndTagsFollowTheType) {
         int nameId;
         const char* tag;
     };
-    const Row rows[] = {{2, 62, "KX538S"}, {3, 13, "KX124"}, {4, 13, "KX124"}, {5, 15, "KX125"},
-                        {6, 17, "KX129"},  {7, 19, "KX132"}, {8, 21, "KX153"}, {9, 42, "KX261"},
+    const Row rows[] = {{2, 62, "KX538S"}, {3, 13, "KX124"},  {4, 13, "KX124"}, {5, 15, "KX125"},
+                        {6, 17, "KX129"},  {7, 19, "KX132"},  {8, 21, "KX153"}, {9, 42, "KX261"},
                         {10, 48, "KX262"}, {11, 57, "KX273"}, {1, 39, "KX305"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.type);
@@ -119,8 +130,8 @@ TEST_F(CatalogueTest, RainGaugeSettingsStartWithTheirDefaults) {
 }
 
 TEST_F(CatalogueTest, SerialIsTheLow16BitsOfTheTypesSerialWord) {
-    const std::pair<uint32_t, int> serialWords[] = {{2, 4}, {3, 3}, {4, 3}, {5, 3}, {6, 4}, {7, 4},
-                                                    {8, 3}, {9, 4}, {10, 8}, {11, 3}};
+    const std::pair<uint32_t, int> serialWords[] = {{2, 4}, {3, 3}, {4, 3}, {5, 3},  {6, 4},
+                                                    {7, 4}, {8, 3}, {9, 4}, {10, 8}, {11, 3}};
     for (const auto& [type, word] : serialWords) {
         SCOPED_TRACE(type);
         InputReading reading = Reading(type);
@@ -131,7 +142,7 @@ TEST_F(CatalogueTest, SerialIsTheLow16BitsOfTheTypesSerialWord) {
 }
 
 TEST_F(CatalogueTest, QuantityCountsPerType) {
-    const std::pair<uint32_t, int> counts[] = {{1, 1}, {2, 1}, {3, 2}, {4, 1}, {5, 9}, {6, 3},
+    const std::pair<uint32_t, int> counts[] = {{1, 1}, {2, 1}, {3, 2}, {4, 1},  {5, 9}, {6, 3},
                                                {7, 1}, {8, 2}, {9, 1}, {10, 1}, {11, 1}};
     for (const auto& [type, count] : counts) {
         SCOPED_TRACE(type);
@@ -200,26 +211,46 @@ TEST_F(CatalogueTest, KX262ChannelsTakeTheirOwnDecimalsAndUnits) {
 }
 
 TEST_F(CatalogueTest, KX124TemperatureOnlyShowsTwoDecimalsWhenFlagged) {
-    EXPECT_EQ(Value(Reading(kTypeKX124Temperature, {{0, 1}, {4, 2153}}), 0), "21,53 \xb0" "C");
-    EXPECT_EQ(Value(Reading(kTypeKX124Temperature, {{0, -1}, {4, 2153}}), 0), "21,53 \xb0" "C");
-    EXPECT_EQ(Value(Reading(kTypeKX124Temperature, {{0, 0}, {4, 215}}), 0), "21,5 \xb0" "C");
+    EXPECT_EQ(Value(Reading(kTypeKX124Temperature, {{0, 1}, {4, 2153}}), 0),
+              "21,53 \xb0"
+              "C");
+    EXPECT_EQ(Value(Reading(kTypeKX124Temperature, {{0, -1}, {4, 2153}}), 0),
+              "21,53 \xb0"
+              "C");
+    EXPECT_EQ(Value(Reading(kTypeKX124Temperature, {{0, 0}, {4, 215}}), 0),
+              "21,5 \xb0"
+              "C");
 }
 
 TEST_F(CatalogueTest, KX125AveragesThePresentChannels) {
     // Channels 2 and 5 present at 21,50 and 22,50 degrees, hundredths.
-    const InputReading reading = Reading(kTypeKX125, {{2, 2}, {7, 1}, {10, 1}, {15, 2150}, {18, 2250},
-                                                      {14, 999}, {16, 999}, {4, 1}, {5, 3000}});
+    const InputReading reading =
+        Reading(kTypeKX125, {{2, 2}, {7, 1}, {10, 1}, {15, 2150}, {18, 2250}, {14, 999}, {16, 999}, {4, 1}, {5, 3000}});
     EXPECT_EQ(KX125Average(reading), 2200);
-    EXPECT_EQ(Value(reading, 0), "22,00 \xb0" "C");
-    EXPECT_EQ(Value(reading, 2), "21,50 \xb0" "C");
-    EXPECT_EQ(Value(reading, 5), "22,50 \xb0" "C");
-    for (int absent : {1, 3, 4, 6, 7, 8}) EXPECT_EQ(Value(reading, absent), "????? \xb0" "C") << absent;
+    EXPECT_EQ(Value(reading, 0),
+              "22,00 \xb0"
+              "C");
+    EXPECT_EQ(Value(reading, 2),
+              "21,50 \xb0"
+              "C");
+    EXPECT_EQ(Value(reading, 5),
+              "22,50 \xb0"
+              "C");
+    for (int absent : {1, 3, 4, 6, 7, 8})
+        EXPECT_EQ(Value(reading, absent),
+                  "????? \xb0"
+                  "C")
+            << absent;
 }
 
 TEST_F(CatalogueTest, KX125ResolutionWordSelectsTenths) {
     const InputReading reading = Reading(kTypeKX125, {{2, 1}, {6, 1}, {14, 215}});
-    EXPECT_EQ(Value(reading, 0), "21,5 \xb0" "C");
-    EXPECT_EQ(Value(reading, 1), "21,5 \xb0" "C");
+    EXPECT_EQ(Value(reading, 0),
+              "21,5 \xb0"
+              "C");
+    EXPECT_EQ(Value(reading, 1),
+              "21,5 \xb0"
+              "C");
 }
 
 TEST_F(CatalogueTest, KX125AverageTruncatesTowardsZeroAndNeedsAChannel) {
@@ -229,7 +260,9 @@ TEST_F(CatalogueTest, KX125AverageTruncatesTowardsZeroAndNeedsAChannel) {
     EXPECT_EQ(KX125Average(Reading(kTypeKX125, {{6, 1}, {7, -1}, {14, 2000000000}, {15, 2000000000}})), 2000000000);
     const InputReading none = Reading(kTypeKX125, {{14, 2150}, {15, 2250}});
     EXPECT_EQ(KX125Average(none), INVALID_VALUE);
-    EXPECT_EQ(Value(none, 0), "????? \xb0" "C");
+    EXPECT_EQ(Value(none, 0),
+              "????? \xb0"
+              "C");
 }
 
 TEST_F(CatalogueTest, RainIsImpulsesTimesCalibrationInTenths) {
@@ -249,7 +282,9 @@ TEST_F(CatalogueTest, RainProductWrapsAt32BitsBeforeTheDivision) {
 
 TEST_F(CatalogueTest, ValuesWithLeadingBlankUnitsAndWithoutUnits) {
     const InputReading kx129 = Reading(kTypeKX129, {{5, 10132}, {6, 452}, {7, -15}});
-    EXPECT_EQ(Value(kx129, 0), "-1,5 \xb0" "C");
+    EXPECT_EQ(Value(kx129, 0),
+              "-1,5 \xb0"
+              "C");
     EXPECT_EQ(Value(kx129, 1), "45,2  %");
     EXPECT_EQ(Value(kx129, 2), "1013,2  hPa");
     EXPECT_EQ(Value(kx129, 2, false), "1013,2 ");
@@ -276,18 +311,16 @@ struct StatusCase {
 
 TEST_F(CatalogueTest, StatusRulesApplyInOrder) {
     const StatusCase cases[] = {
-        {1, {0, 1, 2, 3}, 1},
-        {2, {}, 1}, {2, {1, 2}, 5}, {2, {2}, 67},
-        {3, {}, 1}, {3, {0, 1, 2}, 5}, {3, {1, 2}, 4}, {3, {1}, 3}, {3, {2}, 2},
-        {4, {}, 1}, {4, {1, 2}, 5}, {4, {2}, 3}, {4, {0}, 1},
-        {5, {}, 1}, {5, {0, 1}, 5}, {5, {1}, 3},
-        {6, {}, 1}, {6, {0, 1, 2, 3}, 5}, {6, {1, 2, 3}, 9}, {6, {2, 3}, 4}, {6, {1, 2}, 8},
-        {6, {1, 3}, 7}, {6, {2}, 3}, {6, {3}, 2}, {6, {1}, 6},
-        {7, {}, 1}, {7, {1, 3}, 5}, {7, {3}, 6}, {7, {0, 2}, 1},
-        {8, {}, 1}, {8, {0, 1, 2}, 5}, {8, {1, 2}, 12}, {8, {2}, 11}, {8, {1}, 10},
-        {9, {}, 1}, {9, {1, 2}, 5}, {9, {2}, 41},
-        {10, {}, 1}, {10, {7, 1, 2}, 5}, {10, {1, 2}, 50}, {10, {1}, 51}, {10, {2}, 52},
-        {11, {}, 1}, {11, {0, 1, 2}, 5}, {11, {1, 2}, 59}, {11, {2}, 60},
+        {1, {0, 1, 2, 3}, 1}, {2, {}, 1},      {2, {1, 2}, 5},       {2, {2}, 67},       {3, {}, 1},
+        {3, {0, 1, 2}, 5},    {3, {1, 2}, 4},  {3, {1}, 3},          {3, {2}, 2},        {4, {}, 1},
+        {4, {1, 2}, 5},       {4, {2}, 3},     {4, {0}, 1},          {5, {}, 1},         {5, {0, 1}, 5},
+        {5, {1}, 3},          {6, {}, 1},      {6, {0, 1, 2, 3}, 5}, {6, {1, 2, 3}, 9},  {6, {2, 3}, 4},
+        {6, {1, 2}, 8},       {6, {1, 3}, 7},  {6, {2}, 3},          {6, {3}, 2},        {6, {1}, 6},
+        {7, {}, 1},           {7, {1, 3}, 5},  {7, {3}, 6},          {7, {0, 2}, 1},     {8, {}, 1},
+        {8, {0, 1, 2}, 5},    {8, {1, 2}, 12}, {8, {2}, 11},         {8, {1}, 10},       {9, {}, 1},
+        {9, {1, 2}, 5},       {9, {2}, 41},    {10, {}, 1},          {10, {7, 1, 2}, 5}, {10, {1, 2}, 50},
+        {10, {1}, 51},        {10, {2}, 52},   {11, {}, 1},          {11, {0, 1, 2}, 5}, {11, {1, 2}, 59},
+        {11, {2}, 60},
     };
     for (const StatusCase& c : cases) {
         InputReading reading = Reading(c.type);
@@ -315,7 +348,9 @@ TEST_F(CatalogueTest, DdeDispatchFormatsAndReportsTheStatus) {
     const InputReading reading = Reading(kTypeKX124, {{1, 1}, {3, 77}, {4, 452}, {5, 215}});
     char buffer[200];
     EXPECT_EQ(QuantityStatusText(kTypeKX124, reading, 0, buffer, sizeof buffer, true), 3);
-    EXPECT_STREQ(buffer, "21,5 \xb0" "C");
+    EXPECT_STREQ(buffer,
+                 "21,5 \xb0"
+                 "C");
     EXPECT_EQ(QuantityStatusText(kTypeKX124, reading, 1, buffer, sizeof buffer, false), 3);
     EXPECT_STREQ(buffer, "45,2 ");
 }

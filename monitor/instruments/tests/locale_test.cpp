@@ -44,8 +44,8 @@ TEST(FixedLocales, EnglishSeparatorsAndDates) {
 TEST(FixedLocales, ImpossibleDatesAndTimesAreShownAsStored) {
     struct Case {
         CalendarTime time;
-        const char* date;  // "" = a real date, formatted by the locale
-        const char* clock; // "" = a real time of day
+        const char* date;   // "" = a real date, formatted by the locale
+        const char* clock;  // "" = a real time of day
     };
     const Case cases[] = {
         {At(2007, 0, 19, 15, 16, 55), "2007.00.19", ""},
@@ -95,7 +95,11 @@ TEST(FixedLocales, OverrideReplacesOnlyTheChosenSeparators) {
     EXPECT_EQ(tabbed->FormatNumber("-0.5", 1), "-0,5");
 
     SetLocaleOverride(dotted.get());
-    EXPECT_EQ(Format(215, 10, "\xb0" "C"), "21.5 \xb0" "C");
+    EXPECT_EQ(Format(215, 10,
+                     "\xb0"
+                     "C"),
+              "21.5 \xb0"
+              "C");
     SetLocaleOverride(nullptr);
 }
 

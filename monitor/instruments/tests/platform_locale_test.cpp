@@ -54,7 +54,12 @@ TEST_F(PlatformLocale, SeesTheLocaleTheRunWasSetUpFor) {
 
 TEST_F(PlatformLocale, DisplayFormUsesTheUsersSeparatorAndLeadingZero) {
     const std::string zero = user.LeadingZero() ? "0" : "";
-    EXPECT_EQ(Format(215, 10, "\xb0" "C"), std::string("21") + decimal + "5 \xb0" "C");
+    EXPECT_EQ(Format(215, 10,
+                     "\xb0"
+                     "C"),
+              std::string("21") + decimal +
+                  "5 \xb0"
+                  "C");
     EXPECT_EQ(Format(5, 100, ""), zero + decimal + "05 ");
     EXPECT_EQ(Format(-5, 10, ""), std::string(1, user.NegativeSign()) + zero + decimal + "5 ");
     EXPECT_EQ(Format(1000, 1000, ""), std::string("1") + decimal + "000 ");
@@ -111,11 +116,19 @@ TEST_F(PlatformLocale, ImpossibleDatesAndTimesAreShownAsStored) {
 TEST_F(PlatformLocale, PolishUserLocaleGivesPolishResults) {
     if (decimal != ',') GTEST_SKIP() << "the user's locale is not Polish";
     EXPECT_EQ(user.ListSeparator(), ';');
-    EXPECT_EQ(Format(215, 10, "\xb0" "C"), "21,5 \xb0" "C");
+    EXPECT_EQ(Format(215, 10,
+                     "\xb0"
+                     "C"),
+              "21,5 \xb0"
+              "C");
     EXPECT_EQ(Format(452, 10, " %"), "45,2  %");
     EXPECT_EQ(Format(100, 10, "hPa"), "10,0 hPa");
     EXPECT_EQ(Format(1000, 1000, ""), "1,000 ");
-    EXPECT_EQ(Format(-5, 10, "\xb0" "C"), "-0,5 \xb0" "C");
+    EXPECT_EQ(Format(-5, 10,
+                     "\xb0"
+                     "C"),
+              "-0,5 \xb0"
+              "C");
     EXPECT_DOUBLE_EQ(Parse("-0,2"), -0.2);
     EXPECT_EQ(Parse("1.5"), DBL_MAX);
     // February in a Polish long date: "luty" or "lutego".
@@ -126,7 +139,11 @@ TEST_F(PlatformLocale, PolishUserLocaleGivesPolishResults) {
 TEST_F(PlatformLocale, DotLocaleGivesDotResults) {
     if (decimal != '.') GTEST_SKIP() << "the user's decimal separator is not a dot";
     EXPECT_EQ(user.ListSeparator(), ',');
-    EXPECT_EQ(Format(215, 10, "\xb0" "C"), "21.5 \xb0" "C");
+    EXPECT_EQ(Format(215, 10,
+                     "\xb0"
+                     "C"),
+              "21.5 \xb0"
+              "C");
     EXPECT_DOUBLE_EQ(Parse("1.5"), 1.5);
     EXPECT_EQ(Parse("1,5"), DBL_MAX);
 }

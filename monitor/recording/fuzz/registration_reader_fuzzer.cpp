@@ -52,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t from = size % ends.size();
         RecordList rest;
         std::vector<int64_t> restEnds;
-        if (!ReadRegistrationFrom(withEnds, ends[from], rest, restEnds) ||
-            rest.size() != records.size() - from - 1 ||
+        if (!ReadRegistrationFrom(withEnds, ends[from], rest, restEnds) || rest.size() != records.size() - from - 1 ||
             !std::equal(restEnds.begin(), restEnds.end(), ends.begin() + static_cast<long>(from) + 1)) {
             std::abort();
         }

@@ -120,8 +120,8 @@ TEST_F(ExportTest, DescriptiveExampleWithAllFields) {
 TEST_F(ExportTest, DescriptiveUsesTheRainGaugeNameAndMarksMissingSerials) {
     std::strcpy(rainGaugeSettings().name, "Deszczomierz na dachu");
     records_[0].entries[1].serial = INVALID_VALUE;
-    const std::string text = Export(Context(kExportDescriptive | kExportListSeparator | kExportFieldName |
-                                            kExportFieldSerial));
+    const std::string text =
+        Export(Context(kExportDescriptive | kExportListSeparator | kExportFieldName | kExportFieldSerial));
     EXPECT_EQ(text,
               "Deszczomierz na dachu;1234;\r\nTermohigrometr KX-124;?????;\r\nTermohigrometr KX-124;5678;\r\n\r\n");
 }
@@ -204,8 +204,9 @@ TEST_F(ExportTest, KX125AverageFollowsTheOption) {
 
     const uint32_t descriptive = kExportDescriptive | kExportListSeparator | kExportFieldQuantity;
     const std::string lines = Export(Context(descriptive, false));
-    EXPECT_EQ(lines, "Opad;\r\nTemperatura1;\r\nTemperatura2;\r\nTemperatura3;\r\nTemperatura4;\r\n"
-                     "Temperatura5;\r\nTemperatura6;\r\nTemperatura7;\r\nTemperatura8;\r\n\r\n");
+    EXPECT_EQ(lines,
+              "Opad;\r\nTemperatura1;\r\nTemperatura2;\r\nTemperatura3;\r\nTemperatura4;\r\n"
+              "Temperatura5;\r\nTemperatura6;\r\nTemperatura7;\r\nTemperatura8;\r\n\r\n");
     EXPECT_EQ(Export(Context(descriptive, true)).find("Opad;\r\nTemperatura;\r\nTemperatura1;"), 0u);
 }
 
@@ -304,10 +305,10 @@ TEST(RecordText, UnitsOfTheQuantityIds) {
     const struct {
         int id;
         const char* bare;
-    } units[] = {{25, "°C"}, {30, "°C"}, {37, "°C"}, {26, "%"}, {27, "hPa"}, {28, "°"}, {29, "m/s"},
-                 {40, "mm"}, {65, "mm"}, {45, "W/m2"}, {54, "W/m2"}, {46, "kLx"}, {55, "kLx"}, {47, "Pa"},
-                 {53, "µmol/sm2"}, {56, "µmol/sm2"}, {61, "Ohm"}, {66, "m"}, {44, ""}, {64, ""}, {38, ""},
-                 {1, ""}, {0, ""}};
+    } units[] = {{25, "°C"},  {30, "°C"}, {37, "°C"},       {26, "%"},        {27, "hPa"},  {28, "°"},
+                 {29, "m/s"}, {40, "mm"}, {65, "mm"},       {45, "W/m2"},     {54, "W/m2"}, {46, "kLx"},
+                 {55, "kLx"}, {47, "Pa"}, {53, "µmol/sm2"}, {56, "µmol/sm2"}, {61, "Ohm"},  {66, "m"},
+                 {44, ""},    {64, ""},   {38, ""},         {1, ""},          {0, ""}};
     for (const auto& unit : units) {
         EXPECT_STREQ(UnitText(unit.id, UnitForm::Bare), unit.bare) << unit.id;
         const std::string parenthesised = unit.bare[0] ? std::string("(") + unit.bare + ")" : "";

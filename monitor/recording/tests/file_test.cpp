@@ -114,10 +114,10 @@ TEST_F(PlatformFileTest, RecordingFileKnowsWhetherItsPathStillNamesIt) {
     } cases[] = {
         {"untouched", [](const fs::path&, std::error_code& error) { error.clear(); }},
         {"deleted", [](const fs::path& path, std::error_code& error) { fs::remove(path, error); }},
-        {"renamed", [](const fs::path& path, std::error_code& error) {
-             fs::rename(path, path.string() + ".old", error);
-         }},
-        {"replaced", [](const fs::path& path, std::error_code& error) {
+        {"renamed",
+         [](const fs::path& path, std::error_code& error) { fs::rename(path, path.string() + ".old", error); }},
+        {"replaced",
+         [](const fs::path& path, std::error_code& error) {
              fs::rename(path, path.string() + ".old", error);
              if (!error) std::ofstream(path) << "another file";
          }},

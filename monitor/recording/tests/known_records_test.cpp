@@ -83,23 +83,19 @@ TEST_F(KnownRecords, TimeZoneChangeNeverSwallowsANewRecord) {
         const char* now;
         int64_t shift;  // seconds the local stamps moved
     } zones[] = {
-        {"UTC-1", "UTC0", -3600},
-        {"UTC0", "UTC-1", 3600},
-        {"UTC-5:30", "UTC0", -19800},
-        {"CET-1CEST,M3.5.0,M10.5.0/3", "UTC-3", 7200},  // in winter
+        {"UTC-1", "UTC0", -3600},     {"UTC0", "UTC-1", 3600},
+        {"UTC-5:30", "UTC0", -19800}, {"CET-1CEST,M3.5.0,M10.5.0/3", "UTC-3", 7200},  // in winter
         {"UTC0", "UTC-5:45", 20700},
     };
-    const struct {
-        int first, last;
-    } downloads[] = {{4, 13}, {8, 10}, {10, 13}, {0, 20}};
+    const struct { int first, last; } downloads[] = {{4, 13}, {8, 10}, {10, 13}, {0, 20}};
     for (const auto& zone : zones) {
         for (int period : {900, 3600}) {
             for (bool quiet : {false, true}) {
                 if (quiet && zone.shift < 0 && zone.shift % period == 0) continue;
                 for (const auto& d : downloads) {
-                    SCOPED_TRACE(::testing::Message() << zone.written << " -> " << zone.now << ", period " << period
-                                                      << (quiet ? ", quiet" : "") << ", download " << d.first
-                                                      << ".." << d.last);
+                    SCOPED_TRACE(::testing::Message()
+                                 << zone.written << " -> " << zone.now << ", period " << period
+                                 << (quiet ? ", quiet" : "") << ", download " << d.first << ".." << d.last);
                     if (!UseTimeZone(zone.written)) GTEST_SKIP() << "the time zone cannot be set by the test";
                     MemoryFile file(Bytes(Encoded(Station(0, 10, period, quiet))));
                     if (!UseTimeZone(zone.now)) GTEST_SKIP() << "the time zone cannot be set by the test";

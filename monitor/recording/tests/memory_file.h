@@ -84,9 +84,9 @@ public:
 
     std::vector<uint8_t> bytes;
     size_t position = 0;
-    bool failWrites = false;    // every write and flush fails
-    long writesLeft = -1;       // good writes before every further one fails; -1 = no limit
-    size_t capacity = SIZE_MAX; // bytes the disk holds; a write beyond is cut there and fails
+    bool failWrites = false;     // every write and flush fails
+    long writesLeft = -1;        // good writes before every further one fails; -1 = no limit
+    size_t capacity = SIZE_MAX;  // bytes the disk holds; a write beyond is cut there and fails
     bool failFlush = false;
     bool failTruncate = false;
     int writeCalls = 0;

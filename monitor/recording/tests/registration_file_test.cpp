@@ -146,11 +146,11 @@ TEST_F(RegistrationFileTest, ImpossibleTimeIsStoredAsItCameAndReadBack) {
         int year, month, day, hour, minute, second;
         const char* stamp;
     } cases[] = {
-        {2007, 0, 1, 0, 0, 0, "20070001000000"},       {2007, 0, 0, 0, 0, 0, "20070000000000"},
-        {2007, 13, 1, 0, 0, 0, "20071301000000"},      {2007, 4, 31, 0, 0, 0, "20070431000000"},
-        {2007, 2, 30, 0, 0, 0, "20070230000000"},      {2007, 1, 32, 5, 6, 7, "20070132050607"},
-        {2007, 2, 19, 24, 0, 0, "20070219240000"},     {2007, 2, 19, 12, 60, 0, "20070219126000"},
-        {2007, 2, 19, 12, 0, 60, "20070219120060"},    {1969, 12, 31, 23, 0, 0, "19691231230000"},
+        {2007, 0, 1, 0, 0, 0, "20070001000000"},          {2007, 0, 0, 0, 0, 0, "20070000000000"},
+        {2007, 13, 1, 0, 0, 0, "20071301000000"},         {2007, 4, 31, 0, 0, 0, "20070431000000"},
+        {2007, 2, 30, 0, 0, 0, "20070230000000"},         {2007, 1, 32, 5, 6, 7, "20070132050607"},
+        {2007, 2, 19, 24, 0, 0, "20070219240000"},        {2007, 2, 19, 12, 60, 0, "20070219126000"},
+        {2007, 2, 19, 12, 0, 60, "20070219120060"},       {1969, 12, 31, 23, 0, 0, "19691231230000"},
         {2007, 165, 255, 200, 99, 100, "20079999999999"}, {65535, 1, 1, 0, 0, 0, "99990101000000"},
         {9999, 12, 31, 23, 30, 0, "99991231233000"},  // a local year of five digits
     };
@@ -166,9 +166,9 @@ TEST_F(RegistrationFileTest, ImpossibleTimeIsStoredAsItCameAndReadBack) {
         RecordList records;
         ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
         const CalendarTime& read = records[0].time;
-        const std::string digits = std::to_string(read.year * 10000000000LL + read.month * 100000000LL +
-                                                  read.day * 1000000LL + read.hour * 10000 + read.minute * 100 +
-                                                  read.second);
+        const std::string digits =
+            std::to_string(read.year * 10000000000LL + read.month * 100000000LL + read.day * 1000000LL +
+                           read.hour * 10000 + read.minute * 100 + read.second);
         EXPECT_EQ(std::string(14 - digits.size(), '0') + digits, t.stamp);
         EXPECT_EQ(records[0].entries.size(), 3u);
     }
@@ -211,8 +211,7 @@ TEST_F(RegistrationFileTest, InvalidValueAndMissingSerialAreStoredAsText) {
     MemoryFile file;
     ASSERT_TRUE(WriteRegistrationRecord(file, record));
     const std::string plain = PlainText(file.bytes);
-    EXPECT_EQ(plain.substr(0, plain.size() - 3),
-              "20070219151655$1,1234,40,0.2,1$3,5678,25,????? ,3$3,5678,26,45.3,3$");
+    EXPECT_EQ(plain.substr(0, plain.size() - 3), "20070219151655$1,1234,40,0.2,1$3,5678,25,????? ,3$3,5678,26,45.3,3$");
 
     RecordList records;
     ASSERT_EQ(ReadRegistrationFile(&file, records), 1);
@@ -505,10 +504,8 @@ TEST_F(RegistrationFileTest, ChangedInstrumentFieldsAreReadAnew) {
     // The reader compares a line's first fields with those of the same line
     // one record earlier; any change there must still be read.
     const char* texts[] = {
-        "20070219151655$3,5678,25,21.5,1$3,5678,26,45.3,1$",
-        "20070219151755$3,5679,25,21.6,1$3,5678,26,45.4,1$",
-        "20070219151855$3,5679,250,1,1$31,5678,26,45.5,1$",
-        "20070219151955$3,5679,25,1,1$",
+        "20070219151655$3,5678,25,21.5,1$3,5678,26,45.3,1$", "20070219151755$3,5679,25,21.6,1$3,5678,26,45.4,1$",
+        "20070219151855$3,5679,250,1,1$31,5678,26,45.5,1$",  "20070219151955$3,5679,25,1,1$",
         "20070219152055$3,5679,25,7,2$3,5678,2,45.6,1$",
     };
     std::vector<uint8_t> bytes;
@@ -581,8 +578,8 @@ TEST(RecordList, EntriesStayWhereTheyWereAdded) {
             places.push_back(records.Add(CalendarTime{}, longRecord.data(), longRecord.size()).entries.data());
             continue;
         }
-        places.push_back(records.Add(CalendarTime{}, lines, static_cast<size_t>(k % kMaxRecordLines + 1))
-                             .entries.data());
+        places.push_back(
+            records.Add(CalendarTime{}, lines, static_cast<size_t>(k % kMaxRecordLines + 1)).entries.data());
     }
     ASSERT_EQ(records.size(), 1000u);
     for (size_t k = 0; k < records.size(); ++k) {

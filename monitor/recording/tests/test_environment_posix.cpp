@@ -4,8 +4,6 @@
 
 namespace kx305mon::testing {
 
-bool UseTemporaryDirectory(const std::string& directory) {
-    return setenv("TMPDIR", directory.c_str(), 1) == 0;
-}
+bool UseTemporaryDirectory(const std::string& directory) { return setenv("TMPDIR", directory.c_str(), 1) == 0; }
 
 }  // namespace kx305mon::testing

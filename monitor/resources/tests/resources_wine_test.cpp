@@ -110,8 +110,8 @@ bool IsClass(const Child& c, const char* name) { return lstrcmpiA(c.className.c_
 
 std::string Describe(const Child& c) {
     char text[400];
-    std::snprintf(text, sizeof text, "%s %d \"%s\" at (%ld,%ld)-(%ld,%ld)", c.className.c_str(), c.id,
-                  c.text.c_str(), c.rect.left, c.rect.top, c.rect.right, c.rect.bottom);
+    std::snprintf(text, sizeof text, "%s %d \"%s\" at (%ld,%ld)-(%ld,%ld)", c.className.c_str(), c.id, c.text.c_str(),
+                  c.rect.left, c.rect.top, c.rect.right, c.rect.bottom);
     return text;
 }
 
@@ -159,22 +159,37 @@ const Control kCancel{IDC_CANCEL, kButton, "&Anuluj", kPlain};
 
 const std::vector<DialogCase>& Dialogs() {
     static const std::vector<DialogCase> cases = {
-        {IDD_MAIN, KX305_CAPTION, MainWindowControls(),
-         {"Wejście nr 0:", "Wejście nr 1:", "Wejście nr 2:", "Wejście nr 3:", "Wejście nr 4:"}, {}},
-        {IDD_PORT, "Port szeregowy",
+        {IDD_MAIN,
+         KX305_CAPTION,
+         MainWindowControls(),
+         {"Wejście nr 0:", "Wejście nr 1:", "Wejście nr 2:", "Wejście nr 3:", "Wejście nr 4:"},
+         {}},
+        {IDD_PORT,
+         "Port szeregowy",
          {{IDC_PORT_COMBO, kCombo, nullptr, kPlain}, {IDC_CURRENT_PORT, kEdit, "", kPlain}, kOk, kCancel},
-         {"Aktualnie używany :"}, {}},
-        {IDD_MEMORY_VIEWER, "Zawartość pamięci rejestrującej",
-         {{IDC_RECORD_LIST, kList, nullptr, kDisabled}, {IDC_RECORD_CAPTION, kEdit, "", kPlain},
-          {IDC_FIRST_RECORD, kButton, nullptr, kDisabled}, {IDC_PREVIOUS_RECORD, kButton, nullptr, kDisabled},
-          {IDC_NEXT_RECORD, kButton, nullptr, kDisabled}, {IDC_LAST_RECORD, kButton, nullptr, kDisabled},
-          {IDC_SAVE, kButton, "Zapisz", kDisabled}, {IDC_COPY, kButton, "Kopiuj", kDisabled},
-          {IDC_OPTIONS, kButton, "Opcje", kPlain}, {IDC_CLOSE, kButton, "Zamknij", kPlain}},
-         {}, {}},
-        {IDD_LOG_INTERVAL, "Interwał rejestracji",
+         {"Aktualnie używany :"},
+         {}},
+        {IDD_MEMORY_VIEWER,
+         "Zawartość pamięci rejestrującej",
+         {{IDC_RECORD_LIST, kList, nullptr, kDisabled},
+          {IDC_RECORD_CAPTION, kEdit, "", kPlain},
+          {IDC_FIRST_RECORD, kButton, nullptr, kDisabled},
+          {IDC_PREVIOUS_RECORD, kButton, nullptr, kDisabled},
+          {IDC_NEXT_RECORD, kButton, nullptr, kDisabled},
+          {IDC_LAST_RECORD, kButton, nullptr, kDisabled},
+          {IDC_SAVE, kButton, "Zapisz", kDisabled},
+          {IDC_COPY, kButton, "Kopiuj", kDisabled},
+          {IDC_OPTIONS, kButton, "Opcje", kPlain},
+          {IDC_CLOSE, kButton, "Zamknij", kPlain}},
+         {},
+         {}},
+        {IDD_LOG_INTERVAL,
+         "Interwał rejestracji",
          {{IDC_INTERVAL, kEdit, "????", kNumeric | kDisabled}, {IDC_OK, kButton, "O&K", kDisabled}, kCancel},
-         {"Aktualny interwał rejestracji wyników pomiaru w pamięci rejestrującej przyrządu KX-305:", "s"}, {}},
-        {IDD_EXPORT_PARAMETERS, "Parametry eksportu",
+         {"Aktualny interwał rejestracji wyników pomiaru w pamięci rejestrującej przyrządu KX-305:", "s"},
+         {}},
+        {IDD_EXPORT_PARAMETERS,
+         "Parametry eksportu",
          {{IDC_CURRENT_RECORD, kButton, "Tylko bieżący &rekord", kPlain},
           {IDC_ALL_RECORDS, kButton, "W&szystkie rekordy", kPlain},
           {IDC_LAYOUT_CSV, kButton, "&Lista rozdzielana (CSV)", kPlain},
@@ -186,58 +201,95 @@ const std::vector<DialogCase>& Dialogs() {
           {IDC_FIELD_SERIAL, kButton, "Numer seryjny", kDisabled},
           {IDC_FIELD_QUANTITY, kButton, "Nazwa wielkości mierzonej", kDisabled},
           {IDC_FIELD_RESULT, kButton, "Wynik pomiaru", kDisabled},
-          {IDC_FIELD_STATUS, kButton, "Status pomiaru", kDisabled}, kOk, kCancel},
-         {"Rekordy", "Separator", "Układ", "Pola"}, {}},
+          {IDC_FIELD_STATUS, kButton, "Status pomiaru", kDisabled},
+          kOk,
+          kCancel},
+         {"Rekordy", "Separator", "Układ", "Pola"},
+         {}},
         {IDD_ABOUT, "O programie", {{IDC_OK, kButton, "OK", kPlain}}, {KX305_CAPTION}, {}},
-        {IDD_RAIN_GAUGE, "Deszczomierz (Wejście nr 0)",
-         {{IDC_RAIN_GAUGE_NAME, kEdit, "", kPlain}, {IDC_RAIN_GAUGE_SERIAL, kEdit, "", kNumeric},
-          {IDC_CALIBRATION, kEdit, "", kPlain}, {IDC_CALIBRATION_SPIN, UPDOWN_CLASSA, nullptr, kPlain}, kOk,
+        {IDD_RAIN_GAUGE,
+         "Deszczomierz (Wejście nr 0)",
+         {{IDC_RAIN_GAUGE_NAME, kEdit, "", kPlain},
+          {IDC_RAIN_GAUGE_SERIAL, kEdit, "", kNumeric},
+          {IDC_CALIBRATION, kEdit, "", kPlain},
+          {IDC_CALIBRATION_SPIN, UPDOWN_CLASSA, nullptr, kPlain},
+          kOk,
           kCancel},
          {"Nazwa i typ", "Numer seryjny lub identyfikacyjny (do 4 cyfr)", "Zmienna kalibracyjna", "mm/impuls",
           "UWAGA:  w  trakcie   korzystania   z   dynamicznej wymiany  danych  (DDE)  należy  stosować podany "
           "wyżej   numer  seryjny  deszczomierza  a  jako  jego nazwę podawać KX305."},
          {}},
-        {IDD_REGISTRATION, "Rejestracja",
+        {IDD_REGISTRATION,
+         "Rejestracja",
          {{IDC_FILE_NAME, kEdit, "", kPlain}, {IDC_BROWSE, kButton, "...", kPlain}, kOk, kCancel},
-         {"Rejestruj w pliku"}, {IDC_USE_CURRENT_FILE}},
-        {IDD_READ_SOURCE, "Odczyt pamięci",
-         {{IDC_FILE_NAME, kEdit, "", kPlain}, {IDC_BROWSE, kButton, "...", kPlain},
-          {IDC_USE_CURRENT_FILE, kButton, "Pobierz dane z aktualnie używanego pliku rejestracji", kPlain}, kOk,
+         {"Rejestruj w pliku"},
+         {IDC_USE_CURRENT_FILE}},
+        {IDD_READ_SOURCE,
+         "Odczyt pamięci",
+         {{IDC_FILE_NAME, kEdit, "", kPlain},
+          {IDC_BROWSE, kButton, "...", kPlain},
+          {IDC_USE_CURRENT_FILE, kButton, "Pobierz dane z aktualnie używanego pliku rejestracji", kPlain},
+          kOk,
           kCancel},
-         {"Czytaj z pliku"}, {}},
-        {IDD_SET_TIME, "Ustaw czas",
-         {{IDC_DAY, kEdit, "", kNumeric}, {IDC_MONTH, kEdit, "", kNumeric}, {IDC_HOUR, kEdit, "", kNumeric},
-          {IDC_MINUTE, kEdit, "", kNumeric}, {IDC_SECOND, kEdit, "", kNumeric}, kOk, kCancel},
-         {"Dzień", "Miesiąc", "Godzina", "Minuta", "Sekunda"}, {}},
-        {IDD_EXTRA_SETTINGS, "Ustawienia dodatkowe",
+         {"Czytaj z pliku"},
+         {}},
+        {IDD_SET_TIME,
+         "Ustaw czas",
+         {{IDC_DAY, kEdit, "", kNumeric},
+          {IDC_MONTH, kEdit, "", kNumeric},
+          {IDC_HOUR, kEdit, "", kNumeric},
+          {IDC_MINUTE, kEdit, "", kNumeric},
+          {IDC_SECOND, kEdit, "", kNumeric},
+          kOk,
+          kCancel},
+         {"Dzień", "Miesiąc", "Godzina", "Minuta", "Sekunda"},
+         {}},
+        {IDD_EXTRA_SETTINGS,
+         "Ustawienia dodatkowe",
          {{IDC_SHOW_KX125_AVERAGE, kButton, "Wyświetlaj średnią temperaturę dla KX-125", kPlain},
           {IDC_QUICK_START, kButton, "Przy uruchamianiu nie pytaj o nazwę pliku", kPlain},
-          {IDC_HIDE_PROMOTION, kButton, "Nie pokazu informacji o oprogramowaniu QMV przy starcie", kPlain}, kOk,
+          {IDC_HIDE_PROMOTION, kButton, "Nie pokazu informacji o oprogramowaniu QMV przy starcie", kPlain},
+          kOk,
           kCancel},
-         {}, {}},
-        {IDD_RAIN_SOURCE, "Odczyt danych z deszczomierza",
-         {{IDC_FILE_NAME, kEdit, "", kPlain}, {IDC_BROWSE, kButton, "...", kPlain},
+         {},
+         {}},
+        {IDD_RAIN_SOURCE,
+         "Odczyt danych z deszczomierza",
+         {{IDC_FILE_NAME, kEdit, "", kPlain},
+          {IDC_BROWSE, kButton, "...", kPlain},
           {IDC_USE_CURRENT_FILE, kButton, "Pobierz dane z aktualnie używanego pliku rejestracji", kPlain},
-          {IDC_REPORT_INTERVAL, kCombo, nullptr, kPlain}, kOk, kCancel},
-         {"Czytaj z pliku", "Interwał raportowania:"}, {}},
-        {IDD_RAIN_REPORT, "Raport opadów",
-         {{IDC_RECORD_LIST, kList, nullptr, kDisabled}, {IDC_SAVE, kButton, "Zapisz", kPlain},
-          {IDC_COPY, kButton, "Kopiuj", kPlain}, {IDC_OPTIONS, kButton, "Opcje", kPlain},
+          {IDC_REPORT_INTERVAL, kCombo, nullptr, kPlain},
+          kOk,
+          kCancel},
+         {"Czytaj z pliku", "Interwał raportowania:"},
+         {}},
+        {IDD_RAIN_REPORT,
+         "Raport opadów",
+         {{IDC_RECORD_LIST, kList, nullptr, kDisabled},
+          {IDC_SAVE, kButton, "Zapisz", kPlain},
+          {IDC_COPY, kButton, "Kopiuj", kPlain},
+          {IDC_OPTIONS, kButton, "Opcje", kPlain},
           {IDC_CLOSE, kButton, "Zamknij", kPlain}},
-         {}, {}},
-        {IDD_RAIN_EXPORT_PARAMETERS, "Parametry eksportu",
+         {},
+         {}},
+        {IDD_RAIN_EXPORT_PARAMETERS,
+         "Parametry eksportu",
          {{IDC_SEPARATOR_TAB, kButton, "&Znak tabulacji", kPlain},
           {IDC_SEPARATOR_LIST, kButton, "Separator &listy", kPlain},
           {IDC_LAYOUT_CSV, kButton, "&Lista rozdzielana (CSV)", kPlain},
-          {IDC_LAYOUT_DESCRIPTIVE, kButton, "&Opisowy", kPlain}, kOk, kCancel},
+          {IDC_LAYOUT_DESCRIPTIVE, kButton, "&Opisowy", kPlain},
+          kOk,
+          kCancel},
          {"Separator", "Układ"},
          {IDC_CURRENT_RECORD, IDC_ALL_RECORDS, IDC_FIELD_TIME, IDC_FIELD_STATUS}},
-        {IDD_PROMOTION, "Velmor - promocja QMV",
+        {IDD_PROMOTION,
+         "Velmor - promocja QMV",
          {{IDC_PROMOTION_VIEW, RICHEDIT_CLASSA, nullptr, kPlain},
           {IDC_PROMOTION_FILE, RICHEDIT_CLASSA, nullptr, kPlain},
           {IDC_PROMOTION_LINK, kStatic, "Kliknij, aby uzyskać więcej informacji w internecie", kPlain},
           {IDC_PROMOTION_CLOSE, kButton, "Zamknij", kPlain}},
-         {}, {}},
+         {},
+         {}},
     };
     return cases;
 }
@@ -277,8 +329,8 @@ std::string TextFault(HDC dc, const Child& c) {
         }
         const SIZE need = TextNeeds(dc, c.text, width, format);
         if (need.cx > width || need.cy > height) {
-            std::snprintf(fault, sizeof fault, "%s needs %ldx%ld, has %dx%d", Describe(c).c_str(), need.cx,
-                          need.cy, width, height);
+            std::snprintf(fault, sizeof fault, "%s needs %ldx%ld, has %dx%d", Describe(c).c_str(), need.cx, need.cy,
+                          width, height);
             return fault;
         }
         return {};
@@ -290,33 +342,33 @@ std::string TextFault(HDC dc, const Child& c) {
         int room = width;
         int margin = 0;
         switch (type) {
-            case BS_PUSHBUTTON:
-            case BS_DEFPUSHBUTTON:
-                margin = 8;  // edges and focus rectangle
-                break;
-            case BS_CHECKBOX:
-            case BS_AUTOCHECKBOX:
-            case BS_RADIOBUTTON:
-            case BS_AUTORADIOBUTTON:
-            case BS_3STATE:
-            case BS_AUTO3STATE:
-                margin = CheckGlyphWidth();
-                break;
-            case BS_GROUPBOX: {
-                TEXTMETRICA metrics;
-                GetTextMetricsA(dc, &metrics);
-                margin = 3 * metrics.tmAveCharWidth;  // frame on both sides of the caption
-                break;
-            }
-            default:
-                return {};
+        case BS_PUSHBUTTON:
+        case BS_DEFPUSHBUTTON:
+            margin = 8;  // edges and focus rectangle
+            break;
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON:
+        case BS_3STATE:
+        case BS_AUTO3STATE:
+            margin = CheckGlyphWidth();
+            break;
+        case BS_GROUPBOX: {
+            TEXTMETRICA metrics;
+            GetTextMetricsA(dc, &metrics);
+            margin = 3 * metrics.tmAveCharWidth;  // frame on both sides of the caption
+            break;
+        }
+        default:
+            return {};
         }
         room -= margin;
         const SIZE need = TextNeeds(dc, c.text, room, format);
         const bool tooHigh = type != BS_GROUPBOX && need.cy > height;
         if (need.cx > room || tooHigh) {
-            std::snprintf(fault, sizeof fault, "%s needs %ld+%d x %ld, has %dx%d", Describe(c).c_str(), need.cx,
-                          margin, need.cy, width, height);
+            std::snprintf(fault, sizeof fault, "%s needs %ld+%d x %ld, has %dx%d", Describe(c).c_str(), need.cx, margin,
+                          need.cy, width, height);
             return fault;
         }
         return {};
@@ -336,9 +388,7 @@ bool Contains(const RECT& outer, const RECT& inner) {
            inner.bottom <= outer.bottom;
 }
 
-bool IsGroupBox(const Child& c) {
-    return IsClass(c, kButton) && (c.style & BS_TYPEMASK) == BS_GROUPBOX;
-}
+bool IsGroupBox(const Child& c) { return IsClass(c, kButton) && (c.style & BS_TYPEMASK) == BS_GROUPBOX; }
 
 // An up-down control placed beside its buddy covers the buddy's border, so
 // that the two look like one control.
@@ -392,8 +442,7 @@ void SnapshotIfAsked(HWND dialog, const std::string& name) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
-    SaveBitmapFile(std::string(directory) + "/" + name + ".bmp", memory, bitmap,
-                   r.right - r.left, r.bottom - r.top);
+    SaveBitmapFile(std::string(directory) + "/" + name + ".bmp", memory, bitmap, r.right - r.left, r.bottom - r.top);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
@@ -563,7 +612,7 @@ struct BitmapSize {
 TEST(Pictures, BitmapsLoadAtTheirSizes) {
     const BitmapSize expected[] = {
         {IDB_STATUS_IMAGES, 32, 16, 0}, {IDB_STATUS_MASK, 32, 16, 1}, {IDB_INSTRUMENT, 18, 18, 8},
-        {IDB_NO_INSTRUMENT, 18, 18, 8}, {IDB_LOGO, 84, 48, 0},       {IDB_ABOUT_PICTURE, 64, 64, 0},
+        {IDB_NO_INSTRUMENT, 18, 18, 8}, {IDB_LOGO, 84, 48, 0},        {IDB_ABOUT_PICTURE, 64, 64, 0},
     };
     for (const BitmapSize& b : expected) {
         SCOPED_TRACE("bitmap " + std::to_string(b.id));
@@ -670,12 +719,11 @@ TEST(Pictures, IconsLoadAtTheirSizes) {
         int id;
         int size;
     };
-    const IconSize expected[] = {{IDI_PROGRAM, 16}, {IDI_PROGRAM, 32}, {IDI_FIRST, 16},
-                                 {IDI_PREVIOUS, 16}, {IDI_NEXT, 16},   {IDI_LAST, 16}};
+    const IconSize expected[] = {{IDI_PROGRAM, 16},  {IDI_PROGRAM, 32}, {IDI_FIRST, 16},
+                                 {IDI_PREVIOUS, 16}, {IDI_NEXT, 16},    {IDI_LAST, 16}};
     for (const IconSize& e : expected) {
         SCOPED_TRACE("icon " + std::to_string(e.id) + " at " + std::to_string(e.size));
-        HICON icon = static_cast<HICON>(
-            LoadImageA(Instance(), MAKEINTRESOURCEA(e.id), IMAGE_ICON, e.size, e.size, 0));
+        HICON icon = static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(e.id), IMAGE_ICON, e.size, e.size, 0));
         ASSERT_NE(icon, nullptr);
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(icon, &info));
@@ -801,8 +849,8 @@ DWORD CALLBACK ReadFromMemory(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG
 }
 
 TEST(PromotionDocument, IsPolishRichTextThatTheDialogShows) {
-    HRSRC found = FindResourceA(Instance(), MAKEINTRESOURCEA(IDR_PROMOTION_DOCUMENT),
-                                MAKEINTRESOURCEA(RT_PROMOTION_DOCUMENT));
+    HRSRC found =
+        FindResourceA(Instance(), MAKEINTRESOURCEA(IDR_PROMOTION_DOCUMENT), MAKEINTRESOURCEA(RT_PROMOTION_DOCUMENT));
     ASSERT_NE(found, nullptr);
     const char* document = static_cast<const char*>(LockResource(LoadResource(Instance(), found)));
     const DWORD size = SizeofResource(Instance(), found);
@@ -870,8 +918,8 @@ TEST(Versions, ProgramAndDriverCarryTheProjectVersionInPolish) {
             WORD language;
             WORD codePage;
         }* translation = nullptr;
-        ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                                   reinterpret_cast<void**>(&translation), &length));
+        ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                                   &length));
         EXPECT_EQ(translation->language, 0x0415);
         EXPECT_EQ(translation->codePage, 1250);
     }

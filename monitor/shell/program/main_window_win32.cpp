@@ -52,8 +52,7 @@ std::string HelpFile() {
 // The two pictures of the input panels, loaded once with the system's 3-D
 // colours and shared by the five controls.
 HANDLE LoadInputBitmap(int bitmapId) {
-    return LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0,
-                      LR_LOADMAP3DCOLORS);
+    return LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(bitmapId), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS);
 }
 
 void SetInputIcon(HWND window, int input, int bitmapId) {
@@ -136,8 +135,7 @@ void StartAcquisition(HWND window) {
     }
     bool recording = false;
     if (quickStart) {
-        const RecordingOpen opened =
-            OpenRegistrationFile(context, true, [] { return ExistingFileChoice::Append; });
+        const RecordingOpen opened = OpenRegistrationFile(context, true, [] { return ExistingFileChoice::Append; });
         recording = opened == RecordingOpen::Opened;
         if (opened == RecordingOpen::Unavailable)
             ShowMessage(window, messages::kRegistrationFileUnavailable, MB_ICONEXCLAMATION);

@@ -97,8 +97,7 @@ void ProgramEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
 
 void ProgramEvents::PostNotice(Notice notice, size_t count) {
     HWND window = noticeWindow_.load(std::memory_order_acquire);
-    if (window != nullptr)
-        PostMessageA(window, WMU_NOTICE, static_cast<WPARAM>(notice), static_cast<LPARAM>(count));
+    if (window != nullptr) PostMessageA(window, WMU_NOTICE, static_cast<WPARAM>(notice), static_cast<LPARAM>(count));
 }
 
 void ProgramEvents::StartCycleLog(AppContext& context) {

@@ -45,8 +45,8 @@ public:
     ~ProgramEvents() override;
 
     void InputChanged(WindowRef window, int input) override;
-    void LiveData(WindowRef window, const ConverterInfo* info, const ClockRecord* clock,
-                  const InputReading* results, AppContext& context) override;
+    void LiveData(WindowRef window, const ConverterInfo* info, const ClockRecord* clock, const InputReading* results,
+                  AppContext& context) override;
     void RainGauge(WindowRef window, uint32_t typeOfInput0) override;
     void CycleDone(WindowRef window) override;
     void ConnectionLost(WindowRef window) override;

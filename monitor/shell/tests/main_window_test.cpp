@@ -24,8 +24,7 @@ TEST(VizoStart, ResultCodesByClass) {
         {8, VizoStart::Started},       // out of memory: not told
         {31, VizoStart::Started},      // no association: not told
         {32, VizoStart::Started},      // the first success code
-        {33, VizoStart::Started},
-        {0x7FFF0000u, VizoStart::Started},
+        {33, VizoStart::Started},     {0x7FFF0000u, VizoStart::Started},
     };
     for (const Case& c : cases) EXPECT_EQ(ClassifyVizoStart(c.code), c.start) << "code " << c.code;
 }
@@ -65,7 +64,8 @@ TEST(DownloadNotices, LossesEveryTimeTheShortIntervalOnce) {
         {"lost, count unknown", report(0, true, Clear::NotAsked), {{Notice::RecordsLostUnknown, 0}}},
         {"unknown with a partial count", report(2, true, Clear::NotAsked), {{Notice::RecordsLostUnknown, 0}}},
         {"other refusals of the clear say nothing", report(0, false, Clear::LoggedDuringTransfer), {}},
-        {"interval too short", report(0, false, Clear::TransferLongerThanLogPeriod),
+        {"interval too short",
+         report(0, false, Clear::TransferLongerThanLogPeriod),
          {{Notice::LogIntervalTooShort, 0}}},
         {"too short again: told already", report(0, false, Clear::TransferLongerThanLogPeriod), {}},
         {"a loss is still told", report(1, false, Clear::TransferLongerThanLogPeriod), {{Notice::RecordsLost, 1}}},
@@ -89,8 +89,8 @@ TEST(DownloadNotices, TextsAndIcons) {
          "Liczba rekordów utraconych podczas pobierania pamięci konwertera: 4294967295.", NoticeIcon::Exclamation},
         {uint32_t(Notice::RecordsLost), 1, "Liczba rekordów utraconych podczas pobierania pamięci konwertera: 1.",
          NoticeIcon::Exclamation},
-        {uint32_t(Notice::RecordsLostUnknown), 0,
-         "Część rekordów pobieranych z pamięci konwertera została utracona.", NoticeIcon::Exclamation},
+        {uint32_t(Notice::RecordsLostUnknown), 0, "Część rekordów pobieranych z pamięci konwertera została utracona.",
+         NoticeIcon::Exclamation},
         {uint32_t(Notice::LogIntervalTooShort), 0,
          "Interwał rejestracji konwertera jest zbyt krótki, aby jego pamięć mogła być opróżniana na bieżąco. "
          "Pamięć zapełni się i konwerter przestanie zapisywać pomiary. Wydłuż interwał rejestracji.",

@@ -28,26 +28,41 @@ struct Row {
 TEST(ViewerRows, OneRowPerEntryAndTheKX125AverageOnlyWhenAsked) {
     ResetRainGaugeSettings();
     RecordList list;
-    const MemoryRecord& record = list.Add(
-        MakeCalendarTime(2007, 2, 19, 15, 16, 55),
-        {Entry(kTypeRainGauge, kStrMeasurementOk, 1234, kStrRain, "0.2"),
-         Entry(kTypeKX125, kStrMeasurementOk, 77, kStrTemperature, "20.1"),
-         Entry(kTypeKX125, kStrMeasurementOk, 77, kStrTemperature1, "19.5"),
-         // An invalid value, a bad status and no serial.
-         Entry(kTypeKX124, kStrTemperatureError, INVALID_VALUE, kStrTemperature, "????? "),
-         // A quantity without unit keeps the blank after the value.
-         Entry(kTypeKX261, kStrMeasurementOk, 0x12345, kStrIntensity, "3")});
-    const Row rain{kRowImageTick, 0x012804D2u,
-                   {"Deszczomierz KX-305", "1234", "Opad", "0.2 mm", "Pomiar --> OK"}};
-    const Row average{kRowImageTick, 0x0519004Du,
-                      {"Termometr KX-125", "77", "Temperatura", "20.1 \xb0" "C", "Pomiar --> OK"}};
-    const Row channel{kRowImageTick, 0x051E004Du,
-                      {"Termometr KX-125", "77", "Temperatura1", "19.5 \xb0" "C", "Pomiar --> OK"}};
-    const Row invalid{kRowImageWarning, 0x0319FFFFu,
-                      {"Termohigrometr KX-124", "?????", "Temperatura", "?????  \xb0" "C",
-                       "B\xb3\xb9" "d pomiaru temperatury"}};
-    const Row noUnit{kRowImageTick, 0x092C2345u,
-                     {"Miernik promieniowania KX-261", "74565", "Nat\xea\xbf" "enie", "3 ", "Pomiar --> OK"}};
+    const MemoryRecord& record =
+        list.Add(MakeCalendarTime(2007, 2, 19, 15, 16, 55),
+                 {Entry(kTypeRainGauge, kStrMeasurementOk, 1234, kStrRain, "0.2"),
+                  Entry(kTypeKX125, kStrMeasurementOk, 77, kStrTemperature, "20.1"),
+                  Entry(kTypeKX125, kStrMeasurementOk, 77, kStrTemperature1, "19.5"),
+                  // An invalid value, a bad status and no serial.
+                  Entry(kTypeKX124, kStrTemperatureError, INVALID_VALUE, kStrTemperature, "????? "),
+                  // A quantity without unit keeps the blank after the value.
+                  Entry(kTypeKX261, kStrMeasurementOk, 0x12345, kStrIntensity, "3")});
+    const Row rain{kRowImageTick, 0x012804D2u, {"Deszczomierz KX-305", "1234", "Opad", "0.2 mm", "Pomiar --> OK"}};
+    const Row average{kRowImageTick,
+                      0x0519004Du,
+                      {"Termometr KX-125", "77", "Temperatura",
+                       "20.1 \xb0"
+                       "C",
+                       "Pomiar --> OK"}};
+    const Row channel{kRowImageTick,
+                      0x051E004Du,
+                      {"Termometr KX-125", "77", "Temperatura1",
+                       "19.5 \xb0"
+                       "C",
+                       "Pomiar --> OK"}};
+    const Row invalid{kRowImageWarning,
+                      0x0319FFFFu,
+                      {"Termohigrometr KX-124", "?????", "Temperatura",
+                       "?????  \xb0"
+                       "C",
+                       "B\xb3\xb9"
+                       "d pomiaru temperatury"}};
+    const Row noUnit{kRowImageTick,
+                     0x092C2345u,
+                     {"Miernik promieniowania KX-261", "74565",
+                      "Nat\xea\xbf"
+                      "enie",
+                      "3 ", "Pomiar --> OK"}};
     struct Case {
         bool averageKX125;
         std::vector<Row> rows;
@@ -64,8 +79,8 @@ TEST(ViewerRows, OneRowPerEntryAndTheKX125AverageOnlyWhenAsked) {
             SCOPED_TRACE(i);
             EXPECT_EQ(rows[i].image, c.rows[i].image);
             EXPECT_EQ(rows[i].itemData, c.rows[i].itemData);
-            EXPECT_EQ((std::vector<std::string>{rows[i].instrument, rows[i].serial, rows[i].quantity,
-                                                rows[i].result, rows[i].status}),
+            EXPECT_EQ((std::vector<std::string>{rows[i].instrument, rows[i].serial, rows[i].quantity, rows[i].result,
+                                                rows[i].status}),
                       c.rows[i].texts);
         }
     }
@@ -75,8 +90,8 @@ TEST(RecordCaption, NumberCountAndLongDateCutTo200Characters) {
     const std::unique_ptr<NumberLocale> polish = MakePolishLocale();
     const CalendarTime time = MakeCalendarTime(2007, 2, 19, 15, 16, 55);
     const std::string caption = RecordCaption(0, 1, time, *polish);
-    EXPECT_EQ(caption, "Rekord 1/1 z dnia " + polish->FormatDate(time, DateStyle::Long) + " " +
-                           polish->FormatTime(time));
+    EXPECT_EQ(caption,
+              "Rekord 1/1 z dnia " + polish->FormatDate(time, DateStyle::Long) + " " + polish->FormatTime(time));
     EXPECT_EQ(caption.rfind("Rekord 1/1 z dnia 19 ", 0), 0u) << caption;
     EXPECT_LE(RecordCaption(2147483646, 2147483647, time, *polish).size(), kRecordCaptionLength);
 }

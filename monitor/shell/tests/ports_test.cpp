@@ -43,9 +43,9 @@ std::string ListOf(FakeDiscovery& machine, unsigned& count) {
 
 TEST(PortName, OnlyComAndANumberBelow256) {
     const std::map<std::string, unsigned> cases = {
-        {"COM1", 1},  {"COM9", 9},   {"COM12", 12}, {"COM255", 255}, {"COM01", 1}, {"COM256", 0},
-        {"COM0", 0},  {"COM3x", 0},  {"COM", 0},    {"LPT1", 0},     {"com4", 0},  {"COM 4", 0},
-        {"COM-4", 0}, {"COM99999999999", 0},        {"", 0},         {"XCOM1", 0},
+        {"COM1", 1},  {"COM9", 9},           {"COM12", 12}, {"COM255", 255}, {"COM01", 1}, {"COM256", 0},
+        {"COM0", 0},  {"COM3x", 0},          {"COM", 0},    {"LPT1", 0},     {"com4", 0},  {"COM 4", 0},
+        {"COM-4", 0}, {"COM99999999999", 0}, {"", 0},       {"XCOM1", 0},
     };
     for (const auto& [name, port] : cases) EXPECT_EQ(ParsePortName(name), port) << name;
 }
@@ -62,7 +62,8 @@ TEST(PortDescription, TrailingComNumberInParenthesesIsCut) {
         {"Port (COM5) (COM6)", "Port (COM5)"},
         {" (COM12)", ""},
     };
-    for (const auto& [description, trimmed] : cases) EXPECT_EQ(TrimPortDescription(description), trimmed) << description;
+    for (const auto& [description, trimmed] : cases)
+        EXPECT_EQ(TrimPortDescription(description), trimmed) << description;
 }
 
 // COM1 with its description, a USB adapter whose description names its

@@ -35,9 +35,7 @@ protected:
         context.recordingInterval = 300;
         context.recordingEvent.Reset();
     }
-    void TearDown() override {
-        context.registrationFile.reset();
-    }
+    void TearDown() override { context.registrationFile.reset(); }
 
     std::string Path(const std::string& name) const { return directory.Path(name); }
 
@@ -145,8 +143,7 @@ TEST_F(RegistrationTest, FileInUseChosenAgainStillWorks) {
     Record("appended;");
     EXPECT_EQ(Contents(inUse), "old;more;appended;");
 
-    EXPECT_EQ(ConfirmRegistrationFile(context, inUse, Answer(ExistingFileChoice::Erase), store),
-              RecordingOpen::Opened);
+    EXPECT_EQ(ConfirmRegistrationFile(context, inUse, Answer(ExistingFileChoice::Erase), store), RecordingOpen::Opened);
     EXPECT_EQ(context.registrationFile.get(), handle);
     Record("fresh;");
     EXPECT_EQ(Contents(inUse), "fresh;");
@@ -328,7 +325,9 @@ TEST(RainListRows, StatusTextAndImageOfEachRow) {
         std::string status;
     } expected[] = {
         {kRowImageTick, "2007-02-19 15:00:00", "2", "Pomiar --> OK"},
-        {kRowImageWarning, "2007-02-19 16:00:00", "0", "B\xb3\xb9" "d pomiaru temperatury"},
+        {kRowImageWarning, "2007-02-19 16:00:00", "0",
+         "B\xb3\xb9"
+         "d pomiaru temperatury"},
     };
     for (size_t i = 0; i < list.size(); ++i) {
         SCOPED_TRACE(i);

@@ -69,8 +69,8 @@ protected:
 
     // Opens the file for recording, appending.
     bool Record(std::unique_ptr<FileStream>& file) {
-        return OpenRecordingFile(path, true, [] { return ExistingFileChoice::Cancel; }, file) ==
-               RecordingOpen::Opened;
+        return OpenRecordingFile(
+                   path, true, [] { return ExistingFileChoice::Cancel; }, file) == RecordingOpen::Opened;
     }
 
     static LogRecord Record() {

@@ -89,13 +89,11 @@ protected:
     };
     Loaded Fields() {
         const RainGaugeSettings& rain = rainGaugeSettings();
-        return {context.exportFlags, context.port,        context.registrationPath, rain.name,
-                rain.serial,         rain.calibration,    context.rainReportInterval, context.averageKX125,
+        return {context.exportFlags, context.port,     context.registrationPath,   rain.name,
+                rain.serial,         rain.calibration, context.rainReportInterval, context.averageKX125,
                 context.quickStart,  context.showQmv};
     }
-    static Loaded StartFields() {
-        return {0x1FF, PORT_NONE, "", "Deszczomierz KX-305", 0, 1000, 1, true, false, true};
-    }
+    static Loaded StartFields() { return {0x1FF, PORT_NONE, "", "Deszczomierz KX-305", 0, 1000, 1, true, false, true}; }
     static Loaded CompleteFields() {
         return {0x0AB, 7, "C:\\dane\\stacja.kxg", "Deszczomierz ogrodowy", 4321, 200, 2, false, true, false};
     }
@@ -137,8 +135,8 @@ TEST_F(SettingsTest, FirstRunYesStoresAllTenValuesAndTheNextStartAsksNothing) {
     }
     EXPECT_EQ(store.Find("Logfile")->bytes.size(), 260u);
     EXPECT_EQ(store.Find("RainMeter Name")->bytes.size(), 200u);
-    for (const char* name : {"RainMeter Serial", "RainMeter Cal", "RainMeter Period", "KX125AV", "QUICK_START",
-                             "SHOW_QMV"})
+    for (const char* name :
+         {"RainMeter Serial", "RainMeter Cal", "RainMeter Period", "KX125AV", "QUICK_START", "SHOW_QMV"})
         StoredNumber(name);
 
     const Loaded saved = Fields();
@@ -156,9 +154,8 @@ TEST_F(SettingsTest, FirstRunCancelledDialogLeavesUninstallOff) {
         ScriptedQuestions script(fresh, true, confirmPort, false);
         EXPECT_FALSE(LoadSettings(context, fresh, script));
         EXPECT_FALSE(context.firstInstance);
-        const std::vector<std::string> expected =
-            confirmPort ? std::vector<std::string>{"question", "port", "export"}
-                        : std::vector<std::string>{"question", "port"};
+        const std::vector<std::string> expected = confirmPort ? std::vector<std::string>{"question", "port", "export"}
+                                                              : std::vector<std::string>{"question", "port"};
         EXPECT_EQ(script.log, expected);
         // Only what a confirmed dialog saved itself.
         EXPECT_EQ(fresh.ValueCount(), confirmPort ? 2u : 0u);
@@ -189,8 +186,8 @@ TEST_F(SettingsTest, FirstRunNoThenPortDialogOnlyStillLeavesThePortUnread) {
 // ones of its chain keep their start values, the other chain and
 // "RainMeter Period" still load.
 TEST_F(SettingsTest, MissingValueStopsOnlyItsOwnChain) {
-    const std::vector<std::string> firstChain = {"Flags", "Port", "Logfile", "RainMeter Name", "RainMeter Serial",
-                                                 "RainMeter Cal"};
+    const std::vector<std::string> firstChain = {
+        "Flags", "Port", "Logfile", "RainMeter Name", "RainMeter Serial", "RainMeter Cal"};
     const std::vector<std::string> secondChain = {"KX125AV", "QUICK_START", "SHOW_QMV"};
     const Loaded start = StartFields(), complete = CompleteFields();
     // Field of each value name, as a copy from one record to the other.
@@ -237,13 +234,23 @@ TEST_F(SettingsTest, OutOfRangeNumbersKeepTheirStartValues) {
         bool accepted;
     };
     const Case cases[] = {
-        {"Port", 0, false},           {"Port", 257, false},         {"Port", 0xFFFFFFFF, false},
-        {"Port", 1, true},            {"Port", 256, true},          {"Port", 0x7FFFFFFF, true},
+        {"Port", 0, false},
+        {"Port", 257, false},
+        {"Port", 0xFFFFFFFF, false},
+        {"Port", 1, true},
+        {"Port", 256, true},
+        {"Port", 0x7FFFFFFF, true},
         // Any positive calibration, also above the dialog's 1000 (2 mm per impulse).
-        {"RainMeter Cal", 0, false},  {"RainMeter Cal", 0xFFFFFFFF, false}, {"RainMeter Cal", 0x80000000, false},
-        {"RainMeter Cal", 1, true},   {"RainMeter Cal", 1000, true},  {"RainMeter Cal", 1001, true},
-        {"RainMeter Cal", 2000, true}, {"RainMeter Cal", 0x7FFFFFFF, true},
-        {"RainMeter Period", 3, false}, {"RainMeter Period", 0xFFFFFFFF, false},
+        {"RainMeter Cal", 0, false},
+        {"RainMeter Cal", 0xFFFFFFFF, false},
+        {"RainMeter Cal", 0x80000000, false},
+        {"RainMeter Cal", 1, true},
+        {"RainMeter Cal", 1000, true},
+        {"RainMeter Cal", 1001, true},
+        {"RainMeter Cal", 2000, true},
+        {"RainMeter Cal", 0x7FFFFFFF, true},
+        {"RainMeter Period", 3, false},
+        {"RainMeter Period", 0xFFFFFFFF, false},
         {"RainMeter Period", 0, true},
     };
     for (const Case& c : cases) {

@@ -42,9 +42,9 @@ protected:
         return number;
     }
 
-    static constexpr const char* kValueNames[] = {"Flags",   "Port",        "Logfile",  "RainMeter Name",
-                                                  "RainMeter Serial", "RainMeter Cal", "RainMeter Period",
-                                                  "KX125AV", "QUICK_START", "SHOW_QMV"};
+    static constexpr const char* kValueNames[] = {
+        "Flags",   "Port",        "Logfile", "RainMeter Name", "RainMeter Serial", "RainMeter Cal", "RainMeter Period",
+        "KX125AV", "QUICK_START", "SHOW_QMV"};
 
     AppContext context;
     MemorySettingsStore store;

@@ -41,9 +41,7 @@ std::string Text(const TimeFields& f) {
            std::to_string(f.value[kTimeSecond]);
 }
 
-std::string Text(const ClockRecord& c) {
-    return Text(Fields(c.day, c.month, c.hour, c.minute, c.second));
-}
+std::string Text(const ClockRecord& c) { return Text(Fields(c.day, c.month, c.hour, c.minute, c.second)); }
 
 TEST(SetTimeDialog, OpensWithTheConverterClockInLocalTimeElseTheComputersTime) {
     ASSERT_TRUE(kTimeZoneSet);
@@ -75,9 +73,9 @@ TEST(SetTimeDialog, TypingIsHeldWithinEachFieldsRange) {
         bool replaced;
         int shown;
     } cases[] = {
-        {kTimeDay, 32, true, 31},    {kTimeDay, 31, false, 31},   {kTimeDay, 0, false, 0},
-        {kTimeMonth, 13, true, 12},  {kTimeMonth, 12, false, 12}, {kTimeHour, 24, true, 23},
-        {kTimeHour, 23, false, 23},  {kTimeMinute, 60, true, 59}, {kTimeSecond, 99, true, 59},
+        {kTimeDay, 32, true, 31},     {kTimeDay, 31, false, 31},   {kTimeDay, 0, false, 0},
+        {kTimeMonth, 13, true, 12},   {kTimeMonth, 12, false, 12}, {kTimeHour, 24, true, 23},
+        {kTimeHour, 23, false, 23},   {kTimeMinute, 60, true, 59}, {kTimeSecond, 99, true, 59},
         {kTimeSecond, 59, false, 59}, {kTimeMinute, -1, true, 0},  {kTimeHour, -30, true, 0},
     };
     for (const Case& c : cases) {
@@ -123,13 +121,11 @@ TEST(SetTimeDialog, EnteredLocalTimeReachesTheConverterInUtc) {
         {"summer: two hours earlier", Fields(15, 7, 12, 30, 45), MakeCalendarTime(2026, 1, 1), "15.7 10:30:45"},
         {"midnight in winter goes back a day", Fields(1, 1, 0, 30, 0), MakeCalendarTime(2026, 1, 1), "31.12 23:30:0"},
         {"31 April is 1 May (summer)", Fields(31, 4, 12, 0, 0), MakeCalendarTime(2026, 3, 1), "1.5 10:0:0"},
-        {"31 November is 1 December (winter)", Fields(31, 11, 12, 0, 0), MakeCalendarTime(2026, 3, 1),
-         "1.12 11:0:0"},
+        {"31 November is 1 December (winter)", Fields(31, 11, 12, 0, 0), MakeCalendarTime(2026, 3, 1), "1.12 11:0:0"},
         // The year is the computer's UTC year: 2026 is no leap year.
         {"29 February 2026 is 1 March", Fields(29, 2, 12, 0, 0), MakeCalendarTime(2026, 3, 1), "1.3 11:0:0"},
         {"29 February 2028 stays", Fields(29, 2, 12, 0, 0), MakeCalendarTime(2028, 3, 1), "29.2 11:0:0"},
-        {"last winter hour before the switch", Fields(29, 3, 1, 59, 0), MakeCalendarTime(2026, 3, 1),
-         "29.3 0:59:0"},
+        {"last winter hour before the switch", Fields(29, 3, 1, 59, 0), MakeCalendarTime(2026, 3, 1), "29.3 0:59:0"},
         {"first summer hour after it", Fields(29, 3, 3, 0, 0), MakeCalendarTime(2026, 3, 1), "29.3 1:0:0"},
     };
     for (const Case& c : cases) {
@@ -145,9 +141,12 @@ TEST(LogIntervalDialog, OkWritesAPositiveIntervalOfAtMost65535Seconds) {
         const char* message;
         uint32_t written;
     } cases[] = {
-        {"1", nullptr, 1},           {"600", nullptr, 600},
-        {"65535", nullptr, 65535},   {"65536", nullptr, 65535},
-        {"70000", nullptr, 65535},   {" 20 ", nullptr, 20},
+        {"1", nullptr, 1},
+        {"600", nullptr, 600},
+        {"65535", nullptr, 65535},
+        {"65536", nullptr, 65535},
+        {"70000", nullptr, 65535},
+        {" 20 ", nullptr, 20},
         {"0", messages::kIntervalNotPositive, 7},
         {"", messages::kIntervalNotPositive, 7},
         {"????", messages::kIntervalNotPositive, 7},
@@ -206,11 +205,11 @@ TEST_F(SettingsDialogTest, SpinClickMovesTheTypedCalibrationByThousandths) {
         bool allowed;
         const char* after;
     } cases[] = {
-        {"0,200", 1, true, "0,201"},   {"0,200", -1, true, "0,199"},  {"0,2", 10, true, "0,210"},
-        {"0,5", 100, true, "0,600"},   {"0,95", 100, true, "1,000"},  {"1,000", 1, true, "1,000"},
-        {"0,001", -1, true, "0,001"},  {"0,05", -100, true, "0,001"}, {"7", 1, true, "1,000"},
-        {"0,0005", 1, true, "0,001"},  {"0,29", 1, true, "0,291"},    {"", 1, true, "0,001"},
-        {"abc", 1, false, "abc"},      {"0.2", 1, false, "0.2"},      {"0,2 mm", 1, false, "0,2 mm"},
+        {"0,200", 1, true, "0,201"},  {"0,200", -1, true, "0,199"},  {"0,2", 10, true, "0,210"},
+        {"0,5", 100, true, "0,600"},  {"0,95", 100, true, "1,000"},  {"1,000", 1, true, "1,000"},
+        {"0,001", -1, true, "0,001"}, {"0,05", -100, true, "0,001"}, {"7", 1, true, "1,000"},
+        {"0,0005", 1, true, "0,001"}, {"0,29", 1, true, "0,291"},    {"", 1, true, "0,001"},
+        {"abc", 1, false, "abc"},     {"0.2", 1, false, "0.2"},      {"0,2 mm", 1, false, "0,2 mm"},
     };
     for (const Case& c : cases) {
         std::string text = c.text;
@@ -279,10 +278,8 @@ TEST_F(SettingsDialogTest, AdditionalSettingsBoxesReachTheFieldsAndTheStore) {
         ExtraSettingsBoxes boxes;
         uint32_t kx125av, quickStart, showQmv;
     } cases[] = {
-        {{false, false, false}, 0, 0, 1},
-        {{true, false, false}, 1, 0, 1},
-        {{false, true, false}, 0, 1, 1},
-        {{false, false, true}, 0, 0, 0},  // the promotion box ticked: SHOW_QMV 0
+        {{false, false, false}, 0, 0, 1}, {{true, false, false}, 1, 0, 1},
+        {{false, true, false}, 0, 1, 1},  {{false, false, true}, 0, 0, 0},  // the promotion box ticked: SHOW_QMV 0
         {{true, true, true}, 1, 1, 0},
     };
     for (const Case& c : cases) {

@@ -43,10 +43,16 @@ bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) !
 
 // What one installation puts into its folder, the SDK included (the 64-bit
 // build; lib32 comes with the 32-bit build of the release).
-const std::vector<std::string> kInstalledFiles = {
-    "kx305mon.exe", "kx305.dll", "uninstall.exe", "SDK\\include\\kx305.h", "SDK\\kx305.def",
-    "SDK\\lib64\\kx305.dll", "SDK\\lib64\\libkx305.dll.a", "SDK\\lib64\\kx305.lib",
-    "SDK\\examples\\read.c", "SDK\\examples\\KX305.bas"};
+const std::vector<std::string> kInstalledFiles = {"kx305mon.exe",
+                                                  "kx305.dll",
+                                                  "uninstall.exe",
+                                                  "SDK\\include\\kx305.h",
+                                                  "SDK\\kx305.def",
+                                                  "SDK\\lib64\\kx305.dll",
+                                                  "SDK\\lib64\\libkx305.dll.a",
+                                                  "SDK\\lib64\\kx305.lib",
+                                                  "SDK\\examples\\read.c",
+                                                  "SDK\\examples\\KX305.bas"};
 
 // The uninstall entry's values (HKEY_LOCAL_MACHINE, an all-users install).
 std::map<std::string, std::string> UninstallEntry() {
@@ -98,8 +104,7 @@ TEST_F(Installer, SilentInstallPutsTheProgramInPlaceAndItShowsLiveReadings) {
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(RunSetup({"/S", "/ALLUSERS", "/SDK"}), std::optional<DWORD>(0));
 
-    for (const std::string& file : kInstalledFiles)
-        EXPECT_TRUE(Exists(InstallDirectory() + "\\" + file)) << file;
+    for (const std::string& file : kInstalledFiles) EXPECT_TRUE(Exists(InstallDirectory() + "\\" + file)) << file;
     EXPECT_TRUE(Exists(Shortcut())) << Shortcut();
     EXPECT_FALSE(ui::RegistryKeyExists(kUninstallKey)) << "the entry of an all-users install is the machine's";
     std::map<std::string, std::string> entry = UninstallEntry();
@@ -152,12 +157,11 @@ TEST_F(Installer, SdkExampleReadsTheConverterUpgradeKeepsSettingsUninstallKeepsU
     const std::string state = Simulator(port, "state");
     std::string text = FileBytes(output).value_or("");
     std::erase(text, '\r');  // the C runtime's text mode
-    EXPECT_NE(text.find("KX-305 firmware 1.13, serial number " + ReplyField(state, "serial") + "\n"),
-              std::string::npos)
+    EXPECT_NE(text.find("KX-305 firmware 1.13, serial number " + ReplyField(state, "serial") + "\n"), std::string::npos)
         << text;
     // Inputs 0 to 3 hold the simulator's rain gauge, KX-124, KX-125, KX-129.
-    for (const char* line : {"input 0: type 1,", "input 1: type 3,", "input 2: type 5,", "input 3: type 6,",
-                             "input 4: type 0\n"})
+    for (const char* line :
+         {"input 0: type 1,", "input 1: type 3,", "input 2: type 5,", "input 3: type 6,", "input 4: type 0\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
 
     // A second install over the first keeps the program's settings.
@@ -183,16 +187,16 @@ TEST_F(Installer, SdkExampleReadsTheConverterUpgradeKeepsSettingsUninstallKeepsU
     PROCESS_INFORMATION info{};
     std::vector<char> commandLine(quiet.begin(), quiet.end());
     commandLine.push_back('\0');
-    ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &info));
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
     CloseHandle(info.hThread);
     WaitForSingleObject(info.hProcess, 60000);
     CloseHandle(info.hProcess);
-    EXPECT_TRUE(ui::WaitUntil([] { return UninstallEntry().empty() && !Exists(InstallDirectory() + "\\uninstall.exe"); },
-                              Milliseconds(60000)));
+    EXPECT_TRUE(
+        ui::WaitUntil([] { return UninstallEntry().empty() && !Exists(InstallDirectory() + "\\uninstall.exe"); },
+                      Milliseconds(60000)));
 
-    for (const std::string& file : kInstalledFiles)
-        EXPECT_FALSE(Exists(InstallDirectory() + "\\" + file)) << file;
+    for (const std::string& file : kInstalledFiles) EXPECT_FALSE(Exists(InstallDirectory() + "\\" + file)) << file;
     EXPECT_FALSE(Exists(InstallDirectory() + "\\SDK")) << "emptied folders go too";
     EXPECT_FALSE(Exists(Shortcut()));
     EXPECT_EQ(FileBytes(userFile), std::optional<std::string>("the user's records"));

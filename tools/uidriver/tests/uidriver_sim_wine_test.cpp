@@ -70,9 +70,9 @@ TEST(SimulatorControl, ConsoleToolRelaysCommandsAndReplies) {
     ASSERT_NE(fw112.find("COM"), std::string::npos) << "run through scripts/wine-sim-run";
     const std::string plain112 = fw112.substr(fw112.find("COM"));
     const std::string fw113 = PortOf("KX305_PORT_FW113");
-    for (const Case& c : {Case{{"sim", plain112, "state"}, 0, "ok firmware=1.12 serial=1121 "},
-                          Case{{"sim", fw113, "input", "1"}, 0, "ok "},
-                          Case{{"sim", plain112, "rain", "minus"}, 1, "error"}}) {
+    for (const Case& c :
+         {Case{{"sim", plain112, "state"}, 0, "ok firmware=1.12 serial=1121 "},
+          Case{{"sim", fw113, "input", "1"}, 0, "ok "}, Case{{"sim", plain112, "rain", "minus"}, 1, "error"}}) {
         StartOptions options;
         options.arguments = c.arguments;
         options.standardOutput = out;

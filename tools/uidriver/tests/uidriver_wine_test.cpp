@@ -20,7 +20,8 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kWait{10000};
 const std::string kEnvironmentTag = "znacznik ąę";
-const std::vector<std::string> kArguments = {"--exit-code", "3", "zwykły", "ze spacją", "cudzy\"słów", "", "a b\\", "c\\\\d"};
+const std::vector<std::string> kArguments = {"--exit-code", "3", "zwykły", "ze spacją",
+                                             "cudzy\"słów", "",  "a b\\",  "c\\\\d"};
 
 std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
     std::string out;
@@ -37,7 +38,8 @@ std::string ReadFile(const std::string& path) {
 
 std::string Utf8(const std::string& ansi) {
     std::wstring wide(ansi.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), static_cast<int>(wide.size())));
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
     std::string out(wide.size() * 3, '\0');
     out.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
                                    static_cast<int>(out.size()), nullptr, nullptr));
@@ -208,7 +210,8 @@ TEST_F(Fixture, ControlsAreListedWithTheirState) {
         {IDC_FIX_REGISTRY, "Static", "Licznik=5 Nazwa=źródło", true, true, -1},
     };
     for (const Expected& e : table) {
-        const auto it = std::find_if(controls.begin(), controls.end(), [&](const ControlInfo& c) { return c.id == e.id; });
+        const auto it =
+            std::find_if(controls.begin(), controls.end(), [&](const ControlInfo& c) { return c.id == e.id; });
         ASSERT_NE(it, controls.end()) << "control " << e.id;
         EXPECT_EQ(it->className, e.className) << e.id;
         EXPECT_EQ(it->text, e.text) << e.id;
@@ -218,7 +221,8 @@ TEST_F(Fixture, ControlsAreListedWithTheirState) {
         EXPECT_EQ(it->parent, window) << e.id;
     }
     // Descendants follow their parent: the list view's header comes right after it.
-    const auto list = std::find_if(controls.begin(), controls.end(), [](const ControlInfo& c) { return c.id == IDC_FIX_LIST; });
+    const auto list =
+        std::find_if(controls.begin(), controls.end(), [](const ControlInfo& c) { return c.id == IDC_FIX_LIST; });
     ASSERT_NE(list + 1, controls.end());
     EXPECT_EQ((list + 1)->className, "SysHeader32");
     EXPECT_EQ((list + 1)->parent, list->hwnd);
@@ -301,7 +305,8 @@ TEST_F(Fixture, ListViewOfAnotherProcessReadsColumnsRowsAndImages) {
     }
     ASSERT_EQ(content->rows.size(), std::size(fx::kRows));
     for (size_t r = 0; r < std::size(fx::kRows); ++r) {
-        EXPECT_EQ(content->rows[r].cells, std::vector<std::string>(std::begin(fx::kRows[r].cells), std::end(fx::kRows[r].cells)));
+        EXPECT_EQ(content->rows[r].cells,
+                  std::vector<std::string>(std::begin(fx::kRows[r].cells), std::end(fx::kRows[r].cells)));
         EXPECT_EQ(content->rows[r].image, fx::kRows[r].image) << "row " << r;
         EXPECT_FALSE(content->rows[r].selected);
     }
@@ -371,7 +376,7 @@ TEST_F(Fixture, RegistryValuesWrittenByTheProgramAreReadWithTheirTypes) {
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(ReadRegistryDword(fx::kRegistryKey, "Długość"), 8u);
     EXPECT_EQ(ReadRegistryString(fx::kRegistryKey, "Tekst"), "zapis ąę");
-    EXPECT_FALSE(ReadRegistryDword(fx::kRegistryKey, "Tekst"));   // wrong type
+    EXPECT_FALSE(ReadRegistryDword(fx::kRegistryKey, "Tekst"));  // wrong type
     EXPECT_FALSE(ReadRegistryString(fx::kRegistryKey, "Długość"));
     EXPECT_FALSE(ReadRegistryString(fx::kRegistryKey, "Brak"));
 
@@ -424,8 +429,9 @@ TEST_F(Fixture, DdeRequestAdvisePokeExecuteAndWildcardInitiate) {
         const char* topic;
         bool answered;
     };
-    for (const Case c : {Case{"", "", true}, Case{fx::kDdeService, "", true}, Case{"", fx::kDdeTopic, true},
-                         Case{fx::kDdeService, fx::kDdeTopic, true}, Case{"NIEMA", "", false}, Case{"", "Inny", false}}) {
+    for (const Case c :
+         {Case{"", "", true}, Case{fx::kDdeService, "", true}, Case{"", fx::kDdeTopic, true},
+          Case{fx::kDdeService, fx::kDdeTopic, true}, Case{"NIEMA", "", false}, Case{"", "Inny", false}}) {
         const auto pairs = DdeInitiate(c.service, c.topic);
         ASSERT_TRUE(pairs) << LastError();
         const auto n = std::count(pairs->begin(), pairs->end(), ours);
@@ -445,7 +451,8 @@ TEST_F(Fixture, ConsoleToolPrintsWhatTheDriverSees) {
     const Case cases[] = {
         {{"controls", fx::kTitle},
          0,
-         {std::to_string(IDC_FIX_CHECK) + "\tButton\tZaznacz", std::to_string(IDC_FIX_EDIT) + "\tEdit\t" + Utf8("narzędzie"),
+         {std::to_string(IDC_FIX_CHECK) + "\tButton\tZaznacz",
+          std::to_string(IDC_FIX_EDIT) + "\tEdit\t" + Utf8("narzędzie"),
           std::to_string(IDC_FIX_ENV) + "\tStatic\t" + Utf8(kEnvironmentTag)}},
         {{"controls", "--long", fx::kTitle}, 0, {std::to_string(IDC_FIX_DISABLED) + "\tButton\t1\t0\t-1\tNieczynny"}},
         {{"dde", "request", fx::kDdeService, fx::kDdeTopic, fx::kDdeItem}, 0, {Utf8("narzędzie")}},
@@ -464,7 +471,8 @@ TEST_F(Fixture, ConsoleToolPrintsWhatTheDriverSees) {
         std::istringstream text(ReadFile(out));
         std::set<std::string> lines;
         for (std::string line; std::getline(text, line);) lines.insert(line);
-        for (const std::string& want : c.lines) EXPECT_TRUE(lines.count(want)) << Join(c.arguments, " ") << ": " << want;
+        for (const std::string& want : c.lines)
+            EXPECT_TRUE(lines.count(want)) << Join(c.arguments, " ") << ": " << want;
     }
     // One line per control.
     StartOptions options;
@@ -480,8 +488,10 @@ TEST_F(Fixture, ConsoleToolPrintsWhatTheDriverSees) {
 TEST_F(Fixture, ScreenshotHoldsTheScreenAsShown) {
     char path[MAX_PATH] = {};
     std::string file = GetEnvironmentVariableA("KX305_UI_SCREENSHOT", path, sizeof path) ? path : "";
-    if (file.empty()) file = ExecutableDirectory() + "\\uidriver_wine_test.png";
-    else if (file[0] == '/') file = "Z:" + file;  // the build tree as Wine sees it
+    if (file.empty())
+        file = ExecutableDirectory() + "\\uidriver_wine_test.png";
+    else if (file[0] == '/')
+        file = "Z:" + file;  // the build tree as Wine sees it
     ASSERT_TRUE(SaveScreenshot(file)) << LastError();
     const Picture p = DecodePng(ReadFile(file));
     ASSERT_EQ(p.error, "");

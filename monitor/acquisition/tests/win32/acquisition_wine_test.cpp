@@ -56,9 +56,8 @@ TEST_F(WindowsAcquisition, PollsAndDownloadsTheLoggingMemoryIntoTheFile) {
     }
     // The converter sends at the line's 9600 baud: the first download takes
     // a while.
-    ASSERT_TRUE(recorder.WaitFor([](const Notice& n) {
-        return n.kind == Notice::DownloadFinished && n.window == kMain;
-    }, 1, 0, 120s));
+    ASSERT_TRUE(recorder.WaitFor(
+        [](const Notice& n) { return n.kind == Notice::DownloadFinished && n.window == kMain; }, 1, 0, 120s));
     StopPollingWorker(context);
 
     RecordList records;

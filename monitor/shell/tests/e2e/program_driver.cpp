@@ -24,10 +24,10 @@ bool WriteSettings(const Settings& s) {
         const char* name;
         DWORD value;
     };
-    for (const Dword& d : {Dword{"Flags", s.flags}, Dword{"Port", s.port}, Dword{"RainMeter Serial", s.rainSerial},
-                           Dword{"RainMeter Cal", s.rainCal}, Dword{"RainMeter Period", s.rainPeriod},
-                           Dword{"KX125AV", s.kx125Average}, Dword{"QUICK_START", s.quickStart},
-                           Dword{"SHOW_QMV", s.showQmv}}) {
+    for (const Dword& d :
+         {Dword{"Flags", s.flags}, Dword{"Port", s.port}, Dword{"RainMeter Serial", s.rainSerial},
+          Dword{"RainMeter Cal", s.rainCal}, Dword{"RainMeter Period", s.rainPeriod}, Dword{"KX125AV", s.kx125Average},
+          Dword{"QUICK_START", s.quickStart}, Dword{"SHOW_QMV", s.showQmv}}) {
         if (!ui::WriteRegistryDword(kSettingsKey, d.name, d.value)) return false;
     }
     return ui::WriteRegistryString(kSettingsKey, "Logfile", s.logfile) &&
@@ -94,8 +94,10 @@ void RemoveDirectoryTree(const std::string& directory) {
             const std::string name = entry.cFileName;
             if (name == "." || name == "..") continue;
             const std::string path = directory + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryTree(path);
-            else DeleteFileA(path.c_str());
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryTree(path);
+            else
+                DeleteFileA(path.c_str());
         } while (FindNextFileA(find, &entry));
         FindClose(find);
     }
@@ -140,8 +142,8 @@ std::optional<HWND> WaitMainWindow(const ui::Process& program, Milliseconds time
         seen = "ended with " + std::to_string(*code);
     } else {
         for (HWND w : ui::FindWindows({"", "", processId, false})) {
-            seen += " [" + ui::WindowClass(w) + " \"" + ui::WindowText(w) + "\"" +
-                    (IsWindowVisible(w) ? " visible]" : "]");
+            seen +=
+                " [" + ui::WindowClass(w) + " \"" + ui::WindowText(w) + "\"" + (IsWindowVisible(w) ? " visible]" : "]");
         }
     }
     ui::Fail("no main window: " + seen);

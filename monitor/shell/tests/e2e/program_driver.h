@@ -68,8 +68,7 @@ void RemoveDirectoryTree(const std::string& directory);
 
 // Starts kx305mon.exe (KX305MON_EXE, a Unix path taken as Z:) in
 // `workingDirectory` with these arguments.
-std::optional<ui::Process> StartProgram(const std::vector<std::string>& arguments,
-                                        const std::string& workingDirectory);
+std::optional<ui::Process> StartProgram(const std::vector<std::string>& arguments, const std::string& workingDirectory);
 // The main window of `program` (the "Konwerter KX-305" dialog with the
 // converter status 1025; message boxes share the title), also while it is
 // not shown yet.  On failure LastError() tells what there was instead.

@@ -31,7 +31,6 @@
 namespace kx305mon::testing {
 namespace {
 
-
 std::string ComName(int32_t port) { return "COM" + std::to_string(port); }
 
 constexpr char kPortTitle[] = "Port szeregowy";
@@ -57,8 +56,8 @@ protected:
 // (the port test's failure).
 TEST_F(PortDialog, ListsTheLinksRefusesAPortThatCannotBeOpenedAndStoresAGoodOne) {
     std::vector<int32_t> simulators;
-    for (const char* name : {"KX305_PORT_FW113", "KX305_PORT_FW101", "KX305_PORT_FW104", "KX305_PORT_FW112",
-                             "KX305_PORT_SILENT"}) {
+    for (const char* name :
+         {"KX305_PORT_FW113", "KX305_PORT_FW101", "KX305_PORT_FW104", "KX305_PORT_FW112", "KX305_PORT_SILENT"}) {
         simulators.push_back(kx305::support::SimPortNumber(name, PORT_NONE));
     }
     const int32_t inUse = simulators.front();
@@ -101,8 +100,8 @@ TEST_F(PortDialog, ListsTheLinksRefusesAPortThatCannotBeOpenedAndStoresAGoodOne)
         Click(window, IDC_OK);
         EXPECT_TRUE(events.WaitFor(IsFailure(AcquisitionFailure::PortInUse), 1, 0, 10s));
         EXPECT_EQ(events.Count([&](const Notice& n) {
-                      return n.kind == Notice::Failure && n.window == reinterpret_cast<WindowRef>(window);
-                  }),
+            return n.kind == Notice::Failure && n.window == reinterpret_cast<WindowRef>(window);
+        }),
                   1u);
         EXPECT_TRUE(IsOpen());
         EXPECT_EQ(context.port, inUse);
@@ -253,7 +252,8 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
     Download(Record(1));
     {
         std::unique_ptr<FileStream> file;
-        ASSERT_EQ(OpenRecordingFile(archive, true, [] { return ExistingFileChoice::Cancel; }, file),
+        ASSERT_EQ(OpenRecordingFile(
+                      archive, true, [] { return ExistingFileChoice::Cancel; }, file),
                   RecordingOpen::Opened);
         LogRecord withKX124 = Record(5);
         withKX124.results[1].type = kTypeKX124;
@@ -276,7 +276,8 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
     EXPECT_FALSE(Control(window, IDC_FILE_NAME).enabled);
     EXPECT_FALSE(Control(window, IDC_BROWSE).enabled);
     Click(window, IDC_USE_CURRENT_FILE);
-    ASSERT_TRUE(Eventually([&] { return Control(window, IDC_FILE_NAME).enabled && Control(window, IDC_BROWSE).enabled; }));
+    ASSERT_TRUE(
+        Eventually([&] { return Control(window, IDC_FILE_NAME).enabled && Control(window, IDC_BROWSE).enabled; }));
 
     // The file in use by its name: refused, everything usable again.
     ASSERT_TRUE(ui::SetEditText(Handle(window, IDC_FILE_NAME), inUse));
@@ -297,8 +298,8 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
     const std::string caption = RecordCaption(0, 3, expected[0].time);
     EXPECT_TRUE(TextBecomes(window, IDC_RECORD_CAPTION, caption)) << Control(window, IDC_RECORD_CAPTION).text;
     EXPECT_EQ(caption.rfind("Rekord 1/3 z dnia ", 0), 0u);
-    for (int id : {IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD, IDC_RECORD_LIST,
-                   IDC_SAVE, IDC_COPY, IDC_OPTIONS, IDC_CLOSE}) {
+    for (int id : {IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD, IDC_RECORD_LIST, IDC_SAVE,
+                   IDC_COPY, IDC_OPTIONS, IDC_CLOSE}) {
         EXPECT_TRUE(Control(window, id).enabled) << id;
     }
     const auto expectRecord = [&](int index) {
@@ -313,9 +314,9 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
         EXPECT_EQ(list->columns[4].text, "Status");
         ASSERT_EQ(list->rows.size(), rows.size());
         for (size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(list->rows[i].cells, (std::vector<std::string>{rows[i].instrument, rows[i].serial,
-                                                                      rows[i].quantity, rows[i].result,
-                                                                      rows[i].status}));
+            EXPECT_EQ(list->rows[i].cells,
+                      (std::vector<std::string>{rows[i].instrument, rows[i].serial, rows[i].quantity, rows[i].result,
+                                                rows[i].status}));
             EXPECT_EQ(list->rows[i].image, rows[i].image);
         }
     };
@@ -341,8 +342,8 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
     Click(window, IDC_COPY);
     const std::string exported = Path("kopia.txt");
     {
-        ExportResult result =
-            ExportRecords(MakeExportContext(kDefaultExportFlags, false, expected, CurrentLocale()), exported, kAllRecords);
+        ExportResult result = ExportRecords(MakeExportContext(kDefaultExportFlags, false, expected, CurrentLocale()),
+                                            exported, kAllRecords);
         ASSERT_TRUE(result.written);
     }
     std::string bytes;
@@ -357,7 +358,8 @@ TEST_F(FileDialogs, ReadSourceRefusesTheFileInUseByNameAndTheViewerShowsAnotherF
     // "Zapisz" through the save-as dialog writes the same bytes.
     const std::string saved = Path("zapis.txt");
     Click(window, IDC_SAVE);
-    std::optional<HWND> saveAs = ui::WaitForWindow({"Wybierz plik tekstowy do zapisu pamięci", "", GetCurrentProcessId()}, 10s);
+    std::optional<HWND> saveAs =
+        ui::WaitForWindow({"Wybierz plik tekstowy do zapisu pamięci", "", GetCurrentProcessId()}, 10s);
     ASSERT_TRUE(saveAs.has_value()) << ui::LastError();
     ASSERT_TRUE(ui::AnswerSaveAs(*saveAs, saved)) << ui::LastError();
     EXPECT_TRUE(Eventually([&] {
@@ -380,7 +382,8 @@ TEST_F(FileDialogs, ViewerOfTheFileInUseAndOfAnEmptyFile) {
     Download(Record(1));
     HWND window = Open(RunMemoryViewer, kViewerTitle);
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(Eventually([&] { return Control(window, IDC_RECORD_CAPTION).text.rfind("Rekord 1/1 z dnia ", 0) == 0; }));
+    EXPECT_TRUE(
+        Eventually([&] { return Control(window, IDC_RECORD_CAPTION).text.rfind("Rekord 1/1 z dnia ", 0) == 0; }));
     Click(window, IDC_CLOSE);
     EXPECT_EQ(Closed(), 0);
     Download(Record(2));
@@ -392,8 +395,8 @@ TEST_F(FileDialogs, ViewerOfTheFileInUseAndOfAnEmptyFile) {
     window = Open(RunMemoryViewer, kViewerTitle);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(TextBecomes(window, IDC_RECORD_CAPTION, messages::kNoRecords));
-    for (int id : {IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD, IDC_RECORD_LIST,
-                   IDC_SAVE, IDC_COPY}) {
+    for (int id : {IDC_FIRST_RECORD, IDC_PREVIOUS_RECORD, IDC_NEXT_RECORD, IDC_LAST_RECORD, IDC_RECORD_LIST, IDC_SAVE,
+                   IDC_COPY}) {
         EXPECT_FALSE(Control(window, id).enabled) << id;
     }
     EXPECT_TRUE(Control(window, IDC_OPTIONS).enabled);

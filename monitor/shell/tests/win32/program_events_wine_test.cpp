@@ -66,7 +66,8 @@ TEST(ProgramEvents, EachEventPostsItsMessage) {
         {"input changed", [&] { events.InputChanged(w, 3); }, {{WMU_INPUT_CHANGED, 3}}},
         {"connection lost", [&] { events.ConnectionLost(w); }, {{WMU_INPUT_CHANGED, 5}}},
         {"cycle done", [&] { events.CycleDone(w); }, {{WMU_NEW_DATA, 0}}},
-        {"download", [&] {
+        {"download",
+         [&] {
              events.DownloadStarted(w);
              events.DownloadProgress(w, 42);
              events.DownloadProgress(w, 0);
@@ -153,9 +154,7 @@ TEST(ProgramEvents, WorkersBoxesBecomeNoticesForTheWindowsThread) {
     const std::vector<MSG> notices = window.DrainMessages();
     std::vector<std::tuple<UINT, WPARAM, LPARAM>> got;
     for (const MSG& m : notices) got.emplace_back(m.message, m.wParam, m.lParam);
-    const auto notice = [](Notice n, LPARAM count) {
-        return std::make_tuple(UINT(WMU_NOTICE), WPARAM(n), count);
-    };
+    const auto notice = [](Notice n, LPARAM count) { return std::make_tuple(UINT(WMU_NOTICE), WPARAM(n), count); };
     const auto text = [](int shown) { return std::make_tuple(UINT(WMU_RECORDING_TEXT), WPARAM(shown), LPARAM(0)); };
     EXPECT_EQ(got, (std::vector<std::tuple<UINT, WPARAM, LPARAM>>{
                        notice(Notice::RecordsNotStored, 0), notice(Notice::PortInUse, 0), text(0),

@@ -217,12 +217,13 @@ TEST(RegistrationFileIdentity, FileInUseIsKnownUnderAnotherSpelling) {
     ASSERT_TRUE(SetCurrentDirectoryA(sub.c_str()));
     std::string upper = inUse;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::vector<std::string> spellings = {"..\\rejestracja stacji.kxg", sub + "\\..\\rejestracja stacji.kxg",
-                                          upper};
+    std::vector<std::string> spellings = {"..\\rejestracja stacji.kxg", sub + "\\..\\rejestracja stacji.kxg", upper};
     char shortName[MAX_PATH] = {};
     const DWORD length = GetShortPathNameA(inUse.c_str(), shortName, sizeof shortName);
-    if (length > 0 && length < sizeof shortName && inUse != shortName) spellings.push_back(shortName);
-    else std::printf("no short 8.3 name under this Wine\n");
+    if (length > 0 && length < sizeof shortName && inUse != shortName)
+        spellings.push_back(shortName);
+    else
+        std::printf("no short 8.3 name under this Wine\n");
     int asked = 0;
     for (const std::string& spelling : spellings) {
         SCOPED_TRACE(spelling);

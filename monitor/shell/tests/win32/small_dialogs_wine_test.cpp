@@ -130,7 +130,9 @@ protected:
         return control.value_or(nullptr);
     }
     static std::string TextOf(HWND window, int id) { return ui::WindowText(Item(window, id)); }
-    static void Click(HWND window, int id) { ASSERT_TRUE(ui::Click(Item(window, id))) << id << ": " << ui::LastError(); }
+    static void Click(HWND window, int id) {
+        ASSERT_TRUE(ui::Click(Item(window, id))) << id << ": " << ui::LastError();
+    }
     static void Type(HWND window, int id, const std::string& text) {
         ASSERT_TRUE(ui::SetEditText(Item(window, id), text)) << id << ": " << ui::LastError();
     }

@@ -139,7 +139,8 @@ TEST_F(DdeService, NoServiceWhileTheConverterIsGone) {
         Milliseconds(5000)));
     const auto none = ui::DdeInitiate("", "");
     ASSERT_TRUE(none);
-    for (const ui::DdePair& pair : *none) EXPECT_NE(pair.service.rfind("KX", 0), 0u) << pair.service << "|" << pair.topic;
+    for (const ui::DdePair& pair : *none)
+        EXPECT_NE(pair.service.rfind("KX", 0), 0u) << pair.service << "|" << pair.topic;
     // Back: the worker reopens the port and the instruments are registered again.
     conv = Connect("KX124", "Temperatura#3301", Milliseconds(20000));
     ASSERT_NE(conv, nullptr) << dde_->LastDdeError();

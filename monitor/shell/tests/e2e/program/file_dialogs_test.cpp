@@ -35,8 +35,7 @@ int RecordsIn(const std::string& path) {
 // the caption is another.
 int CaptionCount(const std::string& caption) {
     const size_t slash = caption.find('/');
-    return caption.rfind("Rekord ", 0) == 0 && slash != std::string::npos ? std::atoi(caption.c_str() + slash + 1)
-                                                                          : 0;
+    return caption.rfind("Rekord ", 0) == 0 && slash != std::string::npos ? std::atoi(caption.c_str() + slash + 1) : 0;
 }
 
 // The copies' temporary files in the temporary directory, which the
@@ -161,7 +160,9 @@ TEST_F(FileDialogs, RegistrationFileChangedKeptWhenTheNextCannotBeOpenedAndReadW
         ASSERT_TRUE(PressButton(*viewer, IDC_CLOSE));
     };
     const auto isKX125 = [](const std::vector<std::string>& row) { return row.at(0) == "Termometr KX-125"; };
-    const auto isAverage = [&](const std::vector<std::string>& row) { return isKX125(row) && row.at(2) == "Temperatura"; };
+    const auto isAverage = [&](const std::vector<std::string>& row) {
+        return isKX125(row) && row.at(2) == "Temperatura";
+    };
     Viewed withAverage;
     ASSERT_NO_FATAL_FAILURE(viewLastRecord(withAverage));
     EXPECT_GE(withAverage.count, 5);
@@ -206,8 +207,8 @@ TEST_F(FileDialogs, ViewerShowsTheGoodRecordsOfAnotherFileAndCopiesOnceTheClipbo
     const std::string archive = TempFile("archiwum.kxg");
     {
         std::unique_ptr<kx305mon::FileStream> file;
-        ASSERT_EQ(kx305mon::OpenRecordingFile(archive, true, [] { return kx305mon::ExistingFileChoice::Cancel; },
-                                              file),
+        ASSERT_EQ(kx305mon::OpenRecordingFile(
+                      archive, true, [] { return kx305mon::ExistingFileChoice::Cancel; }, file),
                   kx305mon::RecordingOpen::Opened);
         int64_t damaged = -1;
         for (int minute : {1, 9, 2, 3}) {
@@ -302,8 +303,8 @@ TEST_F(FileDialogs, ViewerShowsTheGoodRecordsOfAnotherFileAndCopiesOnceTheClipbo
     ASSERT_TRUE(ui::Click(*ui::FindControl(*viewer, IDC_COPY)));
     const std::string exportPath = TempFile("oczekiwane.txt");
     {
-        const kx305mon::ExportContext context = kx305mon::MakeExportContext(
-            kx305mon::kDefaultExportFlags, true, records, kx305mon::CurrentLocale());
+        const kx305mon::ExportContext context =
+            kx305mon::MakeExportContext(kx305mon::kDefaultExportFlags, true, records, kx305mon::CurrentLocale());
         const kx305mon::ExportResult written = kx305mon::ExportRecords(context, exportPath, kx305mon::kAllRecords);
         ASSERT_TRUE(written.file && written.written);
     }

@@ -119,11 +119,10 @@ TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
     // Input 1 carries the KX-124 the simulator names, with its serial number.
     const std::string kx124 = Simulator(port_, "input 1");
     ASSERT_EQ(kx124.rfind("ok kx124,", 0), 0u) << kx124;
-    EXPECT_TRUE(WaitPanel(IDC_INPUT_NAME_0 + 1,
-                          [&](const std::string& t) {
-                              return Contains(t, "KX-124") && Contains(t, "nr " + ReplyField(kx124, "serial"));
-                          },
-                          Milliseconds(5000)))
+    EXPECT_TRUE(WaitPanel(
+        IDC_INPUT_NAME_0 + 1,
+        [&](const std::string& t) { return Contains(t, "KX-124") && Contains(t, "nr " + ReplyField(kx124, "serial")); },
+        Milliseconds(5000)))
         << Panel(IDC_INPUT_NAME_0 + 1);
     EXPECT_TRUE(Contains(Panel(IDC_INPUT_DESCRIPTION_0 + 1), Shown(ReplyField(kx124, "t"))))
         << Panel(IDC_INPUT_DESCRIPTION_0 + 1) << " / " << kx124;
@@ -139,8 +138,8 @@ TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
     // A changed value reaches the panel within a few cycles.
     const std::string changed = Simulator(port_, "set 1 t=12.5");
     ASSERT_EQ(changed.rfind("ok", 0), 0u) << changed;
-    EXPECT_TRUE(WaitPanel(IDC_INPUT_DESCRIPTION_0 + 1, [](const std::string& t) { return Contains(t, "12,5"); },
-                          Milliseconds(10000)))
+    EXPECT_TRUE(WaitPanel(
+        IDC_INPUT_DESCRIPTION_0 + 1, [](const std::string& t) { return Contains(t, "12,5"); }, Milliseconds(10000)))
         << Panel(IDC_INPUT_DESCRIPTION_0 + 1);
     GuidePicture(GuideImage{"okno-glowne"}, main());
     // The rain gauge makes its menu item usable.
@@ -173,8 +172,7 @@ TEST_F(QuickStart, PanelsFollowTheSimulatorsInstruments) {
     EXPECT_LT(opened, info);
     EXPECT_LT(info, clock);
     EXPECT_LT(clock, results);
-    EXPECT_NE(info->find(", SN " + ReplyField(Simulator(port_, "state"), "serial") + ")"), std::string::npos)
-        << *info;
+    EXPECT_NE(info->find(", SN " + ReplyField(Simulator(port_, "state"), "serial") + ")"), std::string::npos) << *info;
     // Polled four times a second for seconds: many cycles.
     EXPECT_GE(std::count(lines.begin(), lines.end(), "GetResults(): Ok"), 3) << *bytes;
     EXPECT_EQ(lines[lines.size() - 2], "Close(): Ok") << *bytes;
@@ -231,9 +229,9 @@ TEST_F(QuickStart, LostConverterShowsQuestionMarksUntilItReturns) {
     EXPECT_TRUE(ui::WaitUntil([&] { return rainGaugeGreyed() == std::optional<bool>(false); }, Milliseconds(5000)));
     const std::string gone = Simulator(port_, "vanish 6");
     ASSERT_EQ(gone.rfind("ok", 0), 0u) << gone;
-    EXPECT_TRUE(WaitPanel(IDC_CONVERTER_STATUS,
-                          [](const std::string& t) { return t.rfind("KX-305 wersja ?.?, nr ????", 0) == 0; },
-                          Milliseconds(5000)))
+    EXPECT_TRUE(WaitPanel(
+        IDC_CONVERTER_STATUS, [](const std::string& t) { return t.rfind("KX-305 wersja ?.?, nr ????", 0) == 0; },
+        Milliseconds(5000)))
         << Panel(IDC_CONVERTER_STATUS);
     EXPECT_TRUE(Contains(Panel(IDC_CONVERTER_STATUS), "?????, ?????")) << Panel(IDC_CONVERTER_STATUS);
     for (int input = 0; input < 5; ++input) {
@@ -354,8 +352,8 @@ TEST_F(PacedDownload, UserOperationWaitsForTheDownload) {
 TEST_F(PacedDownload, ClosingLetsTheDownloadFinish) {
     ASSERT_NO_FATAL_FAILURE(StartDownload());
     ASSERT_TRUE(PostMessageA(main(), WM_CLOSE, 0, 0));
-    EXPECT_TRUE(ui::WaitUntil([&] { return ui::WindowText(text_) == "Kończenie rejestracji pomiarów..."; },
-                              Milliseconds(5000)))
+    EXPECT_TRUE(
+        ui::WaitUntil([&] { return ui::WindowText(text_) == "Kończenie rejestracji pomiarów..."; }, Milliseconds(5000)))
         << ui::WindowText(text_);
     EXPECT_TRUE(IsWindowVisible(text_));
     SaveScenarioScreenshot();

@@ -146,7 +146,8 @@ bool ProgramTest::PressButton(HWND dialog, int id, Milliseconds timeout) {
 bool ProgramTest::WaitLive(const std::string& port, Milliseconds timeout) {
     const std::string line = LiveConverterLine(port);
     if (line.empty()) return false;
-    return WaitPanel(1025, [&](const std::string& text) { return text.rfind(line, 0) == 0; }, timeout);
+    return WaitPanel(
+        1025, [&](const std::string& text) { return text.rfind(line, 0) == 0; }, timeout);
 }
 
 bool ProgramTest::Command(int id) { return main_ && ui::PostCommand(main_, id); }
@@ -157,7 +158,7 @@ std::optional<ui::MessageBoxInfo> ProgramTest::WaitMessageBox(Milliseconds timeo
 }
 
 std::optional<ui::MessageBoxInfo> ProgramTest::AnswerMessageBox(const std::string& text, int button,
-                                                               Milliseconds timeout, GuideImage picture) {
+                                                                Milliseconds timeout, GuideImage picture) {
     const auto box = WaitMessageBox(timeout);
     if (!box) {
         ADD_FAILURE() << "no message box \"" << text << "\": " << ui::LastError();

@@ -87,7 +87,7 @@ protected:
     // With `picture`, the box goes into the user guide under that name
     // before it is answered (see GuidePicture).
     std::optional<ui::MessageBoxInfo> AnswerMessageBox(const std::string& text, int button,
-                                                      Milliseconds timeout = kStartWait, GuideImage picture = {});
+                                                       Milliseconds timeout = kStartWait, GuideImage picture = {});
     // The program's test hooks: GetMenuState flags of a menu item, and the
     // MB_ICON* of the last message box the program showed.
     std::optional<UINT> MenuState(int id) const;

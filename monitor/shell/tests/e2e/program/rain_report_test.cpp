@@ -46,7 +46,8 @@ void WriteRain(const std::string& path) {
     // 0.1 mm per impulse: the value texts carry one decimal.
     kx305mon::rainGaugeSettings().calibration = 100;
     std::unique_ptr<kx305mon::FileStream> file;
-    ASSERT_EQ(kx305mon::OpenRecordingFile(path, true, [] { return kx305mon::ExistingFileChoice::Cancel; }, file),
+    ASSERT_EQ(kx305mon::OpenRecordingFile(
+                  path, true, [] { return kx305mon::ExistingFileChoice::Cancel; }, file),
               kx305mon::RecordingOpen::Opened);
     for (const RainRecord& r : rain) {
         LogRecord record{};
@@ -139,8 +140,8 @@ TEST_F(RainReport, EveryIntervalShowsTheRowsOfTheRecordingCoreAndIsCopiedAndSave
     // flags (descriptive layout, so the text variant of the save dialog).
     const std::string exportPath = TempFile("oczekiwane.txt");
     {
-        const kx305mon::ExportContext context = kx305mon::MakeExportContext(
-            kx305mon::kDefaultExportFlags, true, records, kx305mon::CurrentLocale());
+        const kx305mon::ExportContext context =
+            kx305mon::MakeExportContext(kx305mon::kDefaultExportFlags, true, records, kx305mon::CurrentLocale());
         const kx305mon::ExportResult written = kx305mon::ExportRainReport(context, exportPath, hours);
         ASSERT_TRUE(written.file && written.written);
     }

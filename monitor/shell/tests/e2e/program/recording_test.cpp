@@ -48,8 +48,8 @@ TEST_F(ShortLogInterval, MemoryStaysBelowItsCapacity) {
     ASSERT_FALSE(port.empty());
     const std::string before = Simulator(port, "state");
     ASSERT_NO_FATAL_FAILURE(Configure(port, "period 0", "period " + ReplyField(before, "period")));
-    ASSERT_NO_FATAL_FAILURE(Configure(port, "capacity " + std::to_string(kCapacity),
-                                      "capacity " + ReplyField(before, "capacity")));
+    ASSERT_NO_FATAL_FAILURE(
+        Configure(port, "capacity " + std::to_string(kCapacity), "capacity " + ReplyField(before, "capacity")));
     ASSERT_NO_FATAL_FAILURE(Configure(port, "clear-log"));
     ASSERT_NO_FATAL_FAILURE(Configure(port, "period " + std::to_string(kPeriod)));
     const std::string configured = Simulator(port, "state");
@@ -94,14 +94,13 @@ TEST_F(ShortLogInterval, MemoryStaysBelowItsCapacity) {
     // last within one of the clock read after logging stopped, and none is
     // missing between them.
     EXPECT_LE(std::abs(*all.begin() - *from), kPeriod + 1) << "first record " << *all.begin() << ", clock " << *from;
-    EXPECT_LE(std::abs(*all.rbegin() - *until), kPeriod + 1)
-        << "last record " << *all.rbegin() << ", clock " << *until;
+    EXPECT_LE(std::abs(*all.rbegin() - *until), kPeriod + 1) << "last record " << *all.rbegin() << ", clock " << *until;
     std::string missing;
     for (int64_t expected = *all.begin(); expected <= *all.rbegin(); expected += kPeriod) {
         if (!all.count(expected)) missing += " " + std::to_string(expected);
     }
-    EXPECT_EQ(missing, "") << "of " << all.size() << " records, " << stored->size() << " in the file, "
-                           << held->size() << " held";
+    EXPECT_EQ(missing, "") << "of " << all.size() << " records, " << stored->size() << " in the file, " << held->size()
+                           << " held";
     for (int64_t stamp : all) EXPECT_EQ((stamp - *all.begin()) % kPeriod, 0) << stamp;
 }
 
@@ -122,7 +121,8 @@ protected:
     void TearDown() override {
         // The program first: it holds the file open.
         QuickStart::TearDown();
-        if (mounted_) HostShell("umount -l " + unixDirectory_ + "/rec/pomiary.kxg; umount -l " + unixDirectory_ + "/disk");
+        if (mounted_)
+            HostShell("umount -l " + unixDirectory_ + "/rec/pomiary.kxg; umount -l " + unixDirectory_ + "/disk");
         RemoveDirectoryTree(directory_);
     }
 
@@ -134,15 +134,15 @@ protected:
         DeleteFileA(status.c_str());
         {
             std::ofstream file(directory_ + "\\run.sh", std::ios::binary);
-            file << "cd " << unixDirectory_ << "\n(\n" << script << "\n) >output 2>&1\n"
+            file << "cd " << unixDirectory_ << "\n(\n"
+                 << script << "\n) >output 2>&1\n"
                  << "echo $? >status.new && mv status.new status\n";
         }
         std::string command = "Z:\\bin\\sh " + unixDirectory_ + "/run.sh";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process))
+        if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
             return {-1, "CreateProcess " + std::to_string(GetLastError())};
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
@@ -188,8 +188,8 @@ TEST_F(FullDisk, RefusedRecordsWaitBesideTheFileUntilItTakesThem) {
     // The box belongs to the UI thread: the worker goes on polling and the
     // converter's clock moves on under it.
     const std::string clock = Panel(IDC_CONVERTER_STATUS);
-    EXPECT_TRUE(WaitPanel(IDC_CONVERTER_STATUS, [&](const std::string& t) { return t != clock; },
-                          Milliseconds(5000)))
+    EXPECT_TRUE(WaitPanel(
+        IDC_CONVERTER_STATUS, [&](const std::string& t) { return t != clock; }, Milliseconds(5000)))
         << clock;
     SaveScenarioScreenshot();
 
@@ -219,8 +219,8 @@ TEST_F(FullDisk, RefusedRecordsWaitBesideTheFileUntilItTakesThem) {
                 ui::PressMessageBoxButton(*again, IDOK);
             }
             stored = FileStamps(RegistrationFile());
-            return stored && stored->size() >= kRecords && GetFileAttributesA(WaitingFile().c_str()) ==
-                                                               INVALID_FILE_ATTRIBUTES;
+            return stored && stored->size() >= kRecords &&
+                   GetFileAttributesA(WaitingFile().c_str()) == INVALID_FILE_ATTRIBUTES;
         },
         Milliseconds(90000)))
         << (stored ? stored->size() : 0) << " records in the file";

@@ -54,7 +54,9 @@ protected:
     static void Type(HWND dialog, int id, const std::string& text) {
         ASSERT_TRUE(ui::SetEditText(Item(dialog, id), text)) << id << ": " << ui::LastError();
     }
-    static void Click(HWND dialog, int id) { ASSERT_TRUE(ui::Click(Item(dialog, id))) << id << ": " << ui::LastError(); }
+    static void Click(HWND dialog, int id) {
+        ASSERT_TRUE(ui::Click(Item(dialog, id))) << id << ": " << ui::LastError();
+    }
     std::string State(const std::string& key) { return ReplyField(Simulator(port_, "state"), key); }
     void Expect(const char* text, Milliseconds timeout = kStartWait, GuideImage picture = {}) {
         EXPECT_TRUE(AnswerMessageBox(text, IDOK, timeout, picture).has_value()) << text << ": " << ui::LastError();
@@ -192,8 +194,7 @@ std::string RainTopicSerials() {
 TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     ASSERT_NO_FATAL_FAILURE(Start("KX305_PORT_FW113"));
     // Without a stored serial the rain gauge takes the converter's.
-    EXPECT_TRUE(ui::WaitUntil([] { return RainTopicSerials() == "3051 "; }, Milliseconds(10000)))
-        << RainTopicSerials();
+    EXPECT_TRUE(ui::WaitUntil([] { return RainTopicSerials() == "3051 "; }, Milliseconds(10000))) << RainTopicSerials();
     HWND dialog = OpenDialog(IDM_RAIN_GAUGE, kRainGauge);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(TextOf(dialog, IDC_CALIBRATION), "1,000");
@@ -220,11 +221,11 @@ TEST_F(SmallDialogs, RainGaugeRefusesBadEntriesAndStoresTheCalibration) {
     EXPECT_EQ(ui::ReadRegistryDword(kSettingsKey, "RainMeter Serial"), std::optional<DWORD>(4321));
     // The rain gauge's panel names the new serial, and its DDE topic is
     // built anew with it.
-    EXPECT_TRUE(WaitPanel(IDC_INPUT_NAME_0, [](const std::string& t) { return t.find("4321") != std::string::npos; },
-                          Milliseconds(10000)))
+    EXPECT_TRUE(WaitPanel(
+        IDC_INPUT_NAME_0, [](const std::string& t) { return t.find("4321") != std::string::npos; },
+        Milliseconds(10000)))
         << Panel(IDC_INPUT_NAME_0);
-    EXPECT_TRUE(ui::WaitUntil([] { return RainTopicSerials() == "4321 "; }, Milliseconds(10000)))
-        << RainTopicSerials();
+    EXPECT_TRUE(ui::WaitUntil([] { return RainTopicSerials() == "4321 "; }, Milliseconds(10000))) << RainTopicSerials();
     EXPECT_EQ(Close(), std::optional<DWORD>(0));
 }
 
@@ -252,7 +253,8 @@ TEST_F(SmallDialogs, AboutOpensAndCloses) {
     HWND dialog = OpenDialog(IDM_ABOUT, kAbout);
     ASSERT_NE(dialog, nullptr);
     bool version = false;
-    for (const ui::ControlInfo& control : ui::ListControls(dialog)) version = version || control.text == "Wersja " KX305_VERSION_TEXT;
+    for (const ui::ControlInfo& control : ui::ListControls(dialog))
+        version = version || control.text == "Wersja " KX305_VERSION_TEXT;
     EXPECT_TRUE(version);
     GuidePicture(GuideImage{"o-programie"}, dialog);
     ASSERT_TRUE(PressButton(dialog, IDC_OK));

@@ -59,16 +59,12 @@ TEST_F(StartUp, FirstRunAsksRegistersAndStoresTheTenValues) {
         DWORD type;
         std::optional<DWORD> number;
     };
-    for (const Expected& e : {Expected{"Flags", REG_DWORD, 0x1FF},
-                              Expected{"Port", REG_DWORD, DWORD(PortNumber(port))},
-                              Expected{"Logfile", REG_SZ, std::nullopt},
-                              Expected{"RainMeter Name", REG_SZ, std::nullopt},
-                              Expected{"RainMeter Serial", REG_DWORD, 0},
-                              Expected{"RainMeter Cal", REG_DWORD, 1000},
-                              Expected{"RainMeter Period", REG_DWORD, 1},
-                              Expected{"KX125AV", REG_DWORD, 1},
-                              Expected{"QUICK_START", REG_DWORD, 0},
-                              Expected{"SHOW_QMV", REG_DWORD, 1}}) {
+    for (const Expected& e :
+         {Expected{"Flags", REG_DWORD, 0x1FF}, Expected{"Port", REG_DWORD, DWORD(PortNumber(port))},
+          Expected{"Logfile", REG_SZ, std::nullopt}, Expected{"RainMeter Name", REG_SZ, std::nullopt},
+          Expected{"RainMeter Serial", REG_DWORD, 0}, Expected{"RainMeter Cal", REG_DWORD, 1000},
+          Expected{"RainMeter Period", REG_DWORD, 1}, Expected{"KX125AV", REG_DWORD, 1},
+          Expected{"QUICK_START", REG_DWORD, 0}, Expected{"SHOW_QMV", REG_DWORD, 1}}) {
         SCOPED_TRACE(e.name);
         const auto it = values->find(e.name);
         ASSERT_NE(it, values->end());
