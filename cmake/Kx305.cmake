@@ -126,6 +126,13 @@ function(kx305_add_test name)
     set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT 600)
 endfunction()
 
+# The fuzz stage, the one built with clang, also checks that every C and C++
+# file follows .clang-format.
+if(KX305_FUZZ AND BUILD_TESTING)
+    add_test(NAME format_check COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
+    set_tests_properties(format_check PROPERTIES LABELS format)
+endif()
+
 # kx305_add_fuzzer(name SOURCES ... [LIBS ...])
 #   A libFuzzer target (fuzz build only), run by ctest for KX305_FUZZ_SECONDS.
 function(kx305_add_fuzzer name)

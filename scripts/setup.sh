@@ -15,6 +15,7 @@
 #   mosquitto openssl               the serve tests' broker and its TLS keys
 #   help2man                        the manual pages (native configure)
 #   dpkg-dev lintian binutils       the Debian package and its check
+#   clang-format                    the fuzz stage checks the tree's format
 #   clang + its compiler-rt         the fuzz preset (libFuzzer, ASan, UBSan);
 #                                   the runtime package is the one of the
 #                                   installed clang's major version
@@ -35,7 +36,7 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libcli11-dev time
 with_clang=0
 if [ "${1:-}" != "--native-only" ]; then
     packages+=(
-        clang
+        clang clang-format
         g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686
         wine64 xvfb locales socat imagemagick nsis pandoc
