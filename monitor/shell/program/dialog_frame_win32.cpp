@@ -57,7 +57,7 @@ HINSTANCE TemplateModule(const AppContext* context) {
 
 HWND MainWindowOr(AppContext& context, HWND owner) {
     MutexLock guard(context.plumbing.lock);
-    return context.mainWindow != kNoWindow ? reinterpret_cast<HWND>(context.mainWindow) : owner;
+    return context.mainWindow != kNoWindow ? WindowOf(context.mainWindow) : owner;
 }
 
 std::string ItemText(HWND dialog, int id) {

@@ -68,10 +68,6 @@ INT_PTR RunDialog(HWND owner, int dialogId, AppContext& context, More&... more) 
 HINSTANCE TemplateModule(const AppContext* context);
 // The main window of the program, or `owner` while none is set.
 HWND MainWindowOr(AppContext& context, HWND owner);
-// A dialog as the requester of a device operation, whose answer it gets as a
-// message; and as the owner of what it opens.
-inline Requester RefOf(HWND window) { return RequesterOf(window); }
-inline WindowRef WindowRefOf(HWND window) { return reinterpret_cast<WindowRef>(window); }
 // The text of edit `id`.
 std::string ItemText(HWND dialog, int id);
 

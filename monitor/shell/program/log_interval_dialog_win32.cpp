@@ -26,7 +26,7 @@ public:
     using DialogFrame::DialogFrame;
 
 private:
-    void Open(HWND dialog) override { PlaceRequest(Context(), RefOf(dialog), kOpReadLogPeriod, 0); }
+    void Open(HWND dialog) override { PlaceRequest(Context(), RequesterOf(dialog), kOpReadLogPeriod, 0); }
 
     // Enter does nothing while the entry is disabled.
     void Accept(HWND dialog) override {
@@ -38,12 +38,12 @@ private:
             return;
         }
         EnableEntry(dialog, FALSE);
-        PlaceLogPeriodRequest(Context(), RefOf(dialog), seconds);
+        PlaceLogPeriodRequest(Context(), RequesterOf(dialog), seconds);
     }
 
     void Cancel(HWND dialog) override {
         // Only this dialog's request goes; a download placed meanwhile stays.
-        WithdrawRequest(Context(), RefOf(dialog));
+        WithdrawRequest(Context(), RequesterOf(dialog));
         EndDialog(dialog, 0);
     }
 

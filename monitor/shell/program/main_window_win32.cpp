@@ -13,6 +13,7 @@
 #include "acquisition/polling_worker.h"
 #include "dde/dde_server.h"
 #include "dialogs.h"
+#include "requester_win32.h"
 #include "instruments/help_path.h"
 #include "resources/messages.h"
 #include "resources/resource.h"
@@ -87,7 +88,7 @@ void InitDialog(HWND window, Program* program) {
     AppContext& context = program->context;
     {
         MutexLock guard(context.plumbing.lock);
-        context.mainWindow = reinterpret_cast<WindowRef>(window);
+        context.mainWindow = WindowRefOf(window);
     }
 
     HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -114,7 +115,7 @@ void InitDialog(HWND window, Program* program) {
 // The port test until a usable port, the registration file, then the worker.
 void StartAcquisition(HWND window) {
     AppContext& context = Context();
-    const WindowRef self = reinterpret_cast<WindowRef>(window);
+    const WindowRef self = WindowRefOf(window);
     for (;;) {
         int32_t port;
         {

@@ -15,10 +15,8 @@ namespace kx305mon {
 
 namespace {
 
-HWND Hwnd(WindowRef window) { return reinterpret_cast<HWND>(window); }
-
 void Post(WindowRef window, UINT message, WPARAM wParam) {
-    if (window != kNoWindow) PostMessageA(Hwnd(window), message, wParam, 0);
+    if (window != kNoWindow) PostMessageA(WindowOf(window), message, wParam, 0);
 }
 
 void Answer(Requester requester, UINT message, WPARAM wParam) {
@@ -86,7 +84,7 @@ void ProgramEvents::LogPeriodWritten(Requester requester, bool done) {
 void ProgramEvents::Failure(WindowRef owner, AcquisitionFailure failure) {
     const Notice notice = FailureNotice(failure);
     if (GetCurrentThreadId() == uiThread_) {
-        ShowNotice(Hwnd(owner), static_cast<uint32_t>(notice), 0);
+        ShowNotice(WindowOf(owner), static_cast<uint32_t>(notice), 0);
         return;
     }
     // From a worker: a box here would stop polling, the live display and

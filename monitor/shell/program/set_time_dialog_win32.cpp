@@ -85,7 +85,7 @@ private:
 
 INT_PTR RunSetTimeDialog(HWND owner, AppContext& context) {
     const INT_PTR result = RunDialog<SetTimeDialog>(owner, IDD_SET_TIME, context);
-    if (result == 1) PlaceRequest(context, RefOf(MainWindowOr(context, owner)), kOpSetClock, 0);
+    if (result == 1) PlaceRequest(context, RequesterOf(MainWindowOr(context, owner)), kOpSetClock, 0);
     return result;
 }
 
