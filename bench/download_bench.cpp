@@ -49,7 +49,7 @@ constexpr double kLineBytesPerSecond = 960.0;  // 9600 baud, 8N1: 10 bits a byte
 
 // The registration file, noting every flush: when, how large the file was
 // then, and how far the converter's bytes had come.
-class TimedFile final : public FileStream {
+class TimedFile final : public ForwardingFile {
 public:
     struct FlushMark {
         int64_t atNs;
@@ -57,15 +57,9 @@ public:
         uint64_t converterBytes;
         int64_t lastByteNs;
     };
-    TimedFile(std::unique_ptr<FileStream> file, const LineTap& tap) : file_(std::move(file)), tap_(tap) {}
+    TimedFile(std::unique_ptr<FileStream> file, const LineTap& tap)
+        : ForwardingFile(*file), file_(std::move(file)), tap_(tap) {}
 
-    bool Write(const void* data, size_t size) override { return file_->Write(data, size); }
-    long Read(void* data, size_t size) override { return file_->Read(data, size); }
-    bool SeekToStart() override { return file_->SeekToStart(); }
-    bool SeekToEnd() override { return file_->SeekToEnd(); }
-    bool SeekTo(int64_t offset) override { return file_->SeekTo(offset); }
-    int64_t Position() override { return file_->Position(); }
-    bool Truncate() override { return file_->Truncate(); }
     bool Flush() override {
         bool flushed = file_->Flush();
         FlushMark mark{NowNs(), file_->Size(), tap_.toHost(), tap_.lastToHostNs()};
@@ -73,8 +67,6 @@ public:
         marks_.push_back(mark);
         return flushed;
     }
-    int64_t Size() override { return file_->Size(); }
-    FileIdentity Identity() override { return file_->Identity(); }
 
     void ForgetMarks() {
         std::lock_guard<std::mutex> guard(mutex_);

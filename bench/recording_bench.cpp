@@ -56,27 +56,19 @@ double PlainRead(const std::string& path, size_t blockSize, int64_t& bytes) {
 
 // The registration file with one bit of every byte flipped: no record is
 // valid, so a reader that keeps nothing but records keeps nothing.
-class DamagedView : public FileStream {
+class DamagedView : public ForwardingFile {
 public:
-    explicit DamagedView(FileStream& file) : file_(file) {}
+    explicit DamagedView(FileStream& file) : ForwardingFile(file) {}
     bool Write(const void*, size_t) override { return false; }
     long Read(void* data, size_t size) override {
-        const long got = file_.Read(data, size);
+        const long got = ForwardingFile::Read(data, size);
         for (long i = 0; i < got; ++i) {
             static_cast<uint8_t*>(data)[i] ^= 0x04;
         }
         return got;
     }
-    bool SeekToStart() override { return file_.SeekToStart(); }
-    bool SeekToEnd() override { return file_.SeekToEnd(); }
-    bool SeekTo(int64_t offset) override { return file_.SeekTo(offset); }
-    int64_t Position() override { return file_.Position(); }
     bool Truncate() override { return false; }
     bool Flush() override { return true; }
-    int64_t Size() override { return file_.Size(); }
-
-private:
-    FileStream& file_;
 };
 
 // Writes `bytes` bytes in 64 KiB blocks through the same file layer as the

@@ -16,20 +16,12 @@ namespace kx305cli {
 // tells that the file refused records; only this tells why (the worker
 // seeks and cuts the file after a failed write, which changes errno).
 // Written and read on the worker's thread; the report is made there too.
-class WatchedFile final : public kx305mon::FileStream {
+class WatchedFile final : public kx305mon::ForwardingFile {
 public:
-    explicit WatchedFile(std::unique_ptr<kx305mon::FileStream> file) : file_(std::move(file)) {}
+    explicit WatchedFile(std::unique_ptr<kx305mon::FileStream> file) : ForwardingFile(*file), file_(std::move(file)) {}
 
-    bool Write(const void* data, size_t size) override { return Kept(file_->Write(data, size)); }
-    long Read(void* data, size_t size) override { return file_->Read(data, size); }
-    bool SeekToStart() override { return file_->SeekToStart(); }
-    bool SeekToEnd() override { return file_->SeekToEnd(); }
-    bool SeekTo(int64_t offset) override { return file_->SeekTo(offset); }
-    int64_t Position() override { return file_->Position(); }
-    bool Truncate() override { return file_->Truncate(); }
-    bool Flush() override { return Kept(file_->Flush()); }
-    int64_t Size() override { return file_->Size(); }
-    kx305mon::FileIdentity Identity() override { return file_->Identity(); }
+    bool Write(const void* data, size_t size) override { return Kept(ForwardingFile::Write(data, size)); }
+    bool Flush() override { return Kept(ForwardingFile::Flush()); }
 
     // errno of the last refused write or flush, 0 before any.  Shared: the
     // worker closes the file when its path no longer names it, and the

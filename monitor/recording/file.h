@@ -53,6 +53,28 @@ public:
     bool NamedBy(const std::string& path);
 };
 
+// A stream that passes every call on to another one; a wrapper overrides
+// only what it adds to or changes.  The wrapper keeps the target alive.
+class ForwardingFile : public FileStream {
+public:
+    bool Write(const void* data, size_t size) override { return target_.Write(data, size); }
+    long Read(void* data, size_t size) override { return target_.Read(data, size); }
+    bool SeekToStart() override { return target_.SeekToStart(); }
+    bool SeekToEnd() override { return target_.SeekToEnd(); }
+    bool SeekTo(int64_t offset) override { return target_.SeekTo(offset); }
+    int64_t Position() override { return target_.Position(); }
+    bool Truncate() override { return target_.Truncate(); }
+    bool Flush() override { return target_.Flush(); }
+    int64_t Size() override { return target_.Size(); }
+    FileIdentity Identity() override { return target_.Identity(); }
+
+protected:
+    explicit ForwardingFile(FileStream& target) : target_(target) {}
+
+private:
+    FileStream& target_;
+};
+
 // The identity of the existing file `path` names, asked without reading or
 // writing it (so a file open for recording can be asked too); unknown when
 // it cannot be opened.

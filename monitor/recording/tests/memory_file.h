@@ -97,18 +97,9 @@ public:
 };
 
 // Forwards to a MemoryFile that the test shares.
-class SharedFile final : public FileStream {
+class SharedFile final : public ForwardingFile {
 public:
-    explicit SharedFile(std::shared_ptr<MemoryFile> file) : file_(std::move(file)) {}
-    bool Write(const void* data, size_t size) override { return file_->Write(data, size); }
-    long Read(void* data, size_t size) override { return file_->Read(data, size); }
-    bool SeekToStart() override { return file_->SeekToStart(); }
-    bool SeekToEnd() override { return file_->SeekToEnd(); }
-    bool SeekTo(int64_t offset) override { return file_->SeekTo(offset); }
-    int64_t Position() override { return file_->Position(); }
-    bool Truncate() override { return file_->Truncate(); }
-    bool Flush() override { return file_->Flush(); }
-    int64_t Size() override { return file_->Size(); }
+    explicit SharedFile(std::shared_ptr<MemoryFile> file) : ForwardingFile(*file), file_(std::move(file)) {}
 
 private:
     std::shared_ptr<MemoryFile> file_;
